@@ -1,0 +1,81 @@
+# Build flavours: TARVEK_SANITIZE selects a sanitizer build ("address" for
+# ASan+UBSan, "thread" for TSan); the presets set it.
+set(TARVEK_SANITIZE "" CACHE STRING "Sanitizer build: empty, address or thread")
+option(TARVEK_LIBFUZZER "Link fuzz targets with libFuzzer (clang only)" OFF)
+
+add_library(tarvek_options INTERFACE)
+target_compile_options(tarvek_options INTERFACE -Wall -Wextra -Werror)
+if(TARVEK_SANITIZE STREQUAL "address")
+  set(_tarvek_san -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
+elseif(TARVEK_SANITIZE STREQUAL "thread")
+  set(_tarvek_san -fsanitize=thread -fno-omit-frame-pointer)
+elseif(NOT TARVEK_SANITIZE STREQUAL "")
+  message(FATAL_ERROR "TARVEK_SANITIZE must be empty, 'address' or 'thread'")
+endif()
+if(_tarvek_san)
+  # Applied to every target so that libraries and tests agree on the runtime.
+  add_compile_options(${_tarvek_san})
+  add_link_options(${_tarvek_san})
+endif()
+
+# Project code links this to get the warning flags; third-party code does not.
+function(tarvek_target target)
+  target_link_libraries(${target} PRIVATE tarvek_options)
+endfunction()
+
+# Adds every direct subdirectory of the current source directory that has a
+# CMakeLists.txt, so each area owns its own build file.
+function(tarvek_add_subdirectories)
+  file(GLOB _children LIST_DIRECTORIES true RELATIVE ${CMAKE_CURRENT_SOURCE_DIR}
+       ${CMAKE_CURRENT_SOURCE_DIR}/*)
+  list(SORT _children)
+  foreach(_child IN LISTS _children)
+    if(IS_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR}/${_child}
+       AND EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${_child}/CMakeLists.txt)
+      add_subdirectory(${_child})
+    endif()
+  endforeach()
+endfunction()
+
+# Declares a GoogleTest executable registered with CTest.
+#   tarvek_add_test(NAME name SOURCES ... LIBS ... [LABELS ...])
+function(tarvek_add_test)
+  cmake_parse_arguments(T "" "NAME" "SOURCES;LIBS;LABELS" ${ARGN})
+  add_executable(${T_NAME} ${T_SOURCES})
+  tarvek_target(${T_NAME})
+  target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main
+                                          Threads::Threads)
+  include(GoogleTest)
+  gtest_discover_tests(${T_NAME} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120 LABELS "${T_LABELS}")
+endfunction()
+
+# Declares a fuzz target (a LLVMFuzzerTestOneInput in SOURCES). With clang it
+# links libFuzzer; otherwise it links a small driver that replays the seeds and
+# a bounded number of mutated inputs, so every build runs a short fuzz pass as
+# part of the test suite.
+#   tarvek_add_fuzzer(NAME name SOURCES ... LIBS ... [SEEDS dir] [RUNS n])
+function(tarvek_add_fuzzer)
+  cmake_parse_arguments(F "" "NAME;SEEDS;RUNS" "SOURCES;LIBS" ${ARGN})
+  if(NOT F_RUNS)
+    set(F_RUNS 20000)
+  endif()
+  add_executable(${F_NAME} ${F_SOURCES})
+  tarvek_target(${F_NAME})
+  target_link_libraries(${F_NAME} PRIVATE ${F_LIBS} Threads::Threads)
+  if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang" AND TARVEK_LIBFUZZER)
+    target_compile_options(${F_NAME} PRIVATE -fsanitize=fuzzer)
+    target_link_options(${F_NAME} PRIVATE -fsanitize=fuzzer)
+    set(_args -runs=${F_RUNS} -max_len=4096)
+    if(F_SEEDS)
+      list(APPEND _args ${F_SEEDS})
+    endif()
+  else()
+    target_sources(${F_NAME} PRIVATE ${PROJECT_SOURCE_DIR}/fuzz/StandaloneFuzzMain.cpp)
+    set(_args --runs=${F_RUNS})
+    if(F_SEEDS)
+      list(APPEND _args --seeds=${F_SEEDS})
+    endif()
+  endif()
+  add_test(NAME fuzz.${F_NAME} COMMAND ${F_NAME} ${_args})
+  set_tests_properties(fuzz.${F_NAME} PROPERTIES TIMEOUT 300 LABELS fuzz)
+endfunction()

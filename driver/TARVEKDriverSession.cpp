@@ -1,0 +1,59 @@
+#include "driver/TARVEKDriverSession.h"
+
+#include <cctype>
+
+#include "driver/Identity.h"
+
+namespace tarvek {
+
+namespace {
+
+constexpr ViUInt32 kOpenTimeout = 2000;
+constexpr ViUInt32 kSpareTimeout = 2000;
+constexpr ViInt32 kResetTimeout = 2000;
+constexpr ViUInt32 kSpareInterval = 1000;
+
+// Model numbers such as 6310, 6311, 6512 or 651A, blanks allowed around them.
+// Equivalent to matching "^\s*6(3|5)1\w\s*$" case-insensitively, without a
+// regular expression on the hot path.
+bool MatchesModelNumber(const std::string& strModel) {
+    std::size_t nPos = 0;
+    const std::size_t nSize = strModel.size();
+    auto isSpace = [](char ch) { return std::isspace(static_cast<unsigned char>(ch)) != 0; };
+    auto isWord = [](char ch) {
+        return std::isalnum(static_cast<unsigned char>(ch)) != 0 || ch == '_';
+    };
+    while (nPos < nSize && isSpace(strModel[nPos])) {
+        ++nPos;
+    }
+    if (nSize - nPos < 4 || strModel[nPos] != '6' ||
+        (strModel[nPos + 1] != '3' && strModel[nPos + 1] != '5') || strModel[nPos + 2] != '1' ||
+        !isWord(strModel[nPos + 3])) {
+        return false;
+    }
+    nPos += 4;
+    while (nPos < nSize && isSpace(strModel[nPos])) {
+        ++nPos;
+    }
+    return nPos == nSize;
+}
+
+}  // namespace
+
+TARVEKDriverSession::TARVEKDriverSession(ViSession vi)
+    : drt::DriverSession(vi, kOpenTimeout, kSpareTimeout, kResetTimeout, false, kSpareInterval) {}
+
+ViStatus TARVEKDriverSession::OpenIo() { return drt::DriverSession::OpenIo(); }
+
+bool TARVEKDriverSession::IsModelSupported() const { return MatchesModelNumber(GetInstrumentModel()); }
+
+bool TARVEKDriverSession::IsModelInFamily(const std::string& strFamily) const {
+    const std::string& strModel = GetInstrumentModel();
+    if (strModel.size() < 2) {
+        return false;
+    }
+    return (strModel.compare(0, 2, "65") == 0 && strFamily == kFamily6510) ||
+           (strModel.compare(0, 2, "63") == 0 && strFamily == kFamily6310);
+}
+
+}  // namespace tarvek
