@@ -37,6 +37,8 @@ ViStatus _VI_FUNC TARVEK_GetError(ViSession vi, ViStatus* ErrorCode,
     return IviSession_GetError(vi, ErrorDescriptionBufferSize, ErrorCode, ErrorDescription);
 }
 
-ViStatus _VI_FUNC TARVEK_ClearError(ViSession vi) { return IviSession_ClearError(vi); }
+ViStatus _VI_FUNC TARVEK_ClearError(ViSession vi) {
+    return IviSession_ClearError(vi);
+}
 
 }  // extern "C"

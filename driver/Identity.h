@@ -5,7 +5,8 @@ namespace tarvek {
 
 inline constexpr char kDriverPrefix[] = "TARVEK";
 inline constexpr char kDriverVendor[] = "Norvale";
-inline constexpr char kDriverDescription[] = "IVI-C Driver for 631X and 651X Series DC Power Supplies";
+inline constexpr char kDriverDescription[] =
+    "IVI-C Driver for 631X and 651X Series DC Power Supplies";
 inline constexpr char kDescriptionSuffix[] = " [Compiled for 64-bit]";
 inline constexpr char kDriverRevision[] = "2.0.0.0";
 inline constexpr char kGroupCapabilities[] =

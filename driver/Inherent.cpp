@@ -76,7 +76,8 @@ ViStatus ResetInstrument(TARVEKDriverSession& session) {
 }
 
 std::string InstrumentRevision(const TARVEKDriverSession& session) {
-    return session.GetSimulate() ? std::string("Sim") + kDriverRevision : session.GetFirmwareRevision();
+    return session.GetSimulate() ? std::string("Sim") + kDriverRevision
+                                 : session.GetFirmwareRevision();
 }
 
 }  // namespace tarvek
@@ -84,7 +85,8 @@ std::string InstrumentRevision(const TARVEKDriverSession& session) {
 extern "C" {
 
 ViStatus _VI_FUNC TARVEK_reset(ViSession vi) {
-    return tarvek::Call(vi, [](TARVEKDriverSession& session) { return tarvek::ResetInstrument(session); });
+    return tarvek::Call(
+        vi, [](TARVEKDriverSession& session) { return tarvek::ResetInstrument(session); });
 }
 
 ViStatus _VI_FUNC TARVEK_ResetWithDefaults(ViSession vi) {
@@ -99,14 +101,15 @@ ViStatus _VI_FUNC TARVEK_ResetWithDefaults(ViSession vi) {
 }
 
 ViStatus _VI_FUNC TARVEK_Disable(ViSession vi) {
-    return tarvek::Call(vi, [](TARVEKDriverSession& session) { return tarvek::ResetSequence(session); });
+    return tarvek::Call(
+        vi, [](TARVEKDriverSession& session) { return tarvek::ResetSequence(session); });
 }
 
 ViStatus _VI_FUNC TARVEK_self_test(ViSession vi, ViInt16* TestResult, ViChar TestMessage[]) {
     return tarvek::Call(vi, [&](TARVEKDriverSession& session) {
-        const ViStatus status = drt::CheckNullPointers(session.GetViSession(), "TARVEK_self_test",
-                                                       "TestResult, TestMessage", TestResult,
-                                                       TestMessage);
+        const ViStatus status =
+            drt::CheckNullPointers(session.GetViSession(), "TARVEK_self_test",
+                                   "TestResult, TestMessage", TestResult, TestMessage);
         if (status < 0) {
             return status;
         }
@@ -132,19 +135,23 @@ ViStatus _VI_FUNC TARVEK_InvalidateAllAttributes(ViSession vi) {
 }
 
 ViStatus _VI_FUNC TARVEK_LockSession(ViSession vi, ViBoolean* CallerHasLock) {
-    return tarvek::Call(vi, [&](TARVEKDriverSession&) { return IviSession_Lock(vi, CallerHasLock); });
+    return tarvek::Call(vi,
+                        [&](TARVEKDriverSession&) { return IviSession_Lock(vi, CallerHasLock); });
 }
 
 ViStatus _VI_FUNC TARVEK_UnlockSession(ViSession vi, ViBoolean* CallerHasLock) {
-    return tarvek::Call(vi, [&](TARVEKDriverSession&) { return IviSession_Unlock(vi, CallerHasLock); });
+    return tarvek::Call(vi,
+                        [&](TARVEKDriverSession&) { return IviSession_Unlock(vi, CallerHasLock); });
 }
 
 ViStatus _VI_FUNC TARVEK_SetOperationComplete(ViSession vi) {
-    return tarvek::Call(vi, [](TARVEKDriverSession& session) { return tarvek::SendSimple(session, "*OPC\n"); });
+    return tarvek::Call(
+        vi, [](TARVEKDriverSession& session) { return tarvek::SendSimple(session, "*OPC\n"); });
 }
 
 ViStatus _VI_FUNC TARVEK_WaitToContinue(ViSession vi) {
-    return tarvek::Call(vi, [](TARVEKDriverSession& session) { return tarvek::SendSimple(session, "*WAI\n"); });
+    return tarvek::Call(
+        vi, [](TARVEKDriverSession& session) { return tarvek::SendSimple(session, "*WAI\n"); });
 }
 
 ViStatus _VI_FUNC TARVEK_WaitForOperationComplete(ViSession vi) {

@@ -21,7 +21,8 @@ void DisposeFailedHandle(ViSession vi) {
     if (nSize > 0) {
         strText.resize(static_cast<std::size_t>(nSize));
         IviSession_GetError(vi, nSize, &nCode, strText.data());
-        strText.resize(strText.find('\0') == std::string::npos ? strText.size() : strText.find('\0'));
+        strText.resize(strText.find('\0') == std::string::npos ? strText.size()
+                                                               : strText.find('\0'));
     }
     IviSession_Dispose(vi);
     IviSession_SetError(VI_NULL, nCode, strText.c_str());
@@ -44,7 +45,8 @@ ViStatus InitWithOptions(ViConstString pResourceName, ViBoolean bIdQuery, ViBool
         pSession = std::make_unique<TARVEKDriverSession>(vi);
     } catch (const std::bad_alloc&) {
         IviSession_Dispose(vi);
-        IviSession_SetError(VI_NULL, IVI_ERROR_OUT_OF_MEMORY, "Could not allocate necessary memory.");
+        IviSession_SetError(VI_NULL, IVI_ERROR_OUT_OF_MEMORY,
+                            "Could not allocate necessary memory.");
         return IVI_ERROR_OUT_OF_MEMORY;
     }
     status = IviSession_SetDataPtr(vi, static_cast<drt::DriverSession*>(pSession.get()));

@@ -43,9 +43,13 @@ bool MatchesModelNumber(const std::string& strModel) {
 TARVEKDriverSession::TARVEKDriverSession(ViSession vi)
     : drt::DriverSession(vi, kOpenTimeout, kSpareTimeout, kResetTimeout, false, kSpareInterval) {}
 
-ViStatus TARVEKDriverSession::OpenIo() { return drt::DriverSession::OpenIo(); }
+ViStatus TARVEKDriverSession::OpenIo() {
+    return drt::DriverSession::OpenIo();
+}
 
-bool TARVEKDriverSession::IsModelSupported() const { return MatchesModelNumber(GetInstrumentModel()); }
+bool TARVEKDriverSession::IsModelSupported() const {
+    return MatchesModelNumber(GetInstrumentModel());
+}
 
 bool TARVEKDriverSession::IsModelInFamily(const std::string& strFamily) const {
     const std::string& strModel = GetInstrumentModel();

@@ -7,7 +7,7 @@
 namespace tarvek {
 
 class TARVEKDriverSession : public drt::DriverSession {
-public:
+  public:
     explicit TARVEKDriverSession(ViSession vi);
 
     ViStatus OpenIo() override;

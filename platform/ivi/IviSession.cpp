@@ -24,7 +24,7 @@ struct ErrorRecord {
 // A recursive lock whose state can be inspected and that may be destroyed
 // while a thread still owns it (a caller may close a session it locked).
 class RecursiveLock {
-public:
+  public:
     void Lock() {
         const std::thread::id self = std::this_thread::get_id();
         std::unique_lock<std::mutex> guard(m_mutex);
@@ -49,7 +49,7 @@ public:
         return true;
     }
 
-private:
+  private:
     std::mutex m_mutex;
     std::condition_variable m_released;
     std::thread::id m_owner;
@@ -64,7 +64,7 @@ struct SessionRecord {
 };
 
 class SessionTable {
-public:
+  public:
     ViStatus New(ViSession* pNewVi) {
         auto pRecord = std::make_shared<SessionRecord>();
         std::lock_guard<std::mutex> guard(m_mutex);
@@ -88,7 +88,7 @@ public:
         return m_records.erase(vi) == 1;
     }
 
-private:
+  private:
     std::mutex m_mutex;
     // Start well away from 0 so that small integers passed by mistake are not
     // taken for handles.
@@ -105,7 +105,8 @@ thread_local ErrorRecord t_threadError;
 
 // Copies text into a caller's buffer by the IVI string convention.
 ViStatus CopyOut(const std::string& strText, ViInt32 nBufferSize, ViChar* pBuffer) {
-    const auto nNeeded = static_cast<ViInt32>(std::min<std::size_t>(strText.size() + 1, 0x7FFFFFFF));
+    const auto nNeeded =
+        static_cast<ViInt32>(std::min<std::size_t>(strText.size() + 1, 0x7FFFFFFF));
     if (nBufferSize <= 0 || pBuffer == nullptr) {
         return nNeeded;
     }

@@ -20,6 +20,8 @@ void ReportAssertion(const char* pExpression, const char* pFile, int nLine) {
 #endif
 }
 
-unsigned long AssertionCount() { return g_nAssertions.load(std::memory_order_relaxed); }
+unsigned long AssertionCount() {
+    return g_nAssertions.load(std::memory_order_relaxed);
+}
 
 }  // namespace drt

@@ -11,7 +11,9 @@ namespace drt {
 
 namespace {
 
-constexpr ViStatus Code(unsigned int nBits) { return static_cast<ViStatus>(nBits); }
+constexpr ViStatus Code(unsigned int nBits) {
+    return static_cast<ViStatus>(nBits);
+}
 
 // Sorted by code (as signed values), so lookups can bisect.
 constexpr std::array kStatusMessages = {
@@ -29,9 +31,10 @@ constexpr std::array kStatusMessages = {
     StatusMessage{Code(0xBFFA0011), "Does not support this class-compliant feature: function '%s'"},
     StatusMessage{Code(0xBFFA0012),
                   "Does not support this class-compliant feature: attribute '%s'."},
-    StatusMessage{Code(0xBFFA0013),
-                  "Does not support this class-compliant feature:  Enumeration value '%s' passed as "
-                  "the value for parameter '%s' in function '%s'."},
+    StatusMessage{
+        Code(0xBFFA0013),
+        "Does not support this class-compliant feature:  Enumeration value '%s' passed as "
+        "the value for parameter '%s' in function '%s'."},
     StatusMessage{Code(0xBFFA0015), "%sAttribute%s called for attribute '%s' of type '%s'."},
     StatusMessage{Code(0xBFFA001D), "A connection to the instrument has not been established."},
     StatusMessage{Code(0xBFFA0020), "Unknown channel name."},
@@ -56,7 +59,8 @@ constexpr std::array kStatusMessages = {
     StatusMessage{Code(0xBFFA0063),
                   "The number of levels in the selector is not valid for the '%s' repeated "
                   "capability."},
-    StatusMessage{Code(0xBFFA0064), "The range '%s' is not valid for the repeated capability '%s'."},
+    StatusMessage{Code(0xBFFA0064),
+                  "The range '%s' is not valid for the repeated capability '%s'."},
     StatusMessage{Code(0xBFFA0065), "Unknown name in selector."},
     StatusMessage{Code(0xBFFA0066), "The repeated capability selector is badly-formed."},
     StatusMessage{Code(0xBFFA0067), "Unknown physical repeated capability selector."},
@@ -86,18 +90,22 @@ static_assert(IsSorted(), "status messages must stay ordered by code");
 
 }  // namespace
 
-std::span<const StatusMessage> StatusMessageTable() { return kStatusMessages; }
+std::span<const StatusMessage> StatusMessageTable() {
+    return kStatusMessages;
+}
 
 std::string FindStatusMessage(ViStatus nCode) {
-    auto it = std::lower_bound(kStatusMessages.begin(), kStatusMessages.end(), nCode,
-                               [](const StatusMessage& entry, ViStatus n) { return entry.nCode < n; });
+    auto it =
+        std::lower_bound(kStatusMessages.begin(), kStatusMessages.end(), nCode,
+                         [](const StatusMessage& entry, ViStatus n) { return entry.nCode < n; });
     if (it == kStatusMessages.end() || it->nCode != nCode) {
         return {};
     }
     return it->pMessage;
 }
 
-std::string FormatMessage(std::string_view strFormat, std::initializer_list<std::string_view> args) {
+std::string FormatMessage(std::string_view strFormat,
+                          std::initializer_list<std::string_view> args) {
     std::string strResult;
     strResult.reserve(strFormat.size() + 64);
     auto itArg = args.begin();

@@ -10,13 +10,14 @@
 namespace drt {
 
 class IoSession {
-public:
+  public:
     virtual ~IoSession() = default;
     virtual ViStatus OpenIo() = 0;
     virtual ViStatus CloseIo() = 0;
     virtual ViStatus ClearStatus() = 0;
     virtual ViStatus QueryIdentity(std::string& strManufacturer, std::string& strModel,
-                                   std::string& strSerialNumber, std::string& strFirmwareRevision) = 0;
+                                   std::string& strSerialNumber,
+                                   std::string& strFirmwareRevision) = 0;
     virtual ViStatus CheckStatus() = 0;
 };
 

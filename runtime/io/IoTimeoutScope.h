@@ -8,14 +8,14 @@
 namespace drt {
 
 class IoTimeoutScope {
-public:
+  public:
     IoTimeoutScope(ViSession hInstrument, ViInt32 nWantedTimeout);
     ~IoTimeoutScope();
 
     IoTimeoutScope(const IoTimeoutScope&) = delete;
     IoTimeoutScope& operator=(const IoTimeoutScope&) = delete;
 
-private:
+  private:
     ViInt32 m_nSavedTimeout = -2;
     ViSession m_hInstrument;
 };

@@ -20,7 +20,8 @@ ViStatus VisaSession<Session>::ClearStatus() {
 }
 
 template <class Session>
-ViStatus VisaSession<Session>::QueryIdentity(std::string&, std::string&, std::string&, std::string&) {
+ViStatus VisaSession<Session>::QueryIdentity(std::string&, std::string&, std::string&,
+                                             std::string&) {
     return VI_SUCCESS;
 }
 

@@ -10,7 +10,7 @@ namespace drt {
 
 template <class Session>
 class VisaSession : public IoSession {
-public:
+  public:
     ViStatus OpenIo() override;
     ViStatus CloseIo() override;
     ViStatus ClearStatus() override;
@@ -23,7 +23,7 @@ public:
     ViStatus Printf(const char* pFormat, ...);
     ViStatus Queryf(const char* pCommand, const char* pResponseFormat, ...);
 
-private:
+  private:
     Session& Self() { return static_cast<Session&>(*this); }
 };
 

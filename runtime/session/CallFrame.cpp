@@ -1,6 +1,5 @@
 #include "runtime/session/CallFrame.h"
 
-
 namespace drt {
 
 ViStatus FetchSession(ViSession vi, DriverSession*& pSession) noexcept {

@@ -12,9 +12,11 @@ struct CaseInsensitiveLess {
     using is_transparent = void;
 
     bool operator()(std::string_view strLeft, std::string_view strRight) const {
-        const std::size_t nCount = strLeft.size() < strRight.size() ? strLeft.size() : strRight.size();
+        const std::size_t nCount =
+            strLeft.size() < strRight.size() ? strLeft.size() : strRight.size();
         for (std::size_t i = 0; i < nCount; ++i) {
-            const auto chLeft = static_cast<signed char>(std::toupper(static_cast<unsigned char>(strLeft[i])));
+            const auto chLeft =
+                static_cast<signed char>(std::toupper(static_cast<unsigned char>(strLeft[i])));
             const auto chRight =
                 static_cast<signed char>(std::toupper(static_cast<unsigned char>(strRight[i])));
             if (chLeft != chRight) {

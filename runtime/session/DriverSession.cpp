@@ -18,7 +18,9 @@ DriverSession::DriverSession(ViSession vi, ViUInt32 nOpenTimeout, ViUInt32 nSpar
 
 DriverSession::~DriverSession() = default;
 
-ViStatus DriverSession::CloseSession() { return CloseIo(); }
+ViStatus DriverSession::CloseSession() {
+    return CloseIo();
+}
 
 namespace {
 
@@ -72,7 +74,9 @@ std::string DriverSession::MapPhysicalName(const std::string& strName) const {
     return strMapped;
 }
 
-bool DriverSession::IsModelSupported() const { return ModelTable().count(m_strModel) == 1; }
+bool DriverSession::IsModelSupported() const {
+    return ModelTable().count(m_strModel) == 1;
+}
 
 bool DriverSession::IsModelInFamily(const std::string& strFamily) const {
     return ModelBelongsToFamily(m_strModel, strFamily);

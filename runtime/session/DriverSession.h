@@ -20,9 +20,9 @@ template <class T>
 using NameMap = std::map<std::string, T, CaseInsensitiveLess>;
 
 class DriverSession : public VisaSession<DriverSession> {
-public:
-    DriverSession(ViSession vi, ViUInt32 nOpenTimeout, ViUInt32 nSpareTimeout, ViInt32 nResetTimeout,
-                  bool bInterchangeCheckSupported, ViUInt32 nSpareInterval);
+  public:
+    DriverSession(ViSession vi, ViUInt32 nOpenTimeout, ViUInt32 nSpareTimeout,
+                  ViInt32 nResetTimeout, bool bInterchangeCheckSupported, ViUInt32 nSpareInterval);
     ~DriverSession() override;
 
     DriverSession(const DriverSession&) = delete;
@@ -81,7 +81,9 @@ public:
     virtual const NameMap<ViReal64>& GetInitialReal64s() const { return m_mapInitialReal64s; }
     virtual const NameMap<std::string>& GetInitialStrings() const { return m_mapInitialStrings; }
     virtual const NameMap<std::string>& GetInherentOptions() const { return m_mapInherentOptions; }
-    virtual const NameMap<std::string>& GetDriverSetupOptions() const { return m_mapDriverSetupOptions; }
+    virtual const NameMap<std::string>& GetDriverSetupOptions() const {
+        return m_mapDriverSetupOptions;
+    }
     virtual const NameMap<std::string>& GetVirtualNames() const { return m_mapVirtualToPhysical; }
 
     virtual std::string MapVirtualName(const std::string& strName) const;
@@ -90,7 +92,8 @@ public:
     virtual bool IsModelSupported() const;
     virtual bool IsModelInFamily(const std::string& strFamily) const;
     virtual bool IsModel(const std::string& strModel) const { return strModel == m_strModel; }
-    virtual bool ModelBelongsToFamily(const std::string& strModel, const std::string& strFamily) const;
+    virtual bool ModelBelongsToFamily(const std::string& strModel,
+                                      const std::string& strFamily) const;
     virtual ViStatus RestoreInitialOptions();
 
     // Records nStatus with the code's message filled with args; returns
@@ -128,8 +131,13 @@ public:
     ViSession& InstrumentHandle() { return m_hInstrument; }
     ViSession GetInstrumentHandle() const { return m_hInstrument; }
 
-protected:
+  protected:
     friend class VisaSession<DriverSession>;
+
+    // Puts the six inherent options at their defaults.
+    void ResetOptionDefaults();
+    // Records the options in force as the initial values.
+    void SaveInitialOptions();
 
     ViSession m_hResourceManager = 0;
     ViSession m_hInstrument = 0;
