@@ -6,6 +6,7 @@
 #include <string>
 #include <unordered_map>
 
+#include "runtime/repcap/OutputChannel.h"
 #include "visatype.h"
 
 namespace drt {
@@ -18,7 +19,7 @@ struct CacheSlot {
 
 template <class T>
 class AttributeCache {
-public:
+  public:
     // Looking a slot up creates it, invalid, when absent.
     CacheSlot<T>& Slot(ViAttr nAttribute, const std::string& strChannelKey) {
         return m_slots[nAttribute][strChannelKey];
@@ -43,11 +44,14 @@ public:
     void Clear() { m_slots.clear(); }
     bool Empty() const { return m_slots.empty(); }
 
-private:
-    std::unordered_map<ViAttr, std::map<std::string, CacheSlot<T>>> m_slots;
+  private:
+    std::unordered_map<ViAttr, std::map<std::string, CacheSlot<T>, std::less<>>> m_slots;
 };
 
-// The typed caches of one session. Texts are held as owned copies.
+// The typed caches of one session. Texts are held as owned copies. The
+// session's channel list and its memo of resolved selectors ride along here
+// because they share the caches' life and locking; Clear() leaves them alone
+// (they never depend on instrument state).
 struct AttributeCaches {
     AttributeCache<ViInt32> int32s;
     AttributeCache<ViInt64> int64s;
@@ -55,6 +59,7 @@ struct AttributeCaches {
     AttributeCache<ViBoolean> booleans;
     AttributeCache<ViSession> sessions;
     AttributeCache<std::string> strings;
+    SessionChannels channels;
 
     void Clear() {
         int32s.Clear();
@@ -70,16 +75,28 @@ struct AttributeCaches {
 };
 
 template <>
-inline AttributeCache<ViInt32>& AttributeCaches::For<ViInt32>() { return int32s; }
+inline AttributeCache<ViInt32>& AttributeCaches::For<ViInt32>() {
+    return int32s;
+}
 template <>
-inline AttributeCache<ViInt64>& AttributeCaches::For<ViInt64>() { return int64s; }
+inline AttributeCache<ViInt64>& AttributeCaches::For<ViInt64>() {
+    return int64s;
+}
 template <>
-inline AttributeCache<ViReal64>& AttributeCaches::For<ViReal64>() { return reals; }
+inline AttributeCache<ViReal64>& AttributeCaches::For<ViReal64>() {
+    return reals;
+}
 template <>
-inline AttributeCache<ViBoolean>& AttributeCaches::For<ViBoolean>() { return booleans; }
+inline AttributeCache<ViBoolean>& AttributeCaches::For<ViBoolean>() {
+    return booleans;
+}
 template <>
-inline AttributeCache<ViSession>& AttributeCaches::For<ViSession>() { return sessions; }
+inline AttributeCache<ViSession>& AttributeCaches::For<ViSession>() {
+    return sessions;
+}
 template <>
-inline AttributeCache<std::string>& AttributeCaches::For<std::string>() { return strings; }
+inline AttributeCache<std::string>& AttributeCaches::For<std::string>() {
+    return strings;
+}
 
 }  // namespace drt

@@ -31,7 +31,8 @@ using SetInt32Callback = ViStatus (*)(ViSession vi, ViConstString channelName, V
 using SetReal64Callback = ViStatus (*)(ViSession vi, ViConstString channelName, ViReal64 value);
 using SetBooleanCallback = ViStatus (*)(ViSession vi, ViConstString channelName, ViBoolean value);
 using SetSessionCallback = ViStatus (*)(ViSession vi, ViConstString channelName, ViSession value);
-using SetStringCallback = ViStatus (*)(ViSession vi, ViConstString channelName, ViConstString value);
+using SetStringCallback = ViStatus (*)(ViSession vi, ViConstString channelName,
+                                       ViConstString value);
 
 // The value type an attribute of C type T has; T is ViInt32, ViReal64,
 // ViBoolean, ViSession, or ViConstString for texts.
@@ -116,25 +117,45 @@ struct AnySetter {
 };
 
 template <>
-constexpr GetInt32Callback AnyGetter::Get<ViInt32>() const { return pInt32; }
+constexpr GetInt32Callback AnyGetter::Get<ViInt32>() const {
+    return pInt32;
+}
 template <>
-constexpr GetReal64Callback AnyGetter::Get<ViReal64>() const { return pReal64; }
+constexpr GetReal64Callback AnyGetter::Get<ViReal64>() const {
+    return pReal64;
+}
 template <>
-constexpr GetBooleanCallback AnyGetter::Get<ViBoolean>() const { return pBoolean; }
+constexpr GetBooleanCallback AnyGetter::Get<ViBoolean>() const {
+    return pBoolean;
+}
 template <>
-constexpr GetSessionCallback AnyGetter::Get<ViSession>() const { return pSession; }
+constexpr GetSessionCallback AnyGetter::Get<ViSession>() const {
+    return pSession;
+}
 template <>
-constexpr GetStringCallback AnyGetter::Get<ViConstString>() const { return pString; }
+constexpr GetStringCallback AnyGetter::Get<ViConstString>() const {
+    return pString;
+}
 template <>
-constexpr SetInt32Callback AnySetter::Get<ViInt32>() const { return pInt32; }
+constexpr SetInt32Callback AnySetter::Get<ViInt32>() const {
+    return pInt32;
+}
 template <>
-constexpr SetReal64Callback AnySetter::Get<ViReal64>() const { return pReal64; }
+constexpr SetReal64Callback AnySetter::Get<ViReal64>() const {
+    return pReal64;
+}
 template <>
-constexpr SetBooleanCallback AnySetter::Get<ViBoolean>() const { return pBoolean; }
+constexpr SetBooleanCallback AnySetter::Get<ViBoolean>() const {
+    return pBoolean;
+}
 template <>
-constexpr SetSessionCallback AnySetter::Get<ViSession>() const { return pSession; }
+constexpr SetSessionCallback AnySetter::Get<ViSession>() const {
+    return pSession;
+}
 template <>
-constexpr SetStringCallback AnySetter::Get<ViConstString>() const { return pString; }
+constexpr SetStringCallback AnySetter::Get<ViConstString>() const {
+    return pString;
+}
 
 // Invalidates the attribute's cached value on one channel (bWholeAttribute
 // false; creates the slot when absent) or on every channel (true).
@@ -170,14 +191,14 @@ struct AttributeDescriptor {
 // Descriptors ordered by id. Registration keeps the first descriptor of an id
 // and skips later ones.
 class AttributeRegistry {
-public:
+  public:
     // Returns false when the id was already registered (the new one is dropped).
     bool Register(const AttributeDescriptor& descriptor);
     // The descriptor of nId, or null when it is not registered.
     const AttributeDescriptor* Find(ViAttr nId) const;
     std::size_t Size() const { return m_vecDescriptors.size(); }
 
-private:
+  private:
     std::vector<AttributeDescriptor> m_vecDescriptors;  // sorted by id
 };
 

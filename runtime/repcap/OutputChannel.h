@@ -1,0 +1,79 @@
+// The output-channel repeated capability: the physical channel list, the
+// selector grammar and the resolution of a selector to channels.
+//
+// Selector syntax: one or more levels separated by ':', each optionally in
+// square brackets, each a comma-separated list of identifiers or ranges
+// ("CH1-CH3": both ends with the same base name); identifiers are made of word
+// characters and '!'; blanks are allowed around separators. Virtual names from
+// the configuration store are replaced by their physical text.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "visatype.h"
+
+namespace drt {
+
+class DriverSession;
+
+inline constexpr char kOutputChannelRepCap[] = "OutputChannel";
+inline constexpr char kOutputChannelPhysicalNames[] = "CH1,CH2,CH3";
+
+// One resolved channel: its physical name ("CH2") and its key
+// ("OutputChannel!!CH2"), the key being what caches and membership use.
+struct OutputChannel {
+    std::string strName;
+    std::string strKey;
+};
+
+using ChannelList = std::vector<OutputChannel>;
+// Resolutions are shared, immutable lists, so a session can keep them.
+using ChannelListPtr = std::shared_ptr<const ChannelList>;
+
+// The physical channels of every session, parsed once per process.
+const ChannelList& PhysicalChannels();
+
+// The key of an identifier: "OutputChannel!!" + identifier.
+std::string ChannelKey(std::string_view strIdentifier);
+
+// Per-session state of the capability: the session's channel list and the
+// resolutions already made. Lives inside the session object, so it is created,
+// used and destroyed under that session's lock and never shared.
+class SessionChannels {
+  public:
+    const ChannelList& Channels();
+    // A previous successful resolution of (selector, membership flag), or null.
+    ChannelListPtr FindResolved(std::string_view strSelector, bool bCheckMembership) const;
+    void StoreResolved(std::string_view strSelector, bool bCheckMembership, ChannelListPtr pList);
+
+  private:
+    ChannelListPtr m_pChannels;
+    std::unordered_map<std::string, ChannelListPtr> m_mapResolved;
+};
+
+// The grammar check: the fast recogniser used on every resolution, and the
+// regular expression that defines the language (kept for differential tests).
+bool SelectorMatchesGrammar(std::string_view strSelector);
+bool SelectorMatchesGrammarRegex(std::string_view strSelector);
+
+// Resolves a selector (null counts as empty) to channels in selector order.
+// With bCheckMembership each identifier must name a channel of the session.
+// Errors are recorded on the session: 0xBFFA0044, 0xBFFA0063, 0xBFFA0064,
+// 0xBFFA0066, 0xBFFA0067.
+ViStatus ResolveChannels(DriverSession& session, ViConstString pSelector, bool bCheckMembership,
+                         ChannelListPtr& pResult);
+
+// As ResolveChannels with the membership check, and exactly one channel
+// required (0xBFFA0066 with the single-identifier text otherwise).
+ViStatus ResolveSingleChannel(DriverSession& session, ViConstString pSelector,
+                              const OutputChannel*& pChannel, ChannelListPtr& pHolder);
+
+// The 1-based index'th physical name into the caller's buffer, cut to
+// nBufferSize - 1 characters; 0xBFFA0010 for an index out of range.
+ViStatus GetChannelName(DriverSession& session, ViInt32 nIndex, ViInt32 nBufferSize, ViChar* pName);
+
+}  // namespace drt
