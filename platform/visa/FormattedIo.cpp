@@ -1,0 +1,802 @@
+#include "FormattedIo.h"
+
+#include <array>
+#include <cctype>
+#include <charconv>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+
+namespace tkvisa {
+namespace {
+
+// Largest field width or precision a format may ask for; more is a format error
+// rather than a request for gigabytes of padding.
+constexpr long kMaxWidth = 65535;
+
+enum class Size { Default, Short, Long, LongLong };
+
+struct Spec {
+    std::string strFlags;
+    bool bSuppress = false;
+    bool bCount = false;  // VISA's '#': the field size travels as a ViPInt32
+    long nWidth = -1;
+    long nPrecision = -1;
+    Size eSize = Size::Default;
+    char cConversion = 0;
+};
+
+bool IsSpace(int c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
+
+// Backslash sequences in a format text: \n \r \t \\ \" \' and \ooo (octal), so
+// that formats built at run time can name control characters.
+const char* ReadEscape(const char* p, char& cOut) {
+    switch (p[1]) {
+        case 'n':
+            cOut = '\n';
+            return p + 2;
+        case 'r':
+            cOut = '\r';
+            return p + 2;
+        case 't':
+            cOut = '\t';
+            return p + 2;
+        case '\\':
+        case '"':
+        case '\'':
+            cOut = p[1];
+            return p + 2;
+        default:
+            break;
+    }
+    if (p[1] >= '0' && p[1] <= '7') {
+        int nValue = 0;
+        int nDigits = 0;
+        ++p;
+        while (nDigits < 3 && *p >= '0' && *p <= '7') {
+            nValue = nValue * 8 + (*p - '0');
+            ++p;
+            ++nDigits;
+        }
+        cOut = static_cast<char>(nValue & 0xFF);
+        return p;
+    }
+    cOut = '\\';
+    return p + 1;
+}
+
+bool ReadNumber(const char*& p, long& nValue) {
+    nValue = 0;
+    if (!std::isdigit(static_cast<unsigned char>(*p))) {
+        return false;
+    }
+    while (std::isdigit(static_cast<unsigned char>(*p))) {
+        nValue = nValue * 10 + (*p - '0');
+        if (nValue > kMaxWidth) {
+            return false;
+        }
+        ++p;
+    }
+    return true;
+}
+
+const char* ReadSize(const char* p, Size& eSize) {
+    if (p[0] == 'h') {
+        eSize = Size::Short;
+        return p + 1;
+    }
+    if (p[0] == 'l' && p[1] == 'l') {
+        eSize = Size::LongLong;
+        return p + 2;
+    }
+    if (p[0] == 'l') {
+        eSize = Size::Long;
+        return p + 1;
+    }
+    if (p[0] == 'L') {
+        eSize = Size::LongLong;
+        return p + 1;
+    }
+    return p;
+}
+
+void AppendFormatted(std::string& strOut, const std::string& strSpec, auto value) {
+    char szSmall[128];
+    const int nLength = std::snprintf(szSmall, sizeof szSmall, strSpec.c_str(), value);
+    if (nLength < 0) {
+        return;
+    }
+    if (static_cast<std::size_t>(nLength) < sizeof szSmall) {
+        strOut.append(szSmall, static_cast<std::size_t>(nLength));
+        return;
+    }
+    const std::size_t nStart = strOut.size();
+    strOut.resize(nStart + static_cast<std::size_t>(nLength) + 1);
+    std::snprintf(strOut.data() + nStart, static_cast<std::size_t>(nLength) + 1, strSpec.c_str(),
+                  value);
+    strOut.resize(nStart + static_cast<std::size_t>(nLength));
+}
+
+// The C conversion text for one output conversion, with widths made explicit.
+std::string CSpec(const Spec& spec, const char* pszLength, char cConversion, bool bKeepHash) {
+    std::string strSpec = "%";
+    for (char c : spec.strFlags) {
+        if (c != '#' || bKeepHash) {
+            strSpec += c;
+        }
+    }
+    if (spec.nWidth >= 0) {
+        strSpec += std::to_string(spec.nWidth);
+    }
+    if (spec.nPrecision >= 0) {
+        strSpec += '.' + std::to_string(spec.nPrecision);
+    }
+    strSpec += pszLength;
+    strSpec += cConversion;
+    return strSpec;
+}
+
+}  // namespace
+
+ViStatus FormatOutput(std::string& strOut, const char* pszFormat, VaList& list) {
+    if (pszFormat == nullptr) {
+        return VI_ERROR_USER_BUF;
+    }
+    va_list& args = list.args;
+    ViStatus status = VI_SUCCESS;
+    for (const char* p = pszFormat; *p != '\0' && status == VI_SUCCESS;) {
+        if (*p == '\\') {
+            char c = 0;
+            p = ReadEscape(p, c);
+            strOut += c;
+            continue;
+        }
+        if (*p != '%') {
+            strOut += *p++;
+            continue;
+        }
+        ++p;
+        if (*p == '%') {
+            strOut += '%';
+            ++p;
+            continue;
+        }
+        Spec spec;
+        while (*p != '\0' && std::strchr("-+ 0#", *p) != nullptr) {
+            spec.strFlags += *p++;
+        }
+        if (*p == ',' || *p == '@') {
+            status = VI_ERROR_NSUP_FMT;  // arrays and IEEE 488.2 number forms
+            break;
+        }
+        if (*p == '*') {
+            const int nWidth = va_arg(args, int);
+            if (nWidth < 0) {
+                spec.strFlags += '-';
+            }
+            const long nAbs = nWidth < 0 ? -static_cast<long>(nWidth) : nWidth;
+            if (nAbs > kMaxWidth) {
+                status = VI_ERROR_INV_FMT;
+                break;
+            }
+            spec.nWidth = nAbs;
+            ++p;
+        } else if (std::isdigit(static_cast<unsigned char>(*p)) && !ReadNumber(p, spec.nWidth)) {
+            status = VI_ERROR_INV_FMT;
+            break;
+        }
+        if (*p == '.') {
+            ++p;
+            if (*p == '*') {
+                const int nPrecision = va_arg(args, int);
+                spec.nPrecision = nPrecision < 0 ? -1 : nPrecision;
+                if (spec.nPrecision > kMaxWidth) {
+                    status = VI_ERROR_INV_FMT;
+                    break;
+                }
+                ++p;
+            } else if (!std::isdigit(static_cast<unsigned char>(*p))) {
+                spec.nPrecision = 0;
+            } else if (!ReadNumber(p, spec.nPrecision)) {
+                status = VI_ERROR_INV_FMT;
+                break;
+            }
+        }
+        p = ReadSize(p, spec.eSize);
+        spec.cConversion = *p;
+        if (*p != '\0') {
+            ++p;
+        }
+        switch (spec.cConversion) {
+            case 'd':
+            case 'i': {
+                long long nValue = 0;
+                switch (spec.eSize) {
+                    case Size::Short:
+                        nValue = static_cast<ViInt16>(va_arg(args, int));
+                        break;
+                    case Size::Long:
+                        nValue = va_arg(args, ViInt32);
+                        break;
+                    case Size::LongLong:
+                        nValue = va_arg(args, ViInt64);
+                        break;
+                    default:
+                        nValue = va_arg(args, int);
+                        break;
+                }
+                AppendFormatted(strOut, CSpec(spec, "ll", 'd', false), nValue);
+                break;
+            }
+            case 'u':
+            case 'o':
+            case 'x':
+            case 'X': {
+                unsigned long long nValue = 0;
+                switch (spec.eSize) {
+                    case Size::Short:
+                        nValue = static_cast<ViUInt16>(va_arg(args, unsigned int));
+                        break;
+                    case Size::Long:
+                        nValue = va_arg(args, ViUInt32);
+                        break;
+                    case Size::LongLong:
+                        nValue = va_arg(args, ViUInt64);
+                        break;
+                    default:
+                        nValue = va_arg(args, unsigned int);
+                        break;
+                }
+                AppendFormatted(strOut, CSpec(spec, "ll", spec.cConversion, true), nValue);
+                break;
+            }
+            case 'f':
+            case 'F':
+            case 'e':
+            case 'E':
+            case 'g':
+            case 'G':
+            case 'a':
+            case 'A': {
+                if (spec.eSize == Size::LongLong || spec.eSize == Size::Short) {
+                    status = VI_ERROR_NSUP_FMT;
+                    break;
+                }
+                // float arguments arrive promoted to double, with or without 'l'.
+                const double dValue = va_arg(args, double);
+                AppendFormatted(strOut, CSpec(spec, "", spec.cConversion, true), dValue);
+                break;
+            }
+            case 'c': {
+                const int nChar = va_arg(args, int);
+                AppendFormatted(strOut, CSpec(spec, "", 'c', false), nChar);
+                break;
+            }
+            case 's': {
+                const char* pszText = va_arg(args, const char*);
+                if (pszText == nullptr) {
+                    status = VI_ERROR_USER_BUF;
+                    break;
+                }
+                AppendFormatted(strOut, CSpec(spec, "", 's', false), pszText);
+                break;
+            }
+            case 'b':
+            case 'B':
+            case 'y':
+            case 'n':
+            case 'p':
+                status = VI_ERROR_NSUP_FMT;
+                break;
+            default:
+                status = VI_ERROR_INV_FMT;
+                break;
+        }
+    }
+    return status;
+}
+
+namespace {
+
+// Collects the characters of a string conversion into the caller's buffer,
+// never past its capacity (bytes, terminator included).
+class StringSink {
+  public:
+    StringSink(char* pBuffer, std::size_t nCapacity, bool bTerminate)
+        : m_pBuffer(pBuffer), m_nCapacity(nCapacity), m_bTerminate(bTerminate) {}
+    void Add(char c) {
+        const std::size_t nRoom = m_bTerminate && m_nCapacity > 0 ? m_nCapacity - 1 : m_nCapacity;
+        if (m_pBuffer != nullptr && m_nStored < nRoom) {
+            m_pBuffer[m_nStored++] = c;
+        }
+    }
+    std::size_t Finish() {
+        if (m_pBuffer != nullptr && m_bTerminate && m_nCapacity > 0) {
+            m_pBuffer[m_nStored] = '\0';
+        }
+        return m_nStored;
+    }
+
+  private:
+    char* m_pBuffer;
+    std::size_t m_nCapacity;
+    bool m_bTerminate;
+    std::size_t m_nStored = 0;
+};
+
+void SkipSpace(ScanSource& source) {
+    for (int c = source.Peek(); c >= 0 && IsSpace(c); c = source.Peek()) {
+        source.Take();
+    }
+}
+
+int DigitValue(int c) {
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'a' && c <= 'z') {
+        return c - 'a' + 10;
+    }
+    if (c >= 'A' && c <= 'Z') {
+        return c - 'A' + 10;
+    }
+    return 99;
+}
+
+// Reads an integer of the given base (0: C prefix rules); false when no digit.
+bool ScanInteger(ScanSource& source, int nBase, long nWidth, unsigned long long& nMagnitude,
+                 bool& bNegative) {
+    long nLeft = nWidth > 0 ? nWidth : std::numeric_limits<long>::max();
+    nMagnitude = 0;
+    bNegative = false;
+    int c = source.Peek();
+    if ((c == '+' || c == '-') && nLeft > 0) {
+        bNegative = c == '-';
+        source.Take();
+        --nLeft;
+        c = source.Peek();
+    }
+    bool bDigits = false;
+    if ((nBase == 0 || nBase == 16) && c == '0' && nLeft > 0) {
+        source.Take();
+        --nLeft;
+        bDigits = true;
+        c = source.Peek();
+        if ((c == 'x' || c == 'X') && nLeft > 0) {
+            source.Take();
+            --nLeft;
+            nBase = 16;
+            c = source.Peek();
+        } else if (nBase == 0) {
+            nBase = 8;
+        }
+    }
+    if (nBase == 0) {
+        nBase = 10;
+    }
+    bool bOverflow = false;
+    while (nLeft > 0 && c >= 0 && DigitValue(c) < nBase) {
+        const unsigned long long nDigit = static_cast<unsigned long long>(DigitValue(c));
+        if (nMagnitude > (std::numeric_limits<unsigned long long>::max() - nDigit) /
+                             static_cast<unsigned long long>(nBase)) {
+            bOverflow = true;
+        } else {
+            nMagnitude = nMagnitude * static_cast<unsigned long long>(nBase) + nDigit;
+        }
+        bDigits = true;
+        source.Take();
+        --nLeft;
+        c = source.Peek();
+    }
+    if (bOverflow) {
+        nMagnitude = std::numeric_limits<unsigned long long>::max();
+    }
+    return bDigits;
+}
+
+// Clamps like strtol/strtoul do, then narrows to the target width.
+template <typename T>
+T Narrow(unsigned long long nMagnitude, bool bNegative, bool bSigned) {
+    using Wide = long long;
+    if (bSigned) {
+        constexpr auto nMax = static_cast<unsigned long long>(std::numeric_limits<T>::max());
+        if (!bNegative) {
+            return nMagnitude > nMax ? std::numeric_limits<T>::max() : static_cast<T>(nMagnitude);
+        }
+        if (nMagnitude > nMax + 1) {
+            return std::numeric_limits<T>::min();
+        }
+        return static_cast<T>(-static_cast<Wide>(nMagnitude - 1) - 1);
+    }
+    constexpr auto nMax = static_cast<unsigned long long>(std::numeric_limits<T>::max());
+    const unsigned long long nClamped = nMagnitude > nMax ? nMax : nMagnitude;
+    return static_cast<T>(bNegative ? (0 - nClamped) & nMax : nClamped);
+}
+
+bool MatchWordNoCase(ScanSource& source, const char* pszWord, std::string& strText, long& nLeft) {
+    for (const char* p = pszWord; *p != '\0'; ++p) {
+        const int c = source.Peek();
+        if (nLeft <= 0 || c < 0 || std::tolower(c) != *p) {
+            return false;
+        }
+        strText += static_cast<char>(c);
+        source.Take();
+        --nLeft;
+    }
+    return true;
+}
+
+// Reads a decimal real (or inf/nan); false when the input holds none.
+bool ScanReal(ScanSource& source, long nWidth, double& dValue) {
+    long nLeft = nWidth > 0 ? nWidth : 512;
+    std::string strText;
+    int c = source.Peek();
+    if ((c == '+' || c == '-') && nLeft > 0) {
+        if (c == '-') {
+            strText += '-';
+        }
+        source.Take();
+        --nLeft;
+        c = source.Peek();
+    }
+    if (c == 'i' || c == 'I') {
+        if (!MatchWordNoCase(source, "inf", strText, nLeft)) {
+            return false;
+        }
+        dValue = strText[0] == '-' ? -std::numeric_limits<double>::infinity()
+                                   : std::numeric_limits<double>::infinity();
+        return true;
+    }
+    if (c == 'n' || c == 'N') {
+        if (!MatchWordNoCase(source, "nan", strText, nLeft)) {
+            return false;
+        }
+        dValue = std::numeric_limits<double>::quiet_NaN();
+        return true;
+    }
+    bool bDigits = false;
+    auto takeDigits = [&] {
+        for (c = source.Peek(); nLeft > 0 && c >= '0' && c <= '9'; c = source.Peek()) {
+            strText += static_cast<char>(c);
+            bDigits = true;
+            source.Take();
+            --nLeft;
+        }
+    };
+    takeDigits();
+    if (c == '.' && nLeft > 0) {
+        strText += '.';
+        source.Take();
+        --nLeft;
+        takeDigits();
+    }
+    if (!bDigits) {
+        return false;
+    }
+    if ((c == 'e' || c == 'E') && nLeft > 0) {
+        std::string strExponent = "e";
+        source.Take();
+        --nLeft;
+        c = source.Peek();
+        if ((c == '+' || c == '-') && nLeft > 0) {
+            strExponent += static_cast<char>(c);
+            source.Take();
+            --nLeft;
+        }
+        bool bExponentDigits = false;
+        for (c = source.Peek(); nLeft > 0 && c >= '0' && c <= '9'; c = source.Peek()) {
+            strExponent += static_cast<char>(c);
+            bExponentDigits = true;
+            source.Take();
+            --nLeft;
+        }
+        if (bExponentDigits) {
+            strText += strExponent;
+        }
+    }
+    const char* pEnd = strText.data() + strText.size();
+    const auto result = std::from_chars(strText.data(), pEnd, dValue);
+    if (result.ec == std::errc::result_out_of_range) {
+        // Overflow gives infinity and underflow zero, as strtod does.
+        const bool bNegative = strText[0] == '-';
+        const std::size_t nExp = strText.find('e');
+        const bool bUnder = nExp != std::string::npos && strText[nExp + 1] == '-';
+        dValue = bUnder ? (bNegative ? -0.0 : 0.0)
+                        : (bNegative ? -std::numeric_limits<double>::infinity()
+                                     : std::numeric_limits<double>::infinity());
+        return true;
+    }
+    return result.ec == std::errc();
+}
+
+using CharSet = std::array<bool, 256>;
+
+// Parses "[...]" after the '%'; p points at '['. Returns the position after ']'
+// or null for an unterminated set.
+const char* ReadScanSet(const char* p, CharSet& set) {
+    ++p;
+    bool bNegate = false;
+    if (*p == '^') {
+        bNegate = true;
+        ++p;
+    }
+    set.fill(false);
+    bool bFirst = true;
+    for (; *p != '\0' && (*p != ']' || bFirst); ++p) {
+        char c = *p;
+        if (c == '\\' && p[1] != '\0') {
+            const char* pNext = ReadEscape(p, c);
+            p = pNext - 1;
+        }
+        if (p[1] == '-' && p[2] != ']' && p[2] != '\0') {
+            const auto nFrom = static_cast<unsigned char>(c);
+            const auto nTo = static_cast<unsigned char>(p[2]);
+            for (unsigned n = nFrom; n <= nTo; ++n) {
+                set[n] = true;
+            }
+            p += 2;
+        } else {
+            set[static_cast<unsigned char>(c)] = true;
+        }
+        bFirst = false;
+    }
+    if (*p != ']') {
+        return nullptr;
+    }
+    if (bNegate) {
+        for (bool& bMember : set) {
+            bMember = !bMember;
+        }
+    }
+    return p + 1;
+}
+
+}  // namespace
+
+ViStatus ScanInput(ScanSource& source, const char* pszFormat, VaList& list) {
+    if (pszFormat == nullptr) {
+        return VI_ERROR_USER_BUF;
+    }
+    va_list& args = list.args;
+    ViStatus status = VI_SUCCESS;
+    // Ends the scan when the input cannot satisfy a directive: the source's own
+    // failure (timeout, lost connection) if it had one, else a mismatch.
+    auto fail = [&source] {
+        return source.Status() < VI_SUCCESS ? source.Status() : VI_ERROR_INV_FMT;
+    };
+    const char* p = pszFormat;
+    while (*p != '\0' && status == VI_SUCCESS) {
+        if (IsSpace(static_cast<unsigned char>(*p))) {
+            while (IsSpace(static_cast<unsigned char>(*p))) {
+                ++p;
+            }
+            SkipSpace(source);
+            continue;
+        }
+        if (*p != '%' || p[1] == '%') {
+            char cLiteral = *p;
+            if (*p == '\\') {
+                p = ReadEscape(p, cLiteral);
+            } else {
+                p += *p == '%' ? 2 : 1;
+            }
+            if (source.Peek() != static_cast<unsigned char>(cLiteral)) {
+                status = fail();
+                break;
+            }
+            source.Take();
+            continue;
+        }
+        ++p;
+        Spec spec;
+        for (; *p == '*' || *p == '#'; ++p) {
+            (*p == '*' ? spec.bSuppress : spec.bCount) = true;
+        }
+        if (*p == ',' || *p == '@') {
+            status = VI_ERROR_NSUP_FMT;
+            break;
+        }
+        if (std::isdigit(static_cast<unsigned char>(*p)) &&
+            (!ReadNumber(p, spec.nWidth) || spec.nWidth == 0)) {
+            status = VI_ERROR_INV_FMT;
+            break;
+        }
+        p = ReadSize(p, spec.eSize);
+        spec.cConversion = *p;
+        CharSet set{};
+        if (*p == '[') {
+            p = ReadScanSet(p, set);
+            if (p == nullptr) {
+                status = VI_ERROR_INV_FMT;
+                break;
+            }
+        } else if (*p != '\0') {
+            ++p;
+        }
+        const bool bAssign = !spec.bSuppress;
+        switch (spec.cConversion) {
+            case 'd':
+            case 'i':
+            case 'u':
+            case 'o':
+            case 'x':
+            case 'X': {
+                void* pTarget = bAssign ? va_arg(args, void*) : nullptr;
+                if (bAssign && pTarget == nullptr) {
+                    status = VI_ERROR_USER_BUF;
+                    break;
+                }
+                SkipSpace(source);
+                const int nBase = spec.cConversion == 'd'   ? 10
+                                  : spec.cConversion == 'i' ? 0
+                                  : spec.cConversion == 'u' ? 10
+                                  : spec.cConversion == 'o' ? 8
+                                                            : 16;
+                unsigned long long nMagnitude = 0;
+                bool bNegative = false;
+                if (!ScanInteger(source, nBase, spec.nWidth, nMagnitude, bNegative)) {
+                    status = fail();
+                    break;
+                }
+                if (!bAssign) {
+                    break;
+                }
+                const bool bSigned = spec.cConversion == 'd' || spec.cConversion == 'i';
+                switch (spec.eSize) {
+                    case Size::Short:
+                        if (bSigned) {
+                            *static_cast<ViInt16*>(pTarget) =
+                                Narrow<ViInt16>(nMagnitude, bNegative, true);
+                        } else {
+                            *static_cast<ViUInt16*>(pTarget) =
+                                Narrow<ViUInt16>(nMagnitude, bNegative, false);
+                        }
+                        break;
+                    case Size::Long:
+                        if (bSigned) {
+                            *static_cast<ViInt32*>(pTarget) =
+                                Narrow<ViInt32>(nMagnitude, bNegative, true);
+                        } else {
+                            *static_cast<ViUInt32*>(pTarget) =
+                                Narrow<ViUInt32>(nMagnitude, bNegative, false);
+                        }
+                        break;
+                    case Size::LongLong:
+                        if (bSigned) {
+                            *static_cast<ViInt64*>(pTarget) =
+                                Narrow<ViInt64>(nMagnitude, bNegative, true);
+                        } else {
+                            *static_cast<ViUInt64*>(pTarget) =
+                                Narrow<ViUInt64>(nMagnitude, bNegative, false);
+                        }
+                        break;
+                    default:
+                        if (bSigned) {
+                            *static_cast<int*>(pTarget) = Narrow<int>(nMagnitude, bNegative, true);
+                        } else {
+                            *static_cast<unsigned*>(pTarget) =
+                                Narrow<unsigned>(nMagnitude, bNegative, false);
+                        }
+                        break;
+                }
+                break;
+            }
+            case 'f':
+            case 'F':
+            case 'e':
+            case 'E':
+            case 'g':
+            case 'G': {
+                if (spec.eSize == Size::Short || spec.eSize == Size::LongLong) {
+                    status = VI_ERROR_NSUP_FMT;
+                    break;
+                }
+                void* pTarget = bAssign ? va_arg(args, void*) : nullptr;
+                if (bAssign && pTarget == nullptr) {
+                    status = VI_ERROR_USER_BUF;
+                    break;
+                }
+                SkipSpace(source);
+                double dValue = 0.0;
+                if (!ScanReal(source, spec.nWidth, dValue)) {
+                    status = fail();
+                    break;
+                }
+                if (bAssign && spec.eSize == Size::Long) {
+                    *static_cast<ViReal64*>(pTarget) = dValue;
+                } else if (bAssign) {
+                    *static_cast<ViReal32*>(pTarget) = static_cast<ViReal32>(dValue);
+                }
+                break;
+            }
+            case 's':
+            case '[':
+            case 'c':
+            case 't':
+            case 'T': {
+                const char cConversion = spec.cConversion;
+                ViInt32* pnCount = nullptr;
+                char* pBuffer = nullptr;
+                if (bAssign) {
+                    if (spec.bCount) {
+                        pnCount = va_arg(args, ViInt32*);
+                    }
+                    pBuffer = va_arg(args, char*);
+                    if (pBuffer == nullptr || (spec.bCount && pnCount == nullptr)) {
+                        status = VI_ERROR_USER_BUF;
+                        break;
+                    }
+                }
+                const bool bTerminate = cConversion != 'c';
+                // Capacity in bytes of the caller's buffer; how many characters
+                // the field may consume.
+                std::size_t nCapacity = 0;
+                long nConsume = std::numeric_limits<long>::max();
+                if (spec.bCount && bAssign) {
+                    nCapacity = *pnCount > 0 ? static_cast<std::size_t>(*pnCount) : 0;
+                    if (cConversion == 'c') {
+                        nConsume = static_cast<long>(nCapacity);
+                    }
+                } else if (spec.nWidth > 0) {
+                    nCapacity = static_cast<std::size_t>(spec.nWidth) + (bTerminate ? 1 : 0);
+                    if (cConversion != 't' && cConversion != 'T') {
+                        nConsume = spec.nWidth;
+                    }
+                } else if (cConversion == 'c') {
+                    nCapacity = 1;
+                    nConsume = 1;
+                } else {
+                    nCapacity = VI_FMT_UNBOUNDED_MAX;
+                }
+                StringSink sink(pBuffer, bAssign ? nCapacity : 0, bTerminate);
+                if (cConversion == 's') {
+                    SkipSpace(source);
+                }
+                long nTaken = 0;
+                for (int c = source.Peek(); c >= 0 && nTaken < nConsume; c = source.Peek()) {
+                    if ((cConversion == 's' && IsSpace(c)) ||
+                        (cConversion == '[' && !set[static_cast<unsigned>(c)])) {
+                        break;
+                    }
+                    sink.Add(static_cast<char>(c));
+                    source.Take();
+                    ++nTaken;
+                    if (cConversion == 't' && source.IsTermChar(c)) {
+                        break;
+                    }
+                }
+                const std::size_t nStored = sink.Finish();
+                if (pnCount != nullptr) {
+                    *pnCount = static_cast<ViInt32>(nStored);
+                }
+                if (source.Status() < VI_SUCCESS) {
+                    status = source.Status();
+                } else if (cConversion == 'c' && !spec.bCount && nTaken < nConsume) {
+                    status = fail();
+                }
+                break;
+            }
+            case '\0':
+                status = VI_ERROR_INV_FMT;
+                break;
+            case 'b':
+            case 'B':
+            case 'y':
+            case 'n':
+            case 'p':
+            case 'a':
+            case 'A':
+                status = VI_ERROR_NSUP_FMT;
+                break;
+            default:
+                status = VI_ERROR_INV_FMT;
+                break;
+        }
+    }
+    return status;
+}
+
+}  // namespace tkvisa

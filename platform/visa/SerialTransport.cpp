@@ -1,0 +1,215 @@
+// Serial port transport (ASRLn::INSTR, ASRL/dev/...::INSTR): termios raw mode
+// with the session's ASRL settings.
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "Transport.h"
+
+namespace tkvisa {
+namespace {
+
+struct BaudRow {
+    ViUInt32 nBaud;
+    speed_t nSpeed;
+};
+
+constexpr BaudRow kBaudRates[] = {
+    {50, B50},         {75, B75},         {110, B110},         {134, B134},       {150, B150},
+    {200, B200},       {300, B300},       {600, B600},         {1200, B1200},     {1800, B1800},
+    {2400, B2400},     {4800, B4800},     {9600, B9600},       {19200, B19200},   {38400, B38400},
+    {57600, B57600},   {115200, B115200}, {230400, B230400},   {460800, B460800}, {500000, B500000},
+    {576000, B576000}, {921600, B921600}, {1000000, B1000000},
+};
+
+ViStatus WaitReady(int nFd, short nEvents, const Deadline& deadline) {
+    for (;;) {
+        pollfd pfd{nFd, nEvents, 0};
+        const int nReady = ::poll(&pfd, 1, deadline.RemainingMs());
+        if (nReady > 0) {
+            return (pfd.revents & (POLLERR | POLLNVAL)) != 0 ? VI_ERROR_IO : VI_SUCCESS;
+        }
+        if (nReady == 0) {
+            return VI_ERROR_TMO;
+        }
+        if (errno != EINTR) {
+            return VI_ERROR_IO;
+        }
+    }
+}
+
+class SerialTransport final : public Transport {
+  public:
+    ~SerialTransport() override { Close(); }
+
+    ViStatus Open(const ResourceName& resource, ViUInt32 /*nOpenTimeoutMs*/,
+                  const LineSettings& settings) override {
+        if (resource.strDevicePath.empty()) {
+            return VI_ERROR_RSRC_NFOUND;
+        }
+        m_nFd = ::open(resource.strDevicePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        if (m_nFd < 0) {
+            return errno == EACCES || errno == EPERM ? VI_ERROR_NPERMISSION : VI_ERROR_RSRC_NFOUND;
+        }
+        if (!::isatty(m_nFd)) {
+            Close();
+            return VI_ERROR_RSRC_NFOUND;
+        }
+        const ViStatus status = Apply(settings);
+        if (status != VI_SUCCESS) {
+            Close();
+        }
+        return status;
+    }
+
+    void Close() override {
+        if (m_nFd >= 0) {
+            ::close(m_nFd);
+            m_nFd = -1;
+        }
+    }
+
+    ViStatus Write(const ViByte* pData, std::size_t nCount, const Deadline& deadline,
+                   std::size_t* pWritten) override {
+        std::size_t nDone = 0;
+        ViStatus status = VI_SUCCESS;
+        while (nDone < nCount) {
+            const ssize_t nSent = ::write(m_nFd, pData + nDone, nCount - nDone);
+            if (nSent > 0) {
+                nDone += static_cast<std::size_t>(nSent);
+                continue;
+            }
+            if (nSent < 0 && errno == EINTR) {
+                continue;
+            }
+            if (nSent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+                status = WaitReady(m_nFd, POLLOUT, deadline);
+                if (status != VI_SUCCESS) {
+                    break;
+                }
+                continue;
+            }
+            status = nSent < 0 && errno == EIO ? VI_ERROR_CONN_LOST : VI_ERROR_IO;
+            break;
+        }
+        *pWritten = nDone;
+        return status;
+    }
+
+    ViStatus Read(ViByte* pData, std::size_t nMax, const Deadline& deadline,
+                  std::size_t* pRead) override {
+        *pRead = 0;
+        for (;;) {
+            pollfd pfd{m_nFd, POLLIN, 0};
+            const int nReady = ::poll(&pfd, 1, deadline.RemainingMs());
+            if (nReady == 0) {
+                return VI_ERROR_TMO;
+            }
+            if (nReady < 0) {
+                if (errno == EINTR) {
+                    continue;
+                }
+                return VI_ERROR_IO;
+            }
+            const ssize_t nGot = ::read(m_nFd, pData, nMax);
+            if (nGot > 0) {
+                *pRead = static_cast<std::size_t>(nGot);
+                return VI_SUCCESS;
+            }
+            if (nGot == 0 || errno == EIO || (pfd.revents & POLLHUP) != 0) {
+                // The other end hung up (a closed pseudo-terminal, an unplugged adapter).
+                return VI_ERROR_CONN_LOST;
+            }
+            if (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK) {
+                return VI_ERROR_IO;
+            }
+        }
+    }
+
+    ViStatus DiscardInput() override {
+        return ::tcflush(m_nFd, TCIFLUSH) == 0 ? VI_SUCCESS : VI_ERROR_IO;
+    }
+
+    ViStatus DrainOutput() override { return ::tcdrain(m_nFd) == 0 ? VI_SUCCESS : VI_ERROR_IO; }
+
+    ViStatus Apply(const LineSettings& settings) override {
+        termios tio{};
+        if (::tcgetattr(m_nFd, &tio) != 0) {
+            return VI_ERROR_IO;
+        }
+        ::cfmakeraw(&tio);
+        const BaudRow* pRow = nullptr;
+        for (const BaudRow& row : kBaudRates) {
+            if (row.nBaud == settings.nBaud) {
+                pRow = &row;
+            }
+        }
+        if (pRow == nullptr) {
+            return VI_ERROR_NSUP_ATTR_STATE;
+        }
+        ::cfsetispeed(&tio, pRow->nSpeed);
+        ::cfsetospeed(&tio, pRow->nSpeed);
+        tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
+        tio.c_cflag |= CLOCAL | CREAD;
+        static constexpr tcflag_t kSizes[] = {CS5, CS6, CS7, CS8};
+        tio.c_cflag |= kSizes[settings.nDataBits - 5];
+        switch (settings.nParity) {
+            case VI_ASRL_PAR_ODD:
+                tio.c_cflag |= PARENB | PARODD;
+                break;
+            case VI_ASRL_PAR_EVEN:
+                tio.c_cflag |= PARENB;
+                break;
+            case VI_ASRL_PAR_MARK:
+                tio.c_cflag |= PARENB | PARODD | CMSPAR;
+                break;
+            case VI_ASRL_PAR_SPACE:
+                tio.c_cflag |= PARENB | CMSPAR;
+                break;
+            default:
+                break;
+        }
+        if (settings.nStopBits == VI_ASRL_STOP_TWO) {
+            tio.c_cflag |= CSTOPB;
+        }
+        tio.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
+        if (settings.nFlowControl & VI_ASRL_FLOW_XON_XOFF) {
+            tio.c_iflag |= IXON | IXOFF;
+            tio.c_cc[VSTART] = static_cast<cc_t>(settings.nXonChar);
+            tio.c_cc[VSTOP] = static_cast<cc_t>(settings.nXoffChar);
+        }
+        if (settings.nFlowControl & VI_ASRL_FLOW_RTS_CTS) {
+            tio.c_cflag |= CRTSCTS;
+        }
+        tio.c_cc[VMIN] = 0;
+        tio.c_cc[VTIME] = 0;
+        return ::tcsetattr(m_nFd, TCSANOW, &tio) == 0 ? VI_SUCCESS : VI_ERROR_NSUP_ATTR_STATE;
+    }
+
+    ViStatus SendBreak() override {
+        return ::tcsendbreak(m_nFd, 0) == 0 ? VI_SUCCESS : VI_ERROR_IO;
+    }
+
+    std::size_t Available() override {
+        int nBytes = 0;
+        if (::ioctl(m_nFd, FIONREAD, &nBytes) != 0 || nBytes < 0) {
+            return 0;
+        }
+        return static_cast<std::size_t>(nBytes);
+    }
+
+  private:
+    int m_nFd = -1;
+};
+
+}  // namespace
+
+std::unique_ptr<Transport> CreateSerialTransport() {
+    return std::make_unique<SerialTransport>();
+}
+
+}  // namespace tkvisa

@@ -1,0 +1,103 @@
+// VISA sessions: the resource manager and instrument sessions behind the
+// ViSession handles, their attributes, buffers and read/write semantics.
+#pragma once
+
+#include <cstdarg>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "FormattedIo.h"
+#include "ResourceName.h"
+#include "Transport.h"
+#include "visa.h"
+
+namespace tkvisa {
+
+constexpr ViUInt32 kDefaultTimeoutMs = 2000;
+constexpr std::size_t kReadBufferSize = 4096;
+constexpr std::size_t kWriteBufferSize = 4096;
+
+enum class SessionKind { ResourceManager, Instrument };
+
+class Session {
+  public:
+    Session(SessionKind eKind, ViSession nHandle, ViSession nRm)
+        : m_eKind(eKind), m_nHandle(nHandle), m_nRm(nRm) {}
+
+    // Serialises all operations on the session; taken by every entry point.
+    std::mutex m_mutex;
+    bool m_bClosed = false;
+
+    SessionKind m_eKind;
+    ViSession m_nHandle;
+    ViSession m_nRm;  // the resource manager that opened it (its own handle for an RM)
+    std::vector<ViSession> m_vecChildren;  // RM only; guarded by the table lock
+
+    // Attributes
+    ViUInt32 m_nTimeoutMs = kDefaultTimeoutMs;
+    ViAddr m_pUserData = nullptr;
+    ViUInt8 m_nTermChar = '\n';
+    ViBoolean m_bTermCharEnabled = VI_FALSE;
+    ViBoolean m_bSendEndEnabled = VI_TRUE;
+    ViBoolean m_bSuppressEndEnabled = VI_FALSE;
+    ViUInt16 m_nIoProtocol = VI_PROT_NORMAL;
+    ViUInt16 m_nEndIn = VI_ASRL_END_TERMCHAR;
+    ViUInt16 m_nEndOut = VI_ASRL_END_NONE;
+    ViUInt8 m_nReplaceChar = 0;
+    LineSettings m_line;
+
+    ResourceName m_resource;
+    std::unique_ptr<Transport> m_pTransport;
+
+    ViStatus Read(ViByte* pBuffer, ViUInt32 nCount, ViUInt32* pnRead);
+    ViStatus Write(const ViByte* pBuffer, ViUInt32 nCount, ViUInt32* pnWritten);
+    ViStatus Printf(const char* pszFormat, VaList& list);
+    ViStatus Scanf(const char* pszFormat, VaList& list);
+    ViStatus Flush(ViUInt16 nMask);
+    ViStatus Clear();
+    void CloseTransport();
+
+    ViStatus GetAttribute(ViAttr nAttribute, void* pValue);
+    ViStatus SetAttribute(ViAttr nAttribute, ViAttrState nValue);
+
+    // Whether taking byte c ends the message, and whether as the termination
+    // character (VI_SUCCESS_TERM_CHAR) or as an END indicator (VI_SUCCESS).
+    bool EndsMessage(ViByte c, bool& bTermChar) const;
+    // Reads more bytes into the read buffer; the buffer must be empty.
+    ViStatus Refill(const Deadline& deadline);
+    // Drops buffered bytes up to and including the end of the current message.
+    void DiscardBufferedMessage();
+
+    std::vector<ViByte> m_vecIn = std::vector<ViByte>(kReadBufferSize);
+    std::size_t m_nInPos = 0;
+    std::size_t m_nInEnd = 0;
+    std::string m_strOut;
+};
+
+using SessionPtr = std::shared_ptr<Session>;
+
+// The process-wide handle table. Handles are never reused while the process
+// lives (until the 32-bit counter wraps), so a stale handle finds nothing.
+class SessionTable {
+  public:
+    static SessionTable& Instance();
+    SessionPtr Find(ViObject nHandle);
+    SessionPtr CreateResourceManager();
+    // Registers an opened instrument session under the RM; null when the RM
+    // was closed meanwhile.
+    SessionPtr AddInstrument(ViSession nRm, std::unique_ptr<Session> pSession);
+    ViSession NextHandle();
+    // Removes the session (and, for an RM, every session it opened) from the
+    // table and returns them for closing.
+    std::vector<SessionPtr> Remove(ViObject nHandle);
+
+  private:
+    std::mutex m_mutex;
+    std::unordered_map<ViSession, SessionPtr> m_mapSessions;
+    ViSession m_nNext = 0x1000;
+};
+
+}  // namespace tkvisa

@@ -1,0 +1,86 @@
+// The byte transport under a VISA session: one implementation per interface
+// (TCP socket, serial port), chosen from a table by the parsed resource name.
+// A transport knows bytes, deadlines and line settings; termination, buffering
+// and formatting belong to the session above it.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <memory>
+#include <string>
+
+#include "ResourceName.h"
+#include "visa.h"
+
+namespace tkvisa {
+
+using Clock = std::chrono::steady_clock;
+
+// The end of an operation; VI_TMO_INFINITE gives a deadline that never passes.
+class Deadline {
+  public:
+    explicit Deadline(ViUInt32 nTimeoutMs);
+    bool IsInfinite() const { return m_bInfinite; }
+    // Milliseconds left for poll(): -1 for infinite, 0 once passed.
+    int RemainingMs() const;
+
+  private:
+    bool m_bInfinite;
+    Clock::time_point m_tEnd;
+};
+
+// Settings of a session that a transport applies to its line. The session
+// validates ranges before handing them down.
+struct LineSettings {
+    ViUInt32 nBaud = 9600;
+    ViUInt16 nDataBits = 8;
+    ViUInt16 nParity = VI_ASRL_PAR_NONE;
+    ViUInt16 nStopBits = VI_ASRL_STOP_ONE;
+    ViUInt16 nFlowControl = VI_ASRL_FLOW_NONE;
+    ViUInt8 nXonChar = 0x11;
+    ViUInt8 nXoffChar = 0x13;
+    ViBoolean bNoDelay = VI_TRUE;
+    ViBoolean bKeepAlive = VI_FALSE;
+};
+
+class Transport {
+  public:
+    virtual ~Transport() = default;
+    virtual ViStatus Open(const ResourceName& resource, ViUInt32 nOpenTimeoutMs,
+                          const LineSettings& settings) = 0;
+    virtual void Close() = 0;
+    // Writes all bytes or fails; *pWritten holds the bytes that went out.
+    virtual ViStatus Write(const ViByte* pData, std::size_t nCount, const Deadline& deadline,
+                           std::size_t* pWritten) = 0;
+    // Reads at least one byte (up to nMax) or fails with VI_ERROR_TMO or
+    // VI_ERROR_CONN_LOST.
+    virtual ViStatus Read(ViByte* pData, std::size_t nMax, const Deadline& deadline,
+                          std::size_t* pRead) = 0;
+    // Discards input the operating system holds for this connection.
+    virtual ViStatus DiscardInput() = 0;
+    // Waits until queued output has left (serial) or returns at once.
+    virtual ViStatus DrainOutput() { return VI_SUCCESS; }
+    virtual ViStatus Apply(const LineSettings& settings) = 0;
+    // Signals END after a write where the line has an out-of-band way to.
+    virtual ViStatus SendBreak() { return VI_ERROR_NSUP_OPER; }
+    // Bytes the operating system holds for reading, where it can tell.
+    virtual std::size_t Available() { return 0; }
+    // Wakes a blocked Read or Write from another thread before Close.
+    virtual void Interrupt() {}
+    // Text attributes that only the connection knows (peer address).
+    virtual std::string PeerAddress() const { return {}; }
+};
+
+struct TransportEntry {
+    ViUInt16 nIntfType;
+    const char* pszClass;
+    std::unique_ptr<Transport> (*pfnCreate)();
+};
+
+// The transport that serves a parsed resource, or null when none does.
+const TransportEntry* FindTransport(const ResourceName& resource);
+
+std::unique_ptr<Transport> CreateTcpipSocketTransport();
+std::unique_ptr<Transport> CreateSerialTransport();
+
+}  // namespace tkvisa

@@ -1,0 +1,315 @@
+// The VISA C entry points. Each one finds its session in the handle table,
+// holds the session's lock for the whole operation and turns any exception
+// into a status before returning to C.
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+#include "Session.h"
+#include "visa.h"
+
+namespace tkvisa {
+
+const char* FindStatusDescription(ViStatus status);
+
+namespace {
+
+template <typename Body>
+ViStatus Guarded(Body body) noexcept {
+    try {
+        return body();
+    } catch (const std::bad_alloc&) {
+        return VI_ERROR_ALLOC;
+    } catch (...) {
+        return VI_ERROR_SYSTEM_ERROR;
+    }
+}
+
+// Runs body(session) under the session's lock when vi names a live session of
+// the wanted kind; VI_ERROR_INV_OBJECT otherwise.
+template <typename Body>
+ViStatus WithSession(ViObject vi, bool bInstrumentOnly, Body body) noexcept {
+    return Guarded([&]() -> ViStatus {
+        const SessionPtr pSession = SessionTable::Instance().Find(vi);
+        if (!pSession) {
+            return VI_ERROR_INV_OBJECT;
+        }
+        std::lock_guard<std::mutex> lock(pSession->m_mutex);
+        if (pSession->m_bClosed) {
+            return VI_ERROR_INV_OBJECT;
+        }
+        if (bInstrumentOnly && pSession->m_eKind != SessionKind::Instrument) {
+            return VI_ERROR_NSUP_OPER;
+        }
+        return body(*pSession);
+    });
+}
+
+ViStatus ParseForRm(ViSession rmSesn, ViConstRsrc rsrcName, ResourceName& resource) {
+    const SessionPtr pRm = SessionTable::Instance().Find(rmSesn);
+    if (!pRm || pRm->m_eKind != SessionKind::ResourceManager) {
+        return VI_ERROR_INV_OBJECT;
+    }
+    if (rsrcName == nullptr) {
+        return VI_ERROR_INV_RSRC_NAME;
+    }
+    return ParseResourceName(rsrcName, resource);
+}
+
+void CopyText(ViChar* pDest, const std::string& strText) {
+    if (pDest == nullptr) {
+        return;
+    }
+    const std::size_t nLength = std::min(strText.size(), std::size_t{VI_FIND_BUFLEN - 1});
+    std::memcpy(pDest, strText.data(), nLength);
+    pDest[nLength] = '\0';
+}
+
+}  // namespace
+}  // namespace tkvisa
+
+using namespace tkvisa;
+
+extern "C" {
+
+ViStatus _VI_FUNC viOpenDefaultRM(ViPSession vi) {
+    if (vi == nullptr) {
+        return VI_ERROR_USER_BUF;
+    }
+    *vi = VI_NULL;
+    return Guarded([&]() -> ViStatus {
+        *vi = SessionTable::Instance().CreateResourceManager()->m_nHandle;
+        return VI_SUCCESS;
+    });
+}
+
+ViStatus _VI_FUNC viParseRsrc(ViSession rmSesn, ViConstRsrc rsrcName, ViPUInt16 intfType,
+                              ViPUInt16 intfNum) {
+    return Guarded([&]() -> ViStatus {
+        ResourceName resource;
+        const ViStatus status = ParseForRm(rmSesn, rsrcName, resource);
+        if (status < VI_SUCCESS) {
+            return status;
+        }
+        if (intfType != nullptr) {
+            *intfType = resource.nIntfType;
+        }
+        if (intfNum != nullptr) {
+            *intfNum = resource.nIntfNum;
+        }
+        return VI_SUCCESS;
+    });
+}
+
+ViStatus _VI_FUNC viParseRsrcEx(ViSession rmSesn, ViConstRsrc rsrcName, ViPUInt16 intfType,
+                                ViPUInt16 intfNum, ViChar _VI_FAR rsrcClass[],
+                                ViChar _VI_FAR expandedUnaliasedName[],
+                                ViChar _VI_FAR aliasIfExists[]) {
+    return Guarded([&]() -> ViStatus {
+        ResourceName resource;
+        const ViStatus status = ParseForRm(rmSesn, rsrcName, resource);
+        if (status < VI_SUCCESS) {
+            return status;
+        }
+        if (intfType != nullptr) {
+            *intfType = resource.nIntfType;
+        }
+        if (intfNum != nullptr) {
+            *intfNum = resource.nIntfNum;
+        }
+        CopyText(rsrcClass, resource.strClass);
+        CopyText(expandedUnaliasedName, resource.strCanonical);
+        CopyText(aliasIfExists, std::string());
+        return VI_SUCCESS;
+    });
+}
+
+ViStatus _VI_FUNC viOpen(ViSession sesn, ViConstRsrc name, ViAccessMode mode, ViUInt32 timeout,
+                         ViPSession vi) {
+    if (vi == nullptr) {
+        return VI_ERROR_USER_BUF;
+    }
+    *vi = VI_NULL;
+    return Guarded([&]() -> ViStatus {
+        ResourceName resource;
+        ViStatus status = ParseForRm(sesn, name, resource);
+        if (status < VI_SUCCESS) {
+            return status;
+        }
+        if ((mode & ~static_cast<ViAccessMode>(VI_EXCLUSIVE_LOCK | VI_SHARED_LOCK |
+                                               VI_LOAD_CONFIG)) != 0 ||
+            ((mode & VI_EXCLUSIVE_LOCK) && (mode & VI_SHARED_LOCK))) {
+            return VI_ERROR_INV_ACC_MODE;
+        }
+        const TransportEntry* pEntry = FindTransport(resource);
+        if (pEntry == nullptr) {
+            return VI_ERROR_RSRC_NFOUND;
+        }
+        auto pSession = std::make_unique<Session>(SessionKind::Instrument, VI_NULL, sesn);
+        pSession->m_resource = resource;
+        pSession->m_pTransport = pEntry->pfnCreate();
+        // Connecting may take up to the open timeout; no lock is held meanwhile.
+        status = pSession->m_pTransport->Open(resource, timeout, pSession->m_line);
+        if (status < VI_SUCCESS) {
+            return status;
+        }
+        const SessionPtr pAdded = SessionTable::Instance().AddInstrument(sesn, std::move(pSession));
+        if (!pAdded) {
+            return VI_ERROR_INV_OBJECT;
+        }
+        *vi = pAdded->m_nHandle;
+        return VI_SUCCESS;
+    });
+}
+
+ViStatus _VI_FUNC viClose(ViObject vi) {
+    return Guarded([&]() -> ViStatus {
+        if (vi == VI_NULL) {
+            return VI_WARN_NULL_OBJECT;
+        }
+        const std::vector<SessionPtr> vecRemoved = SessionTable::Instance().Remove(vi);
+        if (vecRemoved.empty()) {
+            return VI_ERROR_INV_OBJECT;
+        }
+        for (const SessionPtr& pSession : vecRemoved) {
+            // Wake an operation blocked on the connection in another thread so
+            // that the close does not wait for its timeout.
+            if (pSession->m_pTransport) {
+                pSession->m_pTransport->Interrupt();
+            }
+            std::lock_guard<std::mutex> lock(pSession->m_mutex);
+            pSession->m_bClosed = true;
+            pSession->CloseTransport();
+        }
+        return VI_SUCCESS;
+    });
+}
+
+ViStatus _VI_FUNC viGetAttribute(ViObject vi, ViAttr attrName, void _VI_PTR attrValue) {
+    return WithSession(vi, false,
+                       [&](Session& session) { return session.GetAttribute(attrName, attrValue); });
+}
+
+ViStatus _VI_FUNC viSetAttribute(ViObject vi, ViAttr attrName, ViAttrState attrValue) {
+    return WithSession(vi, false,
+                       [&](Session& session) { return session.SetAttribute(attrName, attrValue); });
+}
+
+ViStatus _VI_FUNC viStatusDesc(ViObject vi, ViStatus status, ViChar _VI_FAR desc[]) {
+    (void)vi;  // descriptions do not depend on the session
+    if (desc == nullptr) {
+        return VI_ERROR_USER_BUF;
+    }
+    const char* pszText = FindStatusDescription(status);
+    if (pszText == nullptr) {
+        std::snprintf(desc, VI_FIND_BUFLEN, "Unknown status code 0x%08X.",
+                      static_cast<unsigned>(status));
+        return VI_WARN_UNKNOWN_STATUS;
+    }
+    std::snprintf(desc, VI_FIND_BUFLEN, "%s", pszText);
+    return VI_SUCCESS;
+}
+
+ViStatus _VI_FUNC viRead(ViSession vi, ViPBuf buf, ViUInt32 cnt, ViPUInt32 retCnt) {
+    if (retCnt != nullptr) {
+        *retCnt = 0;
+    }
+    return WithSession(vi, true, [&](Session& session) -> ViStatus {
+        if (buf == nullptr && cnt != 0) {
+            return VI_ERROR_USER_BUF;
+        }
+        ViUInt32 nRead = 0;
+        const ViStatus status = session.Read(buf, cnt, &nRead);
+        if (retCnt != nullptr) {
+            *retCnt = nRead;
+        }
+        return status;
+    });
+}
+
+ViStatus _VI_FUNC viWrite(ViSession vi, ViConstBuf buf, ViUInt32 cnt, ViPUInt32 retCnt) {
+    if (retCnt != nullptr) {
+        *retCnt = 0;
+    }
+    return WithSession(vi, true, [&](Session& session) -> ViStatus {
+        if (buf == nullptr && cnt != 0) {
+            return VI_ERROR_USER_BUF;
+        }
+        ViUInt32 nWritten = 0;
+        const ViStatus status = session.Write(buf, cnt, &nWritten);
+        if (retCnt != nullptr) {
+            *retCnt = nWritten;
+        }
+        return status;
+    });
+}
+
+ViStatus _VI_FUNC viClear(ViSession vi) {
+    return WithSession(vi, true, [&](Session& session) { return session.Clear(); });
+}
+
+ViStatus _VI_FUNC viFlush(ViSession vi, ViUInt16 mask) {
+    return WithSession(vi, true, [&](Session& session) { return session.Flush(mask); });
+}
+
+ViStatus _VI_FUNC viVPrintf(ViSession vi, ViConstString writeFmt, ViVAList params) {
+    return WithSession(vi, true, [&](Session& session) {
+        VaList list;
+        va_copy(list.args, params);
+        const ViStatus status = session.Printf(writeFmt, list);
+        va_end(list.args);
+        return status;
+    });
+}
+
+ViStatus _VI_FUNCC viPrintf(ViSession vi, ViConstString writeFmt, ...) {
+    va_list args;
+    va_start(args, writeFmt);
+    const ViStatus status = viVPrintf(vi, writeFmt, args);
+    va_end(args);
+    return status;
+}
+
+ViStatus _VI_FUNC viVScanf(ViSession vi, ViConstString readFmt, ViVAList params) {
+    return WithSession(vi, true, [&](Session& session) {
+        VaList list;
+        va_copy(list.args, params);
+        const ViStatus status = session.Scanf(readFmt, list);
+        va_end(list.args);
+        return status;
+    });
+}
+
+ViStatus _VI_FUNCC viScanf(ViSession vi, ViConstString readFmt, ...) {
+    va_list args;
+    va_start(args, readFmt);
+    const ViStatus status = viVScanf(vi, readFmt, args);
+    va_end(args);
+    return status;
+}
+
+ViStatus _VI_FUNC viVQueryf(ViSession vi, ViConstString writeFmt, ViConstString readFmt,
+                            ViVAList params) {
+    return WithSession(vi, true, [&](Session& session) -> ViStatus {
+        // The write side takes its arguments first, the read side the rest.
+        VaList list;
+        va_copy(list.args, params);
+        ViStatus status = session.Printf(writeFmt, list);
+        if (status >= VI_SUCCESS) {
+            status = session.Scanf(readFmt, list);
+        }
+        va_end(list.args);
+        return status;
+    });
+}
+
+ViStatus _VI_FUNCC viQueryf(ViSession vi, ViConstString writeFmt, ViConstString readFmt, ...) {
+    va_list args;
+    va_start(args, readFmt);
+    const ViStatus status = viVQueryf(vi, writeFmt, readFmt, args);
+    va_end(args);
+    return status;
+}
+
+}  // extern "C"
