@@ -475,7 +475,13 @@ std::shared_ptr<const StoreData> ReadStoreText(std::string_view svText,
     try {
         return ReadDocument(root);
     } catch (const FormatError& error) {
-        strError = Describe(svText, strLocation, error.nOffset, error.strText);
+        // pugixml places an element at its name; point at the '<' a reader sees.
+        std::ptrdiff_t nOffset = error.nOffset;
+        if (nOffset > 0 && static_cast<std::size_t>(nOffset) <= svText.size() &&
+            svText[static_cast<std::size_t>(nOffset) - 1] == '<') {
+            --nOffset;
+        }
+        strError = Describe(svText, strLocation, nOffset, error.strText);
         return nullptr;
     }
 }
