@@ -1,0 +1,658 @@
+#include "Emulator.h"
+
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <list>
+#include <mutex>
+#include <optional>
+#include <stdexcept>
+#include <thread>
+
+#include "Instrument.h"
+
+namespace emu {
+
+namespace {
+
+// Longest program message kept; a longer one is an input buffer overrun.
+constexpr size_t kMaxMessageBytes = 1 << 20;
+
+Family FamilyOfModel(const std::string& strModel) {
+    if (strModel.rfind("63", 0) == 0) {
+        return Family::Series6310;
+    }
+    if (strModel.rfind("65", 0) == 0) {
+        return Family::Series6510;
+    }
+    throw std::invalid_argument("model '" + strModel +
+                                "' belongs to no family: it must begin with 63 or 65");
+}
+
+std::string Printable(const std::string& str) {
+    std::string strOut;
+    for (unsigned char c : str) {
+        if (c >= 0x20 && c < 0x7F) {
+            strOut += static_cast<char>(c);
+        } else {
+            char szHex[8];
+            std::snprintf(szHex, sizeof szHex, "\\x%02X", c);
+            strOut += szHex;
+        }
+    }
+    return strOut;
+}
+
+void CloseFd(int& fd) {
+    if (fd >= 0) {
+        ::close(fd);
+        fd = -1;
+    }
+}
+
+}  // namespace
+
+struct Emulator::Impl {
+    struct Connection {
+        int fd = -1;
+        bool bSocket = true;
+        std::thread thread;
+        std::atomic<bool> bDone{false};
+        int nId = 0;
+    };
+
+    EmulatorOptions options;
+    Family family;
+    mutable std::mutex mutex;  // guards everything below but the thread bookkeeping
+    mutable std::condition_variable cvLines;
+    Instrument instrument;
+    std::vector<std::string> vecLines;
+    std::chrono::milliseconds replyDelay{0};
+    size_t nSplitChunk = 0;
+    std::optional<size_t> closeAfter;
+
+    std::mutex mutexThreads;
+    std::list<std::unique_ptr<Connection>> listConnections;
+    std::thread threadAccept;
+    std::thread threadPty;
+    int fdListen = -1;
+    int fdWakeRead = -1;
+    int fdWakeWrite = -1;
+    int fdPtyMaster = -1;
+    int fdPtySlave = -1;
+    std::string strPtyName;
+    unsigned short nPort = 0;
+    bool bStarted = false;
+    int nNextId = 1;
+    std::mutex mutexTrace;
+
+    explicit Impl(EmulatorOptions opts)
+        : options(std::move(opts)),
+          family(FamilyOfModel(options.strModel)),
+          instrument(Identity{options.strManufacturer, options.strModel, options.strSerial,
+                              options.strFirmware},
+                     family) {}
+
+    void Trace(int nId, const char* pszDirection, const std::string& strText) {
+        if (!options.bTrace) {
+            return;
+        }
+        std::lock_guard<std::mutex> lock(mutexTrace);
+        std::cerr << "[emulator #" << nId << "] " << pszDirection << " " << Printable(strText)
+                  << std::endl;
+    }
+
+    // Waits for input on fd or for the stop signal; returns false on stop.
+    bool WaitReadable(int fd, int nTimeoutMs, bool& bReadable) {
+        pollfd afds[2] = {{fd, POLLIN, 0}, {fdWakeRead, POLLIN, 0}};
+        for (;;) {
+            int n = ::poll(afds, 2, nTimeoutMs);
+            if (n < 0 && errno == EINTR) {
+                continue;
+            }
+            if (n < 0 || (afds[1].revents & POLLIN) != 0) {
+                return false;
+            }
+            bReadable = (afds[0].revents & (POLLIN | POLLHUP | POLLERR)) != 0;
+            return true;
+        }
+    }
+
+    bool WriteAll(Connection& connection, const std::string& strData) {
+        size_t nChunk;
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            nChunk = nSplitChunk;
+        }
+        size_t nOffset = 0;
+        while (nOffset < strData.size()) {
+            size_t nLength = strData.size() - nOffset;
+            if (nChunk > 0) {
+                nLength = std::min(nLength, nChunk);
+            }
+            ssize_t nWritten =
+                connection.bSocket
+                    ? ::send(connection.fd, strData.data() + nOffset, nLength, MSG_NOSIGNAL)
+                    : ::write(connection.fd, strData.data() + nOffset, nLength);
+            if (nWritten < 0) {
+                if (errno == EINTR) {
+                    continue;
+                }
+                if (errno == EAGAIN || errno == EWOULDBLOCK) {
+                    // A pseudo-terminal nobody reads: wait a little, then drop.
+                    pollfd afds[2] = {{connection.fd, POLLOUT, 0}, {fdWakeRead, POLLIN, 0}};
+                    int nReady = ::poll(afds, 2, 1000);
+                    if (nReady <= 0 || (afds[1].revents & POLLIN) != 0) {
+                        return false;
+                    }
+                    continue;
+                }
+                return false;
+            }
+            nOffset += static_cast<size_t>(nWritten);
+            if (nChunk > 0 && nOffset < strData.size()) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            }
+        }
+        return true;
+    }
+
+    // Handles one complete message; false closes the connection.
+    bool HandleMessage(Connection& connection, const std::string& strLine,
+                       const std::string& strPending) {
+        Reply reply;
+        std::chrono::milliseconds delay{0};
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            vecLines.push_back(strLine);
+            cvLines.notify_all();
+            Trace(connection.nId, "<-", strLine);
+            if (closeAfter) {
+                if (*closeAfter == 0) {
+                    closeAfter.reset();
+                    Trace(connection.nId, "--", "closing connection (fault injection)");
+                    return false;
+                }
+                --*closeAfter;
+            }
+            std::string strMessage = strLine;
+            if (!strMessage.empty() && strMessage.back() == '\r') {
+                strMessage.pop_back();
+            }
+            reply = instrument.Execute(strMessage);
+            delay = replyDelay;
+        }
+        if (!reply.bHasReply) {
+            return true;
+        }
+        if (delay.count() > 0) {
+            // A new message arriving before the delayed reply went out
+            // interrupts the query, as on an instrument whose output queue
+            // was not read.
+            bool bReadable = false;
+            if (!WaitReadable(connection.fd, static_cast<int>(delay.count()), bReadable)) {
+                return false;
+            }
+            if (bReadable || strPending.find('\n') != std::string::npos) {
+                std::lock_guard<std::mutex> lock(mutex);
+                instrument.PushError(-410);
+                Trace(connection.nId, "--", "reply discarded: query interrupted");
+                return true;
+            }
+        }
+        Trace(connection.nId, "->", reply.strText);
+        return WriteAll(connection, reply.strText + "\n");
+    }
+
+    void Serve(Connection& connection) {
+        std::string strBuffer;
+        char achChunk[4096];
+        for (;;) {
+            bool bReadable = false;
+            if (!WaitReadable(connection.fd, -1, bReadable)) {
+                break;
+            }
+            if (!bReadable) {
+                continue;
+            }
+            ssize_t nRead = ::read(connection.fd, achChunk, sizeof achChunk);
+            if (nRead < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) {
+                continue;
+            }
+            if (nRead <= 0) {
+                if (nRead == 0 && strBuffer.find('?') != std::string::npos) {
+                    // The client went away in the middle of a query.
+                    std::lock_guard<std::mutex> lock(mutex);
+                    instrument.PushError(-420);
+                }
+                if (!connection.bSocket && nRead < 0 && errno == EIO) {
+                    // No client holds the pseudo-terminal open; wait for one.
+                    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                    continue;
+                }
+                break;
+            }
+            strBuffer.append(achChunk, static_cast<size_t>(nRead));
+            size_t nNewline;
+            bool bOpen = true;
+            while (bOpen && (nNewline = strBuffer.find('\n')) != std::string::npos) {
+                std::string strLine = strBuffer.substr(0, nNewline);
+                strBuffer.erase(0, nNewline + 1);
+                bOpen = HandleMessage(connection, strLine, strBuffer);
+            }
+            if (!bOpen) {
+                break;
+            }
+            if (strBuffer.size() > kMaxMessageBytes) {
+                std::lock_guard<std::mutex> lock(mutex);
+                instrument.PushError(-363);
+                strBuffer.clear();
+            }
+        }
+        if (connection.bSocket) {
+            CloseFd(connection.fd);
+        }
+        connection.bDone = true;
+    }
+
+    void ReapFinished() {
+        std::lock_guard<std::mutex> lock(mutexThreads);
+        for (auto it = listConnections.begin(); it != listConnections.end();) {
+            if ((*it)->bDone) {
+                (*it)->thread.join();
+                it = listConnections.erase(it);
+            } else {
+                ++it;
+            }
+        }
+    }
+
+    void AcceptLoop() {
+        for (;;) {
+            bool bReadable = false;
+            if (!WaitReadable(fdListen, 1000, bReadable)) {
+                break;
+            }
+            ReapFinished();
+            if (!bReadable) {
+                continue;
+            }
+            int fd = ::accept4(fdListen, nullptr, nullptr, SOCK_CLOEXEC);
+            if (fd < 0) {
+                continue;
+            }
+            int nOne = 1;
+            ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &nOne, sizeof nOne);
+            std::lock_guard<std::mutex> lock(mutexThreads);
+            auto pConnection = std::make_unique<Connection>();
+            pConnection->fd = fd;
+            pConnection->nId = nNextId++;
+            Connection* pRaw = pConnection.get();
+            Trace(pRaw->nId, "--", "connected");
+            pConnection->thread = std::thread([this, pRaw] { Serve(*pRaw); });
+            listConnections.push_back(std::move(pConnection));
+        }
+    }
+
+    void OpenListener() {
+        addrinfo hints{};
+        hints.ai_family = AF_UNSPEC;
+        hints.ai_socktype = SOCK_STREAM;
+        hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
+        addrinfo* pResult = nullptr;
+        std::string strPort = std::to_string(options.nPort);
+        int nStatus = ::getaddrinfo(options.strHost.empty() ? nullptr : options.strHost.c_str(),
+                                    strPort.c_str(), &hints, &pResult);
+        if (nStatus != 0) {
+            throw std::runtime_error("cannot resolve '" + options.strHost +
+                                     "': " + ::gai_strerror(nStatus));
+        }
+        std::string strError = "no address";
+        for (addrinfo* p = pResult; p != nullptr; p = p->ai_next) {
+            int fd = ::socket(p->ai_family, p->ai_socktype | SOCK_CLOEXEC, p->ai_protocol);
+            if (fd < 0) {
+                strError = std::strerror(errno);
+                continue;
+            }
+            int nOne = 1;
+            ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &nOne, sizeof nOne);
+            if (::bind(fd, p->ai_addr, p->ai_addrlen) == 0 && ::listen(fd, 16) == 0) {
+                fdListen = fd;
+                break;
+            }
+            strError = std::strerror(errno);
+            ::close(fd);
+        }
+        ::freeaddrinfo(pResult);
+        if (fdListen < 0) {
+            throw std::runtime_error("cannot listen on " + options.strHost + ":" + strPort + ": " +
+                                     strError);
+        }
+        sockaddr_storage address{};
+        socklen_t nLength = sizeof address;
+        ::getsockname(fdListen, reinterpret_cast<sockaddr*>(&address), &nLength);
+        nPort = address.ss_family == AF_INET6
+                    ? ntohs(reinterpret_cast<sockaddr_in6*>(&address)->sin6_port)
+                    : ntohs(reinterpret_cast<sockaddr_in*>(&address)->sin_port);
+    }
+
+    void OpenPty() {
+        fdPtyMaster = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        if (fdPtyMaster < 0 || ::grantpt(fdPtyMaster) != 0 || ::unlockpt(fdPtyMaster) != 0) {
+            throw std::runtime_error(std::string("cannot open a pseudo-terminal: ") +
+                                     std::strerror(errno));
+        }
+        char szName[128] = {};
+        if (::ptsname_r(fdPtyMaster, szName, sizeof szName) != 0) {
+            throw std::runtime_error("cannot name the pseudo-terminal");
+        }
+        strPtyName = szName;
+        // Holding the slave open keeps the master readable while no client is
+        // attached; raw mode stops the line discipline echoing or translating.
+        fdPtySlave = ::open(szName, O_RDWR | O_NOCTTY | O_CLOEXEC);
+        if (fdPtySlave >= 0) {
+            termios settings{};
+            if (::tcgetattr(fdPtySlave, &settings) == 0) {
+                ::cfmakeraw(&settings);
+                ::tcsetattr(fdPtySlave, TCSANOW, &settings);
+            }
+        }
+        int nFlags = ::fcntl(fdPtyMaster, F_GETFL);
+        ::fcntl(fdPtyMaster, F_SETFL, nFlags | O_NONBLOCK);
+        auto pConnection = std::make_unique<Connection>();
+        pConnection->fd = fdPtyMaster;
+        pConnection->bSocket = false;
+        pConnection->nId = 0;
+        Connection* pRaw = pConnection.get();
+        std::lock_guard<std::mutex> lock(mutexThreads);
+        pConnection->thread = std::thread([this, pRaw] { Serve(*pRaw); });
+        listConnections.push_back(std::move(pConnection));
+    }
+
+    void Start() {
+        if (bStarted) {
+            return;
+        }
+        int afdPipe[2];
+        if (::pipe2(afdPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+            throw std::runtime_error("cannot create the wake-up pipe");
+        }
+        fdWakeRead = afdPipe[0];
+        fdWakeWrite = afdPipe[1];
+        try {
+            if (options.bTcp) {
+                OpenListener();
+            }
+            if (options.bSerialPty) {
+                OpenPty();
+            }
+        } catch (...) {
+            Stop();
+            throw;
+        }
+        if (fdListen >= 0) {
+            threadAccept = std::thread([this] { AcceptLoop(); });
+        }
+        bStarted = true;
+    }
+
+    void Stop() {
+        if (fdWakeWrite >= 0) {
+            char c = 1;
+            [[maybe_unused]] ssize_t n = ::write(fdWakeWrite, &c, 1);
+        }
+        if (threadAccept.joinable()) {
+            threadAccept.join();
+        }
+        {
+            std::lock_guard<std::mutex> lock(mutexThreads);
+            for (auto& pConnection : listConnections) {
+                if (pConnection->thread.joinable()) {
+                    pConnection->thread.join();
+                }
+                if (pConnection->bSocket) {
+                    CloseFd(pConnection->fd);
+                }
+            }
+            listConnections.clear();
+        }
+        CloseFd(fdListen);
+        CloseFd(fdPtyMaster);
+        CloseFd(fdPtySlave);
+        CloseFd(fdWakeRead);
+        CloseFd(fdWakeWrite);
+        strPtyName.clear();
+        bStarted = false;
+    }
+};
+
+Emulator::Emulator(EmulatorOptions options) : m_pImpl(std::make_unique<Impl>(std::move(options))) {}
+
+Emulator::~Emulator() {
+    m_pImpl->Stop();
+}
+
+void Emulator::Start() {
+    m_pImpl->Start();
+}
+
+void Emulator::Stop() {
+    m_pImpl->Stop();
+}
+
+unsigned short Emulator::Port() const {
+    return m_pImpl->nPort;
+}
+
+std::string Emulator::Resource() const {
+    std::string strHost = m_pImpl->options.strHost;
+    if (strHost.empty() || strHost == "0.0.0.0" || strHost == "::") {
+        strHost = "127.0.0.1";
+    }
+    return "TCPIP::" + strHost + "::" + std::to_string(m_pImpl->nPort) + "::SOCKET";
+}
+
+std::string Emulator::SerialDevice() const {
+    return m_pImpl->strPtyName;
+}
+
+std::string Emulator::SerialResource() const {
+    return m_pImpl->strPtyName.empty() ? std::string() : "ASRL" + m_pImpl->strPtyName + "::INSTR";
+}
+
+std::vector<std::string> Emulator::Lines() const {
+    std::lock_guard<std::mutex> lock(m_pImpl->mutex);
+    return m_pImpl->vecLines;
+}
+
+void Emulator::ClearLines() {
+    std::lock_guard<std::mutex> lock(m_pImpl->mutex);
+    m_pImpl->vecLines.clear();
+}
+
+bool Emulator::WaitForLines(size_t nCount, std::chrono::milliseconds timeout) const {
+    std::unique_lock<std::mutex> lock(m_pImpl->mutex);
+    return m_pImpl->cvLines.wait_for(lock, timeout,
+                                     [&] { return m_pImpl->vecLines.size() >= nCount; });
+}
+
+void Emulator::SetReplyDelay(std::chrono::milliseconds delay) {
+    std::lock_guard<std::mutex> lock(m_pImpl->mutex);
+    m_pImpl->replyDelay = delay;
+}
+
+void Emulator::SetFixedReply(const std::string& strQuery, const std::string& strReply) {
+    std::lock_guard<std::mutex> lock(m_pImpl->mutex);
+    m_pImpl->instrument.SetQueryFault(strQuery, {QueryFault::Kind::Fixed, strReply, 0});
+}
+
+void Emulator::SetNoReply(const std::string& strQuery) {
+    std::lock_guard<std::mutex> lock(m_pImpl->mutex);
+    m_pImpl->instrument.SetQueryFault(strQuery, {QueryFault::Kind::NoReply, {}, 0});
+}
+
+void Emulator::SetGarbledReply(const std::string& strQuery) {
+    std::lock_guard<std::mutex> lock(m_pImpl->mutex);
+    m_pImpl->instrument.SetQueryFault(strQuery, {QueryFault::Kind::Garbled, {}, 0});
+}
+
+void Emulator::SetOversizedReply(const std::string& strQuery, size_t nBytes) {
+    std::lock_guard<std::mutex> lock(m_pImpl->mutex);
+    m_pImpl->instrument.SetQueryFault(strQuery, {QueryFault::Kind::Oversized, {}, nBytes});
+}
+
+void Emulator::SetSplitReplies(size_t nChunkBytes) {
+    std::lock_guard<std::mutex> lock(m_pImpl->mutex);
+    m_pImpl->nSplitChunk = nChunkBytes;
+}
+
+void Emulator::CloseAfterMessages(size_t nCount) {
+    std::lock_guard<std::mutex> lock(m_pImpl->mutex);
+    m_pImpl->closeAfter = nCount;
+}
+
+void Emulator::SetStatusBits(int nEsrBits) {
+    std::lock_guard<std::mutex> lock(m_pImpl->mutex);
+    m_pImpl->instrument.SetStatusBits(nEsrBits);
+}
+
+void Emulator::PushError(int nCode, const std::string& strMessage) {
+    std::lock_guard<std::mutex> lock(m_pImpl->mutex);
+    m_pImpl->instrument.PushError(nCode, strMessage);
+}
+
+void Emulator::ClearFaults() {
+    std::lock_guard<std::mutex> lock(m_pImpl->mutex);
+    m_pImpl->instrument.ClearQueryFaults();
+    m_pImpl->replyDelay = std::chrono::milliseconds(0);
+    m_pImpl->nSplitChunk = 0;
+    m_pImpl->closeAfter.reset();
+}
+
+double Emulator::VoltageSetpoint(int nChannel) const {
+    std::lock_guard<std::mutex> lock(m_pImpl->mutex);
+    return m_pImpl->instrument.Channel(nChannel).settings.dVoltage;
+}
+
+double Emulator::CurrentSetpoint(int nChannel) const {
+    std::lock_guard<std::mutex> lock(m_pImpl->mutex);
+    return m_pImpl->instrument.Channel(nChannel).settings.dCurrent;
+}
+
+double Emulator::OvpLevel(int nChannel) const {
+    std::lock_guard<std::mutex> lock(m_pImpl->mutex);
+    return m_pImpl->instrument.Channel(nChannel).settings.dOvpLevel;
+}
+
+double Emulator::OcpLevel(int nChannel) const {
+    std::lock_guard<std::mutex> lock(m_pImpl->mutex);
+    return m_pImpl->instrument.Channel(nChannel).settings.dOcpLevel;
+}
+
+bool Emulator::OutputEnabled(int nChannel) const {
+    std::lock_guard<std::mutex> lock(m_pImpl->mutex);
+    m_pImpl->instrument.Advance();
+    return m_pImpl->instrument.Channel(nChannel).settings.bOutput;
+}
+
+bool Emulator::OvpTripped(int nChannel) const {
+    std::lock_guard<std::mutex> lock(m_pImpl->mutex);
+    m_pImpl->instrument.Advance();
+    return m_pImpl->instrument.Channel(nChannel).bOvpTripped;
+}
+
+bool Emulator::OcpTripped(int nChannel) const {
+    std::lock_guard<std::mutex> lock(m_pImpl->mutex);
+    m_pImpl->instrument.Advance();
+    return m_pImpl->instrument.Channel(nChannel).bOcpTripped;
+}
+
+double Emulator::MeasuredVoltage(int nChannel) const {
+    std::lock_guard<std::mutex> lock(m_pImpl->mutex);
+    return m_pImpl->instrument.MeasuredVoltage(nChannel);
+}
+
+double Emulator::MeasuredCurrent(int nChannel) const {
+    std::lock_guard<std::mutex> lock(m_pImpl->mutex);
+    return m_pImpl->instrument.MeasuredCurrent(nChannel);
+}
+
+void Emulator::SetLoadResistance(int nChannel, double dOhms) {
+    std::lock_guard<std::mutex> lock(m_pImpl->mutex);
+    m_pImpl->instrument.SetLoadResistance(nChannel, dOhms);
+}
+
+int Emulator::SelectedChannel() const {
+    std::lock_guard<std::mutex> lock(m_pImpl->mutex);
+    return m_pImpl->instrument.SelectedChannel();
+}
+
+int Emulator::ChannelCount() const {
+    return m_pImpl->instrument.ChannelCount();
+}
+
+int Emulator::ListStep(int nChannel) const {
+    std::lock_guard<std::mutex> lock(m_pImpl->mutex);
+    return m_pImpl->instrument.ListStepNumber(nChannel);
+}
+
+bool Emulator::ListRunning(int nChannel) const {
+    std::lock_guard<std::mutex> lock(m_pImpl->mutex);
+    return m_pImpl->instrument.ListRunning(nChannel);
+}
+
+bool Emulator::BatteryTestRunning() const {
+    std::lock_guard<std::mutex> lock(m_pImpl->mutex);
+    return m_pImpl->instrument.BatteryTestRunning();
+}
+
+bool Emulator::DataLoggerRunning() const {
+    std::lock_guard<std::mutex> lock(m_pImpl->mutex);
+    return m_pImpl->instrument.DataLoggerRunning();
+}
+
+void Emulator::SetDigitalInput(long nLevels) {
+    std::lock_guard<std::mutex> lock(m_pImpl->mutex);
+    m_pImpl->instrument.SetDigitalInput(nLevels);
+}
+
+int Emulator::StandardEventStatus() const {
+    std::lock_guard<std::mutex> lock(m_pImpl->mutex);
+    return m_pImpl->instrument.StandardEventStatus();
+}
+
+std::vector<std::pair<int, std::string>> Emulator::ErrorQueue() const {
+    std::lock_guard<std::mutex> lock(m_pImpl->mutex);
+    return m_pImpl->instrument.ErrorQueue();
+}
+
+size_t Emulator::ConnectionCount() const {
+    std::lock_guard<std::mutex> lock(m_pImpl->mutexThreads);
+    size_t nCount = 0;
+    for (const auto& pConnection : m_pImpl->listConnections) {
+        if (pConnection->bSocket && !pConnection->bDone) {
+            ++nCount;
+        }
+    }
+    return nCount;
+}
+
+void Emulator::PowerCycle() {
+    std::lock_guard<std::mutex> lock(m_pImpl->mutex);
+    m_pImpl->instrument.PowerCycle();
+}
+
+}  // namespace emu

@@ -1,0 +1,96 @@
+// An emulated Series6310 (three outputs) or Series6510 (one output) DC power
+// supply speaking SCPI over TCP (raw socket, like port 5025 of a LAN
+// instrument) and, optionally, over a pseudo-terminal as a serial instrument.
+//
+// Tests start one in-process on 127.0.0.1 port 0, point the code under test
+// at Resource(), and then read Lines() (every program message received, in
+// order) or inject faults. Every member function is thread-safe.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace emu {
+
+struct EmulatorOptions {
+    std::string strModel = "6313";  // "63xx": three outputs; "65xx": one output
+    std::string strManufacturer = "Norvale";
+    std::string strSerial = "SN000001";
+    std::string strFirmware = "1.02";
+    std::string strHost = "127.0.0.1";
+    unsigned short nPort = 0;  // 0: an ephemeral port
+    bool bTrace = false;       // log traffic to stderr
+    bool bSerialPty = false;   // also serve on a pseudo-terminal
+    bool bTcp = true;          // serve on TCP
+};
+
+class Emulator {
+  public:
+    explicit Emulator(EmulatorOptions options = {});  // throws on an unknown model family
+    ~Emulator();                                      // stops the server, joins threads
+    Emulator(const Emulator&) = delete;
+    Emulator& operator=(const Emulator&) = delete;
+
+    // Binds and listens (throws std::runtime_error on failure); serves on
+    // its own threads until Stop() or destruction.
+    void Start();
+    void Stop();
+
+    unsigned short Port() const;
+    std::string Resource() const;        // "TCPIP::127.0.0.1::<port>::SOCKET"
+    std::string SerialDevice() const;    // "/dev/pts/N" when the pty is enabled, else ""
+    std::string SerialResource() const;  // "ASRL/dev/pts/N::INSTR" or ""
+
+    // Every program message line received on any connection, in order, as
+    // the exact bytes without the final "\n".
+    std::vector<std::string> Lines() const;
+    void ClearLines();
+    bool WaitForLines(size_t nCount, std::chrono::milliseconds timeout) const;
+
+    // Fault injection. Query keys are the header as sent ("*IDN?",
+    // "MEAS:SCAL:VOLT:DC?"); any spelling of the same header matches.
+    void SetReplyDelay(std::chrono::milliseconds delay);
+    void SetFixedReply(const std::string& strQuery, const std::string& strReply);
+    void SetNoReply(const std::string& strQuery);
+    void SetGarbledReply(const std::string& strQuery);
+    void SetOversizedReply(const std::string& strQuery, size_t nBytes);
+    void SetSplitReplies(size_t nChunkBytes);  // 0 switches splitting off
+    // The next nCount messages are served; the connection that receives the
+    // one after them is closed without executing it.
+    void CloseAfterMessages(size_t nCount);
+    void SetStatusBits(int nEsrBits);  // OR into the standard event status register
+    void PushError(int nCode, const std::string& strMessage);
+    void ClearFaults();
+
+    // State inspection and control (nChannel is 0-based: 0 is CH1).
+    double VoltageSetpoint(int nChannel) const;
+    double CurrentSetpoint(int nChannel) const;
+    double OvpLevel(int nChannel) const;
+    double OcpLevel(int nChannel) const;
+    bool OutputEnabled(int nChannel) const;
+    bool OvpTripped(int nChannel) const;
+    bool OcpTripped(int nChannel) const;
+    double MeasuredVoltage(int nChannel) const;
+    double MeasuredCurrent(int nChannel) const;
+    void SetLoadResistance(int nChannel, double dOhms);  // infinity: open circuit
+    int SelectedChannel() const;
+    int ChannelCount() const;
+    int ListStep(int nChannel) const;  // 1-based step while a list runs, else 0
+    bool ListRunning(int nChannel) const;
+    bool BatteryTestRunning() const;
+    bool DataLoggerRunning() const;
+    void SetDigitalInput(long nLevels);  // external levels of the digital pins
+    int StandardEventStatus() const;     // without clearing it
+    std::vector<std::pair<int, std::string>> ErrorQueue() const;  // without removing
+    size_t ConnectionCount() const;
+    void PowerCycle();  // applies the power-on state, as after switching off and on
+
+  private:
+    struct Impl;
+    std::unique_ptr<Impl> m_pImpl;
+};
+
+}  // namespace emu

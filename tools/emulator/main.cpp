@@ -1,0 +1,131 @@
+// tarvek-emulator: runs an emulated Series6310 or Series6510 power supply
+// until SIGINT or SIGTERM, printing the VISA resource strings to use.
+#include <signal.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+#include <iostream>
+#include <string>
+
+#include "Emulator.h"
+
+namespace {
+
+const char* const kUsage =
+    "Usage: tarvek-emulator [options]\n"
+    "\n"
+    "Runs an emulated DC power supply that answers SCPI like a Series6310\n"
+    "(three outputs, models 63xx) or Series6510 (one output, models 65xx)\n"
+    "instrument, on a raw TCP socket and optionally on a pseudo-terminal.\n"
+    "Prints the VISA resource strings to use, then serves until SIGINT or\n"
+    "SIGTERM.\n"
+    "\n"
+    "Options:\n"
+    "  --model <model>          model number answered by *IDN? (default 6313);\n"
+    "                           63xx is a Series6310, 65xx a Series6510\n"
+    "  --manufacturer <text>    manufacturer field of *IDN? (default Norvale)\n"
+    "  --serial <text>          serial-number field of *IDN? (default SN000001)\n"
+    "  --firmware <text>        firmware field of *IDN? (default 1.02)\n"
+    "  --host <address>         address to listen on (default 127.0.0.1)\n"
+    "  --port <port>            TCP port (default 5025; 0 picks a free port)\n"
+    "  --no-tcp                 do not listen on TCP (use with --serial-pty)\n"
+    "  --serial-pty             also serve on a pseudo-terminal; prints its\n"
+    "                           ASRL/dev/pts/N::INSTR resource\n"
+    "  --trace                  log every message and reply to stderr\n"
+    "  --help                   show this text\n"
+    "\n"
+    "Output (one line each, stdout):\n"
+    "  TCPIP::127.0.0.1::5025::SOCKET\n"
+    "  ASRL/dev/pts/5::INSTR         (with --serial-pty)\n";
+
+bool ParsePort(const char* pszText, unsigned short& nPort) {
+    char* pEnd = nullptr;
+    long nValue = std::strtol(pszText, &pEnd, 10);
+    if (pEnd == pszText || *pEnd != '\0' || nValue < 0 || nValue > 65535) {
+        return false;
+    }
+    nPort = static_cast<unsigned short>(nValue);
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    emu::EmulatorOptions options;
+    options.nPort = 5025;
+    for (int i = 1; i < argc; ++i) {
+        std::string strArg = argv[i];
+        auto Value = [&](std::string& strOut) {
+            if (i + 1 >= argc) {
+                std::cerr << "tarvek-emulator: " << strArg << " needs a value\n";
+                std::exit(2);
+            }
+            strOut = argv[++i];
+        };
+        if (strArg == "--help" || strArg == "-h") {
+            std::cout << kUsage;
+            return 0;
+        } else if (strArg == "--model") {
+            Value(options.strModel);
+        } else if (strArg == "--manufacturer") {
+            Value(options.strManufacturer);
+        } else if (strArg == "--serial") {
+            Value(options.strSerial);
+        } else if (strArg == "--firmware") {
+            Value(options.strFirmware);
+        } else if (strArg == "--host") {
+            Value(options.strHost);
+        } else if (strArg == "--port") {
+            std::string strPort;
+            Value(strPort);
+            if (!ParsePort(strPort.c_str(), options.nPort)) {
+                std::cerr << "tarvek-emulator: invalid port '" << strPort << "'\n";
+                return 2;
+            }
+        } else if (strArg == "--no-tcp") {
+            options.bTcp = false;
+        } else if (strArg == "--serial-pty") {
+            options.bSerialPty = true;
+        } else if (strArg == "--trace") {
+            options.bTrace = true;
+        } else {
+            std::cerr << "tarvek-emulator: unknown option '" << strArg << "'\n" << kUsage;
+            return 2;
+        }
+    }
+    if (!options.bTcp && !options.bSerialPty) {
+        std::cerr << "tarvek-emulator: --no-tcp needs --serial-pty\n";
+        return 2;
+    }
+
+    // Block the stop signals before any thread starts, so that every thread
+    // inherits the mask and only sigwait below receives them.
+    sigset_t setSignals;
+    sigemptyset(&setSignals);
+    sigaddset(&setSignals, SIGINT);
+    sigaddset(&setSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &setSignals, nullptr);
+
+    try {
+        emu::Emulator emulator(options);
+        emulator.Start();
+        if (options.bTcp) {
+            std::cout << emulator.Resource() << std::endl;
+        }
+        if (options.bSerialPty) {
+            std::cout << emulator.SerialResource() << std::endl;
+        }
+        int nSignal = 0;
+        sigwait(&setSignals, &nSignal);
+        if (options.bTrace) {
+            std::cerr << "tarvek-emulator: " << strsignal(nSignal) << ", stopping\n";
+        }
+        emulator.Stop();
+    } catch (const std::exception& error) {
+        std::cerr << "tarvek-emulator: " << error.what() << "\n";
+        return 1;
+    }
+    return 0;
+}
