@@ -535,6 +535,10 @@ TEST_F(ConfigStoreTest, MalformedFileNamesFileLineAndColumn) {
         {"bad attribute syntax",
          "<IviConfigurationStore>\n<LogicalName name=>\n</IviConfigurationStore>", 2, "attribute"},
         {"empty file", "", 1, "No document element"},
+        {"windows line ends",
+         "<IviConfigurationStore>\r\n<HardwareAsset name=\"a\r\nb\"/>\r\n\r\n  <Bogus/>\r\n"
+         "</IviConfigurationStore>",
+         5, "cannot hold <Bogus>"},
         {"wrong root", "\n\n<Store/>", 3, "<IviConfigurationStore>"},
         {"unknown element", StoreText("\n  <LogicalNames/>"), 8, "cannot hold <LogicalNames>"},
         {"unknown attribute", StoreText("\n  <DriverSession name=\"S\" simualte=\"true\"/>"), 8,
