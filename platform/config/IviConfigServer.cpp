@@ -8,15 +8,19 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <initializer_list>
+#include <memory>
 #include <mutex>
 #include <new>
 #include <string>
 #include <system_error>
 #include <unordered_map>
+#include <vector>
 
 #include "ConfigStore.h"
 

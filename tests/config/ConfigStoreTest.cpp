@@ -3,9 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <stdlib.h>
+#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
 #include <atomic>
 #include <cstring>
 #include <filesystem>
