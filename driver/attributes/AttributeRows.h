@@ -64,6 +64,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -256,7 +257,7 @@ ViStatus SelectChannel(TARVEKDriverSession& session, const drt::OutputChannel& c
 bool IsSingleOutputModel(const TARVEKDriverSession& session);
 
 // Copies a text into a caller's buffer, cut to nBufferSize - 1 characters and
-// terminated (nothing for a size of 0 or less... see callers).
+// terminated; writes nothing when the buffer is null or nBufferSize < 1.
 void CopyToBuffer(std::string_view strText, ViInt32 nBufferSize, ViChar* pBuffer);
 
 }  // namespace tarvek

@@ -8,6 +8,7 @@
 // the configuration store are replaced by their physical text.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -51,8 +52,17 @@ class SessionChannels {
     void StoreResolved(std::string_view strSelector, bool bCheckMembership, ChannelListPtr pList);
 
   private:
+    struct TextHash {
+        using is_transparent = void;
+        std::size_t operator()(std::string_view strText) const {
+            return std::hash<std::string_view>()(strText);
+        }
+    };
+    using ResolvedMap = std::unordered_map<std::string, ChannelListPtr, TextHash, std::equal_to<>>;
+
     ChannelListPtr m_pChannels;
-    std::unordered_map<std::string, ChannelListPtr> m_mapResolved;
+    ResolvedMap m_mapChecked;    // resolutions with the membership check
+    ResolvedMap m_mapUnchecked;  // and without it
 };
 
 // The grammar check: the fast recogniser used on every resolution, and the
