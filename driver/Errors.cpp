@@ -4,7 +4,78 @@
 
 #include "IviSession.h"
 #include "TARVEK.h"
+#include "driver/TARVEKDriverSession.h"
 #include "runtime/errors/StatusMessages.h"
+#include "runtime/errors/TextUtils.h"
+#include "runtime/session/CallFrame.h"
+
+namespace {
+
+constexpr char kErrorQueryFormat[] =
+    "Failed to parse the response to the SYST:ERR? query.  The response is expected to be a "
+    "comma-separated list of 2 items in the form '<error code>,<error message>'.";
+
+void CopyToBuffer256(ViChar* pBuffer, const std::string& strText) {
+    const std::size_t nCount = std::min<std::size_t>(strText.size(), 255);
+    std::memcpy(pBuffer, strText.data(), nCount);
+    pBuffer[nCount] = '\0';
+}
+
+// Reads the optional sign and the digits that start strText; false when there
+// are no digits or the number does not fit 32 bits.
+bool ParseErrorCode(const std::string& strText, ViInt32& nCode) {
+    std::size_t nPos = 0;
+    bool bNegative = false;
+    if (nPos < strText.size() && (strText[nPos] == '-' || strText[nPos] == '+')) {
+        bNegative = strText[nPos] == '-';
+        ++nPos;
+    }
+    long long nValue = 0;
+    const std::size_t nDigits = nPos;
+    while (nPos < strText.size() && strText[nPos] >= '0' && strText[nPos] <= '9') {
+        nValue = nValue * 10 + (strText[nPos] - '0');
+        if (nValue > 2147483648LL) {
+            return false;
+        }
+        ++nPos;
+    }
+    if (nPos == nDigits) {
+        return false;
+    }
+    nValue = bNegative ? -nValue : nValue;
+    if (nValue > 2147483647LL) {
+        return false;
+    }
+    nCode = static_cast<ViInt32>(nValue);
+    return true;
+}
+
+ViStatus ErrorQuery(tarvek::TARVEKDriverSession& session, ViInt32* pErrorCode,
+                    ViChar* pErrorMessage) {
+    if (session.GetSimulate()) {
+        *pErrorCode = 0;
+        CopyToBuffer256(pErrorMessage, "No error.");
+        return VI_SUCCESS;
+    }
+    ViChar response[256] = {};
+    const ViStatus status = session.Queryf(":SYST:ERR?\n", "%T", response);
+    if (status < 0) {
+        return status;
+    }
+    const std::string strResponse = drt::TrimString(drt::TrimString(response), "\"");
+    const auto nComma = strResponse.find(',');
+    ViInt32 nCode = 0;
+    if (nComma == std::string::npos ||
+        !ParseErrorCode(drt::TrimString(strResponse.substr(0, nComma)), nCode)) {
+        return session.ReportErrorText(IVI_ERROR_UNEXPECTED_RESPONSE, kErrorQueryFormat);
+    }
+    *pErrorCode = nCode;
+    CopyToBuffer256(pErrorMessage,
+                    drt::TrimString(drt::TrimString(strResponse.substr(nComma + 1)), "\""));
+    return status;
+}
+
+}  // namespace
 
 extern "C" {
 
@@ -42,3 +113,23 @@ ViStatus _VI_FUNC TARVEK_ClearError(ViSession vi) {
 }
 
 }  // extern "C"
+
+extern "C" ViStatus _VI_FUNC TARVEK_error_query(ViSession vi, ViInt32* ErrorCode,
+                                                ViChar ErrorMessage[]) {
+    drt::DriverSession* pSession = nullptr;
+    if (drt::FetchSession(vi, pSession) < 0) {
+        return IVI_ERROR_INVALID_SESSION_HANDLE;
+    }
+    // The pointers are checked before the lock is taken.
+    const ViStatus status = drt::GuardExceptions(vi, [&] {
+        return drt::CheckNullPointers(vi, "TARVEK_error_query", "ErrorCode, ErrorMessage",
+                                      ErrorCode, ErrorMessage);
+    });
+    if (status < 0) {
+        return status;
+    }
+    return drt::CallLocked<tarvek::TARVEKDriverSession>(
+        vi, [&](tarvek::TARVEKDriverSession& session) {
+            return ErrorQuery(session, ErrorCode, ErrorMessage);
+        });
+}

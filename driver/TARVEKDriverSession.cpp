@@ -3,6 +3,8 @@
 #include <cctype>
 
 #include "driver/Identity.h"
+#include "runtime/errors/TextUtils.h"
+#include "visa.h"
 
 namespace tarvek {
 
@@ -44,7 +46,29 @@ TARVEKDriverSession::TARVEKDriverSession(ViSession vi)
     : drt::DriverSession(vi, kOpenTimeout, kSpareTimeout, kResetTimeout, false, kSpareInterval) {}
 
 ViStatus TARVEKDriverSession::OpenIo() {
-    return drt::DriverSession::OpenIo();
+    ViStatus status = drt::DriverSession::OpenIo();
+    if (status < 0 || GetSimulate()) {
+        return status;
+    }
+    // A raw socket has no message end of its own: replies end at a line feed.
+    ViUInt16 nInterfaceType = 0;
+    status = viGetAttribute(GetInstrumentHandle(), VI_ATTR_INTF_TYPE, &nInterfaceType);
+    if (status < 0) {
+        return status;
+    }
+    ViChar resourceClass[256] = {};
+    status = viGetAttribute(GetInstrumentHandle(), VI_ATTR_RSRC_CLASS, resourceClass);
+    if (status < 0) {
+        return status;
+    }
+    if (nInterfaceType == VI_INTF_TCPIP && drt::EqualsNoCase(resourceClass, "SOCKET")) {
+        status = viSetAttribute(GetInstrumentHandle(), VI_ATTR_TERMCHAR, '\n');
+        if (status < 0) {
+            return status;
+        }
+        status = viSetAttribute(GetInstrumentHandle(), VI_ATTR_TERMCHAR_EN, VI_TRUE);
+    }
+    return status;
 }
 
 bool TARVEKDriverSession::IsModelSupported() const {

@@ -16,7 +16,7 @@ namespace {
 using Lines = std::vector<std::string>;
 
 class LiveSession : public ::testing::Test {
-protected:
+  protected:
     void StartEmulator(const std::string& strModel = "6313") {
         emu::EmulatorOptions options;
         options.strModel = strModel;
@@ -32,7 +32,8 @@ protected:
         }
     }
 
-    ViStatus Open(const char* pOptions = "", ViBoolean bIdQuery = VI_TRUE, ViBoolean bReset = VI_FALSE) {
+    ViStatus Open(const char* pOptions = "", ViBoolean bIdQuery = VI_TRUE,
+                  ViBoolean bReset = VI_FALSE) {
         m_strResource = m_pEmulator->Resource();
         return TARVEK_InitWithOptions(m_strResource.data(), bIdQuery, bReset, pOptions, &m_vi);
     }
@@ -102,8 +103,9 @@ TEST_F(LiveSession, IdentityFieldsAreKeptAsSent) {
         ASSERT_EQ(Open("", VI_TRUE), c.nStatus);
         EXPECT_EQ(Session().GetInstrumentModel(), c.pModel);
         EXPECT_EQ(Session().GetFirmwareRevision(), c.pFirmware);
-        EXPECT_EQ(Session().IsModelInFamily("Series6310") || Session().IsModelInFamily("Series6510"),
-                  c.bInFamily);
+        EXPECT_EQ(
+            Session().IsModelInFamily("Series6310") || Session().IsModelInFamily("Series6510"),
+            c.bInFamily);
         EXPECT_EQ(TARVEK_close(m_vi), VI_SUCCESS);
         m_vi = VI_NULL;
     }
@@ -125,8 +127,12 @@ TEST_F(LiveSession, StatusCheckingClearsStatusFirstAndReportsErrorBits) {
     struct Case {
         int nBits;
         ViStatus nStatus;
-    } cases[] = {{0, VI_SUCCESS}, {1, VI_SUCCESS}, {128, VI_SUCCESS}, {32, IVI_ERROR_INSTRUMENT_STATUS},
-                 {4, IVI_ERROR_INSTRUMENT_STATUS}, {16 | 128, IVI_ERROR_INSTRUMENT_STATUS}};
+    } cases[] = {{0, VI_SUCCESS},
+                 {1, VI_SUCCESS},
+                 {128, VI_SUCCESS},
+                 {32, IVI_ERROR_INSTRUMENT_STATUS},
+                 {4, IVI_ERROR_INSTRUMENT_STATUS},
+                 {16 | 128, IVI_ERROR_INSTRUMENT_STATUS}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.nBits);
         m_pEmulator->SetStatusBits(c.nBits);
@@ -175,10 +181,11 @@ TEST_F(LiveSession, ErrorQueryParsesAndRefusesReplies) {
         EXPECT_EQ(nCode, c.nCode);
         EXPECT_STREQ(message, c.pMessage);
     }
-    EXPECT_EQ(LastError(m_vi).strText,
-              "Unexpected response from instrument.  Failed to parse the response to the SYST:ERR? "
-              "query.  The response is expected to be a comma-separated list of 2 items in the form "
-              "'<error code>,<error message>'.");
+    EXPECT_EQ(
+        LastError(m_vi).strText,
+        "Unexpected response from instrument.  Failed to parse the response to the SYST:ERR? "
+        "query.  The response is expected to be a comma-separated list of 2 items in the form "
+        "'<error code>,<error message>'.");
 }
 
 TEST_F(LiveSession, ResetRunsUnderItsOwnTimeoutAndRestoresTheCallers) {

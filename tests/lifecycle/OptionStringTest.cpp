@@ -15,18 +15,31 @@ constexpr Options kDefaultsSimulated{true, false, false, true, false, true};
 struct OptionCase {
     const char* pOptions;
     ViStatus nStatus;
-    Options expected;      // checked when nStatus is success
-    const char* pModel;    // checked when nStatus is success
+    Options expected;    // checked when nStatus is success
+    const char* pModel;  // checked when nStatus is success
     const char* pDriverSetup;
     const char* pErrorText;  // checked when nStatus is an error
 };
 
 const OptionCase kOptionCases[] = {
-    {"Simulate=1,RangeCheck=0", VI_SUCCESS, {true, false, false, false, false, true}, "6310", "", ""},
-    {"simulate = VI_TRUE ; cache=False", VI_SUCCESS, {false, false, false, true, false, true}, "6310",
-     "", ""},
-    {"SIMULATE=true,QueryInstrStatus=1,RecordCoercions=vi_true", VI_SUCCESS,
-     {true, false, true, true, true, true}, "6310", "", ""},
+    {"Simulate=1,RangeCheck=0",
+     VI_SUCCESS,
+     {true, false, false, false, false, true},
+     "6310",
+     "",
+     ""},
+    {"simulate = VI_TRUE ; cache=False",
+     VI_SUCCESS,
+     {false, false, false, true, false, true},
+     "6310",
+     "",
+     ""},
+    {"SIMULATE=true,QueryInstrStatus=1,RecordCoercions=vi_true",
+     VI_SUCCESS,
+     {true, false, true, true, true, true},
+     "6310",
+     "",
+     ""},
     {"Simulate=1, DriverSetup=Model:6510, Extra=abc", VI_SUCCESS, kDefaultsSimulated, "6510",
      "Model:6510, Extra=abc", ""},
     {"Simulate=1,DriverSetup= Model = 6512  ", VI_SUCCESS, kDefaultsSimulated, "6512  ",
@@ -34,19 +47,43 @@ const OptionCase kOptionCases[] = {
     {"Simulate=1,DriverSetup=Model=6310\nCache=0", VI_SUCCESS, kDefaultsSimulated, "6310",
      "Model=6310", ""},
     {"Simulate=1 DriverSetup=", VI_SUCCESS, kDefaultsSimulated, "6310", "", ""},
-    {"Simulate=true, simulate=false", IVI_ERROR_CANNOT_RECOVER, {}, "", "",
+    {"Simulate=true, simulate=false",
+     IVI_ERROR_CANNOT_RECOVER,
+     {},
+     "",
+     "",
      "Failure cannot recover.  Inherent option 'simulate' appears more than once."},
-    {"Simulate=1,Speed=1", IVI_ERROR_BAD_OPTION_NAME, {}, "", "",
+    {"Simulate=1,Speed=1",
+     IVI_ERROR_BAD_OPTION_NAME,
+     {},
+     "",
+     "",
      "The 'speed' name in the option string is unknown."},
-    {"Simulate=Yes", IVI_ERROR_BAD_OPTION_VALUE, {}, "", "",
+    {"Simulate=Yes",
+     IVI_ERROR_BAD_OPTION_VALUE,
+     {},
+     "",
+     "",
      "The 'yes' value in the option string is unknown."},
-    {"Simulate=1,InterchangeCheck=1", IVI_ERROR_BAD_OPTION_VALUE, {}, "", "",
+    {"Simulate=1,InterchangeCheck=1",
+     IVI_ERROR_BAD_OPTION_VALUE,
+     {},
+     "",
+     "",
      "The 'True' value in the option string is unknown.  Interchange checking is not supported by "
      "the driver."},
-    {"Simulate=1,DriverSetup=Model=6310,model=6510", IVI_ERROR_CANNOT_RECOVER, {}, "", "",
+    {"Simulate=1,DriverSetup=Model=6310,model=6510",
+     IVI_ERROR_CANNOT_RECOVER,
+     {},
+     "",
+     "",
      "Failure cannot recover.  DriverSetup option 'model' appears more than once."},
     {"Simulate=1,Cache=%s%n%d", VI_SUCCESS, kDefaultsSimulated, "6310", "", ""},
-    {"Simulate=1,Cache=1%s=x", IVI_ERROR_BAD_OPTION_NAME, {}, "", "",
+    {"Simulate=1,Cache=1%s=x",
+     IVI_ERROR_BAD_OPTION_NAME,
+     {},
+     "",
+     "",
      "The 's' name in the option string is unknown."},
 };
 
@@ -54,9 +91,8 @@ TEST(OptionString, GrammarAndPrecedence) {
     for (const OptionCase& c : kOptionCases) {
         SCOPED_TRACE(c.pOptions);
         ViSession vi = 12345;
-        const ViStatus status =
-            TARVEK_InitWithOptions(const_cast<ViChar*>("TCPIP::127.0.0.1::1::SOCKET"), VI_TRUE,
-                                   VI_FALSE, c.pOptions, &vi);
+        const ViStatus status = TARVEK_InitWithOptions(
+            const_cast<ViChar*>("TCPIP::127.0.0.1::1::SOCKET"), VI_TRUE, VI_FALSE, c.pOptions, &vi);
         EXPECT_EQ(status, c.nStatus);
         if (c.nStatus < 0) {
             EXPECT_EQ(vi, VI_NULL);
@@ -120,7 +156,9 @@ TEST(OptionString, NullArgumentsAreTreatedAsEmpty) {
     EXPECT_EQ(TARVEK_close(vi), VI_SUCCESS);
     // Without simulation an empty resource cannot be opened; the failure is
     // explained on the calling thread's record.
-    EXPECT_LT(TARVEK_InitWithOptions(const_cast<ViChar*>("ASRL99::INSTR"), VI_FALSE, VI_FALSE, nullptr, &vi), 0);
+    EXPECT_LT(TARVEK_InitWithOptions(const_cast<ViChar*>("ASRL99::INSTR"), VI_FALSE, VI_FALSE,
+                                     nullptr, &vi),
+              0);
     EXPECT_EQ(vi, VI_NULL);
 }
 
@@ -139,8 +177,9 @@ TEST(Simulation, IdQueryChecksTheConfiguredModel) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.pOptions);
         ViSession vi = VI_NULL;
-        EXPECT_EQ(TARVEK_InitWithOptions(const_cast<ViChar*>(""), c.bIdQuery, VI_FALSE, c.pOptions, &vi),
-                  c.nStatus);
+        EXPECT_EQ(
+            TARVEK_InitWithOptions(const_cast<ViChar*>(""), c.bIdQuery, VI_FALSE, c.pOptions, &vi),
+            c.nStatus);
         if (c.nStatus < 0) {
             EXPECT_EQ(LastError(VI_NULL).strText,
                       "Instrument ID query failed.  Unrecognized model: TK6310");
