@@ -225,11 +225,17 @@ const std::vector<Instrument::Command>& Instrument::Commands() {
                 call.strReply = std::string((*pReplies)[static_cast<size_t>(get(inst))]);
             }};
     };
-    auto TextOf = [](auto get) {
-        return std::pair<Handler, Handler>{[=](I& inst, C& call) {
-                                               call.Expect(1, 1);
-                                               get(inst) = scpi::ParseText(call.Parameter(0));
-                                           },
+    // Free text: several comma-separated pieces are kept as one text.
+    auto JoinText = [](const C& call) {
+        call.Expect(1, 16);
+        std::string strText;
+        for (const std::string& str : call.vecParameters) {
+            strText += (strText.empty() ? "" : ",") + scpi::ParseText(str);
+        }
+        return strText;
+    };
+    auto TextOf = [JoinText](auto get) {
+        return std::pair<Handler, Handler>{[=](I& inst, C& call) { get(inst) = JoinText(call); },
                                            [=](I& inst, C& call) {
                                                call.Expect(0, 0);
                                                call.strReply = get(inst);
@@ -288,8 +294,11 @@ const std::vector<Instrument::Command>& Instrument::Commands() {
     // a single unnumbered (or "1") register on the one-output family.
     auto Summary = [](I& inst, C& call) -> size_t {
         int nIndex = call.Suffix(0);
-        if (nIndex < 1 || nIndex > inst.ChannelCount()) {
+        if (nIndex < 1 || nIndex > 3) {
             throw ScpiError(-114);
+        }
+        if (nIndex > inst.ChannelCount()) {
+            throw ScpiError(-113);  // the one-output model has no such register
         }
         return static_cast<size_t>(nIndex - 1);
     };
@@ -388,30 +397,14 @@ const std::vector<Instrument::Command>& Instrument::Commands() {
                 inst.m_nPowerOnSlot = 0;
                 inst.PowerCycle();
             })),
-        Row("SYSTem:DATE", kBoth, {[](I& inst, C& call) {
-                                       call.Expect(1, 3);
-                                       std::string strText;
-                                       for (const std::string& str : call.vecParameters) {
-                                           strText += (strText.empty() ? "" : ",") +
-                                                      scpi::ParseText(str);
-                                       }
-                                       inst.m_system.strDate = strText;
-                                   },
+        Row("SYSTem:DATE", kBoth, {[JoinText](I& inst, C& call) { inst.m_system.strDate = JoinText(call); },
                                    [](I& inst, C& call) {
                                        call.Expect(0, 0);
                                        call.strReply = inst.m_system.strDate.empty()
                                                            ? CurrentDateTime(true)
                                                            : inst.m_system.strDate;
                                    }}),
-        Row("SYSTem:TIME", kBoth, {[](I& inst, C& call) {
-                                       call.Expect(1, 3);
-                                       std::string strText;
-                                       for (const std::string& str : call.vecParameters) {
-                                           strText += (strText.empty() ? "" : ",") +
-                                                      scpi::ParseText(str);
-                                       }
-                                       inst.m_system.strTime = strText;
-                                   },
+        Row("SYSTem:TIME", kBoth, {[JoinText](I& inst, C& call) { inst.m_system.strTime = JoinText(call); },
                                    [](I& inst, C& call) {
                                        call.Expect(0, 0);
                                        call.strReply = inst.m_system.strTime.empty()

@@ -1,0 +1,146 @@
+#!/usr/bin/env python3
+"""Checks that independent SCPI clients can talk to a running emulator.
+
+Starts the tarvek-emulator program on an ephemeral port, reads the resource
+string it prints, queries it with the chosen client, then stops it with
+SIGTERM and expects a clean exit.
+
+    client_conformance.py <tarvek-emulator> pyvisa|pyvisa-serial|lxi|help
+"""
+import re
+import signal
+import subprocess
+import sys
+
+
+def fail(message):
+    print("FAIL: " + message)
+    sys.exit(1)
+
+
+def start(program, extra):
+    process = subprocess.Popen([program, "--port", "0"] + extra, stdout=subprocess.PIPE,
+                               stderr=subprocess.PIPE, text=True)
+    resources = []
+    expected = (0 if "--no-tcp" in extra else 1) + (1 if "--serial-pty" in extra else 0)
+    for _ in range(expected):
+        line = process.stdout.readline().strip()
+        if not line:
+            process.kill()
+            fail("the emulator printed no resource; stderr: " + process.stderr.read())
+        resources.append(line)
+    return process, resources
+
+
+def stop(process):
+    process.send_signal(signal.SIGTERM)
+    try:
+        code = process.wait(timeout=10)
+    except subprocess.TimeoutExpired:
+        process.kill()
+        fail("the emulator did not stop on SIGTERM")
+    if code != 0:
+        fail("the emulator exited with %d" % code)
+
+
+def port_of(resource):
+    match = re.fullmatch(r"TCPIP::127\.0\.0\.1::(\d+)::SOCKET", resource)
+    if not match:
+        fail("unexpected resource string " + resource)
+    return int(match.group(1))
+
+
+def check_pyvisa(program):
+    import pyvisa
+    process, resources = start(program, ["--model", "6512"])
+    try:
+        rm = pyvisa.ResourceManager("@py")
+        inst = rm.open_resource(resources[0])
+        inst.read_termination = "\n"
+        inst.write_termination = "\n"
+        inst.timeout = 3000
+        idn = inst.query("*IDN?").strip()
+        if idn != "Norvale,6512,SN000001,1.02":
+            fail("*IDN? answered " + repr(idn))
+        inst.write("SOUR:VOLT:LEV:IMM:AMPL 5;:OUTP:STAT 1")
+        volts = float(inst.query("MEAS:SCAL:VOLT:DC?"))
+        if abs(volts - 5.0) > 1e-9:
+            fail("MEAS:SCAL:VOLT:DC? answered %r" % volts)
+        amps = inst.query_ascii_values("MEAS:SCAL:CURR:DC?")[0]
+        if abs(amps - 0.005) > 1e-9:
+            fail("MEAS:SCAL:CURR:DC? answered %r" % amps)
+        error = inst.query(":SYST:ERR?").strip()
+        if error != '0,"No error"':
+            fail("error queue holds " + error)
+        inst.close()
+        rm.close()
+    finally:
+        stop(process)
+    print("pyvisa: *IDN? and measurements OK")
+
+
+def check_pyvisa_serial(program):
+    import pyvisa
+    process, resources = start(program, ["--serial-pty", "--no-tcp"])
+    try:
+        resource = resources[0]
+        if not re.fullmatch(r"ASRL/dev/pts/\d+::INSTR", resource):
+            fail("unexpected serial resource " + resource)
+        rm = pyvisa.ResourceManager("@py")
+        inst = rm.open_resource(resource)
+        inst.read_termination = "\n"
+        inst.write_termination = "\n"
+        inst.timeout = 3000
+        idn = inst.query("*IDN?").strip()
+        if idn != "Norvale,6313,SN000001,1.02":
+            fail("*IDN? over the serial line answered " + repr(idn))
+        channel = inst.query("INST:SEL?").strip()
+        if channel != "CH1":
+            fail("INST:SEL? answered " + repr(channel))
+        inst.close()
+        rm.close()
+    finally:
+        stop(process)
+    print("pyvisa serial: *IDN? OK")
+
+
+def check_lxi(program):
+    process, resources = start(program, [])
+    try:
+        port = port_of(resources[0])
+        for query, expected in (("*IDN?", "Norvale,6313,SN000001,1.02"),
+                                ("MEAS:SCAL:VOLT:DC?", "+0.000000E+00")):
+            result = subprocess.run(["lxi", "scpi", "--address", "127.0.0.1", "--port",
+                                     str(port), "--raw", query], capture_output=True, text=True,
+                                    timeout=20)
+            answer = result.stdout.strip()
+            if result.returncode != 0 or answer != expected:
+                fail("lxi %s gave %r (exit %d, stderr %r)" % (query, answer, result.returncode,
+                                                             result.stderr))
+    finally:
+        stop(process)
+    print("lxi: *IDN? and measurement OK")
+
+
+def check_help(program):
+    result = subprocess.run([program, "--help"], capture_output=True, text=True, timeout=10)
+    for option in ("--model", "--port", "--serial-pty", "--trace", "--help", "--host"):
+        if option not in result.stdout:
+            fail("--help does not document " + option)
+    if result.returncode != 0:
+        fail("--help exited with %d" % result.returncode)
+    bad = subprocess.run([program, "--model", "7000", "--port", "0"], capture_output=True,
+                         text=True, timeout=10)
+    if bad.returncode == 0 or "63 or 65" not in bad.stderr:
+        fail("an unknown model family was not refused: " + bad.stderr)
+    print("help and option checks OK")
+
+
+def main():
+    program, mode = sys.argv[1], sys.argv[2]
+    {"pyvisa": check_pyvisa, "pyvisa-serial": check_pyvisa_serial, "lxi": check_lxi,
+     "help": check_help}[mode](program)
+
+
+if __name__ == "__main__":
+    main()
