@@ -251,7 +251,9 @@ struct Emulator::Impl {
             while (bOpen && (nNewline = strBuffer.find('\n')) != std::string::npos) {
                 std::string strLine = strBuffer.substr(0, nNewline);
                 strBuffer.erase(0, nNewline + 1);
-                bOpen = HandleMessage(connection, strLine, strBuffer);
+                // A pseudo-terminal cannot be closed on its client: a dropped
+                // connection there only loses the message.
+                bOpen = HandleMessage(connection, strLine, strBuffer) || !connection.bSocket;
             }
             if (!bOpen) {
                 break;

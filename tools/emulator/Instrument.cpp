@@ -994,15 +994,13 @@ Reply Instrument::Execute(const std::string& strMessage) {
             if (!resolved) {
                 resolved = Resolve(vecNodes, unit.bCommon);
             }
-            if (!resolved) {
-                throw ScpiError(-113);
-            }
-            if (!unit.bCommon) {
-                m_vecPath.assign(vecNodes.begin(), vecNodes.end() - 1);
-            }
+            // An injected fault answers even a query the instrument does not know.
             if (unit.bQuery && !m_mapFaults.empty()) {
-                auto it =
-                    m_mapFaults.find(FaultKey(unit.strHeaderText, true, vecNodes, unit.bCommon));
+                auto it = m_mapFaults.end();
+                if (resolved) {
+                    it = m_mapFaults.find(
+                        FaultKey(unit.strHeaderText, true, vecNodes, unit.bCommon));
+                }
                 if (it == m_mapFaults.end()) {
                     it = m_mapFaults.find("raw:" + scpi::ToUpper(unit.strHeaderText));
                 }
@@ -1028,6 +1026,12 @@ Reply Instrument::Execute(const std::string& strMessage) {
                     }
                     continue;
                 }
+            }
+            if (!resolved) {
+                throw ScpiError(-113);
+            }
+            if (!unit.bCommon) {
+                m_vecPath.assign(vecNodes.begin(), vecNodes.end() - 1);
             }
             const Handler& handler =
                 unit.bQuery ? resolved->pCommand->getter : resolved->pCommand->setter;
