@@ -22,140 +22,130 @@
 #define TARVEK_API __attribute__((visibility("default")))
 #endif
 
+/* clang-format off */
 /*- Attribute identifiers ----------------------------------------------------*/
 
 /*- Output and protection ----------------------------------------------------*/
-#define TARVEK_ATTR_VOLTAGE_LEVEL 1250001            /* ViReal64, read-write, per channel */
-#define TARVEK_ATTR_OVP_ENABLED 1250002              /* ViBoolean, read-write, per channel */
-#define TARVEK_ATTR_OVP_LIMIT 1250003                /* ViReal64, read-write, per channel */
-#define TARVEK_ATTR_CURRENT_LIMIT_BEHAVIOR 1250004   /* ViInt32, read-write, per channel */
-#define TARVEK_ATTR_CURRENT_LIMIT 1250005            /* ViReal64, read-write, per channel */
-#define TARVEK_ATTR_OUTPUT_ENABLED 1250006           /* ViBoolean, read-write, per channel */
-#define TARVEK_ATTR_CURRENT_LEVEL 1150037            /* ViReal64, read-write */
-#define TARVEK_ATTR_CURRENT_PROTECTION_LEVEL 1150040 /* ViReal64, read-write */
-#define TARVEK_ATTR_OCP_ENABLED 1150038              /* ViBoolean, read-write */
-#define TARVEK_ATTR_OCP_TRIPPED 1150039              /* ViBoolean, read-only */
-#define TARVEK_ATTR_VOLTAGE_PROTECTION_LEVEL 1150046 /* ViReal64, read-write */
-#define TARVEK_ATTR_OVP_TRIPPED 1150045              /* ViBoolean, read-only */
-#define TARVEK_ATTR_CURRENT_SLEW_RATE 1150041        /* ViReal64, read-write */
-#define TARVEK_ATTR_VOLTAGE_SLEW_RATE 1150047        /* ViReal64, read-write */
-#define TARVEK_ATTR_VOLTAGE_MAXIMUM 1150043          /* ViReal64, read-write */
-#define TARVEK_ATTR_VOLTAGE_MINIMUM 1150044          /* ViReal64, read-write */
-#define TARVEK_ATTR_VOLTAGE_SENSE_ENABLED 1150048    /* ViBoolean, read-write */
-#define TARVEK_ATTR_OUTPUT_MODE 1150034              /* ViInt32, read-write */
-#define TARVEK_ATTR_SELECTED_CHANNEL 1150032         /* ViInt32, read-write */
-#define TARVEK_ATTR_TIMER_ENABLED 1150035            /* ViBoolean, read-write */
-#define TARVEK_ATTR_TIMER_RUN 1150036                /* ViString, read-write */
+#define TARVEK_ATTR_VOLTAGE_LEVEL                                      1250001 /* ViReal64, read-write, per channel */
+#define TARVEK_ATTR_OVP_ENABLED                                        1250002 /* ViBoolean, read-write, per channel */
+#define TARVEK_ATTR_OVP_LIMIT                                          1250003 /* ViReal64, read-write, per channel */
+#define TARVEK_ATTR_CURRENT_LIMIT_BEHAVIOR                             1250004 /* ViInt32, read-write, per channel */
+#define TARVEK_ATTR_CURRENT_LIMIT                                      1250005 /* ViReal64, read-write, per channel */
+#define TARVEK_ATTR_OUTPUT_ENABLED                                     1250006 /* ViBoolean, read-write, per channel */
+#define TARVEK_ATTR_CURRENT_LEVEL                                      1150037 /* ViReal64, read-write */
+#define TARVEK_ATTR_CURRENT_PROTECTION_LEVEL                           1150040 /* ViReal64, read-write */
+#define TARVEK_ATTR_OCP_ENABLED                                        1150038 /* ViBoolean, read-write */
+#define TARVEK_ATTR_OCP_TRIPPED                                        1150039 /* ViBoolean, read-only */
+#define TARVEK_ATTR_VOLTAGE_PROTECTION_LEVEL                           1150046 /* ViReal64, read-write */
+#define TARVEK_ATTR_OVP_TRIPPED                                        1150045 /* ViBoolean, read-only */
+#define TARVEK_ATTR_CURRENT_SLEW_RATE                                  1150041 /* ViReal64, read-write */
+#define TARVEK_ATTR_VOLTAGE_SLEW_RATE                                  1150047 /* ViReal64, read-write */
+#define TARVEK_ATTR_VOLTAGE_MAXIMUM                                    1150043 /* ViReal64, read-write */
+#define TARVEK_ATTR_VOLTAGE_MINIMUM                                    1150044 /* ViReal64, read-write */
+#define TARVEK_ATTR_VOLTAGE_SENSE_ENABLED                              1150048 /* ViBoolean, read-write */
+#define TARVEK_ATTR_OUTPUT_MODE                                        1150034 /* ViInt32, read-write */
+#define TARVEK_ATTR_SELECTED_CHANNEL                                   1150032 /* ViInt32, read-write */
+#define TARVEK_ATTR_TIMER_ENABLED                                      1150035 /* ViBoolean, read-write */
+#define TARVEK_ATTR_TIMER_RUN                                          1150036 /* ViString, read-write */
 
 /*- Triggering ---------------------------------------------------------------*/
-#define TARVEK_ATTR_TRIGGER_SOURCE 1250101          /* ViInt32, read-write, per channel */
-#define TARVEK_ATTR_TRIGGERED_CURRENT_LIMIT 1250102 /* ViReal64, read-write */
-#define TARVEK_ATTR_TRIGGERED_VOLTAGE_LEVEL 1250103 /* ViReal64, read-write */
+#define TARVEK_ATTR_TRIGGER_SOURCE                                     1250101 /* ViInt32, read-write, per channel */
+#define TARVEK_ATTR_TRIGGERED_CURRENT_LIMIT                            1250102 /* ViReal64, read-write */
+#define TARVEK_ATTR_TRIGGERED_VOLTAGE_LEVEL                            1250103 /* ViReal64, read-write */
 
 /*- List mode ----------------------------------------------------------------*/
-#define TARVEK_ATTR_SELECTED_LIST 1150055                     /* ViInt32, read-write */
-#define TARVEK_ATTR_SELECTED_STEP 1150056                     /* ViInt32, read-write */
-#define TARVEK_ATTR_STEP_VOLTAGE 1150058                      /* ViReal64, read-write */
-#define TARVEK_ATTR_STEP_CURRENT 1150057                      /* ViReal64, read-write */
-#define TARVEK_ATTR_LIST_DWELL 1150051                        /* ViReal64, read-write */
-#define TARVEK_ATTR_LIST_PACE 1150053                         /* ViInt32, read-write */
-#define TARVEK_ATTR_LIST_REPEAT_COUNT 1150054                 /* ViInt32, read-write */
-#define TARVEK_ATTR_LIST_TERMINATE_STATE 1150059              /* ViInt32, read-write */
-#define TARVEK_ATTR_NEXT_LIST 1150052                         /* ViInt32, read-write */
-#define TARVEK_ATTR_LIST_TRIGGER_SOURCE 1150060               /* ViInt32, read-write */
-#define TARVEK_ATTR_BEGINNING_OF_STEP_TRIGGER_ENABLED 1150049 /* ViBoolean, read-write */
-#define TARVEK_ATTR_END_OF_STEP_TRIGGER_ENABLED 1150050       /* ViBoolean, read-write */
+#define TARVEK_ATTR_SELECTED_LIST                                      1150055 /* ViInt32, read-write */
+#define TARVEK_ATTR_SELECTED_STEP                                      1150056 /* ViInt32, read-write */
+#define TARVEK_ATTR_STEP_VOLTAGE                                       1150058 /* ViReal64, read-write */
+#define TARVEK_ATTR_STEP_CURRENT                                       1150057 /* ViReal64, read-write */
+#define TARVEK_ATTR_LIST_DWELL                                         1150051 /* ViReal64, read-write */
+#define TARVEK_ATTR_LIST_PACE                                          1150053 /* ViInt32, read-write */
+#define TARVEK_ATTR_LIST_REPEAT_COUNT                                  1150054 /* ViInt32, read-write */
+#define TARVEK_ATTR_LIST_TERMINATE_STATE                               1150059 /* ViInt32, read-write */
+#define TARVEK_ATTR_NEXT_LIST                                          1150052 /* ViInt32, read-write */
+#define TARVEK_ATTR_LIST_TRIGGER_SOURCE                                1150060 /* ViInt32, read-write */
+#define TARVEK_ATTR_BEGINNING_OF_STEP_TRIGGER_ENABLED                  1150049 /* ViBoolean, read-write */
+#define TARVEK_ATTR_END_OF_STEP_TRIGGER_ENABLED                        1150050 /* ViBoolean, read-write */
 
 /*- Battery test (Series6510 only) -------------------------------------------*/
-#define TARVEK_ATTR_BATTERY_TEST_AH_LOGGING_ENABLED 1150064  /* ViBoolean, read-write */
-#define TARVEK_ATTR_BATTERY_TEST_CHARGE_MODE_ENABLED 1150065 /* ViBoolean, read-write */
-#define TARVEK_ATTR_BATTERY_TEST_CURRENT 1150066             /* ViReal64, read-write */
-#define TARVEK_ATTR_BATTERY_TEST_END_CURRENT 1150067         /* ViReal64, read-write */
-#define TARVEK_ATTR_BATTERY_TEST_END_DELAY 1150068           /* ViInt32, read-write */
-#define TARVEK_ATTR_BATTERY_TEST_IS_RUNNING 1150069          /* ViBoolean, read-only */
-#define TARVEK_ATTR_BATTERY_TEST_SAMPLE_TIME 1150070         /* ViReal64, read-write */
-#define TARVEK_ATTR_BATTERY_TEST_TRIGGER_SOURCE 1150071      /* ViInt32, read-write */
-#define TARVEK_ATTR_BATTERY_TEST_VOLTAGE 1150072             /* ViReal64, read-write */
-#define TARVEK_ATTR_BATTERY_TEST_WH_LOGGING_ENABLED 1150073  /* ViBoolean, read-write */
-#define TARVEK_ATTR_BATTERY_TEST_FAIL_SAFE_AH_VALUE 1150074  /* ViReal64, read-write */
-#define TARVEK_ATTR_BATTERY_TEST_FAIL_SAFE_ENABLED 1150075   /* ViBoolean, read-write */
-#define TARVEK_ATTR_BATTERY_TEST_FAIL_SAFE_OVER_VOLTAGE_PROTECTION \
-    1150076                                                 /* ViReal64, read-write */
-#define TARVEK_ATTR_BATTERY_TEST_FAIL_SAFE_TIME 1150077     /* ViString, read-write */
-#define TARVEK_ATTR_BATTERY_TEST_FAIL_SAFE_WH_VALUE 1150078 /* ViReal64, read-write */
+#define TARVEK_ATTR_BATTERY_TEST_AH_LOGGING_ENABLED                    1150064 /* ViBoolean, read-write */
+#define TARVEK_ATTR_BATTERY_TEST_CHARGE_MODE_ENABLED                   1150065 /* ViBoolean, read-write */
+#define TARVEK_ATTR_BATTERY_TEST_CURRENT                               1150066 /* ViReal64, read-write */
+#define TARVEK_ATTR_BATTERY_TEST_END_CURRENT                           1150067 /* ViReal64, read-write */
+#define TARVEK_ATTR_BATTERY_TEST_END_DELAY                             1150068 /* ViInt32, read-write */
+#define TARVEK_ATTR_BATTERY_TEST_IS_RUNNING                            1150069 /* ViBoolean, read-only */
+#define TARVEK_ATTR_BATTERY_TEST_SAMPLE_TIME                           1150070 /* ViReal64, read-write */
+#define TARVEK_ATTR_BATTERY_TEST_TRIGGER_SOURCE                        1150071 /* ViInt32, read-write */
+#define TARVEK_ATTR_BATTERY_TEST_VOLTAGE                               1150072 /* ViReal64, read-write */
+#define TARVEK_ATTR_BATTERY_TEST_WH_LOGGING_ENABLED                    1150073 /* ViBoolean, read-write */
+#define TARVEK_ATTR_BATTERY_TEST_FAIL_SAFE_AH_VALUE                    1150074 /* ViReal64, read-write */
+#define TARVEK_ATTR_BATTERY_TEST_FAIL_SAFE_ENABLED                     1150075 /* ViBoolean, read-write */
+#define TARVEK_ATTR_BATTERY_TEST_FAIL_SAFE_OVER_VOLTAGE_PROTECTION     1150076 /* ViReal64, read-write */
+#define TARVEK_ATTR_BATTERY_TEST_FAIL_SAFE_TIME                        1150077 /* ViString, read-write */
+#define TARVEK_ATTR_BATTERY_TEST_FAIL_SAFE_WH_VALUE                    1150078 /* ViReal64, read-write */
 
 /*- Data logger and digital I/O ----------------------------------------------*/
-#define TARVEK_ATTR_DATA_LOGGER_SAMPLE_INTERVAL 1150027 /* ViReal64, read-write */
-#define TARVEK_ATTR_DATA_LOGGER_TRIGGER_SOURCE 1150028  /* ViInt32, read-write */
-#define TARVEK_ATTR_DIGITAL_INHIBIT_MODE 1150029        /* ViInt32, read-write */
-#define TARVEK_ATTR_DIGITAL_INPUT_DATA 1150030          /* ViInt32, read-only */
-#define TARVEK_ATTR_DIGITAL_OUTPUT_DATA 1150031         /* ViInt32, read-write */
+#define TARVEK_ATTR_DATA_LOGGER_SAMPLE_INTERVAL                        1150027 /* ViReal64, read-write */
+#define TARVEK_ATTR_DATA_LOGGER_TRIGGER_SOURCE                         1150028 /* ViInt32, read-write */
+#define TARVEK_ATTR_DIGITAL_INHIBIT_MODE                               1150029 /* ViInt32, read-write */
+#define TARVEK_ATTR_DIGITAL_INPUT_DATA                                 1150030 /* ViInt32, read-only */
+#define TARVEK_ATTR_DIGITAL_OUTPUT_DATA                                1150031 /* ViInt32, read-write */
 
 /*- Status registers ---------------------------------------------------------*/
-#define TARVEK_ATTR_QUESTIONABLE_ENABLE_REGISTER 1150012            /* ViInt32, read-write */
-#define TARVEK_ATTR_QUESTIONABLE_EVENT_REGISTER 1150014             /* ViInt32, read-only */
-#define TARVEK_ATTR_QUESTIONABLE_INSTRUMENT_ENABLE_REGISTER 1150061 /* ViInt32, read-write */
-#define TARVEK_ATTR_QUESTIONABLE_INSTRUMENT_EVENT_REGISTER 1150062  /* ViInt32, read-only */
-#define TARVEK_ATTR_QUESTIONABLE_INSTRUMENT_SUMMARY1_CONDITION_REGISTER \
-    1150015 /* ViInt32, read-only */
-#define TARVEK_ATTR_QUESTIONABLE_INSTRUMENT_SUMMARY1_ENABLE_REGISTER \
-    1150016 /* ViInt32, read-write */
-#define TARVEK_ATTR_QUESTIONABLE_INSTRUMENT_SUMMARY1_EVENT_REGISTER \
-    1150017 /* ViInt32, read-only                                   \
-             */
-#define TARVEK_ATTR_QUESTIONABLE_INSTRUMENT_SUMMARY2_CONDITION_REGISTER \
-    1150018 /* ViInt32, read-only */
-#define TARVEK_ATTR_QUESTIONABLE_INSTRUMENT_SUMMARY2_ENABLE_REGISTER \
-    1150019 /* ViInt32, read-write */
-#define TARVEK_ATTR_QUESTIONABLE_INSTRUMENT_SUMMARY2_EVENT_REGISTER \
-    1150020 /* ViInt32, read-only                                   \
-             */
-#define TARVEK_ATTR_QUESTIONABLE_INSTRUMENT_SUMMARY3_CONDITION_REGISTER \
-    1150021 /* ViInt32, read-only */
-#define TARVEK_ATTR_QUESTIONABLE_INSTRUMENT_SUMMARY3_ENABLE_REGISTER \
-    1150022 /* ViInt32, read-write */
-#define TARVEK_ATTR_QUESTIONABLE_INSTRUMENT_SUMMARY3_EVENT_REGISTER              \
-    1150023                                                /* ViInt32, read-only \
-                                                            */
-#define TARVEK_ATTR_STANDARD_EVENT_ENABLE_REGISTER 1150011 /* ViInt32, read-write */
-#define TARVEK_ATTR_STANDARD_EVENT_EVENT_REGISTER 1150024  /* ViInt32, read-only */
-#define TARVEK_ATTR_STATUS_BYTE_ENABLE_REGISTER 1150010    /* ViInt32, read-write */
-#define TARVEK_ATTR_STATUS_BYTE_EVENT_REGISTER 1150025     /* ViInt32, read-only */
-#define TARVEK_ATTR_POWER_ON_STATUS_CLEAR_ENABLED 1150063  /* ViBoolean, read-write */
+#define TARVEK_ATTR_QUESTIONABLE_ENABLE_REGISTER                       1150012 /* ViInt32, read-write */
+#define TARVEK_ATTR_QUESTIONABLE_EVENT_REGISTER                        1150014 /* ViInt32, read-only */
+#define TARVEK_ATTR_QUESTIONABLE_INSTRUMENT_ENABLE_REGISTER            1150061 /* ViInt32, read-write */
+#define TARVEK_ATTR_QUESTIONABLE_INSTRUMENT_EVENT_REGISTER             1150062 /* ViInt32, read-only */
+#define TARVEK_ATTR_QUESTIONABLE_INSTRUMENT_SUMMARY1_CONDITION_REGISTER 1150015 /* ViInt32, read-only */
+#define TARVEK_ATTR_QUESTIONABLE_INSTRUMENT_SUMMARY1_ENABLE_REGISTER   1150016 /* ViInt32, read-write */
+#define TARVEK_ATTR_QUESTIONABLE_INSTRUMENT_SUMMARY1_EVENT_REGISTER    1150017 /* ViInt32, read-only */
+#define TARVEK_ATTR_QUESTIONABLE_INSTRUMENT_SUMMARY2_CONDITION_REGISTER 1150018 /* ViInt32, read-only */
+#define TARVEK_ATTR_QUESTIONABLE_INSTRUMENT_SUMMARY2_ENABLE_REGISTER   1150019 /* ViInt32, read-write */
+#define TARVEK_ATTR_QUESTIONABLE_INSTRUMENT_SUMMARY2_EVENT_REGISTER    1150020 /* ViInt32, read-only */
+#define TARVEK_ATTR_QUESTIONABLE_INSTRUMENT_SUMMARY3_CONDITION_REGISTER 1150021 /* ViInt32, read-only */
+#define TARVEK_ATTR_QUESTIONABLE_INSTRUMENT_SUMMARY3_ENABLE_REGISTER   1150022 /* ViInt32, read-write */
+#define TARVEK_ATTR_QUESTIONABLE_INSTRUMENT_SUMMARY3_EVENT_REGISTER    1150023 /* ViInt32, read-only */
+#define TARVEK_ATTR_STANDARD_EVENT_ENABLE_REGISTER                     1150011 /* ViInt32, read-write */
+#define TARVEK_ATTR_STANDARD_EVENT_EVENT_REGISTER                      1150024 /* ViInt32, read-only */
+#define TARVEK_ATTR_STATUS_BYTE_ENABLE_REGISTER                        1150010 /* ViInt32, read-write */
+#define TARVEK_ATTR_STATUS_BYTE_EVENT_REGISTER                         1150025 /* ViInt32, read-only */
+#define TARVEK_ATTR_POWER_ON_STATUS_CLEAR_ENABLED                      1150063 /* ViBoolean, read-write */
 
 /*- System -------------------------------------------------------------------*/
-#define TARVEK_ATTR_BEEPER_ENABLED 1150003       /* ViBoolean, read-write */
-#define TARVEK_ATTR_DISPLAY_ENABLED 1150005      /* ViBoolean, read-write */
-#define TARVEK_ATTR_LXI_IDENTIFY_ENABLED 1150007 /* ViBoolean, read-write */
-#define TARVEK_ATTR_REMOTE_STATE 1150006         /* ViInt32, read-write */
-#define TARVEK_ATTR_SCPI_VERSION 1150008         /* ViString, read-only */
-#define TARVEK_ATTR_SYSTEM_DATE 1150004          /* ViString, read-write */
-#define TARVEK_ATTR_SYSTEM_TIME 1150009          /* ViString, read-write */
-#define TARVEK_ATTR_SYSTEM_IO_TIMEOUT 1150002    /* ViInt32, read-write */
-#define TARVEK_ATTR_SYSTEM_IO_SESSION 1150001    /* ViSession, read-only */
+#define TARVEK_ATTR_BEEPER_ENABLED                                     1150003 /* ViBoolean, read-write */
+#define TARVEK_ATTR_DISPLAY_ENABLED                                    1150005 /* ViBoolean, read-write */
+#define TARVEK_ATTR_LXI_IDENTIFY_ENABLED                               1150007 /* ViBoolean, read-write */
+#define TARVEK_ATTR_REMOTE_STATE                                       1150006 /* ViInt32, read-write */
+#define TARVEK_ATTR_SCPI_VERSION                                       1150008 /* ViString, read-only */
+#define TARVEK_ATTR_SYSTEM_DATE                                        1150004 /* ViString, read-write */
+#define TARVEK_ATTR_SYSTEM_TIME                                        1150009 /* ViString, read-write */
+#define TARVEK_ATTR_SYSTEM_IO_TIMEOUT                                  1150002 /* ViInt32, read-write */
+#define TARVEK_ATTR_SYSTEM_IO_SESSION                                  1150001 /* ViSession, read-only */
 
 /*- Inherent -----------------------------------------------------------------*/
-#define TARVEK_ATTR_RANGE_CHECK 1050002                              /* ViBoolean, read-write */
-#define TARVEK_ATTR_QUERY_INSTRUMENT_STATUS 1050003                  /* ViBoolean, read-write */
-#define TARVEK_ATTR_CACHE 1050004                                    /* ViBoolean, read-write */
-#define TARVEK_ATTR_SIMULATE 1050005                                 /* ViBoolean, read-write */
-#define TARVEK_ATTR_RECORD_COERCIONS 1050006                         /* ViBoolean, read-write */
-#define TARVEK_ATTR_DRIVER_SETUP 1050007                             /* ViString, read-only */
-#define TARVEK_ATTR_INTERCHANGE_CHECK 1050021                        /* ViBoolean, read-write */
-#define TARVEK_ATTR_CHANNEL_COUNT 1050203                            /* ViInt32, read-only */
-#define TARVEK_ATTR_SPECIFIC_DRIVER_PREFIX 1050302                   /* ViString, read-only */
-#define TARVEK_ATTR_IO_RESOURCE_DESCRIPTOR 1050304                   /* ViString, read-only */
-#define TARVEK_ATTR_LOGICAL_NAME 1050305                             /* ViString, read-only */
-#define TARVEK_ATTR_SUPPORTED_INSTRUMENT_MODELS 1050327              /* ViString, read-only */
-#define TARVEK_ATTR_GROUP_CAPABILITIES 1050401                       /* ViString, read-only */
-#define TARVEK_ATTR_INSTRUMENT_FIRMWARE_REVISION 1050510             /* ViString, read-only */
-#define TARVEK_ATTR_INSTRUMENT_MANUFACTURER 1050511                  /* ViString, read-only */
-#define TARVEK_ATTR_INSTRUMENT_MODEL 1050512                         /* ViString, read-only */
-#define TARVEK_ATTR_SPECIFIC_DRIVER_VENDOR 1050513                   /* ViString, read-only */
-#define TARVEK_ATTR_SPECIFIC_DRIVER_DESCRIPTION 1050514              /* ViString, read-only */
-#define TARVEK_ATTR_SPECIFIC_DRIVER_CLASS_SPEC_MAJOR_VERSION 1050515 /* ViInt32, read-only */
-#define TARVEK_ATTR_SPECIFIC_DRIVER_CLASS_SPEC_MINOR_VERSION 1050516 /* ViInt32, read-only */
-#define TARVEK_ATTR_SPECIFIC_DRIVER_REVISION 1050551                 /* ViString, read-only */
+#define TARVEK_ATTR_RANGE_CHECK                                        1050002 /* ViBoolean, read-write */
+#define TARVEK_ATTR_QUERY_INSTRUMENT_STATUS                            1050003 /* ViBoolean, read-write */
+#define TARVEK_ATTR_CACHE                                              1050004 /* ViBoolean, read-write */
+#define TARVEK_ATTR_SIMULATE                                           1050005 /* ViBoolean, read-write */
+#define TARVEK_ATTR_RECORD_COERCIONS                                   1050006 /* ViBoolean, read-write */
+#define TARVEK_ATTR_DRIVER_SETUP                                       1050007 /* ViString, read-only */
+#define TARVEK_ATTR_INTERCHANGE_CHECK                                  1050021 /* ViBoolean, read-write */
+#define TARVEK_ATTR_CHANNEL_COUNT                                      1050203 /* ViInt32, read-only */
+#define TARVEK_ATTR_SPECIFIC_DRIVER_PREFIX                             1050302 /* ViString, read-only */
+#define TARVEK_ATTR_IO_RESOURCE_DESCRIPTOR                             1050304 /* ViString, read-only */
+#define TARVEK_ATTR_LOGICAL_NAME                                       1050305 /* ViString, read-only */
+#define TARVEK_ATTR_SUPPORTED_INSTRUMENT_MODELS                        1050327 /* ViString, read-only */
+#define TARVEK_ATTR_GROUP_CAPABILITIES                                 1050401 /* ViString, read-only */
+#define TARVEK_ATTR_INSTRUMENT_FIRMWARE_REVISION                       1050510 /* ViString, read-only */
+#define TARVEK_ATTR_INSTRUMENT_MANUFACTURER                            1050511 /* ViString, read-only */
+#define TARVEK_ATTR_INSTRUMENT_MODEL                                   1050512 /* ViString, read-only */
+#define TARVEK_ATTR_SPECIFIC_DRIVER_VENDOR                             1050513 /* ViString, read-only */
+#define TARVEK_ATTR_SPECIFIC_DRIVER_DESCRIPTION                        1050514 /* ViString, read-only */
+#define TARVEK_ATTR_SPECIFIC_DRIVER_CLASS_SPEC_MAJOR_VERSION           1050515 /* ViInt32, read-only */
+#define TARVEK_ATTR_SPECIFIC_DRIVER_CLASS_SPEC_MINOR_VERSION           1050516 /* ViInt32, read-only */
+#define TARVEK_ATTR_SPECIFIC_DRIVER_REVISION                           1050551 /* ViString, read-only */
+
+/* clang-format on */
 
 /*- Defined values -----------------------------------------------------------*/
 
