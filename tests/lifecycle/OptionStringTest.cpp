@@ -226,3 +226,41 @@ TEST(Simulation, ResetWithReadsTheResetArgument) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Interchange, CoercionRecordsAreAlwaysEmpty) {
+    SimulatedSession session;
+    const ViSession vi = session.Handle();
+    EXPECT_EQ(TARVEK_GetNextCoercionRecord(vi, 0, nullptr), 1);
+    ViChar buffer[256] = "untouched";
+    EXPECT_EQ(TARVEK_GetNextCoercionRecord(vi, sizeof buffer, buffer), VI_SUCCESS);
+    EXPECT_STREQ(buffer, "");
+    EXPECT_EQ(TARVEK_GetNextCoercionRecord(vi, 10, nullptr), IVI_ERROR_NULL_POINTER);
+    EXPECT_EQ(LastError(vi).strText,
+              "Null pointer passed for function 'GetNextCoercionRecord', parameter 'CoercionRecord'.");
+}
+
+TEST(Interchange, WarningFunctionsAreNotSupported) {
+    SimulatedSession session;
+    const ViSession vi = session.Handle();
+    ViChar buffer[64] = "untouched";
+    struct Case {
+        const char* pName;
+        ViStatus nStatus;
+    } cases[] = {
+        {"GetNextInterchangeWarning", TARVEK_GetNextInterchangeWarning(vi, sizeof buffer, buffer)},
+        {"ClearInterchangeWarnings", TARVEK_ClearInterchangeWarnings(vi)},
+        {"ResetInterchangeCheck", TARVEK_ResetInterchangeCheck(vi)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pName);
+        EXPECT_EQ(c.nStatus, IVI_ERROR_FUNCTION_NOT_SUPPORTED);
+    }
+    EXPECT_EQ(LastError(vi).strText,
+              "Does not support this class-compliant feature: function 'ResetInterchangeCheck'");
+    EXPECT_STREQ(buffer, "untouched");
+    EXPECT_EQ(TARVEK_ResetInterchangeCheck(0), IVI_ERROR_INVALID_SESSION_HANDLE);
+}
+
+}  // namespace
