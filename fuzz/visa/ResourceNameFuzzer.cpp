@@ -10,7 +10,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t nSi
     tkvisa::ResourceName resource;
     const ViStatus status = tkvisa::ParseResourceName(
         std::string_view(reinterpret_cast<const char*>(pData), nSize), resource);
-    if (status != VI_SUCCESS && status != VI_ERROR_INV_RSRC_NAME && status != VI_ERROR_RSRC_NFOUND) {
+    if (status != VI_SUCCESS && status != VI_ERROR_INV_RSRC_NAME &&
+        status != VI_ERROR_RSRC_NFOUND) {
         std::abort();
     }
     if (status == VI_SUCCESS && (resource.strCanonical.empty() || resource.strClass.empty())) {

@@ -125,8 +125,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t nSi
             Scan(pData, nSize, "%[a-z0-9]%*[^\n]%t", b.fields[0].szText, b.fields[1].szText);
             break;
         case 9:
-            Scan(pData, nSize, "%#s%#c%#T", &b.nSizes[1], b.szSmall, &b.nSizes[2], b.fields[0].szText,
-                 &b.nSizes[0], b.fields[1].szText);
+            Scan(pData, nSize, "%#s%#c%#T", &b.nSizes[1], b.szSmall, &b.nSizes[2],
+                 b.fields[0].szText, &b.nSizes[0], b.fields[1].szText);
             break;
         default: {
             const std::uint8_t* pSplit =

@@ -1,5 +1,6 @@
 #include "FormattedIo.h"
 
+#include <algorithm>
 #include <array>
 #include <cctype>
 #include <charconv>
@@ -147,6 +148,10 @@ ViStatus FormatOutput(std::string& strOut, const char* pszFormat, VaList& list) 
     }
     va_list& args = list.args;
     ViStatus status = VI_SUCCESS;
+    if (std::strpbrk(pszFormat, "%\\") == nullptr) {
+        strOut += pszFormat;  // a plain command: nothing to convert
+        return status;
+    }
     for (const char* p = pszFormat; *p != '\0' && status == VI_SUCCESS;) {
         if (*p == '\\') {
             char c = 0;
@@ -416,13 +421,30 @@ T Narrow(unsigned long long nMagnitude, bool bNegative, bool bSigned) {
     return static_cast<T>(bNegative ? (0 - nClamped) & nMax : nClamped);
 }
 
-bool MatchWordNoCase(ScanSource& source, const char* pszWord, std::string& strText, long& nLeft) {
+// The text of a real as read, bounded: digits beyond the buffer still count
+// as read but cannot change a double's value beyond rounding of the last place.
+class RealText {
+  public:
+    void Add(char c) {
+        if (m_nLength < sizeof m_szText - 1) {
+            m_szText[m_nLength++] = c;
+        }
+    }
+    const char* Begin() const { return m_szText; }
+    const char* End() const { return m_szText + m_nLength; }
+    bool Negative() const { return m_nLength > 0 && m_szText[0] == '-'; }
+
+  private:
+    char m_szText[128];
+    std::size_t m_nLength = 0;
+};
+
+bool MatchWordNoCase(ScanSource& source, const char* pszWord, long& nLeft) {
     for (const char* p = pszWord; *p != '\0'; ++p) {
         const int c = source.Peek();
         if (nLeft <= 0 || c < 0 || std::tolower(c) != *p) {
             return false;
         }
-        strText += static_cast<char>(c);
         source.Take();
         --nLeft;
     }
@@ -432,84 +454,90 @@ bool MatchWordNoCase(ScanSource& source, const char* pszWord, std::string& strTe
 // Reads a decimal real (or inf/nan); false when the input holds none.
 bool ScanReal(ScanSource& source, long nWidth, double& dValue) {
     long nLeft = nWidth > 0 ? nWidth : 512;
-    std::string strText;
+    RealText text;
+    bool bNegative = false;
     int c = source.Peek();
     if ((c == '+' || c == '-') && nLeft > 0) {
-        if (c == '-') {
-            strText += '-';
+        bNegative = c == '-';
+        if (bNegative) {
+            text.Add('-');
         }
         source.Take();
         --nLeft;
         c = source.Peek();
     }
     if (c == 'i' || c == 'I') {
-        if (!MatchWordNoCase(source, "inf", strText, nLeft)) {
+        if (!MatchWordNoCase(source, "inf", nLeft)) {
             return false;
         }
-        dValue = strText[0] == '-' ? -std::numeric_limits<double>::infinity()
-                                   : std::numeric_limits<double>::infinity();
+        dValue = bNegative ? -std::numeric_limits<double>::infinity()
+                           : std::numeric_limits<double>::infinity();
         return true;
     }
     if (c == 'n' || c == 'N') {
-        if (!MatchWordNoCase(source, "nan", strText, nLeft)) {
+        if (!MatchWordNoCase(source, "nan", nLeft)) {
             return false;
         }
         dValue = std::numeric_limits<double>::quiet_NaN();
         return true;
     }
     bool bDigits = false;
-    auto takeDigits = [&] {
-        for (c = source.Peek(); nLeft > 0 && c >= '0' && c <= '9'; c = source.Peek()) {
-            strText += static_cast<char>(c);
+    int nDroppedDigits = 0;  // integer digits beyond the text buffer
+    bool bFraction = false;
+    for (c = source.Peek(); nLeft > 0 && ((c >= '0' && c <= '9') || (c == '.' && !bFraction));
+         c = source.Peek()) {
+        if (c == '.') {
+            bFraction = true;
+        } else {
             bDigits = true;
-            source.Take();
-            --nLeft;
         }
-    };
-    takeDigits();
-    if (c == '.' && nLeft > 0) {
-        strText += '.';
+        if (text.End() - text.Begin() < 120) {
+            text.Add(static_cast<char>(c));
+        } else if (!bFraction && c != '.') {
+            ++nDroppedDigits;
+        }
         source.Take();
         --nLeft;
-        takeDigits();
     }
     if (!bDigits) {
         return false;
     }
+    long nExponent = nDroppedDigits;
     if ((c == 'e' || c == 'E') && nLeft > 0) {
-        std::string strExponent = "e";
         source.Take();
         --nLeft;
         c = source.Peek();
+        bool bExponentNegative = false;
         if ((c == '+' || c == '-') && nLeft > 0) {
-            strExponent += static_cast<char>(c);
+            bExponentNegative = c == '-';
             source.Take();
             --nLeft;
         }
-        bool bExponentDigits = false;
+        long nValue = 0;
         for (c = source.Peek(); nLeft > 0 && c >= '0' && c <= '9'; c = source.Peek()) {
-            strExponent += static_cast<char>(c);
-            bExponentDigits = true;
+            nValue = std::min(nValue * 10 + (c - '0'), 100000L);
             source.Take();
             --nLeft;
         }
-        if (bExponentDigits) {
-            strText += strExponent;
+        nExponent += bExponentNegative ? -nValue : nValue;
+    }
+    if (nExponent != 0) {
+        char szExponent[24];
+        const auto result = std::to_chars(szExponent, szExponent + sizeof szExponent, nExponent);
+        text.Add('e');
+        for (const char* pDigit = szExponent; pDigit != result.ptr; ++pDigit) {
+            text.Add(*pDigit);
         }
     }
-    const char* pEnd = strText.data() + strText.size();
-    const auto result = std::from_chars(strText.data(), pEnd, dValue);
+    const auto result = std::from_chars(text.Begin(), text.End(), dValue);
     if (result.ec == std::errc::result_out_of_range) {
         // Overflow gives infinity and underflow zero, as strtod does.
-        const bool bNegative = strText[0] == '-';
-        const std::size_t nExp = strText.find('e');
-        const bool bUnder = nExp != std::string::npos && strText[nExp + 1] == '-';
-        dValue = bUnder ? (bNegative ? -0.0 : 0.0)
-                        : (bNegative ? -std::numeric_limits<double>::infinity()
-                                     : std::numeric_limits<double>::infinity());
+        dValue = nExponent < 0 ? (bNegative ? -0.0 : 0.0)
+                               : (bNegative ? -std::numeric_limits<double>::infinity()
+                                            : std::numeric_limits<double>::infinity());
         return true;
     }
-    return result.ec == std::errc();
+    return result.ec == std::errc() && result.ptr == text.End();
 }
 
 using CharSet = std::array<bool, 256>;
@@ -606,7 +634,7 @@ ViStatus ScanInput(ScanSource& source, const char* pszFormat, VaList& list) {
         }
         p = ReadSize(p, spec.eSize);
         spec.cConversion = *p;
-        CharSet set{};
+        CharSet set;
         if (*p == '[') {
             p = ReadScanSet(p, set);
             if (p == nullptr) {

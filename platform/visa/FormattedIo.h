@@ -5,6 +5,7 @@
 // double.
 #pragma once
 
+#include <array>
 #include <cstdarg>
 #include <cstddef>
 #include <string>
@@ -19,17 +20,50 @@ struct VaList {
     va_list args;
 };
 
-// The bytes a formatted read consumes. Peek returns the next byte of the
-// current message or -1 once the message has ended (its END or termination
-// byte was taken) or the source failed; Status then tells which.
+// The bytes a formatted read consumes: a window of buffered bytes walked
+// inline, refilled by the concrete source. A byte marked in the end table ends
+// the message once taken (the termination character, a serial END); after
+// that, or when the source fails, Peek returns -1 and Status tells which.
 class ScanSource {
   public:
+    using EndTable = std::array<bool, 256>;
+
     virtual ~ScanSource() = default;
-    virtual int Peek() = 0;
-    virtual void Take() = 0;
-    virtual ViStatus Status() const = 0;
-    // Whether byte c, once taken, was the termination character.
-    virtual bool IsTermChar(int c) const = 0;
+    int Peek() {
+        if (m_bEnded) {
+            return -1;
+        }
+        if (m_pCur == m_pEnd && !Refill()) {
+            m_bEnded = true;
+            return -1;
+        }
+        return *m_pCur;
+    }
+    void Take() {
+        if (!m_bEnded && m_pCur != m_pEnd) {
+            m_bEnded = (*m_pEndTable)[*m_pCur++];
+        }
+    }
+    ViStatus Status() const { return m_status; }
+    // Whether c is the termination character, enabled or not (for %t).
+    bool IsTermChar(int c) const { return c == m_nTermChar; }
+    bool Ended() const { return m_bEnded; }
+
+  protected:
+    ScanSource(const EndTable& endTable, int nTermChar)
+        : m_pEndTable(&endTable), m_nTermChar(nTermChar) {}
+    // Makes the window non-empty, or returns false at the end of the data or
+    // on failure (with m_status set).
+    virtual bool Refill() = 0;
+
+    const unsigned char* m_pCur = nullptr;
+    const unsigned char* m_pEnd = nullptr;
+    ViStatus m_status = VI_SUCCESS;
+
+  private:
+    const EndTable* m_pEndTable;
+    int m_nTermChar;
+    bool m_bEnded = false;
 };
 
 // Appends the text of writeFmt to strOut. VI_SUCCESS, VI_ERROR_INV_FMT or
@@ -42,30 +76,26 @@ ViStatus FormatOutput(std::string& strOut, const char* pszFormat, VaList& list);
 ViStatus ScanInput(ScanSource& source, const char* pszFormat, VaList& list);
 
 // A source over bytes in memory whose end is the message's END; the
-// termination character (when enabled) ends the message early.
+// termination character (when given) ends the message early.
 class MemoryScanSource final : public ScanSource {
   public:
     MemoryScanSource(const void* pData, std::size_t nSize, int nTermChar = -1)
-        : m_pData(static_cast<const unsigned char*>(pData)),
-          m_nSize(nSize),
-          m_nTermChar(nTermChar) {}
-    int Peek() override { return m_bEnded || m_nPos >= m_nSize ? -1 : m_pData[m_nPos]; }
-    void Take() override {
-        if (m_nPos < m_nSize) {
-            m_bEnded = m_pData[m_nPos] == m_nTermChar;
-            ++m_nPos;
+        : ScanSource(m_endTable, nTermChar), m_pData(static_cast<const unsigned char*>(pData)) {
+        m_endTable.fill(false);
+        if (nTermChar >= 0 && nTermChar < 256) {
+            m_endTable[static_cast<std::size_t>(nTermChar)] = true;
         }
+        m_pCur = m_pData;
+        m_pEnd = m_pData + nSize;
     }
-    ViStatus Status() const override { return VI_SUCCESS; }
-    bool IsTermChar(int c) const override { return c == m_nTermChar; }
-    std::size_t Consumed() const { return m_nPos; }
+    std::size_t Consumed() const { return static_cast<std::size_t>(m_pCur - m_pData); }
+
+  protected:
+    bool Refill() override { return false; }
 
   private:
+    EndTable m_endTable;
     const unsigned char* m_pData;
-    std::size_t m_nSize;
-    int m_nTermChar;
-    std::size_t m_nPos = 0;
-    bool m_bEnded = false;
 };
 
 }  // namespace tkvisa

@@ -16,40 +16,35 @@ constexpr ViVersion kImplementationVersion = 0x00100000UL;
 // message stay in the buffer for the next read.
 class SessionScanSource final : public ScanSource {
   public:
-    SessionScanSource(Session& session) : m_session(session), m_deadline(session.m_nTimeoutMs) {}
+    explicit SessionScanSource(Session& session)
+        : ScanSource(session.EndBytes(), session.m_nTermChar),
+          m_session(session),
+          m_deadline(session.m_nTimeoutMs) {
+        Window();
+    }
+    ~SessionScanSource() override { Sync(); }
 
-    int Peek() override {
-        if (m_bEnded) {
-            return -1;
-        }
-        if (m_session.m_nInPos == m_session.m_nInEnd) {
-            m_status = m_session.Refill(m_deadline);
-            if (m_status < VI_SUCCESS) {
-                m_bEnded = true;
-                return -1;
-            }
-        }
-        return m_session.m_vecIn[m_session.m_nInPos];
+    // Hands the read position back to the session.
+    void Sync() {
+        m_session.m_nInPos = static_cast<std::size_t>(m_pCur - m_session.m_vecIn.data());
     }
 
-    void Take() override {
-        if (m_bEnded || m_session.m_nInPos == m_session.m_nInEnd) {
-            return;
-        }
-        const ViByte c = m_session.m_vecIn[m_session.m_nInPos++];
-        bool bTermChar = false;
-        m_bEnded = m_session.EndsMessage(c, bTermChar);
+  protected:
+    bool Refill() override {
+        Sync();
+        m_status = m_session.Refill(m_deadline);
+        Window();
+        return m_status >= VI_SUCCESS && m_pCur != m_pEnd;
     }
-
-    ViStatus Status() const override { return m_status; }
-    bool IsTermChar(int c) const override { return c == m_session.m_nTermChar; }
-    bool Ended() const { return m_bEnded; }
 
   private:
+    void Window() {
+        m_pCur = m_session.m_vecIn.data() + m_session.m_nInPos;
+        m_pEnd = m_session.m_vecIn.data() + m_session.m_nInEnd;
+    }
+
     Session& m_session;
     Deadline m_deadline;
-    ViStatus m_status = VI_SUCCESS;
-    bool m_bEnded = false;
 };
 
 // ----- Attribute table -----------------------------------------------------
@@ -312,6 +307,17 @@ bool Session::EndsMessage(ViByte c, bool& bTermChar) const {
     return false;
 }
 
+const ScanSource::EndTable& Session::EndBytes() {
+    if (m_bEndBytesStale) {
+        for (unsigned c = 0; c < 256; ++c) {
+            bool bTermChar = false;
+            m_endBytes[c] = EndsMessage(static_cast<ViByte>(c), bTermChar);
+        }
+        m_bEndBytesStale = false;
+    }
+    return m_endBytes;
+}
+
 ViStatus Session::Refill(const Deadline& deadline) {
     if (!m_pTransport) {
         return VI_ERROR_NSUP_OPER;
@@ -326,6 +332,7 @@ ViStatus Session::Refill(const Deadline& deadline) {
 
 ViStatus Session::Read(ViByte* pBuffer, ViUInt32 nCount, ViUInt32* pnRead) {
     const Deadline deadline(m_nTimeoutMs);
+    const ScanSource::EndTable& endBytes = EndBytes();
     ViUInt32 nDone = 0;
     ViStatus status = VI_SUCCESS_MAX_CNT;
     while (nDone < nCount) {
@@ -338,9 +345,8 @@ ViStatus Session::Read(ViByte* pBuffer, ViUInt32 nCount, ViUInt32* pnRead) {
         }
         const ViByte c = m_vecIn[m_nInPos++];
         pBuffer[nDone++] = c;
-        bool bTermChar = false;
-        if (EndsMessage(c, bTermChar)) {
-            status = bTermChar ? VI_SUCCESS_TERM_CHAR : VI_SUCCESS;
+        if (endBytes[c]) {
+            status = m_bTermCharEnabled && c == m_nTermChar ? VI_SUCCESS_TERM_CHAR : VI_SUCCESS;
             break;
         }
     }
@@ -378,18 +384,23 @@ ViStatus Session::Printf(const char* pszFormat, VaList& list) {
 }
 
 void Session::DiscardBufferedMessage() {
+    const ScanSource::EndTable& endBytes = EndBytes();
     while (m_nInPos < m_nInEnd) {
-        bool bTermChar = false;
-        if (EndsMessage(m_vecIn[m_nInPos++], bTermChar)) {
+        if (endBytes[m_vecIn[m_nInPos++]]) {
             return;
         }
     }
 }
 
 ViStatus Session::Scanf(const char* pszFormat, VaList& list) {
-    SessionScanSource source(*this);
-    const ViStatus status = ScanInput(source, pszFormat, list);
-    if (status == VI_ERROR_INV_FMT && !source.Ended()) {
+    ViStatus status = VI_SUCCESS;
+    bool bEnded = false;
+    {
+        SessionScanSource source(*this);
+        status = ScanInput(source, pszFormat, list);
+        bEnded = source.Ended();
+    }
+    if (status == VI_ERROR_INV_FMT && !bEnded) {
         // A reply that does not match its format must not leak into the
         // answer of the next query.
         DiscardBufferedMessage();
@@ -484,6 +495,7 @@ ViStatus Session::SetAttribute(ViAttr nAttribute, ViAttrState nValue) {
     if (pRow->pfnSet == nullptr) {
         return VI_ERROR_ATTR_READONLY;
     }
+    m_bEndBytesStale = true;
     return pRow->pfnSet(*this, nValue);
 }
 

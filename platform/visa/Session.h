@@ -66,6 +66,8 @@ class Session {
     // Whether taking byte c ends the message, and whether as the termination
     // character (VI_SUCCESS_TERM_CHAR) or as an END indicator (VI_SUCCESS).
     bool EndsMessage(ViByte c, bool& bTermChar) const;
+    // Which bytes end a message under the current settings, as a table.
+    const ScanSource::EndTable& EndBytes();
     // Reads more bytes into the read buffer; the buffer must be empty.
     ViStatus Refill(const Deadline& deadline);
     // Drops buffered bytes up to and including the end of the current message.
@@ -75,6 +77,8 @@ class Session {
     std::size_t m_nInPos = 0;
     std::size_t m_nInEnd = 0;
     std::string m_strOut;
+    ScanSource::EndTable m_endBytes{};
+    bool m_bEndBytesStale = true;
 };
 
 using SessionPtr = std::shared_ptr<Session>;

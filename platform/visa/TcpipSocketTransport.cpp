@@ -7,6 +7,7 @@
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -118,16 +119,28 @@ class TcpipSocketTransport final : public Transport {
         return status;
     }
 
+    // A blocking recv bounded by SO_RCVTIMEO: one system call per reply in
+    // the usual case. The option is only rewritten when the time left differs
+    // from the last value set, which within one operation is rare.
     ViStatus Read(ViByte* pData, std::size_t nMax, const Deadline& deadline,
                   std::size_t* pRead) override {
         const int nFd = m_nFd.load();
         *pRead = 0;
         for (;;) {
-            const ViStatus status = WaitReady(nFd, POLLIN, deadline);
-            if (status != VI_SUCCESS) {
-                return status;
+            const int nRemainingMs = deadline.RemainingMs();
+            int nFlags = 0;
+            if (nRemainingMs == 0) {
+                nFlags = MSG_DONTWAIT;  // an expired deadline or VI_TMO_IMMEDIATE
+            } else if (nRemainingMs != m_nReceiveTimeoutMs) {
+                // -1 (infinite) becomes a zero timeval, which blocks without limit.
+                const int nMs = nRemainingMs < 0 ? 0 : nRemainingMs;
+                timeval tv{nMs / 1000, static_cast<suseconds_t>((nMs % 1000) * 1000)};
+                if (::setsockopt(nFd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) != 0) {
+                    return VI_ERROR_IO;
+                }
+                m_nReceiveTimeoutMs = nRemainingMs;
             }
-            const ssize_t nGot = ::recv(nFd, pData, nMax, MSG_DONTWAIT);
+            const ssize_t nGot = ::recv(nFd, pData, nMax, nFlags);
             if (nGot > 0) {
                 *pRead = static_cast<std::size_t>(nGot);
                 return VI_SUCCESS;
@@ -135,7 +148,13 @@ class TcpipSocketTransport final : public Transport {
             if (nGot == 0) {
                 return VI_ERROR_CONN_LOST;
             }
-            if (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK) {
+            if (errno == EAGAIN || errno == EWOULDBLOCK) {
+                if (nFlags != 0 || deadline.RemainingMs() == 0) {
+                    return VI_ERROR_TMO;
+                }
+                continue;
+            }
+            if (errno != EINTR) {
                 return StatusFromErrno(errno);
             }
         }
@@ -216,11 +235,16 @@ class TcpipSocketTransport final : public Transport {
                           NI_NUMERICHOST) == 0) {
             m_strPeer = szHost;
         }
+        // Blocking from here on: reads wait in recv with a receive timeout,
+        // writes use MSG_DONTWAIT and poll.
+        const int nStatusFlags = ::fcntl(nFd, F_GETFL);
+        ::fcntl(nFd, F_SETFL, nStatusFlags & ~O_NONBLOCK);
         m_nFd.store(nFd);
         return VI_SUCCESS;
     }
 
     std::atomic<int> m_nFd{-1};
+    int m_nReceiveTimeoutMs = -2;  // none set yet
     std::string m_strPeer;
 };
 

@@ -5,15 +5,22 @@
 
 namespace tkvisa {
 
-Deadline::Deadline(ViUInt32 nTimeoutMs)
-    : m_bInfinite(nTimeoutMs == VI_TMO_INFINITE),
-      m_tEnd(Clock::now() + std::chrono::milliseconds(m_bInfinite ? 0 : nTimeoutMs)) {}
+std::int64_t NowMs() {
+    timespec ts{};
+    ::clock_gettime(CLOCK_MONOTONIC_COARSE, &ts);
+    return static_cast<std::int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
 
 int Deadline::RemainingMs() const {
     if (m_bInfinite) {
         return -1;
     }
-    const auto nLeft = std::chrono::ceil<std::chrono::milliseconds>(m_tEnd - Clock::now()).count();
+    if (!m_bStarted) {
+        m_bStarted = true;
+        m_nEndMs = NowMs() + m_nTimeoutMs;
+        return m_nTimeoutMs > 0x7FFFFFFFu ? 0x7FFFFFFF : static_cast<int>(m_nTimeoutMs);
+    }
+    const std::int64_t nLeft = m_nEndMs - NowMs();
     if (nLeft <= 0) {
         return 0;
     }

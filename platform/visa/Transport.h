@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -14,19 +15,27 @@
 
 namespace tkvisa {
 
-using Clock = std::chrono::steady_clock;
+// Monotonic milliseconds from the coarse clock: reading it costs nothing
+// worth counting, and its resolution (a few ms) is finer than what VISA
+// timeouts promise.
+std::int64_t NowMs();
 
 // The end of an operation; VI_TMO_INFINITE gives a deadline that never passes.
+// The clock starts at the first question, so an operation that never has to
+// wait never reads the clock.
 class Deadline {
   public:
-    explicit Deadline(ViUInt32 nTimeoutMs);
+    explicit Deadline(ViUInt32 nTimeoutMs)
+        : m_bInfinite(nTimeoutMs == VI_TMO_INFINITE), m_nTimeoutMs(nTimeoutMs) {}
     bool IsInfinite() const { return m_bInfinite; }
     // Milliseconds left for poll(): -1 for infinite, 0 once passed.
     int RemainingMs() const;
 
   private:
     bool m_bInfinite;
-    Clock::time_point m_tEnd;
+    ViUInt32 m_nTimeoutMs;
+    mutable bool m_bStarted = false;
+    mutable std::int64_t m_nEndMs = 0;
 };
 
 // Settings of a session that a transport applies to its line. The session

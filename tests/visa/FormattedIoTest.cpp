@@ -117,8 +117,16 @@ TEST(ScanInput, RealsReadSciNotationAndSpecialValues) {
         double dExpected;
     };
     const Row rows[] = {
-        {"5.000000E+00\n", 5.0}, {"-2.5e-3", -2.5e-3}, {"  +7", 7.0}, {".5", 0.5},
-        {"9.9E37", 9.9e37},      {"1e400", HUGE_VAL},  {"1e", 1.0},   {"INF", HUGE_VAL},
+        {"5.000000E+00\n", 5.0},
+        {"-2.5e-3", -2.5e-3},
+        {"  +7", 7.0},
+        {".5", 0.5},
+        {"9.9E37", 9.9e37},
+        {"5.\n", 5.0},
+        {"-0.000125E+3", -0.125},
+        {"1e400", HUGE_VAL},
+        {"1e", 1.0},
+        {"INF", HUGE_VAL},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.pszInput);
@@ -126,6 +134,10 @@ TEST(ScanInput, RealsReadSciNotationAndSpecialValues) {
         EXPECT_EQ(Scan(row.pszInput, "%lf", &dValue), VI_SUCCESS);
         EXPECT_EQ(dValue, row.dExpected);
     }
+    // Digits beyond what a double can use still scale the value.
+    double dLong = 0;
+    EXPECT_EQ(Scan("1" + std::string(200, '0') + ".5", "%lf", &dLong), VI_SUCCESS);
+    EXPECT_DOUBLE_EQ(dLong, 1e200);
     float fValue = 0;
     EXPECT_EQ(Scan("1.25", "%f", &fValue), VI_SUCCESS);
     EXPECT_EQ(fValue, 1.25f);
