@@ -5,7 +5,7 @@ Starts the tarvek-emulator program on an ephemeral port, reads the resource
 string it prints, queries it with the chosen client, then stops it with
 SIGTERM and expects a clean exit.
 
-    client_conformance.py <tarvek-emulator> pyvisa|pyvisa-serial|lxi|help
+    client_conformance.py <tarvek-emulator> pyvisa|pyvisa-serial|lxi|help|trace
 """
 import re
 import signal
@@ -32,8 +32,8 @@ def start(program, extra):
     return process, resources
 
 
-def stop(process):
-    process.send_signal(signal.SIGTERM)
+def stop(process, sig=signal.SIGTERM):
+    process.send_signal(sig)
     try:
         code = process.wait(timeout=10)
     except subprocess.TimeoutExpired:
@@ -136,10 +136,33 @@ def check_help(program):
     print("help and option checks OK")
 
 
+def check_trace(program):
+    import socket
+    process, resources = start(program, ["--trace"])
+    try:
+        with socket.create_connection(("127.0.0.1", port_of(resources[0])), timeout=5) as sock:
+            sock.sendall(b"*IDN?\n")
+            reply = b""
+            while not reply.endswith(b"\n"):
+                chunk = sock.recv(256)
+                if not chunk:
+                    break
+                reply += chunk
+        if reply != b"Norvale,6313,SN000001,1.02\n":
+            fail("*IDN? over a raw socket answered %r" % reply)
+    finally:
+        stop(process, signal.SIGINT)
+    log = process.stderr.read()
+    for expected in ("<- *IDN?", "-> Norvale,6313,SN000001,1.02"):
+        if expected not in log:
+            fail("--trace did not log %r; got %r" % (expected, log))
+    print("trace and SIGINT OK")
+
+
 def main():
     program, mode = sys.argv[1], sys.argv[2]
     {"pyvisa": check_pyvisa, "pyvisa-serial": check_pyvisa_serial, "lxi": check_lxi,
-     "help": check_help}[mode](program)
+     "help": check_help, "trace": check_trace}[mode](program)
 
 
 if __name__ == "__main__":
