@@ -65,7 +65,8 @@ class Emulator {
     void PushError(int nCode, const std::string& strMessage);
     void ClearFaults();
 
-    // State inspection and control (nChannel is 0-based: 0 is CH1).
+    // State inspection and control. nChannel is 0-based (0 is CH1); a channel
+    // the model does not have throws std::out_of_range.
     double VoltageSetpoint(int nChannel) const;
     double CurrentSetpoint(int nChannel) const;
     double OvpLevel(int nChannel) const;
