@@ -1356,7 +1356,7 @@ void Instrument::FinishList(int nChannel, Clock::time_point tpAt) {
         BeginListRun(nChannel, static_cast<int>(list.nNextList), tpAt);
         return;
     }
-    const ListStep& last = list.arrSteps[static_cast<size_t>(list.nLength - 1)];
+    const ListStep& last = list.arrSteps[static_cast<size_t>(std::max(list.nLength, 1) - 1)];
     run.bRunning = false;
     run.bHolding = list.bTerminateLast;
     run.dHoldVoltage = last.dVoltage;
