@@ -405,6 +405,8 @@ TEST(EmulatorModel, OverVoltageTripSwitchesTheOutputOffUntilCleared) {
     EXPECT_EQ(client.Query("VOLT:PROT:TRIP?"), "1");
     EXPECT_EQ(client.Query("STAT:QUES:ISUM1:COND?"), "2");
     EXPECT_DOUBLE_EQ(Number(client.Query("MEAS:VOLT?")), 0.0);
+    client.Send("OUTP 1");  // refused while tripped
+    EXPECT_EQ(client.Query("OUTP?"), "0");
     client.Send("OUTP:PROT:CLE");  // the cause is still there: trips again
     EXPECT_EQ(client.Query("VOLT:PROT:TRIP?"), "1");
     client.Send("VOLT 5;:VOLT:PROT:CLE");

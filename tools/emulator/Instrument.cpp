@@ -530,6 +530,11 @@ const std::vector<Instrument::Command>& Instrument::Commands() {
                  call.Expect(1, 1);
                  ChannelState& channel = Selected(inst);
                  bool bOn = scpi::ParseBoolean(call.Parameter(0));
+                 if (bOn && (channel.bOvpTripped || channel.bOcpTripped)) {
+                     // A tripped output stays off; clearing the trip switches it on.
+                     channel.bRestoreOnClear = true;
+                     return;
+                 }
                  if (bOn && !channel.settings.bOutput && channel.settings.bTimerEnabled) {
                      double dSeconds = DurationSeconds(channel.settings.strTimerCount);
                      if (dSeconds > 0.0) {
