@@ -212,6 +212,29 @@ TEST_F(SocketSession, PeerDisconnectIsConnectionLost) {
     EXPECT_EQ(status, VI_ERROR_CONN_LOST);
     EXPECT_EQ(ReadAll(status), "");
     EXPECT_EQ(status, VI_ERROR_CONN_LOST);
+    // Writing to the closed peer fails too (the first send may still be
+    // accepted by the local stack), and never raises SIGPIPE.
+    ViStatus writeStatus = VI_SUCCESS;
+    for (int i = 0; i < 5 && writeStatus == VI_SUCCESS; ++i) {
+        writeStatus = viPrintf(m_vi, "*CLS\n");
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_EQ(writeStatus, VI_ERROR_CONN_LOST);
+}
+
+TEST_F(SocketSession, FlushMasksAreCheckedAndDiscardInput) {
+    EnableLineTermination();
+    EXPECT_EQ(viFlush(m_vi, 0), VI_ERROR_INV_MASK);
+    EXPECT_EQ(viFlush(m_vi, VI_READ_BUF | VI_READ_BUF_DISCARD), VI_ERROR_INV_MASK);
+    EXPECT_EQ(viFlush(m_vi, 0x100), VI_ERROR_INV_MASK);
+    ASSERT_EQ(viPrintf(m_vi, "TWO?\n"), VI_SUCCESS);
+    ViInt32 nFirst = 0;
+    ASSERT_EQ(viScanf(m_vi, "%ld%*t", &nFirst), VI_SUCCESS);
+    EXPECT_EQ(viFlush(m_vi, VI_READ_BUF_DISCARD), VI_SUCCESS);
+    ViInt32 nValue = 0;
+    EXPECT_EQ(viQueryf(m_vi, "INT?\n", "%ld%*t", &nValue), VI_SUCCESS);
+    EXPECT_EQ(nValue, -7);
+    EXPECT_EQ(viFlush(m_vi, VI_WRITE_BUF | VI_IO_IN_BUF), VI_SUCCESS);
 }
 
 TEST_F(SocketSession, OversizeRepliesStayInsideBuffers) {
