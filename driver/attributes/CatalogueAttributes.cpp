@@ -13,10 +13,11 @@ namespace {
 #define TARVEK_GENERATED_ENTRY(NAME, TYPE, ACCESS, ...) \
     CatalogueEntry{                                     \
         {TARVEK_ATTRIBUTE(NAME), .type = ValueType::TYPE, .access = Access::ACCESS, __VA_ARGS__}},
-#define TARVEK_SPECIAL_ENTRY(NAME, TYPE, ACCESS, NOTE, ...)                                       \
+#define TARVEK_SPECIAL_ENTRY(NAME, TYPE, ACCESS, NOTE, SIMULATED, ...)                            \
     CatalogueEntry{                                                                               \
         {TARVEK_ATTRIBUTE(NAME), .type = ValueType::TYPE, .access = Access::ACCESS, __VA_ARGS__}, \
-        NOTE},
+        NOTE,                                                                                     \
+        SIMULATED},
 #define TARVEK_GROUP_ENTRIES(TITLE, ROWS) ROWS(TARVEK_GENERATED_ENTRY, TARVEK_SPECIAL_ENTRY)
 
 constexpr CatalogueEntry kEntries[] = {TARVEK_CATALOGUE_GROUPS(TARVEK_GROUP_ENTRIES)};

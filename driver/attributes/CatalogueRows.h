@@ -3,9 +3,13 @@
 // then, as AttributeRow members, what its callbacks say to the instrument.
 //
 //   G(NAME, TYPE, ACCESS, members...)        callbacks generated from the row
-//   H(NAME, TYPE, ACCESS, NOTE, members...)  hand-written callbacks
+//   H(NAME, TYPE, ACCESS, NOTE, SIMULATED, members...)
+//                                            hand-written callbacks
 //                                            (CatalogueSpecial.cpp); NOTE says
-//                                            what they do, for the reference
+//                                            what they do and SIMULATED (or
+//                                            null: from the row) what a
+//                                            simulated read gives, for the
+//                                            reference
 //
 // Each list expands into the row table, the named callbacks
 // TARVEK_get_<NAME> / TARVEK_set_<NAME> (read-only rows have no setter) and the
@@ -22,7 +26,8 @@ namespace tarvek {
 // One catalogue row with what the reference shows about it.
 struct CatalogueEntry {
     AttributeRow row;
-    const char* pNote = nullptr;  // hand-written rows: what their callbacks do
+    const char* pNote = nullptr;       // hand-written rows: what their callbacks do
+    const char* pSimulated = nullptr;  // hand-written rows: simulated reads, when not the row's
 };
 
 // A group of consecutive rows, as the reference lists them.
@@ -41,10 +46,10 @@ std::span<const CatalogueGroup> CatalogueGroups();
 // Output and protection
 #define TARVEK_OUTPUT_ROWS(G, H) \
     G(VOLTAGE_LEVEL, Real64, ReadWrite, .query = "SOUR:VOLT:LEV:IMM:AMPL?\n", .command = "SOUR:VOLT:LEV:IMM:AMPL %0.15lg\n", .sim = 0.0, .channel = ChannelKind::Output) \
-    H(OVP_ENABLED, Boolean, ReadWrite, "Always on: reads VI_TRUE; accepts only VI_TRUE and sends nothing", .values = &drt::BooleanMap, .sim = VI_TRUE, .simKind = SimKind::Fixed, .channel = ChannelKind::Output) \
-    H(OVP_LIMIT, Real64, ReadWrite, "Selects the channel, then reads or writes VOLTAGE_PROTECTION_LEVEL", .channel = ChannelKind::Output) \
-    H(CURRENT_LIMIT_BEHAVIOR, Int32, ReadWrite, "Held by the driver per channel (0 regulate, 1 trip); sends nothing", .sim = 0, .channel = ChannelKind::Output) \
-    H(CURRENT_LIMIT, Real64, ReadWrite, "Selects the channel, then reads or writes CURRENT_PROTECTION_LEVEL (trip) or CURRENT_LEVEL (regulate)", .channel = ChannelKind::Output) \
+    H(OVP_ENABLED, Boolean, ReadWrite, "Always on: reads VI_TRUE; accepts only VI_TRUE and sends nothing", nullptr, .values = &drt::BooleanMap, .sim = VI_TRUE, .simKind = SimKind::Fixed, .channel = ChannelKind::Output) \
+    H(OVP_LIMIT, Real64, ReadWrite, "Selects the channel, then reads or writes VOLTAGE_PROTECTION_LEVEL", "as VOLTAGE_PROTECTION_LEVEL", .channel = ChannelKind::Output) \
+    H(CURRENT_LIMIT_BEHAVIOR, Int32, ReadWrite, "Held by the driver per channel (0 regulate, 1 trip); sends nothing", nullptr, .sim = 0, .channel = ChannelKind::Output) \
+    H(CURRENT_LIMIT, Real64, ReadWrite, "Selects the channel, then reads or writes CURRENT_PROTECTION_LEVEL (trip) or CURRENT_LEVEL (regulate)", "as the attribute it reaches", .channel = ChannelKind::Output) \
     G(OUTPUT_ENABLED, Boolean, ReadWrite, .query = "OUTP:STAT?\n", .command = "OUTP:STAT %s\n", .values = &drt::BooleanMap, .sim = VI_TRUE, .channel = ChannelKind::Output) \
     G(CURRENT_LEVEL, Real64, ReadWrite, .query = "SOUR:CURR:LEV:IMM:AMPL?\n", .command = "SOUR:CURR:LEV:IMM:AMPL %0.15lg\n", .sim = 0.0) \
     G(CURRENT_PROTECTION_LEVEL, Real64, ReadWrite, .query = "SOUR:CURR:PROT:LEV?\n", .command = "SOUR:CURR:PROT:LEV %0.15lg\n", .sim = 0.0) \
@@ -63,9 +68,9 @@ std::span<const CatalogueGroup> CatalogueGroups();
 
 // Triggering
 #define TARVEK_TRIGGER_ROWS(G, H) \
-    H(TRIGGER_SOURCE, Int32, ReadWrite, "Selects the channel, then reads or writes LIST_TRIGGER_SOURCE (immediate, external and software only)", .sim = TARVEK_VAL_TRIG_IMMEDIATE, .channel = ChannelKind::Output) \
-    H(TRIGGERED_CURRENT_LIMIT, Real64, ReadWrite, "Not supported") \
-    H(TRIGGERED_VOLTAGE_LEVEL, Real64, ReadWrite, "Not supported")
+    H(TRIGGER_SOURCE, Int32, ReadWrite, "Selects the channel, then reads or writes LIST_TRIGGER_SOURCE (immediate, external and software only)", nullptr, .values = &ClassTriggerSourceMap, .sim = TARVEK_VAL_TRIG_IMMEDIATE, .channel = ChannelKind::Output) \
+    H(TRIGGERED_CURRENT_LIMIT, Real64, ReadWrite, "Not supported", "not supported") \
+    H(TRIGGERED_VOLTAGE_LEVEL, Real64, ReadWrite, "Not supported", "not supported")
 
 // List mode
 #define TARVEK_LIST_ROWS(G, H) \

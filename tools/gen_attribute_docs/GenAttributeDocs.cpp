@@ -1,0 +1,246 @@
+// Generates the attribute reference (docs/attributes.md) from the attribute
+// registry and the catalogue rows, so that the reference always says what the
+// library does.
+//
+//   gen_attribute_docs <file>          writes the reference to <file>
+//   gen_attribute_docs --check <file>  exits 1 when <file> differs from it
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "driver/attributes/CatalogueRows.h"
+#include "runtime/attributes/AttributeRegistry.h"
+
+namespace {
+
+using tarvek::AttributeRow;
+using tarvek::CatalogueEntry;
+using tarvek::ValueType;
+
+// Attributes registered outside the catalogue rows: the IVI inherent and
+// identity attributes, the channel count, the channel selection and the
+// direct-I/O attributes.
+const std::map<ViAttr, const char*>& OtherAttributeNotes() {
+    static const std::map<ViAttr, const char*> kNotes = {
+        {TARVEK_ATTR_RANGE_CHECK, "Session option \"RangeCheck\""},
+        {TARVEK_ATTR_QUERY_INSTRUMENT_STATUS,
+         "Session option \"QueryInstrStatus\": \"*ESR?\" after each exchange"},
+        {TARVEK_ATTR_CACHE, "Session option \"Cache\""},
+        {TARVEK_ATTR_SIMULATE, "Session option \"Simulate\""},
+        {TARVEK_ATTR_RECORD_COERCIONS, "Session option \"RecordCoercions\""},
+        {TARVEK_ATTR_DRIVER_SETUP, "The DriverSetup text of the option string"},
+        {TARVEK_ATTR_INTERCHANGE_CHECK, "Session option \"InterchangeCheck\""},
+        {TARVEK_ATTR_CHANNEL_COUNT, "3 on Series6310, 1 on Series6510; sends nothing"},
+        {TARVEK_ATTR_SPECIFIC_DRIVER_PREFIX, "The driver prefix"},
+        {TARVEK_ATTR_IO_RESOURCE_DESCRIPTOR, "The VISA resource of the session"},
+        {TARVEK_ATTR_LOGICAL_NAME, "The logical name the session was opened with"},
+        {TARVEK_ATTR_SUPPORTED_INSTRUMENT_MODELS, "The models the driver knows"},
+        {TARVEK_ATTR_GROUP_CAPABILITIES, "The IviDCPwr groups the driver implements"},
+        {TARVEK_ATTR_INSTRUMENT_FIRMWARE_REVISION,
+         "From \"*IDN?\"; \"Sim\" and the driver revision in simulation"},
+        {TARVEK_ATTR_INSTRUMENT_MANUFACTURER, "From \"*IDN?\"; the driver vendor in simulation"},
+        {TARVEK_ATTR_INSTRUMENT_MODEL, "From \"*IDN?\", or DriverSetup \"Model\""},
+        {TARVEK_ATTR_SPECIFIC_DRIVER_VENDOR, "The driver vendor"},
+        {TARVEK_ATTR_SPECIFIC_DRIVER_DESCRIPTION, "The driver description"},
+        {TARVEK_ATTR_SPECIFIC_DRIVER_CLASS_SPEC_MAJOR_VERSION, "3"},
+        {TARVEK_ATTR_SPECIFIC_DRIVER_CLASS_SPEC_MINOR_VERSION, "0"},
+        {TARVEK_ATTR_SPECIFIC_DRIVER_REVISION, "The driver revision"},
+        {TARVEK_ATTR_SELECTED_CHANNEL,
+         "\"INST:SEL?\" / \"INST:SEL %s\" with \"0\", \"1\", \"2\"; not on Series6510"},
+        {TARVEK_ATTR_SYSTEM_IO_TIMEOUT,
+         "The VISA timeout (ms) of the I/O session; not in simulation"},
+        {TARVEK_ATTR_SYSTEM_IO_SESSION, "The VISA session handle; not in simulation"},
+    };
+    return kNotes;
+}
+
+std::string Code(const char* pText) {
+    if (pText == nullptr) {
+        return "none";
+    }
+    std::string strText = pText;
+    if (!strText.empty() && strText.back() == '\n') {
+        strText.pop_back();
+    }
+    return "`" + strText + "`";
+}
+
+// The defined values of a map, in map order, each once.
+std::string ValueNames(const drt::EnumCommandMap& map) {
+    std::vector<std::string> vecNames;
+    std::set<std::string> setSeen;
+    for (const auto& info : map) {
+        if (setSeen.insert(info.name).second) {
+            vecNames.push_back("`" + info.name + "`");
+        }
+    }
+    std::string strText;
+    for (const auto& strName : vecNames) {
+        strText += (strText.empty() ? "" : ", ") + strName;
+    }
+    return strText;
+}
+
+std::string Values(const AttributeRow& row) {
+    if (row.values != nullptr) {
+        return ValueNames(row.values());
+    }
+    switch (row.type) {
+        case ValueType::Real64:
+            return "real";
+        case ValueType::String:
+            return "text";
+        default:
+            return "integer";
+    }
+}
+
+std::string SimulatedValue(const AttributeRow& row) {
+    switch (row.type) {
+        case ValueType::Real64: {
+            std::ostringstream text;
+            text << row.sim.dValue;
+            const std::string strValue = text.str();
+            return strValue.find_first_of(".e") == std::string::npos ? strValue + ".0" : strValue;
+        }
+        case ValueType::String:
+            return "\"" + std::string(row.sim.pText) + "\"";
+        case ValueType::Boolean:
+        case ValueType::Int32:
+            if (row.values != nullptr) {
+                return "`" + drt::ValueName(row.values(), row.sim.nValue) + "`";
+            }
+            return std::to_string(row.sim.nValue);
+        default:
+            return "";
+    }
+}
+
+std::string Models(const AttributeRow& row) {
+    std::string strModels =
+        row.unsupported != nullptr ? std::string("not on ") + row.unsupported : std::string("both");
+    if (row.family.pFamily != nullptr) {
+        strModels += "; " + std::string(row.family.pFamily) + ": " + Code(row.family.pQuery);
+        if (row.family.pCommand != nullptr) {
+            strModels += ", " + Code(row.family.pCommand);
+        }
+    }
+    return strModels;
+}
+
+std::string Access(const drt::AttributeDescriptor& descriptor) {
+    return descriptor.setter.Empty() ? "R" : "RW";
+}
+
+const char* kTableHeader =
+    "| Attribute | Id | Type | Access | Channel | Query | Command | Values | Models | Simulated |\n"
+    "|---|---|---|---|---|---|---|---|---|---|\n";
+
+void WriteEntry(std::ostream& out, const CatalogueEntry& entry,
+                const drt::AttributeDescriptor& descriptor) {
+    const AttributeRow& row = entry.row;
+    const bool bChannel = row.channel == drt::ChannelKind::Output;
+    out << "| `" << descriptor.name << "` | " << descriptor.id << " | " << descriptor.typeName
+        << " | " << Access(descriptor) << " | " << (bChannel ? "per channel" : "") << " | ";
+    const std::string strSimulated =
+        entry.pSimulated != nullptr
+            ? std::string(entry.pSimulated)
+            : (row.simKind == tarvek::SimKind::Fixed ? "fixed " : "last, else ") +
+                  SimulatedValue(row);
+    if (entry.pNote != nullptr) {
+        out << entry.pNote << " | | " << (row.values != nullptr ? Values(row) : "") << " | "
+            << Models(row) << " | " << strSimulated << " |\n";
+        return;
+    }
+    out << Code(row.query) << " | " << Code(row.command) << " | " << Values(row) << " | "
+        << Models(row) << " | " << strSimulated << " |\n";
+}
+
+std::string Reference() {
+    const drt::AttributeRegistry& registry = drt::AttributeTable();
+    std::ostringstream out;
+    out << "# TARVEK attribute reference\n\n"
+           "Generated from the driver's attribute catalogue by `gen_attribute_docs` "
+           "(build target `attribute_docs`); do not edit by hand.\n\n"
+           "Attributes are read and written with `TARVEK_GetAttributeVi<Type>` and "
+           "`TARVEK_SetAttributeVi<Type>`; instrument-specific attributes also have "
+           "`TARVEK_Get<Name>`/`TARVEK_Set<Name>` functions. Access R is read-only, RW "
+           "read-write. A per-channel attribute takes a channel selector (\"CH1\" to "
+           "\"CH3\", lists and ranges) and selects the channel with \"INST:SEL\" before "
+           "its command; the others act on the instrument as a whole or on the channel "
+           "the instrument has selected. Commands and queries end with a line feed. Reals "
+           "are written with \"%0.15lg\", integers with \"%ld\" and words with \"%s\". "
+           "Simulated: what a simulated read returns (*last, else* the last value "
+           "written, before any write the value shown; *fixed* always the value shown).\n";
+
+    // Every registered attribute, found by walking the three IVI id bands.
+    std::map<ViAttr, const drt::AttributeDescriptor*> mapRegistered;
+    for (ViAttr nBase : {1050000u, 1150000u, 1250000u}) {
+        for (ViAttr nId = nBase; nId < nBase + 1000; ++nId) {
+            if (const drt::AttributeDescriptor* pDescriptor = registry.Find(nId)) {
+                mapRegistered[nId] = pDescriptor;
+            }
+        }
+    }
+
+    std::size_t nCount = 0;
+    for (const auto& group : tarvek::CatalogueGroups()) {
+        out << "\n## " << group.pTitle << "\n\n" << kTableHeader;
+        for (const auto& entry : group.entries) {
+            const auto it = mapRegistered.find(entry.row.id);
+            if (it == mapRegistered.end()) {
+                continue;
+            }
+            WriteEntry(out, entry, *it->second);
+            mapRegistered.erase(it);
+            ++nCount;
+        }
+    }
+
+    out << "\n## Session, identity and direct I/O\n\n"
+           "| Attribute | Id | Type | Access | Meaning |\n|---|---|---|---|---|\n";
+    for (const auto& [nId, pDescriptor] : mapRegistered) {
+        const auto itNote = OtherAttributeNotes().find(nId);
+        out << "| `" << pDescriptor->name << "` | " << nId << " | " << pDescriptor->typeName
+            << " | " << Access(*pDescriptor) << " | "
+            << (itNote != OtherAttributeNotes().end() ? itNote->second : "") << " |\n";
+        ++nCount;
+    }
+    out << "\n" << nCount << " attributes.\n";
+    if (nCount != registry.Size()) {
+        std::cerr << "gen_attribute_docs: " << registry.Size() - nCount
+                  << " registered attribute(s) have no description\n";
+    }
+    return out.str();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const bool bCheck = argc == 3 && std::strcmp(argv[1], "--check") == 0;
+    if (argc != 2 && !bCheck) {
+        std::cerr << "usage: gen_attribute_docs [--check] <file>\n";
+        return 2;
+    }
+    const std::string strPath = argv[argc - 1];
+    const std::string strReference = Reference();
+    if (bCheck) {
+        std::ifstream file(strPath, std::ios::binary);
+        std::stringstream current;
+        current << file.rdbuf();
+        if (current.str() != strReference) {
+            std::cerr << strPath << " is out of date; build the attribute_docs target\n";
+            return 1;
+        }
+        return 0;
+    }
+    std::ofstream file(strPath, std::ios::binary | std::ios::trunc);
+    file << strReference;
+    return file.good() ? 0 : 1;
+}
