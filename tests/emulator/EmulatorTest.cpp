@@ -731,6 +731,17 @@ TEST(EmulatorServer, StopClosesClientsAndABusyPortIsRefused) {
     EXPECT_TRUE(client.WaitClosed());
 }
 
+TEST(EmulatorServer, StopDoesNotWaitForAClientThatNeverReads) {
+    auto pEmulator = StartEmulator();
+    pEmulator->SetOversizedReply("*IDN?", 32 << 20);
+    TestClient client(pEmulator->Port());
+    client.Write("*IDN?");
+    std::this_thread::sleep_for(100ms);  // the reply fills the socket buffers
+    auto tpStart = std::chrono::steady_clock::now();
+    pEmulator->Stop();
+    EXPECT_LT(std::chrono::steady_clock::now() - tpStart, 2000ms);
+}
+
 TEST(EmulatorServer, PseudoTerminalServesAsASerialInstrument) {
     emu::EmulatorOptions options;
     options.bSerialPty = true;

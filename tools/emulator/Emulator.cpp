@@ -152,9 +152,11 @@ struct Emulator::Impl {
                     continue;
                 }
                 if (errno == EAGAIN || errno == EWOULDBLOCK) {
-                    // A pseudo-terminal nobody reads: wait a little, then drop.
+                    // Wait for room, or for the stop signal, so that a client
+                    // that does not read never blocks Stop(). A pseudo-terminal
+                    // nobody reads drops the reply after a second.
                     pollfd afds[2] = {{connection.fd, POLLOUT, 0}, {fdWakeRead, POLLIN, 0}};
-                    int nReady = ::poll(afds, 2, 1000);
+                    int nReady = ::poll(afds, 2, connection.bSocket ? -1 : 1000);
                     if (nReady <= 0 || (afds[1].revents & POLLIN) != 0) {
                         return false;
                     }
@@ -292,7 +294,7 @@ struct Emulator::Impl {
             if (!bReadable) {
                 continue;
             }
-            int fd = ::accept4(fdListen, nullptr, nullptr, SOCK_CLOEXEC);
+            int fd = ::accept4(fdListen, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
             if (fd < 0) {
                 continue;
             }
