@@ -79,10 +79,25 @@ bool IsOutputState(ViInt32 nState) {
     return nState >= TARVEK_VAL_OUTPUT_CONSTANT_VOLTAGE && nState <= TARVEK_VAL_OUTPUT_UNREGULATED;
 }
 
-bool NamesPhysicalOutput(const std::string& strName) {
+// Each output reports its regulation state in its own instrument-summary
+// register: output n in register n (the one-output model has register 1
+// only). 0 when the name is no output's.
+ViAttr SummaryConditionRegister(const std::string& strName) {
+    static constexpr struct {
+        const char* pPrefix;
+        ViAttr nRegister;
+    } kRegisters[] = {
+        {"CH1", TARVEK_ATTR_QUESTIONABLE_INSTRUMENT_SUMMARY1_CONDITION_REGISTER},
+        {"CH2", TARVEK_ATTR_QUESTIONABLE_INSTRUMENT_SUMMARY2_CONDITION_REGISTER},
+        {"CH3", TARVEK_ATTR_QUESTIONABLE_INSTRUMENT_SUMMARY3_CONDITION_REGISTER},
+    };
     const std::string_view strPrefix = std::string_view(strName).substr(0, 3);
-    return drt::EqualsNoCase(strPrefix, "CH1") || drt::EqualsNoCase(strPrefix, "CH2") ||
-           drt::EqualsNoCase(strPrefix, "CH3");
+    for (const auto& entry : kRegisters) {
+        if (drt::EqualsNoCase(strPrefix, entry.pPrefix)) {
+            return entry.nRegister;
+        }
+    }
+    return 0;
 }
 
 }  // namespace
@@ -198,7 +213,8 @@ ViStatus _VI_FUNC TARVEK_QueryOutputState(ViSession vi, ViConstString ChannelNam
         }
         // The resolved physical name is checked, so a virtual name of an
         // output is accepted like the output's own name.
-        if (!NamesPhysicalOutput(pChannel->strName)) {
+        const ViAttr nRegisterId = SummaryConditionRegister(pChannel->strName);
+        if (nRegisterId == 0) {
             return session.ReportError(IVI_ERROR_INVALID_VALUE,
                                        {pChannel->strName, "QueryOutputState", "ChannelName"});
         }
@@ -206,8 +222,7 @@ ViStatus _VI_FUNC TARVEK_QueryOutputState(ViSession vi, ViConstString ChannelNam
             return status;
         }
         ViInt32 nRegister = 0;
-        if ((status = TARVEK_GetQuestionableInstrumentSummary1ConditionRegister(vi, &nRegister)) <
-            0) {
+        if ((status = drt::GetAttributeTyped<ViInt32>(vi, nullptr, nRegisterId, &nRegister)) < 0) {
             return status;
         }
         *InState = StateFromRegister(OutputState, nRegister) ? VI_TRUE : VI_FALSE;

@@ -149,7 +149,7 @@ TEST(LiveOutputState, StatesFollowTheSummaryConditionRegister) {
     LiveInstrument instrument(fntest::kModel6310);
     for (const StateCase& row : cases) {
         SCOPED_TRACE(std::to_string(row.nRegister) + "/" + std::to_string(row.nState));
-        instrument.Instrument().SetFixedReply("STAT:QUES:ISUM1:COND?",
+        instrument.Instrument().SetFixedReply("STAT:QUES:ISUM3:COND?",
                                               std::to_string(row.nRegister));
         ViBoolean bInState = 7;
         EXPECT_EQ(TARVEK_QueryOutputState(instrument.vi(), "CH3", row.nState, &bInState),
@@ -159,14 +159,25 @@ TEST(LiveOutputState, StatesFollowTheSummaryConditionRegister) {
     }
 }
 
-TEST(LiveOutputState, ReadsTheRegisterOfTheSelectedOutput) {
+// Each output has its own summary register; another output's state never
+// answers for it.
+TEST(LiveOutputState, ReadsTheRegisterOfTheNamedOutput) {
     LiveInstrument instrument(fntest::kModel6310);
-    ViBoolean bInState = VI_FALSE;
-    EXPECT_EQ(TARVEK_QueryOutputState(instrument.vi(), "CH2", TARVEK_VAL_OUTPUT_CONSTANT_VOLTAGE,
-                                      &bInState),
-              VI_SUCCESS);
+    instrument.Instrument().SetFixedReply("STAT:QUES:ISUM1:COND?", "1");
+    instrument.Instrument().SetFixedReply("STAT:QUES:ISUM2:COND?", "0");
+    ViBoolean bCc = VI_TRUE;
+    EXPECT_EQ(
+        TARVEK_QueryOutputState(instrument.vi(), "CH2", TARVEK_VAL_OUTPUT_CONSTANT_CURRENT, &bCc),
+        VI_SUCCESS);
+    EXPECT_EQ(bCc, VI_FALSE);
     EXPECT_EQ(instrument.TakeLines(),
-              (Lines{"INST:SEL 1", "*ESR?", "STAT:QUES:ISUM1:COND?", "*ESR?", "*ESR?"}));
+              (Lines{"INST:SEL 1", "*ESR?", "STAT:QUES:ISUM2:COND?", "*ESR?", "*ESR?"}));
+    EXPECT_EQ(
+        TARVEK_QueryOutputState(instrument.vi(), "CH1", TARVEK_VAL_OUTPUT_CONSTANT_CURRENT, &bCc),
+        VI_SUCCESS);
+    EXPECT_EQ(bCc, VI_TRUE);
+    EXPECT_EQ(instrument.TakeLines(),
+              (Lines{"INST:SEL 0", "*ESR?", "STAT:QUES:ISUM1:COND?", "*ESR?", "*ESR?"}));
 }
 
 // A regulating output reads constant voltage; a heavy load pulls it into
