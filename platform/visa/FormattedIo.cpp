@@ -540,6 +540,41 @@ bool ScanReal(ScanSource& source, long nWidth, double& dValue) {
     return result.ec == std::errc() && result.ptr == text.End();
 }
 
+// Reads a plain decimal real held whole in the buffered bytes (the usual
+// reply) with one from_chars call; false, consuming nothing, whenever the
+// byte-wise reader must decide instead.
+bool ScanRealBuffered(ScanSource& source, long nWidth, double& dValue) {
+    if (nWidth > 0 || source.Peek() < 0) {
+        return false;
+    }
+    const unsigned char* pData = source.Data();
+    const std::size_t nAvailable = source.Available();
+    const char* pBegin = reinterpret_cast<const char*>(pData);
+    const char* pEnd = pBegin + nAvailable;
+    const char* pNumber = pBegin;
+    if (*pNumber == '+' || *pNumber == '-') {
+        ++pNumber;
+    }
+    if (pNumber == pEnd || !((*pNumber >= '0' && *pNumber <= '9') || *pNumber == '.')) {
+        return false;
+    }
+    double dParsed = 0.0;
+    const auto result = std::from_chars(pNumber, pEnd, dParsed, std::chars_format::general);
+    // The number must end inside the buffer, not run into a dangling exponent,
+    // and contain no byte that ends the message.
+    if (result.ec != std::errc() || result.ptr == pEnd || *result.ptr == 'e' ||
+        *result.ptr == 'E') {
+        return false;
+    }
+    const std::size_t nLength = static_cast<std::size_t>(result.ptr - pBegin);
+    if (source.HoldsEndByte(pData, nLength)) {
+        return false;
+    }
+    source.Consume(nLength);
+    dValue = *pBegin == '-' ? -dParsed : dParsed;
+    return true;
+}
+
 using CharSet = std::array<bool, 256>;
 
 // Parses "[...]" after the '%'; p points at '['. Returns the position after ']'
@@ -729,7 +764,8 @@ ViStatus ScanInput(ScanSource& source, const char* pszFormat, VaList& list) {
                 }
                 SkipSpace(source);
                 double dValue = 0.0;
-                if (!ScanReal(source, spec.nWidth, dValue)) {
+                if (!ScanRealBuffered(source, spec.nWidth, dValue) &&
+                    !ScanReal(source, spec.nWidth, dValue)) {
                     status = fail();
                     break;
                 }
@@ -783,18 +819,38 @@ ViStatus ScanInput(ScanSource& source, const char* pszFormat, VaList& list) {
                 if (cConversion == 's') {
                     SkipSpace(source);
                 }
+                // Walks the buffered bytes in bulk; refills only at the window's end.
                 long nTaken = 0;
-                for (int c = source.Peek(); c >= 0 && nTaken < nConsume; c = source.Peek()) {
-                    if ((cConversion == 's' && IsSpace(c)) ||
-                        (cConversion == '[' && !set[static_cast<unsigned>(c)])) {
-                        break;
+                bool bDone = false;
+                while (!bDone && nTaken < nConsume && source.Peek() >= 0) {
+                    const unsigned char* pData = source.Data();
+                    const std::size_t nSpan =
+                        std::min(source.Available(), static_cast<std::size_t>(nConsume - nTaken));
+                    if (!bAssign && (cConversion == 't' || cConversion == 'T')) {
+                        // Discarding to the end of the message: find it, copy nothing.
+                        const std::size_t nRun = source.RunToEnd(pData, nSpan, cConversion == 't');
+                        bDone = nRun < nSpan || source.IsEndByte(pData[nRun - 1]) ||
+                                (cConversion == 't' && source.IsTermChar(pData[nRun - 1]));
+                        source.Consume(nRun);
+                        nTaken += static_cast<long>(nRun);
+                        continue;
                     }
-                    sink.Add(static_cast<char>(c));
-                    source.Take();
-                    ++nTaken;
-                    if (cConversion == 't' && source.IsTermChar(c)) {
-                        break;
+                    std::size_t i = 0;
+                    while (i < nSpan) {
+                        const unsigned char c = pData[i];
+                        if ((cConversion == 's' && IsSpace(c)) || (cConversion == '[' && !set[c])) {
+                            bDone = true;
+                            break;
+                        }
+                        sink.Add(static_cast<char>(c));
+                        ++i;
+                        if (source.IsEndByte(c) || (cConversion == 't' && source.IsTermChar(c))) {
+                            bDone = true;
+                            break;
+                        }
                     }
+                    source.Consume(i);
+                    nTaken += static_cast<long>(i);
                 }
                 const std::size_t nStored = sink.Finish();
                 if (pnCount != nullptr) {

@@ -8,6 +8,7 @@
 #include <array>
 #include <cstdarg>
 #include <cstddef>
+#include <cstring>
 #include <string>
 
 #include "visa.h"
@@ -44,14 +45,73 @@ class ScanSource {
             m_bEnded = (*m_pEndTable)[*m_pCur++];
         }
     }
+    // The bytes buffered for the current message (valid after a Peek that
+    // returned a byte), and how to consume them in bulk.
+    const unsigned char* Data() const { return m_pCur; }
+    std::size_t Available() const {
+        return m_bEnded ? 0 : static_cast<std::size_t>(m_pEnd - m_pCur);
+    }
+    // Consumes n buffered bytes, of which only the last may end the message.
+    void Consume(std::size_t n) {
+        if (n > 0) {
+            m_pCur += n - 1;
+            Take();
+        }
+    }
+    bool IsEndByte(unsigned char c) const { return (*m_pEndTable)[c]; }
+    // Whether one of n bytes at p ends the message.
+    bool HoldsEndByte(const unsigned char* p, std::size_t n) const {
+        if (m_nSoleEndByte >= 0) {
+            return std::memchr(p, m_nSoleEndByte, n) != nullptr;
+        }
+        if (m_nSoleEndByte == kNoEndByte) {
+            return false;
+        }
+        for (std::size_t i = 0; i < n; ++i) {
+            if ((*m_pEndTable)[p[i]]) {
+                return true;
+            }
+        }
+        return false;
+    }
+    // Length of the run at p (of n bytes) up to and including the first byte
+    // that ends the message or, with bAtTermChar, is the termination
+    // character; n when there is none.
+    std::size_t RunToEnd(const unsigned char* p, std::size_t n, bool bAtTermChar) const {
+        const bool bSingle =
+            m_nSoleEndByte == kNoEndByte ||
+            (m_nSoleEndByte >= 0 && (!bAtTermChar || m_nSoleEndByte == m_nTermChar));
+        if (bSingle) {
+            const int nStop =
+                m_nSoleEndByte >= 0 ? m_nSoleEndByte : (bAtTermChar ? m_nTermChar : -1);
+            if (nStop < 0) {
+                return n;
+            }
+            const void* pFound = std::memchr(p, nStop, n);
+            return pFound
+                       ? static_cast<std::size_t>(static_cast<const unsigned char*>(pFound) - p) + 1
+                       : n;
+        }
+        for (std::size_t i = 0; i < n; ++i) {
+            if ((*m_pEndTable)[p[i]] || (bAtTermChar && p[i] == m_nTermChar)) {
+                return i + 1;
+            }
+        }
+        return n;
+    }
     ViStatus Status() const { return m_status; }
     // Whether c is the termination character, enabled or not (for %t).
     bool IsTermChar(int c) const { return c == m_nTermChar; }
     bool Ended() const { return m_bEnded; }
 
+    static constexpr int kNoEndByte = -2;
+    static constexpr int kSeveralEndBytes = -1;
+
   protected:
-    ScanSource(const EndTable& endTable, int nTermChar)
-        : m_pEndTable(&endTable), m_nTermChar(nTermChar) {}
+    // nSoleEndByte: the only byte marked in the table, kNoEndByte or
+    // kSeveralEndBytes; it lets bulk scans use memchr.
+    ScanSource(const EndTable& endTable, int nSoleEndByte, int nTermChar)
+        : m_pEndTable(&endTable), m_nSoleEndByte(nSoleEndByte), m_nTermChar(nTermChar) {}
     // Makes the window non-empty, or returns false at the end of the data or
     // on failure (with m_status set).
     virtual bool Refill() = 0;
@@ -62,6 +122,7 @@ class ScanSource {
 
   private:
     const EndTable* m_pEndTable;
+    int m_nSoleEndByte;
     int m_nTermChar;
     bool m_bEnded = false;
 };
@@ -80,7 +141,9 @@ ViStatus ScanInput(ScanSource& source, const char* pszFormat, VaList& list);
 class MemoryScanSource final : public ScanSource {
   public:
     MemoryScanSource(const void* pData, std::size_t nSize, int nTermChar = -1)
-        : ScanSource(m_endTable, nTermChar), m_pData(static_cast<const unsigned char*>(pData)) {
+        : ScanSource(m_endTable, nTermChar >= 0 && nTermChar < 256 ? nTermChar : kNoEndByte,
+                     nTermChar),
+          m_pData(static_cast<const unsigned char*>(pData)) {
         m_endTable.fill(false);
         if (nTermChar >= 0 && nTermChar < 256) {
             m_endTable[static_cast<std::size_t>(nTermChar)] = true;

@@ -17,7 +17,7 @@ constexpr ViVersion kImplementationVersion = 0x00100000UL;
 class SessionScanSource final : public ScanSource {
   public:
     explicit SessionScanSource(Session& session)
-        : ScanSource(session.EndBytes(), session.m_nTermChar),
+        : ScanSource(session.EndBytes(), session.m_nSoleEndByte, session.m_nTermChar),
           m_session(session),
           m_deadline(session.m_nTimeoutMs) {
         Window();
@@ -313,6 +313,12 @@ const ScanSource::EndTable& Session::EndBytes() {
             bool bTermChar = false;
             m_endBytes[c] = EndsMessage(static_cast<ViByte>(c), bTermChar);
         }
+        const auto nCount = std::count(m_endBytes.begin(), m_endBytes.end(), true);
+        m_nSoleEndByte =
+            nCount == 0   ? ScanSource::kNoEndByte
+            : nCount == 1 ? static_cast<int>(std::find(m_endBytes.begin(), m_endBytes.end(), true) -
+                                             m_endBytes.begin())
+                          : ScanSource::kSeveralEndBytes;
         m_bEndBytesStale = false;
     }
     return m_endBytes;

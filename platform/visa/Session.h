@@ -78,6 +78,7 @@ class Session {
     std::size_t m_nInEnd = 0;
     std::string m_strOut;
     ScanSource::EndTable m_endBytes{};
+    int m_nSoleEndByte = ScanSource::kNoEndByte;
     bool m_bEndBytesStale = true;
 };
 
