@@ -26,12 +26,21 @@ constexpr BaudRow kBaudRates[] = {
     {576000, B576000}, {921600, B921600}, {1000000, B1000000},
 };
 
-ViStatus WaitReady(int nFd, short nEvents, const Deadline& deadline) {
+// Waits for the port or the wake pipe; a wake-up means the session is closing.
+ViStatus WaitReady(int nFd, int nWakeFd, short nEvents, const Deadline& deadline) {
     for (;;) {
-        pollfd pfd{nFd, nEvents, 0};
-        const int nReady = ::poll(&pfd, 1, deadline.RemainingMs());
+        pollfd pfd[2] = {{nFd, nEvents, 0}, {nWakeFd, POLLIN, 0}};
+        const int nReady = ::poll(pfd, 2, deadline.RemainingMs());
         if (nReady > 0) {
-            return (pfd.revents & (POLLERR | POLLNVAL)) != 0 ? VI_ERROR_IO : VI_SUCCESS;
+            if (pfd[1].revents != 0) {
+                return VI_ERROR_CONN_LOST;
+            }
+            // Readable or writable first: the call itself then tells data from
+            // a hang-up.
+            if ((pfd[0].revents & nEvents) != 0) {
+                return VI_SUCCESS;
+            }
+            return (pfd[0].revents & POLLHUP) != 0 ? VI_ERROR_CONN_LOST : VI_ERROR_IO;
         }
         if (nReady == 0) {
             return VI_ERROR_TMO;
@@ -55,7 +64,7 @@ class SerialTransport final : public Transport {
         if (m_nFd < 0) {
             return errno == EACCES || errno == EPERM ? VI_ERROR_NPERMISSION : VI_ERROR_RSRC_NFOUND;
         }
-        if (!::isatty(m_nFd)) {
+        if (!::isatty(m_nFd) || ::pipe2(m_nWake, O_CLOEXEC | O_NONBLOCK) != 0) {
             Close();
             return VI_ERROR_RSRC_NFOUND;
         }
@@ -67,9 +76,11 @@ class SerialTransport final : public Transport {
     }
 
     void Close() override {
-        if (m_nFd >= 0) {
-            ::close(m_nFd);
-            m_nFd = -1;
+        for (int* pFd : {&m_nFd, &m_nWake[0], &m_nWake[1]}) {
+            if (*pFd >= 0) {
+                ::close(*pFd);
+                *pFd = -1;
+            }
         }
     }
 
@@ -87,7 +98,7 @@ class SerialTransport final : public Transport {
                 continue;
             }
             if (nSent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-                status = WaitReady(m_nFd, POLLOUT, deadline);
+                status = WaitReady(m_nFd, m_nWake[0], POLLOUT, deadline);
                 if (status != VI_SUCCESS) {
                     break;
                 }
@@ -104,23 +115,16 @@ class SerialTransport final : public Transport {
                   std::size_t* pRead) override {
         *pRead = 0;
         for (;;) {
-            pollfd pfd{m_nFd, POLLIN, 0};
-            const int nReady = ::poll(&pfd, 1, deadline.RemainingMs());
-            if (nReady == 0) {
-                return VI_ERROR_TMO;
-            }
-            if (nReady < 0) {
-                if (errno == EINTR) {
-                    continue;
-                }
-                return VI_ERROR_IO;
+            const ViStatus status = WaitReady(m_nFd, m_nWake[0], POLLIN, deadline);
+            if (status != VI_SUCCESS) {
+                return status;
             }
             const ssize_t nGot = ::read(m_nFd, pData, nMax);
             if (nGot > 0) {
                 *pRead = static_cast<std::size_t>(nGot);
                 return VI_SUCCESS;
             }
-            if (nGot == 0 || errno == EIO || (pfd.revents & POLLHUP) != 0) {
+            if (nGot == 0 || errno == EIO) {
                 // The other end hung up (a closed pseudo-terminal, an unplugged adapter).
                 return VI_ERROR_CONN_LOST;
             }
@@ -202,8 +206,16 @@ class SerialTransport final : public Transport {
         return static_cast<std::size_t>(nBytes);
     }
 
+    void Interrupt() override {
+        if (m_nWake[1] >= 0) {
+            const char cWake = 1;
+            [[maybe_unused]] const ssize_t nIgnored = ::write(m_nWake[1], &cWake, 1);
+        }
+    }
+
   private:
     int m_nFd = -1;
+    int m_nWake[2] = {-1, -1};  // written by Interrupt to end a wait
 };
 
 }  // namespace

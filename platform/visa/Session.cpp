@@ -508,8 +508,10 @@ ViStatus Session::SetAttribute(ViAttr nAttribute, ViAttrState nValue) {
 // ----- Session table -------------------------------------------------------
 
 SessionTable& SessionTable::Instance() {
-    static SessionTable table;
-    return table;
+    // Never destroyed, so that a client closing sessions from its own static
+    // destructors at exit still finds the table.
+    static SessionTable* pTable = new SessionTable;
+    return *pTable;
 }
 
 ViSession SessionTable::NextHandle() {

@@ -175,4 +175,18 @@ TEST_F(SerialSession, HangupIsConnectionLost) {
     EXPECT_EQ(status, VI_ERROR_CONN_LOST);
 }
 
+TEST_F(SerialSession, CloseWakesABlockedRead) {
+    ASSERT_EQ(viSetAttribute(m_vi, VI_ATTR_TMO_VALUE, VI_TMO_INFINITE), VI_SUCCESS);
+    ViStatus readStatus = VI_SUCCESS;
+    std::thread reader([&] {
+        char buffer[16];
+        ViUInt32 nCount = 0;
+        readStatus = viRead(m_vi, reinterpret_cast<ViBuf>(buffer), sizeof buffer, &nCount);
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(viClose(m_vi), VI_SUCCESS);
+    reader.join();
+    EXPECT_LT(readStatus, VI_SUCCESS);
+}
+
 }  // namespace
