@@ -733,10 +733,10 @@ TEST(EmulatorServer, StopClosesClientsAndABusyPortIsRefused) {
 
 TEST(EmulatorServer, StopDoesNotWaitForAClientThatNeverReads) {
     auto pEmulator = StartEmulator();
-    pEmulator->SetOversizedReply("*IDN?", 32 << 20);
+    pEmulator->SetOversizedReply("*IDN?", 16 << 20);
     TestClient client(pEmulator->Port());
     client.Write("*IDN?");
-    std::this_thread::sleep_for(100ms);  // the reply fills the socket buffers
+    std::this_thread::sleep_for(300ms);  // the reply fills the socket buffers
     auto tpStart = std::chrono::steady_clock::now();
     pEmulator->Stop();
     EXPECT_LT(std::chrono::steady_clock::now() - tpStart, 2000ms);

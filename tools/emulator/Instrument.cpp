@@ -1021,10 +1021,11 @@ Reply Instrument::Execute(const std::string& strMessage) {
                             vecReplies.push_back("\x01#?\xff\xfeGARBLED@@\x7f");
                             break;
                         case QueryFault::Kind::Oversized: {
-                            std::string strBig(fault.nBytes, '0');
-                            for (size_t i = 0; i < strBig.size(); ++i) {
-                                strBig[i] = static_cast<char>('0' + i % 10);
+                            std::string strBig = "0123456789";
+                            while (strBig.size() < fault.nBytes) {
+                                strBig += strBig;
                             }
+                            strBig.resize(fault.nBytes);
                             vecReplies.push_back(std::move(strBig));
                             break;
                         }
