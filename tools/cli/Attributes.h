@@ -1,0 +1,59 @@
+// The attribute vocabulary of the command-line tool: every TARVEK_ATTR_* of
+// the public header with its type, access, channel use and defined values,
+// and the conversions between command-line text and typed values.
+#pragma once
+
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "TARVEK.h"
+
+namespace cli {
+
+enum class ValueKind { Boolean, Int32, Real64, String, Session };
+
+struct EnumValue {
+    const char* pName;  // "TARVEK_VAL_..."
+    ViInt32 nValue;
+};
+
+struct AttributeInfo {
+    const char* pName;  // "TARVEK_ATTR_..."
+    ViAttr nId;
+    ValueKind eKind;
+    bool bWritable;
+    bool bPerChannel;
+    std::span<const EnumValue> values;
+};
+
+// Every attribute of the public header, in header order.
+std::span<const AttributeInfo> AllAttributes();
+
+// Finds an attribute by "TARVEK_ATTR_VOLTAGE_LEVEL", "voltage_level" or
+// "voltage-level", in any letter case.
+const AttributeInfo* FindAttribute(std::string_view strName);
+
+// Attribute names that contain the given text (for "did you mean").
+std::vector<std::string> SimilarAttributes(std::string_view strName);
+
+const char* KindName(ValueKind eKind);  // "ViReal64", ...
+
+// Parsed command-line forms (defined values by full name or by their unique
+// ending, as "series2" for TARVEK_VAL_OUTPUT_MODE_SERIES2). Each returns nothing when the text is
+// not a valid value of its kind.
+std::optional<ViBoolean> ParseBoolean(std::string_view strText);
+std::optional<ViInt32> ParseInt32(std::string_view strText, std::span<const EnumValue> values);
+std::optional<ViReal64> ParseReal(std::string_view strText);
+
+// Display forms: booleans "on"/"off", enumerated integers by their
+// TARVEK_VAL_* name when one matches, reals in the shortest exact form.
+std::string FormatBoolean(ViBoolean bValue);
+std::string FormatInt32(ViInt32 nValue, std::span<const EnumValue> values);
+std::string FormatReal(ViReal64 dValue);
+
+std::string ToUpperAscii(std::string_view strText);
+
+}  // namespace cli

@@ -1,0 +1,52 @@
+// The subcommands of the tool and the parsed command line they receive.
+#pragma once
+
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace cli {
+
+// Exit statuses: 0 success, 1 the driver or instrument reported a failure,
+// 2 the command line cannot be carried out, 130 interrupted by Ctrl-C.
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitDriverError = 1;
+inline constexpr int kExitUsage = 2;
+inline constexpr int kExitInterrupted = 130;
+
+struct Invocation {
+    std::vector<std::string> vecArgs;              // positionals after the subcommand
+    std::map<std::string, std::string> mapValues;  // --name VALUE
+    std::set<std::string> setFlags;                // --name
+    bool bJson = false;
+
+    bool Has(const std::string& strName) const { return mapValues.count(strName) != 0; }
+    std::string Value(const std::string& strName, const std::string& strDefault = "") const {
+        const auto it = mapValues.find(strName);
+        return it == mapValues.end() ? strDefault : it->second;
+    }
+    // The option string for TARVEK_InitWithOptions from --simulate and --options.
+    std::string DriverOptions() const;
+};
+
+using CommandHandler = int (*)(const Invocation&);
+
+struct CommandSpec {
+    const char* pName;
+    const char* pArguments;  // the usage after "tarvek <name>"
+    const char* pSummary;
+    const char* pDetails;
+    std::vector<const char*> vecValueOptions;  // options taking a value
+    int nMinArgs;
+    int nMaxArgs;  // -1: any number
+    CommandHandler handler;
+};
+
+const std::vector<CommandSpec>& Commands();
+
+// Set by the SIGINT handler; long-running commands poll it.
+bool Interrupted();
+void InstallInterruptHandler();
+
+}  // namespace cli

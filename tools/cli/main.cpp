@@ -1,0 +1,198 @@
+// tarvek: the command-line tool for TARVEK supplies, built on the public C API.
+//
+//   tarvek info TCPIP::192.168.1.20::5025::SOCKET
+//   tarvek apply MyPSU --channel CH1 --voltage 5 --current 0.5 --output on
+#include <cstdio>
+#include <cstring>
+#include <exception>
+
+#include "tools/cli/Commands.h"
+#include "tools/cli/Json.h"
+#include "tools/cli/Session.h"
+
+namespace {
+
+using cli::CommandSpec;
+using cli::Invocation;
+
+constexpr const char* kGlobalHelp =
+    "Global options (any position):\n"
+    "  --simulate        open the session in simulation (no instrument needed)\n"
+    "  --options TEXT    option string for the driver, e.g. \"QueryInstrStatus=1\" or\n"
+    "                    \"Cache=0,DriverSetup=Model:6510\"\n"
+    "  --json            machine-readable output\n"
+    "  --help            this text\n"
+    "RESOURCE is a VISA resource (TCPIP::host::5025::SOCKET, ASRL/dev/ttyUSB0::INSTR)\n"
+    "or a logical name of the configuration store.\n"
+    "Exit status: 0 success, 1 driver or instrument error, 2 bad command line,\n"
+    "130 interrupted.\n";
+
+void PrintUsage(std::FILE* pStream) {
+    std::fprintf(pStream, "Usage: tarvek COMMAND [ARGUMENTS] [OPTIONS]\n\nCommands:\n");
+    for (const CommandSpec& spec : cli::Commands()) {
+        std::fprintf(pStream, "  %-11s %s\n", spec.pName, spec.pSummary);
+    }
+    std::fprintf(pStream, "\n%s\nRun 'tarvek COMMAND --help' for a command's arguments.\n",
+                 kGlobalHelp);
+}
+
+void PrintCommandHelp(const CommandSpec& spec) {
+    std::printf("Usage: tarvek %s %s\n\n%s.\n", spec.pName, spec.pArguments, spec.pSummary);
+    if (spec.pDetails[0] != '\0') {
+        std::printf("%s\n", spec.pDetails);
+    }
+    std::printf("\n%s", kGlobalHelp);
+}
+
+bool IsGlobalValueOption(const std::string& strName) {
+    return strName == "options";
+}
+bool IsGlobalFlag(const std::string& strName) {
+    return strName == "simulate" || strName == "json" || strName == "help";
+}
+
+// A negative number is a value, not an option ("set R voltage_level -1").
+bool LooksLikeOption(const std::string& strArg) {
+    if (strArg.size() < 2 || strArg[0] != '-') {
+        return false;
+    }
+    return !(std::isdigit(static_cast<unsigned char>(strArg[1])) || strArg[1] == '.');
+}
+
+struct Parsed {
+    const CommandSpec* pSpec = nullptr;
+    Invocation invocation;
+    bool bHelp = false;
+};
+
+Parsed Parse(int argc, char** argv) {
+    Parsed parsed;
+    Invocation& inv = parsed.invocation;
+    bool bOptionsEnded = false;
+    for (int n = 1; n < argc; ++n) {
+        const std::string strArg = argv[n];
+        if (!bOptionsEnded && strArg == "--") {
+            bOptionsEnded = true;
+            continue;
+        }
+        if (!bOptionsEnded && (strArg == "-h")) {
+            parsed.bHelp = true;
+            continue;
+        }
+        if (bOptionsEnded || !LooksLikeOption(strArg)) {
+            if (parsed.pSpec == nullptr) {
+                for (const CommandSpec& spec : cli::Commands()) {
+                    if (strArg == spec.pName) {
+                        parsed.pSpec = &spec;
+                    }
+                }
+                if (parsed.pSpec == nullptr && strArg != "help") {
+                    throw cli::UsageError("unknown command '" + strArg + "'");
+                }
+                if (strArg == "help") {
+                    parsed.bHelp = true;
+                }
+            } else {
+                inv.vecArgs.push_back(strArg);
+            }
+            continue;
+        }
+        if (strArg.rfind("--", 0) != 0) {
+            throw cli::UsageError("unknown option '" + strArg + "'");
+        }
+        std::string strName = strArg.substr(2);
+        std::string strValue;
+        bool bHasValue = false;
+        if (const size_t nEquals = strName.find('='); nEquals != std::string::npos) {
+            strValue = strName.substr(nEquals + 1);
+            strName.erase(nEquals);
+            bHasValue = true;
+        }
+        bool bTakesValue = IsGlobalValueOption(strName);
+        if (parsed.pSpec != nullptr) {
+            for (const char* pOption : parsed.pSpec->vecValueOptions) {
+                bTakesValue = bTakesValue || strName == pOption;
+            }
+        }
+        if (bTakesValue) {
+            if (!bHasValue) {
+                if (n + 1 >= argc) {
+                    throw cli::UsageError("--" + strName + " needs a value");
+                }
+                strValue = argv[++n];
+            }
+            if (inv.mapValues.count(strName) != 0) {
+                throw cli::UsageError("--" + strName + " is given twice");
+            }
+            inv.mapValues[strName] = strValue;
+        } else if (IsGlobalFlag(strName) && !bHasValue) {
+            inv.setFlags.insert(strName);
+        } else {
+            throw cli::UsageError("unknown option '--" + strName + "'" +
+                                  (parsed.pSpec
+                                       ? std::string(" for '") + parsed.pSpec->pName + "'"
+                                       : std::string(" (options come after the command)")));
+        }
+    }
+    parsed.bHelp = parsed.bHelp || inv.setFlags.count("help") != 0;
+    inv.bJson = inv.setFlags.count("json") != 0;
+    return parsed;
+}
+
+void ReportDriverError(const cli::DriverError& error, bool bJson) {
+    if (bJson) {
+        std::printf(
+            "%s\n",
+            cli::JsonObject()
+                .Add("error", cli::JsonObject()
+                                  .Add("status", std::to_string(error.Status()))
+                                  .Add("code", cli::JsonString(cli::StatusHex(error.Status())))
+                                  .Add("message", cli::JsonString(error.what()))
+                                  .Text())
+                .Text()
+                .c_str());
+    }
+    std::fprintf(stderr, "tarvek: error %s: %s\n", cli::StatusHex(error.Status()).c_str(),
+                 error.what());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Parsed parsed;
+    try {
+        parsed = Parse(argc, argv);
+    } catch (const cli::UsageError& error) {
+        std::fprintf(stderr, "tarvek: %s\nRun 'tarvek --help' for usage.\n", error.what());
+        return cli::kExitUsage;
+    }
+    if (parsed.pSpec == nullptr) {
+        PrintUsage(parsed.bHelp ? stdout : stderr);
+        return parsed.bHelp ? cli::kExitOk : cli::kExitUsage;
+    }
+    const CommandSpec& spec = *parsed.pSpec;
+    if (parsed.bHelp) {
+        PrintCommandHelp(spec);
+        return cli::kExitOk;
+    }
+    const Invocation& inv = parsed.invocation;
+    const int nArgs = static_cast<int>(inv.vecArgs.size());
+    if (nArgs < spec.nMinArgs || (spec.nMaxArgs >= 0 && nArgs > spec.nMaxArgs)) {
+        std::fprintf(stderr, "Usage: tarvek %s %s\nRun 'tarvek %s --help' for details.\n",
+                     spec.pName, spec.pArguments, spec.pName);
+        return cli::kExitUsage;
+    }
+    cli::InstallInterruptHandler();
+    try {
+        return spec.handler(inv);
+    } catch (const cli::UsageError& error) {
+        std::fprintf(stderr, "tarvek %s: %s\n", spec.pName, error.what());
+        return cli::kExitUsage;
+    } catch (const cli::DriverError& error) {
+        ReportDriverError(error, inv.bJson);
+        return cli::kExitDriverError;
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "tarvek: %s\n", error.what());
+        return cli::kExitDriverError;
+    }
+}
