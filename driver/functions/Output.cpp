@@ -149,14 +149,16 @@ ViStatus _VI_FUNC TARVEK_ConfigureOutputRange(ViSession vi, ViConstString Channe
             ViReal64 dLevel = 0.0;
             ViReal64 dMaximum = 0.0;
             if (RangeType == 1) {
-                status = drt::GetAttributeTyped<ViReal64>(vi, ChannelName,
-                                                          TARVEK_ATTR_CURRENT_LEVEL, &dLevel);
+                status = drt::GetAttributeTyped<ViReal64>(vi, nullptr, TARVEK_ATTR_CURRENT_LEVEL,
+                                                          &dLevel);
                 if (status >= 0) {
                     status =
                         TARVEK_QueryMaxVoltageLevel(vi, channel.strName.c_str(), dLevel, &dMaximum);
                 }
             } else {
-                status = drt::GetAttributeTyped<ViReal64>(vi, ChannelName,
+                // The level of this channel: a selector naming several
+                // channels cannot be read as one.
+                status = drt::GetAttributeTyped<ViReal64>(vi, channel.strName.c_str(),
                                                           TARVEK_ATTR_VOLTAGE_LEVEL, &dLevel);
                 if (status >= 0) {
                     status =

@@ -158,6 +158,11 @@ TEST(Simulation, OutputRangeFollowsTheEnvelope) {
     EXPECT_EQ(TARVEK_ConfigureOutputRange(vi, "CH1", 2, 2.0), IVI_ERROR_INVALID_VALUE);
     EXPECT_EQ(LastError(vi).strText,
               "Invalid value '2' for function 'ConfigureOutputRange', parameter 'RangeType'.");
+    // Each channel of a list is checked against its own level.
+    ASSERT_EQ(TARVEK_ConfigureVoltageLevel(vi, "CH2", 20.0), VI_SUCCESS);
+    EXPECT_EQ(TARVEK_ConfigureOutputRange(vi, "CH2,CH1", 0, 2.0), VI_SUCCESS);
+    EXPECT_EQ(TARVEK_ConfigureOutputRange(vi, "CH2,CH1", 0, 4.0), IVI_ERROR_INVALID_VALUE);
+    EXPECT_EQ(TARVEK_ConfigureOutputRange(vi, "CH2", 0, 4.0), VI_SUCCESS);
     // The current level is 0.0 before any write: every voltage range fits.
     EXPECT_EQ(TARVEK_ConfigureOutputRange(vi, "CH1", 1, 1e6), VI_SUCCESS);
 }
