@@ -2,6 +2,7 @@
 // end against the emulator.
 #include <algorithm>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "FunctionTestSupport.h"
@@ -201,6 +202,33 @@ TEST(Protection, TrippedOutputIsReportedAndClearedAgain) {
         TARVEK_QueryOutputState(vi, "CH3", TARVEK_VAL_OUTPUT_CONSTANT_VOLTAGE, &bConstantVoltage),
         VI_SUCCESS);
     EXPECT_EQ(bConstantVoltage, VI_TRUE);
+}
+
+// The selection and the measurement of one call are not split by another
+// thread's call on the same session: each thread reads its own output.
+TEST(Concurrency, MeasurementsOnOneSessionKeepTheirChannels) {
+    LiveInstrument instrument(fntest::kModel6310, "");
+    const ViSession vi = instrument.vi();
+    ASSERT_EQ(TARVEK_ConfigureVoltageLevel(vi, "CH1", 3.0), VI_SUCCESS);
+    ASSERT_EQ(TARVEK_ConfigureVoltageLevel(vi, "CH3", 12.0), VI_SUCCESS);
+    ASSERT_EQ(TARVEK_ConfigureOutputEnabled(vi, "CH1,CH3", VI_TRUE), VI_SUCCESS);
+    auto measure = [vi](const char* pChannel, ViReal64 dExpected, int& nWrong) {
+        for (int i = 0; i < 40; ++i) {
+            ViReal64 dVoltage = 0.0;
+            if (TARVEK_Measure(vi, pChannel, TARVEK_VAL_MEASURE_VOLTAGE, &dVoltage) != VI_SUCCESS ||
+                dVoltage != dExpected) {
+                ++nWrong;
+            }
+        }
+    };
+    int nWrong1 = 0;
+    int nWrong3 = 0;
+    std::thread thread1(measure, "CH1", 3.0, std::ref(nWrong1));
+    std::thread thread3(measure, "CH3", 12.0, std::ref(nWrong3));
+    thread1.join();
+    thread3.join();
+    EXPECT_EQ(nWrong1, 0);
+    EXPECT_EQ(nWrong3, 0);
 }
 
 }  // namespace
