@@ -4,6 +4,7 @@
 // values.
 #include <cmath>
 #include <string>
+#include <thread>
 
 #include "CatalogueTestSupport.h"
 #include "driver/attributes/CatalogueCallbacks.h"
@@ -35,6 +36,34 @@ TEST(MultiChannelWrite, SkipsChannelsAlreadyHoldingTheValue) {
     ASSERT_EQ(TARVEK_SetAttributeViReal64(vi, "CH1-CH2", TARVEK_ATTR_VOLTAGE_LEVEL, 2.0),
               VI_SUCCESS);
     EXPECT_EQ(instrument.TakeLines(2), (Lines{"INST:SEL 1", std::string(kSetVoltage) + " 2"}));
+}
+
+// Selection and the command that follows it run under one hold of the session
+// lock, so writes from two threads never separate a channel from its value.
+TEST(MultiChannelWrite, ConcurrentWritesKeepSelectionAndCommandTogether) {
+    LiveInstrument instrument("6313", "Cache=0");
+    const ViSession vi = instrument.vi();
+    constexpr int kWrites = 40;
+    auto writer = [vi](const char* pChannel, double dBase) {
+        for (int i = 0; i < kWrites; ++i) {
+            EXPECT_EQ(TARVEK_SetAttributeViReal64(vi, pChannel, TARVEK_ATTR_VOLTAGE_LEVEL,
+                                                  dBase + (i % 2) * 0.5),
+                      VI_SUCCESS);
+        }
+    };
+    std::thread first(writer, "CH1", 1.0);
+    std::thread third(writer, "CH3", 3.0);
+    first.join();
+    third.join();
+    const Lines lines = instrument.TakeLines(4 * kWrites);
+    ASSERT_EQ(lines.size(), 4u * kWrites);
+    for (std::size_t n = 0; n < lines.size(); n += 2) {
+        SCOPED_TRACE(n);
+        const std::string strPrefix =
+            std::string(kSetVoltage) + (lines[n] == "INST:SEL 0" ? " 1" : " 3");
+        EXPECT_TRUE(lines[n] == "INST:SEL 0" || lines[n] == "INST:SEL 2") << lines[n];
+        EXPECT_EQ(lines[n + 1].rfind(strPrefix, 0), 0u) << lines[n + 1];
+    }
 }
 
 TEST(ChannelRead, TwoChannelsFailBeforeAnythingIsSent) {
