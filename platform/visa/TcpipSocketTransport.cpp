@@ -61,7 +61,6 @@ class TcpipSocketTransport final : public Transport {
         addrinfo hints{};
         hints.ai_family = AF_UNSPEC;
         hints.ai_socktype = SOCK_STREAM;
-        hints.ai_flags = AI_ADDRCONFIG;
         addrinfo* pList = nullptr;
         const std::string strPort = std::to_string(resource.nPort);
         if (::getaddrinfo(resource.strHost.c_str(), strPort.c_str(), &hints, &pList) != 0 ||

@@ -29,19 +29,34 @@ using Handler = std::function<Reply(const std::string& strLine)>;
 
 class LoopbackResponder {
   public:
-    explicit LoopbackResponder(Handler handler) : m_handler(std::move(handler)) {
-        m_nListen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        addr.sin_port = 0;
-        ::bind(m_nListen, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-        ::listen(m_nListen, 8);
-        socklen_t nLength = sizeof addr;
-        ::getsockname(m_nListen, reinterpret_cast<sockaddr*>(&addr), &nLength);
-        m_nPort = ntohs(addr.sin_port);
+    // nFamily AF_INET listens on 127.0.0.1, AF_INET6 on ::1.
+    explicit LoopbackResponder(Handler handler, int nFamily = AF_INET)
+        : m_handler(std::move(handler)) {
+        m_nListen = ::socket(nFamily, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_storage storage{};
+        socklen_t nLength = 0;
+        if (nFamily == AF_INET6) {
+            auto* pAddr = reinterpret_cast<sockaddr_in6*>(&storage);
+            pAddr->sin6_family = AF_INET6;
+            pAddr->sin6_addr = in6addr_loopback;
+            nLength = sizeof(sockaddr_in6);
+        } else {
+            auto* pAddr = reinterpret_cast<sockaddr_in*>(&storage);
+            pAddr->sin_family = AF_INET;
+            pAddr->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            nLength = sizeof(sockaddr_in);
+        }
+        m_bListening =
+            m_nListen >= 0 &&
+            ::bind(m_nListen, reinterpret_cast<sockaddr*>(&storage), nLength) == 0 &&
+            ::listen(m_nListen, 8) == 0 &&
+            ::getsockname(m_nListen, reinterpret_cast<sockaddr*>(&storage), &nLength) == 0;
+        m_nPort = nFamily == AF_INET6 ? ntohs(reinterpret_cast<sockaddr_in6*>(&storage)->sin6_port)
+                                      : ntohs(reinterpret_cast<sockaddr_in*>(&storage)->sin_port);
         m_thread = std::thread([this] { Run(); });
     }
+
+    bool Listening() const { return m_bListening; }
 
     ~LoopbackResponder() {
         m_bStop = true;
@@ -49,7 +64,9 @@ class LoopbackResponder {
         for (std::thread& worker : m_vecWorkers) {
             worker.join();
         }
-        ::close(m_nListen);
+        if (m_nListen >= 0) {
+            ::close(m_nListen);
+        }
     }
 
     std::uint16_t Port() const { return m_nPort; }
@@ -68,7 +85,7 @@ class LoopbackResponder {
 
   private:
     void Run() {
-        while (!m_bStop) {
+        while (!m_bStop && m_bListening) {
             pollfd pfd{m_nListen, POLLIN, 0};
             if (::poll(&pfd, 1, 20) <= 0) {
                 continue;
@@ -127,6 +144,7 @@ class LoopbackResponder {
 
     Handler m_handler;
     int m_nListen = -1;
+    bool m_bListening = false;
     std::uint16_t m_nPort = 0;
     std::atomic<bool> m_bStop{false};
     std::atomic<int> m_nConnections{0};

@@ -374,6 +374,33 @@ TEST_F(SocketSession, SessionsOnSeveralThreadsStayApart) {
     EXPECT_EQ(vecFailures, std::vector<int>(kThreads, 0));
 }
 
+TEST(SocketOpen, HostNamesAndIpv6AddressesResolve) {
+    LoopbackResponder responder4(Instrument);
+    LoopbackResponder responder6(Instrument, AF_INET6);
+    std::vector<std::string> vecNames = {"TCPIP0::localhost::" + std::to_string(responder4.Port()) +
+                                         "::SOCKET"};
+    if (responder6.Listening()) {
+        vecNames.push_back("TCPIP::[::1]::" + std::to_string(responder6.Port()) + "::SOCKET");
+    }
+    ViSession rm = VI_NULL;
+    ASSERT_EQ(viOpenDefaultRM(&rm), VI_SUCCESS);
+    for (const std::string& strName : vecNames) {
+        SCOPED_TRACE(strName);
+        ViSession vi = VI_NULL;
+        ASSERT_EQ(viOpen(rm, strName.c_str(), VI_NO_LOCK, 2000, &vi), VI_SUCCESS);
+        ASSERT_EQ(viSetAttribute(vi, VI_ATTR_TERMCHAR_EN, VI_TRUE), VI_SUCCESS);
+        ViInt32 nValue = 0;
+        EXPECT_EQ(viQueryf(vi, "INT?\n", "%ld%*t", &nValue), VI_SUCCESS);
+        EXPECT_EQ(nValue, -7);
+        char szHost[VI_FIND_BUFLEN] = {};
+        EXPECT_EQ(viGetAttribute(vi, VI_ATTR_TCPIP_HOSTNAME, szHost), VI_SUCCESS);
+        EXPECT_EQ(std::string(szHost),
+                  strName.find("::1") != std::string::npos ? "::1" : "localhost");
+        EXPECT_EQ(viClose(vi), VI_SUCCESS);
+    }
+    EXPECT_EQ(viClose(rm), VI_SUCCESS);
+}
+
 TEST(SocketOpen, FailuresGiveStandardStatus) {
     // A port that nothing listens on: bind, learn the number, close.
     const int nFd = ::socket(AF_INET, SOCK_STREAM, 0);
