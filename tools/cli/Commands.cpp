@@ -610,14 +610,6 @@ constexpr ViInt32 kListNumber = 1;
 // Stores the steps in list 1 of the selected output, paced by dwell time.
 void ProgramList(const Session& session, const std::vector<ListStep>& vecSteps, ViInt32 nRepeat) {
     const ViSession vi = session.Handle();
-    // The step attributes address whichever step is selected, so a step whose
-    // value equals the previous step's must still be written: program with
-    // the value cache off, and put the caller's setting back afterwards.
-    const AttributeInfo& cache = Attribute(TARVEK_ATTR_CACHE);
-    const AttributeValue previousCache = session.Get(cache, "");
-    AttributeValue off;
-    off.bValue = VI_FALSE;
-    session.Set(cache, "", off);
     session.Check(TARVEK_SetSelectedList(vi, kListNumber), "TARVEK_SetSelectedList");
     for (size_t n = 0; n < vecSteps.size(); ++n) {
         session.Check(TARVEK_SetSelectedStep(vi, static_cast<ViInt32>(n + 1)),
@@ -634,7 +626,6 @@ void ProgramList(const Session& session, const std::vector<ListStep>& vecSteps, 
     session.Check(TARVEK_SetListTriggerSource(vi, TARVEK_VAL_SPECIFIC_TRIGGER_SOURCE_IMMEDIATE),
                   "TARVEK_SetListTriggerSource");
     session.Check(TARVEK_SaveListData(vi), "TARVEK_SaveListData");
-    session.Set(cache, "", previousCache);
 }
 
 // After Ctrl-C or a failure: stop the list, return to fixed levels and switch
