@@ -160,17 +160,25 @@ std::string PhysicalName(const Session& session, const std::string& strSelector)
     return "CH" + std::to_string(session.ChannelIndex(strSelector) + 1);
 }
 
+struct Output {
+    std::string strLabel;     // as the user named it: "CH1", or a virtual name
+    std::string strPhysical;  // "CH1"...
+};
+
 // The outputs a command acts on: --channel as a comma list, or every output.
-std::vector<std::string> SelectedOutputs(const Session& session, const Invocation& inv) {
+std::vector<Output> SelectedOutputs(const Session& session, const Invocation& inv) {
+    std::vector<Output> vecOutputs;
     if (!inv.Has("channel")) {
-        return session.ChannelNames();
+        for (const std::string& strName : session.ChannelNames()) {
+            vecOutputs.push_back({strName, strName});
+        }
+        return vecOutputs;
     }
-    std::vector<std::string> vecOutputs;
     for (const std::string& strName : Split(inv.Value("channel"), ',')) {
         if (strName.empty()) {
             throw UsageError("--channel has an empty name in '" + inv.Value("channel") + "'");
         }
-        vecOutputs.push_back(PhysicalName(session, strName));
+        vecOutputs.push_back({strName, PhysicalName(session, strName)});
     }
     return vecOutputs;
 }
@@ -183,10 +191,11 @@ struct Reading {
     std::string strState;  // CV, CC, unregulated, off, OVP tripped, OCP tripped
 };
 
-Reading ReadOutput(const Session& session, const std::string& strChannel) {
+Reading ReadOutput(const Session& session, const Output& output) {
     const ViSession vi = session.Handle();
+    const std::string& strChannel = output.strPhysical;
     Reading reading;
-    reading.strChannel = strChannel;
+    reading.strChannel = output.strLabel;
     const char* pChannel = strChannel.c_str();
     session.Check(TARVEK_Measure(vi, pChannel, TARVEK_VAL_MEASURE_VOLTAGE, &reading.dVoltage),
                   "TARVEK_Measure");
@@ -462,8 +471,8 @@ int RunMeasure(const Invocation& inv) {
     if (!inv.bJson) {
         Print(TableHeader());
     }
-    for (const std::string& strChannel : SelectedOutputs(session, inv)) {
-        const Reading reading = ReadOutput(session, strChannel);
+    for (const Output& output : SelectedOutputs(session, inv)) {
+        const Reading reading = ReadOutput(session, output);
         if (inv.bJson) {
             vecJson.push_back(ReadingJson(reading));
         } else {
@@ -492,15 +501,16 @@ int RunMonitor(const Invocation& inv) {
         }
     }
     Session session(inv.vecArgs[0], inv.DriverOptions());
-    const std::vector<std::string> vecOutputs = SelectedOutputs(session, inv);
+    const std::vector<Output> vecOutputs = SelectedOutputs(session, inv);
     std::string strHeader = "    Time";
     std::string strCsvHeader = "time_s";
-    for (const std::string& strChannel : vecOutputs) {
-        char szColumns[128];
-        std::snprintf(szColumns, sizeof szColumns, " | %8s %8s  %-11s", (strChannel + " V").c_str(),
-                      (strChannel + " A").c_str(), "State");
+    for (const Output& output : vecOutputs) {
+        const std::string& strLabel = output.strLabel;
+        char szColumns[160];
+        std::snprintf(szColumns, sizeof szColumns, " | %8s %8s  %-11s", (strLabel + " V").c_str(),
+                      (strLabel + " A").c_str(), "State");
         strHeader += szColumns;
-        strCsvHeader += "," + strChannel + "_V," + strChannel + "_A," + strChannel + "_state";
+        strCsvHeader += "," + strLabel + "_V," + strLabel + "_A," + strLabel + "_state";
     }
     if (inv.bJson) {
         // One JSON object per row, so a script can read the stream line by line.
@@ -522,8 +532,8 @@ int RunMonitor(const Invocation& inv) {
         strLine.insert(0, strLine.size() < 8 ? 8 - strLine.size() : 0, ' ');
         std::string strCsv = Fixed(dTime, 3);
         std::vector<std::string> vecJson;
-        for (const std::string& strChannel : vecOutputs) {
-            const Reading reading = ReadOutput(session, strChannel);
+        for (const Output& output : vecOutputs) {
+            const Reading reading = ReadOutput(session, output);
             char szColumns[128];
             std::snprintf(szColumns, sizeof szColumns, " | %8s %8s  %-11s",
                           Fixed(reading.dVoltage, 3).c_str(), Fixed(reading.dCurrent, 4).c_str(),
