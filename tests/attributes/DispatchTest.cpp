@@ -231,3 +231,65 @@ TEST(Dispatch, GetChannelNameIndexAndBuffer) {
 
 }  // namespace
 }  // namespace attrtest
+
+namespace attrtest {
+namespace {
+
+ViStatus FirstGetter(ViSession, ViConstString, ViInt32* pValue) {
+    *pValue = 1;
+    return VI_SUCCESS;
+}
+ViStatus SecondGetter(ViSession, ViConstString, ViInt32* pValue) {
+    *pValue = 2;
+    return VI_SUCCESS;
+}
+
+TEST(Registry, FirstRegistrationOfAnIdWins) {
+    drt::AttributeRegistry registry;
+    EXPECT_TRUE(registry.Register(drt::AttributeDescriptor::Make(7, "A", &FirstGetter, nullptr)));
+    EXPECT_FALSE(registry.Register(drt::AttributeDescriptor::Make(7, "B", &SecondGetter, nullptr)));
+    EXPECT_TRUE(registry.Register(drt::AttributeDescriptor::Make(3, "C", &SecondGetter, nullptr)));
+    const drt::AttributeDescriptor* pDescriptor = registry.Find(7);
+    ASSERT_NE(pDescriptor, nullptr);
+    EXPECT_STREQ(pDescriptor->name, "A");
+    EXPECT_STREQ(pDescriptor->typeName, "ViInt32");
+    EXPECT_TRUE(pDescriptor->setter.Empty());
+    EXPECT_EQ(registry.Find(5), nullptr);
+    EXPECT_EQ(registry.Size(), 2u);
+}
+
+TEST(Registry, InherentAttributesHaveTheirTypesAndAccess) {
+    struct Case {
+        ViAttr nId;
+        drt::ValueType type;
+        bool bWritable;
+    };
+    const Case cases[] = {
+        {TARVEK_ATTR_CACHE, drt::ValueType::Boolean, true},
+        {TARVEK_ATTR_CHANNEL_COUNT, drt::ValueType::Int32, false},
+        {TARVEK_ATTR_SYSTEM_IO_SESSION, drt::ValueType::Session, false},
+        {TARVEK_ATTR_SYSTEM_IO_TIMEOUT, drt::ValueType::Int32, true},
+        {TARVEK_ATTR_SELECTED_CHANNEL, drt::ValueType::Int32, true},
+        {TARVEK_ATTR_DRIVER_SETUP, drt::ValueType::String, false},
+        {TARVEK_ATTR_SPECIFIC_DRIVER_REVISION, drt::ValueType::String, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.nId);
+        const drt::AttributeDescriptor* pDescriptor = drt::AttributeTable().Find(c.nId);
+        ASSERT_NE(pDescriptor, nullptr);
+        EXPECT_EQ(pDescriptor->valueType, c.type);
+        EXPECT_FALSE(pDescriptor->getter.Empty());
+        EXPECT_EQ(!pDescriptor->setter.Empty(), c.bWritable);
+    }
+}
+
+TEST(Dispatch, SelectorIsIgnoredByAttributesWithoutChannel) {
+    Session session;
+    ViReal64 dValue = 0;
+    EXPECT_EQ(Set(session.Vi(), "CH2", kTestReal, 1.25), VI_SUCCESS);
+    EXPECT_EQ(Get(session.Vi(), "not;a:selector", kTestReal, &dValue), VI_SUCCESS);
+    EXPECT_EQ(dValue, 1.25);
+}
+
+}  // namespace
+}  // namespace attrtest
