@@ -18,7 +18,7 @@ constexpr long kMaxWidth = 65535;
 
 enum class Size { Default, Short, Long, LongLong };
 
-struct Spec {
+struct Conversion {
     std::string strFlags;
     bool bSuppress = false;
     bool bCount = false;  // VISA's '#': the field size travels as a ViPInt32
@@ -104,9 +104,9 @@ const char* ReadSize(const char* p, Size& eSize) {
     return p;
 }
 
-void AppendFormatted(std::string& strOut, const std::string& strSpec, auto value) {
+void AppendFormatted(std::string& strOut, const std::string& strConversion, auto value) {
     char szSmall[128];
-    const int nLength = std::snprintf(szSmall, sizeof szSmall, strSpec.c_str(), value);
+    const int nLength = std::snprintf(szSmall, sizeof szSmall, strConversion.c_str(), value);
     if (nLength < 0) {
         return;
     }
@@ -116,28 +116,28 @@ void AppendFormatted(std::string& strOut, const std::string& strSpec, auto value
     }
     const std::size_t nStart = strOut.size();
     strOut.resize(nStart + static_cast<std::size_t>(nLength) + 1);
-    std::snprintf(strOut.data() + nStart, static_cast<std::size_t>(nLength) + 1, strSpec.c_str(),
+    std::snprintf(strOut.data() + nStart, static_cast<std::size_t>(nLength) + 1, strConversion.c_str(),
                   value);
     strOut.resize(nStart + static_cast<std::size_t>(nLength));
 }
 
 // The C conversion text for one output conversion, with widths made explicit.
-std::string CSpec(const Spec& spec, const char* pszLength, char cConversion, bool bKeepHash) {
-    std::string strSpec = "%";
-    for (char c : spec.strFlags) {
+std::string CConversion(const Conversion& conv, const char* pszLength, char cConversion, bool bKeepHash) {
+    std::string strConversion = "%";
+    for (char c : conv.strFlags) {
         if (c != '#' || bKeepHash) {
-            strSpec += c;
+            strConversion += c;
         }
     }
-    if (spec.nWidth >= 0) {
-        strSpec += std::to_string(spec.nWidth);
+    if (conv.nWidth >= 0) {
+        strConversion += std::to_string(conv.nWidth);
     }
-    if (spec.nPrecision >= 0) {
-        strSpec += '.' + std::to_string(spec.nPrecision);
+    if (conv.nPrecision >= 0) {
+        strConversion += '.' + std::to_string(conv.nPrecision);
     }
-    strSpec += pszLength;
-    strSpec += cConversion;
-    return strSpec;
+    strConversion += pszLength;
+    strConversion += cConversion;
+    return strConversion;
 }
 
 }  // namespace
@@ -169,9 +169,9 @@ ViStatus FormatOutput(std::string& strOut, const char* pszFormat, VaList& list) 
             ++p;
             continue;
         }
-        Spec spec;
+        Conversion conv;
         while (*p != '\0' && std::strchr("-+ 0#", *p) != nullptr) {
-            spec.strFlags += *p++;
+            conv.strFlags += *p++;
         }
         if (*p == ',' || *p == '@') {
             status = VI_ERROR_NSUP_FMT;  // arrays and IEEE 488.2 number forms
@@ -180,16 +180,16 @@ ViStatus FormatOutput(std::string& strOut, const char* pszFormat, VaList& list) 
         if (*p == '*') {
             const int nWidth = va_arg(args, int);
             if (nWidth < 0) {
-                spec.strFlags += '-';
+                conv.strFlags += '-';
             }
             const long nAbs = nWidth < 0 ? -static_cast<long>(nWidth) : nWidth;
             if (nAbs > kMaxWidth) {
                 status = VI_ERROR_INV_FMT;
                 break;
             }
-            spec.nWidth = nAbs;
+            conv.nWidth = nAbs;
             ++p;
-        } else if (std::isdigit(static_cast<unsigned char>(*p)) && !ReadNumber(p, spec.nWidth)) {
+        } else if (std::isdigit(static_cast<unsigned char>(*p)) && !ReadNumber(p, conv.nWidth)) {
             status = VI_ERROR_INV_FMT;
             break;
         }
@@ -197,29 +197,29 @@ ViStatus FormatOutput(std::string& strOut, const char* pszFormat, VaList& list) 
             ++p;
             if (*p == '*') {
                 const int nPrecision = va_arg(args, int);
-                spec.nPrecision = nPrecision < 0 ? -1 : nPrecision;
-                if (spec.nPrecision > kMaxWidth) {
+                conv.nPrecision = nPrecision < 0 ? -1 : nPrecision;
+                if (conv.nPrecision > kMaxWidth) {
                     status = VI_ERROR_INV_FMT;
                     break;
                 }
                 ++p;
             } else if (!std::isdigit(static_cast<unsigned char>(*p))) {
-                spec.nPrecision = 0;
-            } else if (!ReadNumber(p, spec.nPrecision)) {
+                conv.nPrecision = 0;
+            } else if (!ReadNumber(p, conv.nPrecision)) {
                 status = VI_ERROR_INV_FMT;
                 break;
             }
         }
-        p = ReadSize(p, spec.eSize);
-        spec.cConversion = *p;
+        p = ReadSize(p, conv.eSize);
+        conv.cConversion = *p;
         if (*p != '\0') {
             ++p;
         }
-        switch (spec.cConversion) {
+        switch (conv.cConversion) {
             case 'd':
             case 'i': {
                 long long nValue = 0;
-                switch (spec.eSize) {
+                switch (conv.eSize) {
                     case Size::Short:
                         nValue = static_cast<ViInt16>(va_arg(args, int));
                         break;
@@ -233,7 +233,7 @@ ViStatus FormatOutput(std::string& strOut, const char* pszFormat, VaList& list) 
                         nValue = va_arg(args, int);
                         break;
                 }
-                AppendFormatted(strOut, CSpec(spec, "ll", 'd', false), nValue);
+                AppendFormatted(strOut, CConversion(conv, "ll", 'd', false), nValue);
                 break;
             }
             case 'u':
@@ -241,7 +241,7 @@ ViStatus FormatOutput(std::string& strOut, const char* pszFormat, VaList& list) 
             case 'x':
             case 'X': {
                 unsigned long long nValue = 0;
-                switch (spec.eSize) {
+                switch (conv.eSize) {
                     case Size::Short:
                         nValue = static_cast<ViUInt16>(va_arg(args, unsigned int));
                         break;
@@ -255,7 +255,7 @@ ViStatus FormatOutput(std::string& strOut, const char* pszFormat, VaList& list) 
                         nValue = va_arg(args, unsigned int);
                         break;
                 }
-                AppendFormatted(strOut, CSpec(spec, "ll", spec.cConversion, true), nValue);
+                AppendFormatted(strOut, CConversion(conv, "ll", conv.cConversion, true), nValue);
                 break;
             }
             case 'f':
@@ -266,18 +266,18 @@ ViStatus FormatOutput(std::string& strOut, const char* pszFormat, VaList& list) 
             case 'G':
             case 'a':
             case 'A': {
-                if (spec.eSize == Size::LongLong || spec.eSize == Size::Short) {
+                if (conv.eSize == Size::LongLong || conv.eSize == Size::Short) {
                     status = VI_ERROR_NSUP_FMT;
                     break;
                 }
                 // float arguments arrive promoted to double, with or without 'l'.
                 const double dValue = va_arg(args, double);
-                AppendFormatted(strOut, CSpec(spec, "", spec.cConversion, true), dValue);
+                AppendFormatted(strOut, CConversion(conv, "", conv.cConversion, true), dValue);
                 break;
             }
             case 'c': {
                 const int nChar = va_arg(args, int);
-                AppendFormatted(strOut, CSpec(spec, "", 'c', false), nChar);
+                AppendFormatted(strOut, CConversion(conv, "", 'c', false), nChar);
                 break;
             }
             case 's': {
@@ -286,7 +286,7 @@ ViStatus FormatOutput(std::string& strOut, const char* pszFormat, VaList& list) 
                     status = VI_ERROR_USER_BUF;
                     break;
                 }
-                AppendFormatted(strOut, CSpec(spec, "", 's', false), pszText);
+                AppendFormatted(strOut, CConversion(conv, "", 's', false), pszText);
                 break;
             }
             case 'b':
@@ -654,21 +654,21 @@ ViStatus ScanInput(ScanSource& source, const char* pszFormat, VaList& list) {
             continue;
         }
         ++p;
-        Spec spec;
+        Conversion conv;
         for (; *p == '*' || *p == '#'; ++p) {
-            (*p == '*' ? spec.bSuppress : spec.bCount) = true;
+            (*p == '*' ? conv.bSuppress : conv.bCount) = true;
         }
         if (*p == ',' || *p == '@') {
             status = VI_ERROR_NSUP_FMT;
             break;
         }
         if (std::isdigit(static_cast<unsigned char>(*p)) &&
-            (!ReadNumber(p, spec.nWidth) || spec.nWidth == 0)) {
+            (!ReadNumber(p, conv.nWidth) || conv.nWidth == 0)) {
             status = VI_ERROR_INV_FMT;
             break;
         }
-        p = ReadSize(p, spec.eSize);
-        spec.cConversion = *p;
+        p = ReadSize(p, conv.eSize);
+        conv.cConversion = *p;
         CharSet set;
         if (*p == '[') {
             p = ReadScanSet(p, set);
@@ -679,8 +679,8 @@ ViStatus ScanInput(ScanSource& source, const char* pszFormat, VaList& list) {
         } else if (*p != '\0') {
             ++p;
         }
-        const bool bAssign = !spec.bSuppress;
-        switch (spec.cConversion) {
+        const bool bAssign = !conv.bSuppress;
+        switch (conv.cConversion) {
             case 'd':
             case 'i':
             case 'u':
@@ -693,22 +693,22 @@ ViStatus ScanInput(ScanSource& source, const char* pszFormat, VaList& list) {
                     break;
                 }
                 SkipSpace(source);
-                const int nBase = spec.cConversion == 'd'   ? 10
-                                  : spec.cConversion == 'i' ? 0
-                                  : spec.cConversion == 'u' ? 10
-                                  : spec.cConversion == 'o' ? 8
+                const int nBase = conv.cConversion == 'd'   ? 10
+                                  : conv.cConversion == 'i' ? 0
+                                  : conv.cConversion == 'u' ? 10
+                                  : conv.cConversion == 'o' ? 8
                                                             : 16;
                 unsigned long long nMagnitude = 0;
                 bool bNegative = false;
-                if (!ScanInteger(source, nBase, spec.nWidth, nMagnitude, bNegative)) {
+                if (!ScanInteger(source, nBase, conv.nWidth, nMagnitude, bNegative)) {
                     status = fail();
                     break;
                 }
                 if (!bAssign) {
                     break;
                 }
-                const bool bSigned = spec.cConversion == 'd' || spec.cConversion == 'i';
-                switch (spec.eSize) {
+                const bool bSigned = conv.cConversion == 'd' || conv.cConversion == 'i';
+                switch (conv.eSize) {
                     case Size::Short:
                         if (bSigned) {
                             *static_cast<ViInt16*>(pTarget) =
@@ -753,7 +753,7 @@ ViStatus ScanInput(ScanSource& source, const char* pszFormat, VaList& list) {
             case 'E':
             case 'g':
             case 'G': {
-                if (spec.eSize == Size::Short || spec.eSize == Size::LongLong) {
+                if (conv.eSize == Size::Short || conv.eSize == Size::LongLong) {
                     status = VI_ERROR_NSUP_FMT;
                     break;
                 }
@@ -764,12 +764,12 @@ ViStatus ScanInput(ScanSource& source, const char* pszFormat, VaList& list) {
                 }
                 SkipSpace(source);
                 double dValue = 0.0;
-                if (!ScanRealBuffered(source, spec.nWidth, dValue) &&
-                    !ScanReal(source, spec.nWidth, dValue)) {
+                if (!ScanRealBuffered(source, conv.nWidth, dValue) &&
+                    !ScanReal(source, conv.nWidth, dValue)) {
                     status = fail();
                     break;
                 }
-                if (bAssign && spec.eSize == Size::Long) {
+                if (bAssign && conv.eSize == Size::Long) {
                     *static_cast<ViReal64*>(pTarget) = dValue;
                 } else if (bAssign) {
                     *static_cast<ViReal32*>(pTarget) = static_cast<ViReal32>(dValue);
@@ -781,15 +781,15 @@ ViStatus ScanInput(ScanSource& source, const char* pszFormat, VaList& list) {
             case 'c':
             case 't':
             case 'T': {
-                const char cConversion = spec.cConversion;
+                const char cConversion = conv.cConversion;
                 ViInt32* pnCount = nullptr;
                 char* pBuffer = nullptr;
                 if (bAssign) {
-                    if (spec.bCount) {
+                    if (conv.bCount) {
                         pnCount = va_arg(args, ViInt32*);
                     }
                     pBuffer = va_arg(args, char*);
-                    if (pBuffer == nullptr || (spec.bCount && pnCount == nullptr)) {
+                    if (pBuffer == nullptr || (conv.bCount && pnCount == nullptr)) {
                         status = VI_ERROR_USER_BUF;
                         break;
                     }
@@ -799,15 +799,15 @@ ViStatus ScanInput(ScanSource& source, const char* pszFormat, VaList& list) {
                 // the field may consume.
                 std::size_t nCapacity = 0;
                 long nConsume = std::numeric_limits<long>::max();
-                if (spec.bCount && bAssign) {
+                if (conv.bCount && bAssign) {
                     nCapacity = *pnCount > 0 ? static_cast<std::size_t>(*pnCount) : 0;
                     if (cConversion == 'c') {
                         nConsume = static_cast<long>(nCapacity);
                     }
-                } else if (spec.nWidth > 0) {
-                    nCapacity = static_cast<std::size_t>(spec.nWidth) + (bTerminate ? 1 : 0);
+                } else if (conv.nWidth > 0) {
+                    nCapacity = static_cast<std::size_t>(conv.nWidth) + (bTerminate ? 1 : 0);
                     if (cConversion != 't' && cConversion != 'T') {
-                        nConsume = spec.nWidth;
+                        nConsume = conv.nWidth;
                     }
                 } else if (cConversion == 'c') {
                     nCapacity = 1;
@@ -858,7 +858,7 @@ ViStatus ScanInput(ScanSource& source, const char* pszFormat, VaList& list) {
                 }
                 if (source.Status() < VI_SUCCESS) {
                     status = source.Status();
-                } else if (cConversion == 'c' && !spec.bCount && nTaken < nConsume) {
+                } else if (cConversion == 'c' && !conv.bCount && nTaken < nConsume) {
                     status = fail();
                 }
                 break;
