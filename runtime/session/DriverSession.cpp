@@ -88,14 +88,27 @@ bool DriverSession::ModelBelongsToFamily(const std::string& strModel,
     return it != ModelTable().end() && it->second == strFamily;
 }
 
+// Each inherent option's current and initial value.
+const DriverSession::OptionPair DriverSession::kOptionPairs[6] = {
+    {&DriverSession::m_bCache, &DriverSession::m_bInitialCache},
+    {&DriverSession::m_bInterchangeCheck, &DriverSession::m_bInitialInterchangeCheck},
+    {&DriverSession::m_bQueryInstrStatus, &DriverSession::m_bInitialQueryInstrStatus},
+    {&DriverSession::m_bRangeCheck, &DriverSession::m_bInitialRangeCheck},
+    {&DriverSession::m_bRecordCoercions, &DriverSession::m_bInitialRecordCoercions},
+    {&DriverSession::m_bSimulate, &DriverSession::m_bInitialSimulate},
+};
+
 ViStatus DriverSession::RestoreInitialOptions() {
-    m_bCache = m_bInitialCache;
-    m_bInterchangeCheck = m_bInitialInterchangeCheck;
-    m_bQueryInstrStatus = m_bInitialQueryInstrStatus;
-    m_bRangeCheck = m_bInitialRangeCheck;
-    m_bRecordCoercions = m_bInitialRecordCoercions;
-    m_bSimulate = m_bInitialSimulate;
+    for (const OptionPair& pair : kOptionPairs) {
+        this->*pair.pCurrent = this->*pair.pInitial;
+    }
     return VI_SUCCESS;
+}
+
+void DriverSession::SaveInitialOptions() {
+    for (const OptionPair& pair : kOptionPairs) {
+        this->*pair.pInitial = this->*pair.pCurrent;
+    }
 }
 
 }  // namespace drt

@@ -139,6 +139,12 @@ class DriverSession : public VisaSession<DriverSession> {
     // Records the options in force as the initial values.
     void SaveInitialOptions();
 
+    struct OptionPair {
+        bool DriverSession::*pCurrent;
+        bool DriverSession::*pInitial;
+    };
+    static const OptionPair kOptionPairs[6];
+
     ViSession m_hResourceManager = 0;
     ViSession m_hInstrument = 0;
     ViSession m_vi = 0;

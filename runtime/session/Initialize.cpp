@@ -160,13 +160,4 @@ void DriverSession::ResetOptionDefaults() {
     }
 }
 
-void DriverSession::SaveInitialOptions() {
-    m_bInitialCache = m_bCache;
-    m_bInitialInterchangeCheck = m_bInterchangeCheck;
-    m_bInitialQueryInstrStatus = m_bQueryInstrStatus;
-    m_bInitialRangeCheck = m_bRangeCheck;
-    m_bInitialRecordCoercions = m_bRecordCoercions;
-    m_bInitialSimulate = m_bSimulate;
-}
-
 }  // namespace drt
