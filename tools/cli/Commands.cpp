@@ -501,6 +501,7 @@ int RunMonitor(const Invocation& inv) {
         }
     }
     Session session(inv.vecArgs[0], inv.DriverOptions());
+    InstallInterruptHandler();
     const std::vector<Output> vecOutputs = SelectedOutputs(session, inv);
     std::string strHeader = "    Time";
     std::string strCsvHeader = "time_s";
@@ -533,7 +534,15 @@ int RunMonitor(const Invocation& inv) {
         std::string strCsv = Fixed(dTime, 3);
         std::vector<std::string> vecJson;
         for (const Output& output : vecOutputs) {
-            const Reading reading = ReadOutput(session, output);
+            Reading reading;
+            try {
+                reading = ReadOutput(session, output);
+            } catch (const DriverError&) {
+                if (Interrupted()) {
+                    return kExitOk;  // Ctrl-C cut a reading short
+                }
+                throw;
+            }
             char szColumns[128];
             std::snprintf(szColumns, sizeof szColumns, " | %8s %8s  %-11s",
                           Fixed(reading.dVoltage, 3).c_str(), Fixed(reading.dCurrent, 4).c_str(),
@@ -670,6 +679,8 @@ int RunList(const Invocation& inv) {
         Print("Running " + std::to_string(vecSteps.size()) + " steps on " + strChannel + ", " +
               strPasses + " (Ctrl-C aborts)");
     }
+    // Until here Ctrl-C simply ends the program: nothing has been started.
+    InstallInterruptHandler();
     bool bInterrupted = false;
     try {
         session.Check(TARVEK_EnableList(vi, kListNumber), "TARVEK_EnableList");
@@ -725,8 +736,13 @@ int RunList(const Invocation& inv) {
             }
         }
     } catch (const DriverError&) {
-        MakeSafe(session, nIndex, strChannel);
-        throw;
+        // A call cut short by Ctrl-C fails like any other; it is still an
+        // interruption, not an instrument failure.
+        bInterrupted = Interrupted();
+        if (!bInterrupted) {
+            MakeSafe(session, nIndex, strChannel);
+            throw;
+        }
     }
     if (bInterrupted) {
         MakeSafe(session, nIndex, strChannel);

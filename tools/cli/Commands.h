@@ -45,7 +45,8 @@ struct CommandSpec {
 
 const std::vector<CommandSpec>& Commands();
 
-// Set by the SIGINT handler; long-running commands poll it.
+// Long-running commands (monitor, list) catch Ctrl-C and poll for it; the
+// others keep the default, so Ctrl-C ends them at once.
 bool Interrupted();
 void InstallInterruptHandler();
 

@@ -182,7 +182,6 @@ int main(int argc, char** argv) {
                      spec.pName, spec.pArguments, spec.pName);
         return cli::kExitUsage;
     }
-    cli::InstallInterruptHandler();
     try {
         return spec.handler(inv);
     } catch (const cli::UsageError& error) {
