@@ -235,6 +235,17 @@ TEST_F(CliTest, DriverFailuresPrintTheDriverTextAndExitOne) {
     }
 }
 
+TEST_F(CliTest, SingleOutputSupplyRefusesOtherOutputs) {
+    StartEmulator("6512");
+    const CliResult result = Run({"measure", m_strResource, "--channel", "CH2"});
+    EXPECT_EQ(result.nExit, kExitUsage) << Describe(result);
+    EXPECT_EQ(result.strOut, "");
+    EXPECT_NE(result.strErr.find("this supply has no output CH2"), std::string::npos);
+    const CliResult measured = Run({"measure", m_strResource, "--json"});
+    EXPECT_EQ(measured.nExit, 0) << Describe(measured);
+    EXPECT_EQ(measured.strOut.rfind("{\"outputs\":[{\"channel\":\"CH1\",", 0), 0u);
+}
+
 TEST_F(CliTest, JsonErrorIsMachineReadable) {
     const CliResult result =
         Run({"set", m_strResource, "voltage_level", "5", "--channel", "CH7", "--json"});

@@ -467,11 +467,12 @@ std::string TableRow(const Reading& reading) {
 
 int RunMeasure(const Invocation& inv) {
     Session session(inv.vecArgs[0], inv.DriverOptions());
+    const std::vector<Output> vecOutputs = SelectedOutputs(session, inv);
     std::vector<std::string> vecJson;
     if (!inv.bJson) {
         Print(TableHeader());
     }
-    for (const Output& output : SelectedOutputs(session, inv)) {
+    for (const Output& output : vecOutputs) {
         const Reading reading = ReadOutput(session, output);
         if (inv.bJson) {
             vecJson.push_back(ReadingJson(reading));
