@@ -919,8 +919,8 @@ void InstallInterruptHandler() {
     sigaction(SIGINT, &action, nullptr);
 }
 
-const std::vector<CommandSpec>& Commands() {
-    static const std::vector<CommandSpec> kCommands = {
+const std::vector<CommandInfo>& Commands() {
+    static const std::vector<CommandInfo> kCommands = {
         {"info",
          "RESOURCE",
          "identity, model, family, outputs, driver revision and options",

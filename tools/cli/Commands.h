@@ -32,7 +32,7 @@ struct Invocation {
 
 using CommandHandler = int (*)(const Invocation&);
 
-struct CommandSpec {
+struct CommandInfo {
     const char* pName;
     const char* pArguments;  // the usage after "tarvek <name>"
     const char* pSummary;
@@ -43,7 +43,7 @@ struct CommandSpec {
     CommandHandler handler;
 };
 
-const std::vector<CommandSpec>& Commands();
+const std::vector<CommandInfo>& Commands();
 
 // Long-running commands (monitor, list) catch Ctrl-C and poll for it; the
 // others keep the default, so Ctrl-C ends them at once.

@@ -12,7 +12,7 @@
 
 namespace {
 
-using cli::CommandSpec;
+using cli::CommandInfo;
 using cli::Invocation;
 
 constexpr const char* kGlobalHelp =
@@ -29,17 +29,18 @@ constexpr const char* kGlobalHelp =
 
 void PrintUsage(std::FILE* pStream) {
     std::fprintf(pStream, "Usage: tarvek COMMAND [ARGUMENTS] [OPTIONS]\n\nCommands:\n");
-    for (const CommandSpec& spec : cli::Commands()) {
-        std::fprintf(pStream, "  %-11s %s\n", spec.pName, spec.pSummary);
+    for (const CommandInfo& command : cli::Commands()) {
+        std::fprintf(pStream, "  %-11s %s\n", command.pName, command.pSummary);
     }
     std::fprintf(pStream, "\n%s\nRun 'tarvek COMMAND --help' for a command's arguments.\n",
                  kGlobalHelp);
 }
 
-void PrintCommandHelp(const CommandSpec& spec) {
-    std::printf("Usage: tarvek %s %s\n\n%s.\n", spec.pName, spec.pArguments, spec.pSummary);
-    if (spec.pDetails[0] != '\0') {
-        std::printf("%s\n", spec.pDetails);
+void PrintCommandHelp(const CommandInfo& command) {
+    std::printf("Usage: tarvek %s %s\n\n%s.\n", command.pName, command.pArguments,
+                command.pSummary);
+    if (command.pDetails[0] != '\0') {
+        std::printf("%s\n", command.pDetails);
     }
     std::printf("\n%s", kGlobalHelp);
 }
@@ -60,7 +61,7 @@ bool LooksLikeOption(const std::string& strArg) {
 }
 
 struct Parsed {
-    const CommandSpec* pSpec = nullptr;
+    const CommandInfo* pCommand = nullptr;
     Invocation invocation;
     bool bHelp = false;
 };
@@ -80,13 +81,13 @@ Parsed Parse(int argc, char** argv) {
             continue;
         }
         if (bOptionsEnded || !LooksLikeOption(strArg)) {
-            if (parsed.pSpec == nullptr) {
-                for (const CommandSpec& spec : cli::Commands()) {
-                    if (strArg == spec.pName) {
-                        parsed.pSpec = &spec;
+            if (parsed.pCommand == nullptr) {
+                for (const CommandInfo& command : cli::Commands()) {
+                    if (strArg == command.pName) {
+                        parsed.pCommand = &command;
                     }
                 }
-                if (parsed.pSpec == nullptr && strArg != "help") {
+                if (parsed.pCommand == nullptr && strArg != "help") {
                     throw cli::UsageError("unknown command '" + strArg + "'");
                 }
                 if (strArg == "help") {
@@ -109,8 +110,8 @@ Parsed Parse(int argc, char** argv) {
             bHasValue = true;
         }
         bool bTakesValue = IsGlobalValueOption(strName);
-        if (parsed.pSpec != nullptr) {
-            for (const char* pOption : parsed.pSpec->vecValueOptions) {
+        if (parsed.pCommand != nullptr) {
+            for (const char* pOption : parsed.pCommand->vecValueOptions) {
                 bTakesValue = bTakesValue || strName == pOption;
             }
         }
@@ -129,8 +130,8 @@ Parsed Parse(int argc, char** argv) {
             inv.setFlags.insert(strName);
         } else {
             throw cli::UsageError("unknown option '--" + strName + "'" +
-                                  (parsed.pSpec
-                                       ? std::string(" for '") + parsed.pSpec->pName + "'"
+                                  (parsed.pCommand
+                                       ? std::string(" for '") + parsed.pCommand->pName + "'"
                                        : std::string(" (options come after the command)")));
         }
     }
@@ -166,26 +167,26 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "tarvek: %s\nRun 'tarvek --help' for usage.\n", error.what());
         return cli::kExitUsage;
     }
-    if (parsed.pSpec == nullptr) {
+    if (parsed.pCommand == nullptr) {
         PrintUsage(parsed.bHelp ? stdout : stderr);
         return parsed.bHelp ? cli::kExitOk : cli::kExitUsage;
     }
-    const CommandSpec& spec = *parsed.pSpec;
+    const CommandInfo& command = *parsed.pCommand;
     if (parsed.bHelp) {
-        PrintCommandHelp(spec);
+        PrintCommandHelp(command);
         return cli::kExitOk;
     }
     const Invocation& inv = parsed.invocation;
     const int nArgs = static_cast<int>(inv.vecArgs.size());
-    if (nArgs < spec.nMinArgs || (spec.nMaxArgs >= 0 && nArgs > spec.nMaxArgs)) {
+    if (nArgs < command.nMinArgs || (command.nMaxArgs >= 0 && nArgs > command.nMaxArgs)) {
         std::fprintf(stderr, "Usage: tarvek %s %s\nRun 'tarvek %s --help' for details.\n",
-                     spec.pName, spec.pArguments, spec.pName);
+                     command.pName, command.pArguments, command.pName);
         return cli::kExitUsage;
     }
     try {
-        return spec.handler(inv);
+        return command.handler(inv);
     } catch (const cli::UsageError& error) {
-        std::fprintf(stderr, "tarvek %s: %s\n", spec.pName, error.what());
+        std::fprintf(stderr, "tarvek %s: %s\n", command.pName, error.what());
         return cli::kExitUsage;
     } catch (const cli::DriverError& error) {
         ReportDriverError(error, inv.bJson);
