@@ -45,7 +45,7 @@ test-tsan: deps
 	cmake --build $(TSAN_DIR) -j $(JOBS)
 	cd $(TSAN_DIR) && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -j $(JOBS) --timeout 300 -LE 'nosan|fuzz'
 
-test: test-plain test-asan
+test: test-plain test-asan test-tsan
 
 bench: build
 	@for b in $(BUILD_DIR)/bin/bench_*; do [ -x "$$b" ] && "$$b"; done
