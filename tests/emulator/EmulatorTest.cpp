@@ -615,11 +615,11 @@ TEST(EmulatorFaults, FixedReplyAnswersEverySpellingOfTheQuery) {
     EXPECT_EQ(client.Query("MEAS:VOLT?"), "12.5");
     EXPECT_EQ(client.Query("measure:scalar:voltage:dc?"), "12.5");
     EXPECT_EQ(client.Query("MEAS:CURR?"), "+0.000000E+00");
-    pEmulator->SetFixedReply("VEND:SPEC?", "42");  // a header the instrument lacks
-    EXPECT_EQ(client.Query("vend:spec?"), "42");
+    pEmulator->SetFixedReply("VEND:INFO?", "42");  // a header the instrument lacks
+    EXPECT_EQ(client.Query("vend:info?"), "42");
     EXPECT_EQ(client.Query("SYST:ERR?"), kNoError);
     pEmulator->ClearFaults();
-    client.Write("VEND:SPEC?");
+    client.Write("VEND:INFO?");
     EXPECT_EQ(client.Query("SYST:ERR?"), "-113,\"Undefined header\"");
     EXPECT_EQ(client.Query("*IDN?"), "Norvale,6313,SN000001,1.02");
 }

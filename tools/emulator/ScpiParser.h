@@ -69,7 +69,7 @@ HeaderPattern CompilePattern(std::string_view strPattern);
 bool MatchHeader(const HeaderPattern& pattern, const std::vector<std::string>& vecNodes,
                  std::vector<int>& vecSuffixes);
 
-// True when strWord is the short or long form of the mnemonic spec (mixed
+// True when strWord is the short or long form of the mnemonic pattern (mixed
 // case, e.g. "PARAllel2": trailing digits must match exactly).
 bool MatchMnemonic(std::string_view strSpec, std::string_view strWord);
 
@@ -89,7 +89,7 @@ long ParseInteger(std::string_view strText, long nMin, long nMax, long nDefault)
 // Boolean parameter: ON/OFF or a number (non-zero is true after rounding).
 bool ParseBoolean(std::string_view strText);
 
-// Character-data parameter: index into vecChoices (mnemonic specs) or -141.
+// Character-data parameter: index into vecChoices (mnemonic patterns) or -141.
 size_t ParseChoice(std::string_view strText, const std::vector<std::string_view>& vecChoices);
 
 // String parameter: a quoted string is unquoted (doubled quotes collapsed);
