@@ -372,16 +372,16 @@ ViStatus ResolveChannelList(TARVEKDriverSession& session, ViConstString channelN
 ViStatus ResolveOneChannel(TARVEKDriverSession& session, ViConstString channelName,
                            const drt::OutputChannel*& pChannel, drt::ChannelListPtr& pHolder) {
     pChannel = nullptr;
-    ViStatus nStatus = ResolveChannelList(session, channelName, pHolder);
-    if (nStatus < 0) {
-        return nStatus;
+    const ViStatus nStatus = ResolveChannelList(session, channelName, pHolder);
+    return nStatus < 0 ? nStatus : drt::RequireSingleChannel(session, pHolder, nStatus, pChannel);
+}
+
+ViStatus ResolveAndSelectOne(TARVEKDriverSession& session, ViConstString channelName,
+                             const drt::OutputChannel*& pChannel, drt::ChannelListPtr& pHolder) {
+    ViStatus nStatus = ResolveOneChannel(session, channelName, pChannel, pHolder);
+    if (nStatus >= 0 && !session.GetSimulate()) {
+        nStatus = SelectChannel(session, *pChannel);
     }
-    if (pHolder->size() != 1) {
-        return session.ReportErrorText(IVI_ERROR_BADLY_FORMED_SELECTOR,
-                                       "Only a single repeated capability identifier can be "
-                                       "specified for the current operation.");
-    }
-    pChannel = &pHolder->front();
     return nStatus;
 }
 

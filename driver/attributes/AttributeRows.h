@@ -253,6 +253,11 @@ ViStatus ResolveOneChannel(TARVEKDriverSession& session, ViConstString channelNa
 // only that output. Call it only outside simulation.
 ViStatus SelectChannel(TARVEKDriverSession& session, const drt::OutputChannel& channel);
 
+// ResolveOneChannel, then the channel selected on the instrument unless the
+// session simulates.
+ViStatus ResolveAndSelectOne(TARVEKDriverSession& session, ViConstString channelName,
+                             const drt::OutputChannel*& pChannel, drt::ChannelListPtr& pHolder);
+
 // True when the session's model has a single output (Series6510).
 bool IsSingleOutputModel(const TARVEKDriverSession& session);
 

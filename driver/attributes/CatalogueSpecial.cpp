@@ -113,11 +113,8 @@ ViStatus TARVEK_get_CURRENT_LIMIT(ViSession vi, ViConstString channelName, ViRea
         }
         const drt::OutputChannel* pChannel = nullptr;
         drt::ChannelListPtr pHolder;
-        ViStatus status = ResolveOneChannel(session, channelName, pChannel, pHolder);
+        ViStatus status = ResolveAndSelectOne(session, channelName, pChannel, pHolder);
         if (status < 0) {
-            return status;
-        }
-        if (!session.GetSimulate() && (status = SelectChannel(session, *pChannel)) < 0) {
             return status;
         }
         ViAttr nCarrier = TARVEK_ATTR_CURRENT_LEVEL;
@@ -202,11 +199,8 @@ ViStatus TARVEK_get_OVP_LIMIT(ViSession vi, ViConstString channelName, ViReal64*
         }
         const drt::OutputChannel* pChannel = nullptr;
         drt::ChannelListPtr pHolder;
-        ViStatus status = ResolveOneChannel(session, channelName, pChannel, pHolder);
+        ViStatus status = ResolveAndSelectOne(session, channelName, pChannel, pHolder);
         if (status < 0) {
-            return status;
-        }
-        if (!session.GetSimulate() && (status = SelectChannel(session, *pChannel)) < 0) {
             return status;
         }
         return drt::GetAttributeTyped<ViReal64>(vi, nullptr, TARVEK_ATTR_VOLTAGE_PROTECTION_LEVEL,

@@ -473,9 +473,12 @@ ViStatus ResolveSingleChannel(DriverSession& session, ViConstString pSelector,
                               const OutputChannel*& pChannel, ChannelListPtr& pHolder) {
     pChannel = nullptr;
     const ViStatus nStatus = ResolveChannels(session, pSelector, true, pHolder);
-    if (nStatus < 0) {
-        return nStatus;
-    }
+    return nStatus < 0 ? nStatus : RequireSingleChannel(session, pHolder, nStatus, pChannel);
+}
+
+ViStatus RequireSingleChannel(DriverSession& session, const ChannelListPtr& pHolder,
+                              ViStatus nStatus, const OutputChannel*& pChannel) {
+    pChannel = nullptr;
     if (pHolder->size() != 1) {
         return session.ReportErrorText(IVI_ERROR_BADLY_FORMED_SELECTOR,
                                        "Only a single repeated capability identifier can be "

@@ -82,6 +82,11 @@ ViStatus ResolveChannels(DriverSession& session, ViConstString pSelector, bool b
 ViStatus ResolveSingleChannel(DriverSession& session, ViConstString pSelector,
                               const OutputChannel*& pChannel, ChannelListPtr& pHolder);
 
+// The one channel of a resolved list, or 0xBFFA0066 with the single-identifier
+// text when the list holds more; nStatus is returned on success.
+ViStatus RequireSingleChannel(DriverSession& session, const ChannelListPtr& pHolder,
+                              ViStatus nStatus, const OutputChannel*& pChannel);
+
 // The 1-based index'th physical name into the caller's buffer, cut to
 // nBufferSize - 1 characters; 0xBFFA0010 for an index out of range.
 ViStatus GetChannelName(DriverSession& session, ViInt32 nIndex, ViInt32 nBufferSize, ViChar* pName);
