@@ -36,9 +36,10 @@ ViStatus _VI_FUNC TARVEK_GetNextCoercionRecord(ViSession vi, ViInt32 BufferSize,
             return nNeeded;
         }
         // A negative size means the caller vouches for room for the whole text.
-        const std::size_t nCopy = BufferSize < 0 ? strRecord.size()
-                                                 : std::min<std::size_t>(strRecord.size(),
-                                                                         static_cast<std::size_t>(BufferSize - 1));
+        const std::size_t nCopy =
+            BufferSize < 0
+                ? strRecord.size()
+                : std::min<std::size_t>(strRecord.size(), static_cast<std::size_t>(BufferSize - 1));
         std::memcpy(CoercionRecord, strRecord.data(), nCopy);
         CoercionRecord[nCopy] = '\0';
         if (!records.empty()) {

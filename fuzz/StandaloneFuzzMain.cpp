@@ -49,7 +49,8 @@ Bytes Mutate(const Bytes& seed, std::mt19937& rng) {
         const std::size_t nPos = data.empty() ? 0 : rng() % (data.size() + 1);
         switch (pickOp(rng)) {
             case 0:  // flip a byte
-                if (!data.empty()) data[nPos % data.size()] = static_cast<std::uint8_t>(pickByte(rng));
+                if (!data.empty())
+                    data[nPos % data.size()] = static_cast<std::uint8_t>(pickByte(rng));
                 break;
             case 1:  // insert a byte
                 data.insert(data.begin() + static_cast<std::ptrdiff_t>(nPos),
@@ -58,7 +59,8 @@ Bytes Mutate(const Bytes& seed, std::mt19937& rng) {
             case 2:  // erase a run
                 if (!data.empty()) {
                     const std::size_t nAt = nPos % data.size();
-                    const std::size_t nLen = std::min<std::size_t>(1 + rng() % 16, data.size() - nAt);
+                    const std::size_t nLen =
+                        std::min<std::size_t>(1 + rng() % 16, data.size() - nAt);
                     data.erase(data.begin() + static_cast<std::ptrdiff_t>(nAt),
                                data.begin() + static_cast<std::ptrdiff_t>(nAt + nLen));
                 }
@@ -66,16 +68,19 @@ Bytes Mutate(const Bytes& seed, std::mt19937& rng) {
             case 3:  // duplicate a run
                 if (!data.empty() && data.size() < 8192) {
                     const std::size_t nAt = nPos % data.size();
-                    const std::size_t nLen = std::min<std::size_t>(1 + rng() % 64, data.size() - nAt);
+                    const std::size_t nLen =
+                        std::min<std::size_t>(1 + rng() % 64, data.size() - nAt);
                     Bytes run(data.begin() + static_cast<std::ptrdiff_t>(nAt),
                               data.begin() + static_cast<std::ptrdiff_t>(nAt + nLen));
-                    data.insert(data.begin() + static_cast<std::ptrdiff_t>(nPos), run.begin(), run.end());
+                    data.insert(data.begin() + static_cast<std::ptrdiff_t>(nPos), run.begin(),
+                                run.end());
                 }
                 break;
             case 4: {  // insert an interesting character
                 static const char kInteresting[] = "%,;:-![]*#\\\n\r\t 0123456789eE.+lhd";
-                data.insert(data.begin() + static_cast<std::ptrdiff_t>(nPos),
-                            static_cast<std::uint8_t>(kInteresting[rng() % (sizeof(kInteresting) - 1)]));
+                data.insert(
+                    data.begin() + static_cast<std::ptrdiff_t>(nPos),
+                    static_cast<std::uint8_t>(kInteresting[rng() % (sizeof(kInteresting) - 1)]));
                 break;
             }
             default:  // truncate

@@ -21,7 +21,7 @@
 #define _VI_SIGNED signed
 #endif
 
-#define _VI_PTR _VI_FAR *
+#define _VI_PTR _VI_FAR*
 
 typedef unsigned long long ViUInt64;
 typedef _VI_SIGNED long long ViInt64;

@@ -116,13 +116,14 @@ void AppendFormatted(std::string& strOut, const std::string& strConversion, auto
     }
     const std::size_t nStart = strOut.size();
     strOut.resize(nStart + static_cast<std::size_t>(nLength) + 1);
-    std::snprintf(strOut.data() + nStart, static_cast<std::size_t>(nLength) + 1, strConversion.c_str(),
-                  value);
+    std::snprintf(strOut.data() + nStart, static_cast<std::size_t>(nLength) + 1,
+                  strConversion.c_str(), value);
     strOut.resize(nStart + static_cast<std::size_t>(nLength));
 }
 
 // The C conversion text for one output conversion, with widths made explicit.
-std::string CConversion(const Conversion& conv, const char* pszLength, char cConversion, bool bKeepHash) {
+std::string CConversion(const Conversion& conv, const char* pszLength, char cConversion,
+                        bool bKeepHash) {
     std::string strConversion = "%";
     for (char c : conv.strFlags) {
         if (c != '#' || bKeepHash) {

@@ -237,8 +237,9 @@ TEST(Interchange, CoercionRecordsAreAlwaysEmpty) {
     EXPECT_EQ(TARVEK_GetNextCoercionRecord(vi, sizeof buffer, buffer), VI_SUCCESS);
     EXPECT_STREQ(buffer, "");
     EXPECT_EQ(TARVEK_GetNextCoercionRecord(vi, 10, nullptr), IVI_ERROR_NULL_POINTER);
-    EXPECT_EQ(LastError(vi).strText,
-              "Null pointer passed for function 'GetNextCoercionRecord', parameter 'CoercionRecord'.");
+    EXPECT_EQ(
+        LastError(vi).strText,
+        "Null pointer passed for function 'GetNextCoercionRecord', parameter 'CoercionRecord'.");
 }
 
 TEST(Interchange, WarningFunctionsAreNotSupported) {
