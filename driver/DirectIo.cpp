@@ -4,6 +4,7 @@
 
 #include "TARVEK.h"
 #include "driver/TARVEKDriverSession.h"
+#include "runtime/attributes/AttributeDispatch.h"
 #include "runtime/session/CallFrame.h"
 #include "visa.h"
 
@@ -11,9 +12,19 @@ using tarvek::TARVEKDriverSession;
 
 namespace tarvek {
 
-ViStatus RefuseInSimulation(TARVEKDriverSession& session) {
-    return session.ReportErrorText(static_cast<ViStatus>(0xBFFA4214),
-                                   "Direct I/O operations are not available in simulation mode.");
+// Whether the session simulates, as the simulate attribute reports it; a
+// simulating session has no instrument session to read or write, so the
+// operation is refused.
+bool RefusedInSimulation(TARVEKDriverSession& session, ViStatus& status) {
+    ViBoolean bSimulate = VI_FALSE;
+    drt::GetAttributeTyped<ViBoolean>(session.GetViSession(), nullptr, TARVEK_ATTR_SIMULATE,
+                                      &bSimulate);
+    if (bSimulate == VI_FALSE) {
+        return false;
+    }
+    status = session.ReportErrorText(static_cast<ViStatus>(0xBFFA4214),
+                                     "Direct I/O operations are not available in simulation mode.");
+    return true;
 }
 
 }  // namespace tarvek
@@ -23,8 +34,8 @@ extern "C" {
 ViStatus _VI_FUNC TARVEK_viWrite(ViSession vi, ViInt64 BufferSize, ViConstBuf Buffer,
                                  ViInt64* ReturnCount) {
     return drt::CallLocked<TARVEKDriverSession>(vi, [&](TARVEKDriverSession& session) {
-        if (session.GetSimulate()) {
-            return tarvek::RefuseInSimulation(session);
+        if (ViStatus status; tarvek::RefusedInSimulation(session, status)) {
+            return status;
         }
         ViUInt32 nWritten = 0;
         // VISA counts are 32 bits wide; only the low 32 bits reach it.
@@ -40,8 +51,8 @@ ViStatus _VI_FUNC TARVEK_viWrite(ViSession vi, ViInt64 BufferSize, ViConstBuf Bu
 ViStatus _VI_FUNC TARVEK_viRead(ViSession vi, ViInt64 BufferSize, ViByte Buffer[],
                                 ViInt64* ReturnCount) {
     return drt::CallLocked<TARVEKDriverSession>(vi, [&](TARVEKDriverSession& session) {
-        if (session.GetSimulate()) {
-            return tarvek::RefuseInSimulation(session);
+        if (ViStatus status; tarvek::RefusedInSimulation(session, status)) {
+            return status;
         }
         ViUInt32 nRead = 0;
         ViStatus status = viRead(session.GetInstrumentHandle(), Buffer,
