@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "TARVEK.h"
@@ -50,11 +51,26 @@ ViStatus SendStateCommand(ViSession vi, const char* pFormat, ViInt32 nArgument) 
     });
 }
 
-// "<state>" or "<state>,<memory location>".
+// The fields of a reply, split at every comma and trimmed: an empty reply is
+// one empty field, and a trailing comma adds an empty last field.
+std::vector<std::string> SplitReplyFields(std::string_view strReply) {
+    std::vector<std::string> vecFields;
+    for (std::size_t nStart = 0;;) {
+        const std::size_t nEnd = strReply.find(',', nStart);
+        vecFields.push_back(drt::TrimString(strReply.substr(nStart, nEnd - nStart)));
+        if (nEnd == std::string_view::npos) {
+            return vecFields;
+        }
+        nStart = nEnd + 1;
+    }
+}
+
+// "<state>" or "<state>,<memory location>". The state is converted into
+// nState even when the conversion fails (it then holds -1).
 ViStatus ParsePowerOnState(TARVEKDriverSession& session, const std::string& strResponse,
                            ViInt32& nState, ViInt32& nLocation) {
-    const std::vector<std::string> vecFields = drt::SplitString(strResponse, ',', true);
-    if (vecFields.empty() || vecFields.size() > 2) {
+    const std::vector<std::string> vecFields = SplitReplyFields(strResponse);
+    if (vecFields.size() > 2) {
         return session.ReportError(IVI_ERROR_UNEXPECTED_RESPONSE);
     }
     ViStatus status =
@@ -62,7 +78,11 @@ ViStatus ParsePowerOnState(TARVEKDriverSession& session, const std::string& strR
     if (status < 0 || vecFields.size() == 1) {
         return status;
     }
-    const std::string& strLocation = vecFields[1];
+    // A decimal number, optionally signed ("+4" as the instrument may write it).
+    std::string_view strLocation = vecFields[1];
+    if (strLocation.size() > 1 && strLocation[0] == '+' && strLocation[1] != '-') {
+        strLocation.remove_prefix(1);
+    }
     const char* pEnd = strLocation.data() + strLocation.size();
     ViInt32 nParsed = 0;
     const auto [pStop, error] = std::from_chars(strLocation.data(), pEnd, nParsed, 10);
@@ -128,12 +148,10 @@ ViStatus _VI_FUNC TARVEK_QueryPowerOnState(ViSession vi, ViInt32* State, ViInt32
         const std::string strResponse(buffer, strnlen(buffer, nLength));
         ViInt32 nState = 0;
         ViInt32 nLocation = 0;
-        if ((status = ParsePowerOnState(session, strResponse, nState, nLocation)) < 0) {
-            return status;
-        }
+        status = ParsePowerOnState(session, strResponse, nState, nLocation);
         *State = nState;
         *MemoryLocation = nLocation;
-        return session.CheckStatus();
+        return status < 0 ? status : session.CheckStatus();
     });
 }
 

@@ -256,9 +256,14 @@ TEST(LivePowerOn, ReplyFormsAreParsed) {
         {"OFF", VI_SUCCESS, TARVEK_VAL_POWER_ON_STATE_DISABLED, 0},
         {"USER,4", VI_SUCCESS, TARVEK_VAL_POWER_ON_STATE_USER_STATE, 4},
         {" user , 7 ", VI_SUCCESS, TARVEK_VAL_POWER_ON_STATE_USER_STATE, 7},
+        {"USER,+4", VI_SUCCESS, TARVEK_VAL_POWER_ON_STATE_USER_STATE, 4},
         {"USER,4,1", IVI_ERROR_UNEXPECTED_RESPONSE, 0, 0},
-        {"USER,four", IVI_ERROR_UNEXPECTED_RESPONSE, 0, 0},
+        // a trailing comma ends an empty third field
+        {"USER,4,", IVI_ERROR_UNEXPECTED_RESPONSE, 0, 0},
+        {"USER,four", IVI_ERROR_UNEXPECTED_RESPONSE, TARVEK_VAL_POWER_ON_STATE_USER_STATE, 0},
+        // a state that converts to nothing leaves the converter's -1
         {"NEVER", IVI_ERROR_UNEXPECTED_RESPONSE, -1, 0},
+        {"", IVI_ERROR_UNEXPECTED_RESPONSE, -1, 0},
     };
     LiveInstrument instrument(fntest::kModel6310);
     for (const PowerOnCase& row : cases) {
@@ -267,9 +272,9 @@ TEST(LivePowerOn, ReplyFormsAreParsed) {
         ViInt32 nState = 99;
         ViInt32 nLocation = 99;
         EXPECT_EQ(TARVEK_QueryPowerOnState(instrument.vi(), &nState, &nLocation), row.nStatus);
+        EXPECT_EQ(nState, row.nState);
         EXPECT_EQ(nLocation, row.nLocation);
         if (row.nStatus >= 0) {
-            EXPECT_EQ(nState, row.nState);
             EXPECT_EQ(instrument.TakeLines(), (Lines{"OUTP:PON:STAT?", "*ESR?"}));
         } else {
             EXPECT_EQ(instrument.TakeLines(), (Lines{"OUTP:PON:STAT?"}));
@@ -282,6 +287,12 @@ TEST(LivePowerOn, ReplyFormsAreParsed) {
     EXPECT_NE(
         LastError(instrument.vi()).strText.find("Could not convert instrument response (NEVER)"),
         std::string::npos);
+    // An empty reply is one empty field: a state that converts to nothing.
+    instrument.Instrument().SetFixedReply("OUTP:PON:STAT?", "");
+    TARVEK_QueryPowerOnState(instrument.vi(), &nState, &nLocation);
+    EXPECT_NE(LastError(instrument.vi()).strText.find("Could not convert instrument response ()"),
+              std::string::npos)
+        << LastError(instrument.vi()).strText;
 }
 
 TEST(LivePowerOn, ConfiguredStateReadsBack) {
