@@ -124,16 +124,32 @@ class SelectorRecogniser {
     std::size_t m_nPos = 0;
 };
 
+// The trim of levels and items: space, tab, CR and LF, as every trim of the
+// runtime. Vertical tabs and form feeds, blanks to the grammar, stay part of
+// an identifier.
+constexpr bool IsTrimmed(char ch) {
+    return kWhitespace.find(ch) != std::string_view::npos;
+}
+
+template <bool (*IsEdge)(char)>
 std::string_view Trim(std::string_view strText) {
     std::size_t nFirst = 0;
     std::size_t nLast = strText.size();
-    while (nFirst < nLast && IsBlank(strText[nFirst])) {
+    while (nFirst < nLast && IsEdge(strText[nFirst])) {
         ++nFirst;
     }
-    while (nLast > nFirst && IsBlank(strText[nLast - 1])) {
+    while (nLast > nFirst && IsEdge(strText[nLast - 1])) {
         --nLast;
     }
     return strText.substr(nFirst, nLast - nFirst);
+}
+
+std::string_view SkipLeadingBlanks(std::string_view strText) {
+    std::size_t nFirst = 0;
+    while (nFirst < strText.size() && IsBlank(strText[nFirst])) {
+        ++nFirst;
+    }
+    return strText.substr(nFirst);
 }
 
 std::vector<std::string_view> Split(std::string_view strText, char chSeparator) {
@@ -142,10 +158,10 @@ std::vector<std::string_view> Split(std::string_view strText, char chSeparator) 
     for (;;) {
         const std::size_t nEnd = strText.find(chSeparator, nStart);
         if (nEnd == std::string_view::npos) {
-            vecPieces.push_back(Trim(strText.substr(nStart)));
+            vecPieces.push_back(Trim<IsTrimmed>(strText.substr(nStart)));
             return vecPieces;
         }
-        vecPieces.push_back(Trim(strText.substr(nStart, nEnd - nStart)));
+        vecPieces.push_back(Trim<IsTrimmed>(strText.substr(nStart, nEnd - nStart)));
         nStart = nEnd + 1;
     }
 }
@@ -189,15 +205,16 @@ struct RangeParts {
     bool bFits = true;
 };
 
-// Matches a trimmed item against ^\s*([\w_!]*?)([0-9]+)\s*-\s*\1([0-9]+)$
-// (case-insensitive): the shortest base for which both ends carry it.
+// Matches an item against ^\s*([\w_!]*?)([0-9]+)\s*-\s*\1([0-9]+)$
+// (case-insensitive): the shortest base for which both ends carry it. Nothing
+// may follow the end number.
 bool MatchRange(std::string_view strItem, RangeParts& parts) {
     const std::size_t nDash = strItem.find('-');
     if (nDash == std::string_view::npos) {
         return false;
     }
-    const std::string_view strLeft = Trim(strItem.substr(0, nDash));
-    const std::string_view strRight = Trim(strItem.substr(nDash + 1));
+    const std::string_view strLeft = Trim<IsBlank>(strItem.substr(0, nDash));
+    const std::string_view strRight = SkipLeadingBlanks(strItem.substr(nDash + 1));
     if (strLeft.empty() || !IsDigit(strLeft.back()) ||
         !std::all_of(strLeft.begin(), strLeft.end(), IsIdentifierChar)) {
         return false;

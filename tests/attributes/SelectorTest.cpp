@@ -93,6 +93,29 @@ TEST(Selectors, ResolveToListsInSelectorOrder) {
         {"CH1-", static_cast<ViStatus>(0xBFFA0066), {}, nullptr},
         {"CH1,,CH2", static_cast<ViStatus>(0xBFFA0066), {}, nullptr},
         {"CH\xC3\xA9", static_cast<ViStatus>(0xBFFA0066), {}, nullptr},
+        // Levels and items are trimmed of space, tab, CR and LF only; a vertical
+        // tab or form feed stays part of the identifier, while a range's own
+        // blanks may be any of them but nothing may follow its end number.
+        {"\t\r\nCH2\n", 0, {"CH2"}, nullptr},
+        {"\vCH1",
+         static_cast<ViStatus>(0xBFFA0067),
+         {},
+         "Unknown physical repeated capability selector.  The identifier '\vCH1' is not defined "
+         "for repeated capability 'OutputChannel'."},
+        {"CH1\f", static_cast<ViStatus>(0xBFFA0067), {}, nullptr},
+        {"\fCH1-CH2", 0, {"CH1", "CH2"}, nullptr},
+        {"CH1\v-\fCH2", 0, {"CH1", "CH2"}, nullptr},
+        {"CH1-CH2\v",
+         static_cast<ViStatus>(0xBFFA0064),
+         {},
+         "The range 'CH1-CH2\v' is not valid for the repeated capability 'OutputChannel'.  The "
+         "base names do not match."},
+        // A bracket with a single character leaves an empty identifier.
+        {"[C",
+         static_cast<ViStatus>(0xBFFA0067),
+         {},
+         "Unknown physical repeated capability selector.  The identifier '' is not defined for "
+         "repeated capability 'OutputChannel'."},
     };
     Session session;
     for (const SelectorCase& c : cases) {
