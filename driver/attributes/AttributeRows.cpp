@@ -86,11 +86,13 @@ ViStatus QueryText(TARVEKDriverSession& session, const char* pQuery, std::string
     return nStatus;
 }
 
-// One query of a scalar attribute, converted. On a conversion failure the
-// converter's -1 (narrowed to T) is in value.
+// One query of a scalar attribute, converted. bConverted tells whether a
+// response reached the converter: then value holds its result, on a
+// conversion failure its -1 (narrowed to T). An I/O failure leaves value alone.
 template <class T>
 ViStatus QueryValue(TARVEKDriverSession& session, const AttributeRow& row, const char* pQuery,
-                    T& value) {
+                    T& value, bool& bConverted) {
+    bConverted = false;
     if (row.values != nullptr) {
         std::string strResponse;
         ViStatus nStatus = QueryText(session, pQuery, strResponse);
@@ -100,6 +102,7 @@ ViStatus QueryValue(TARVEKDriverSession& session, const AttributeRow& row, const
         ViInt32 nValue = -1;
         nStatus = drt::ResponseToValue(session, row.values(), strResponse, nValue);
         value = static_cast<T>(nValue);
+        bConverted = true;
         return nStatus;
     }
     if constexpr (std::is_same_v<T, ViReal64>) {
@@ -252,9 +255,10 @@ ViStatus ReadRow(const AttributeRow& row, const RowStatics& statics, ViSession v
             }
         }
         T value{};
-        nStatus = QueryValue(session, row, pQuery, value);
+        bool bConverted = false;
+        nStatus = QueryValue(session, row, pQuery, value, bConverted);
         if (nStatus < 0) {
-            if (row.values != nullptr) {
+            if (bConverted) {
                 *pValue = value;  // the converter's -1
             }
             guard.SetStatus(nStatus);

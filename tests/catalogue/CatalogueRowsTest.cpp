@@ -133,5 +133,53 @@ INSTANTIATE_TEST_SUITE_P(Catalogue, SimulatedRow,
                                             ::testing::ValuesIn(kModels)),
                          RowCaseName);
 
+// A reply the converter refuses leaves its -1 (narrowed to the type) in the
+// caller's variable; an unanswered query reaches no converter and leaves the
+// variable as it was, for enumerated and boolean rows as for numeric ones.
+TEST(LiveRowFailure, OnlyAConversionFailureOverwritesTheCallersValue) {
+    struct Case {
+        const char* pQuery;
+        ViAttr nId;
+        const char* pReply;  // null: no reply at all
+        ViStatus nStatus;    // 0: any I/O failure
+        ViInt32 nExpected;
+    };
+    constexpr ViStatus kUnexpectedResponse = static_cast<ViStatus>(0xBFFA0059);
+    const Case cases[] = {
+        {"OUTP:PAIR?", TARVEK_ATTR_OUTPUT_MODE, "PARA9", kUnexpectedResponse, -1},
+        {"OUTP:PAIR?", TARVEK_ATTR_OUTPUT_MODE, nullptr, 0, 42},
+        {"SOUR:CURR:PROT:STAT?", TARVEK_ATTR_OCP_ENABLED, "TRUE", kUnexpectedResponse, 65535},
+        {"SOUR:CURR:PROT:STAT?", TARVEK_ATTR_OCP_ENABLED, nullptr, 0, 42},
+        {"*ESE?", TARVEK_ATTR_STANDARD_EVENT_ENABLE_REGISTER, nullptr, 0, 42},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.pQuery) + (c.pReply != nullptr ? c.pReply : " (no reply)"));
+        LiveInstrument instrument("6313");
+        const ViSession vi = instrument.vi();
+        ASSERT_EQ(TARVEK_SetAttributeViInt32(vi, "", TARVEK_ATTR_SYSTEM_IO_TIMEOUT, 100),
+                  VI_SUCCESS);
+        if (c.pReply != nullptr) {
+            instrument.Instrument().SetFixedReply(c.pQuery, c.pReply);
+        } else {
+            instrument.Instrument().SetNoReply(c.pQuery);
+        }
+        ViStatus nStatus = VI_SUCCESS;
+        ViInt32 nValue = 42;
+        if (c.nId == TARVEK_ATTR_OCP_ENABLED) {
+            ViBoolean bValue = 42;
+            nStatus = TARVEK_GetAttributeViBoolean(vi, "", c.nId, &bValue);
+            nValue = bValue;
+        } else {
+            nStatus = TARVEK_GetAttributeViInt32(vi, "", c.nId, &nValue);
+        }
+        if (c.nStatus != 0) {
+            EXPECT_EQ(nStatus, c.nStatus);
+        } else {
+            EXPECT_LT(nStatus, 0);
+        }
+        EXPECT_EQ(nValue, c.nExpected);
+    }
+}
+
 }  // namespace
 }  // namespace cattest
