@@ -283,6 +283,40 @@ TEST(Registry, InherentAttributesHaveTheirTypesAndAccess) {
     }
 }
 
+ViStatus SetOnlyInt(ViSession, ViConstString, ViInt32) {
+    return VI_SUCCESS;
+}
+ViStatus SetOnlyString(ViSession, ViConstString, ViConstString) {
+    return VI_SUCCESS;
+}
+
+TEST(Dispatch, WriteOnlyAttributeRefusesReadsBeforeTheBufferProtocol) {
+    drt::AttributeRegistry registry;
+    registry.Register(drt::AttributeDescriptor::Make(11, "TARVEK_ATTR_TEST_WRITE_ONLY",
+                                                     drt::ValueType::Int32, {}, &SetOnlyInt));
+    registry.Register(drt::AttributeDescriptor::Make(12, "TARVEK_ATTR_TEST_WRITE_ONLY_TEXT",
+                                                     drt::ValueType::String, {}, &SetOnlyString));
+    Session session;
+    const ViSession vi = session.Vi();
+    ViInt32 nValue = 0;
+    EXPECT_EQ(drt::GetAttributeTyped<ViInt32>(registry, vi, "", 11, &nValue),
+              static_cast<ViStatus>(0xBFFA000E));
+    EXPECT_EQ(LastError(vi).strText, "Attribute 'TARVEK_ATTR_TEST_WRITE_ONLY' is write-only.");
+    // The size query and the null buffer come after the readability check.
+    for (ViInt32 nSize : {0, 5}) {
+        SCOPED_TRACE(nSize);
+        EXPECT_EQ(drt::GetAttributeString(registry, vi, "", 12, nSize, nullptr),
+                  static_cast<ViStatus>(0xBFFA000E));
+        EXPECT_EQ(LastError(vi).strText,
+                  "Attribute 'TARVEK_ATTR_TEST_WRITE_ONLY_TEXT' is write-only.");
+    }
+    EXPECT_EQ(drt::SetAttributeTyped<ViInt32>(registry, vi, "", 11, 3), VI_SUCCESS);
+    EXPECT_EQ(drt::SetAttributeTyped<ViConstString>(registry, vi, "", 11, "3"), kTypesDiffer);
+    EXPECT_EQ(LastError(vi).strText,
+              "SetAttributeViString called for attribute 'TARVEK_ATTR_TEST_WRITE_ONLY' of type "
+              "'ViInt32'.");
+}
+
 TEST(Dispatch, SelectorIsIgnoredByAttributesWithoutChannel) {
     Session session;
     ViReal64 dValue = 0;

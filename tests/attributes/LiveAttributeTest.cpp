@@ -44,6 +44,13 @@ TEST_F(LiveAttributes, ChannelWriteSelectsEachChannelThenSkipsCachedOnes) {
     EXPECT_EQ(Set(Vi(), "CH1-CH3", kTestRealChannel, 5.0 + 1e-13), VI_SUCCESS);
     EXPECT_EQ(Sent(),
               (Lines{"INST:SEL 1", "*ESR?", "SOUR:VOLT:LEV:IMM:AMPL 5.0000000000001", "*ESR?"}));
+    m_pEmulator->ClearLines();
+    // Every channel already holds the value: nothing is sent, not even the
+    // status query; the read after it shows the first line that did go out.
+    EXPECT_EQ(Set(Vi(), "CH3,CH1", kTestRealChannel, 5.0), VI_SUCCESS);
+    ViReal64 dValue = 0;
+    EXPECT_EQ(Get(Vi(), "", kTestReal, &dValue), VI_SUCCESS);
+    EXPECT_EQ(Sent(2), (Lines{"SOUR:CURR:LEV:IMM:AMPL?", "*ESR?"}));
 }
 
 TEST_F(LiveAttributes, WithoutCacheEveryWriteIsSent) {
