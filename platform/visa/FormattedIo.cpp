@@ -422,6 +422,17 @@ T Narrow(unsigned long long nMagnitude, bool bNegative, bool bSigned) {
     return static_cast<T>(bNegative ? (0 - nClamped) & nMax : nClamped);
 }
 
+// Stores a converted integer in the caller's variable of the conversion's
+// width, as its signed or unsigned type.
+template <class TSigned, class TUnsigned>
+void StoreInteger(void* pTarget, unsigned long long nMagnitude, bool bNegative, bool bSigned) {
+    if (bSigned) {
+        *static_cast<TSigned*>(pTarget) = Narrow<TSigned>(nMagnitude, bNegative, true);
+    } else {
+        *static_cast<TUnsigned*>(pTarget) = Narrow<TUnsigned>(nMagnitude, bNegative, false);
+    }
+}
+
 // The text of a real as read, bounded: digits beyond the buffer still count
 // as read but cannot change a double's value beyond rounding of the last place.
 class RealText {
@@ -711,39 +722,16 @@ ViStatus ScanInput(ScanSource& source, const char* pszFormat, VaList& list) {
                 const bool bSigned = conv.cConversion == 'd' || conv.cConversion == 'i';
                 switch (conv.eSize) {
                     case Size::Short:
-                        if (bSigned) {
-                            *static_cast<ViInt16*>(pTarget) =
-                                Narrow<ViInt16>(nMagnitude, bNegative, true);
-                        } else {
-                            *static_cast<ViUInt16*>(pTarget) =
-                                Narrow<ViUInt16>(nMagnitude, bNegative, false);
-                        }
+                        StoreInteger<ViInt16, ViUInt16>(pTarget, nMagnitude, bNegative, bSigned);
                         break;
                     case Size::Long:
-                        if (bSigned) {
-                            *static_cast<ViInt32*>(pTarget) =
-                                Narrow<ViInt32>(nMagnitude, bNegative, true);
-                        } else {
-                            *static_cast<ViUInt32*>(pTarget) =
-                                Narrow<ViUInt32>(nMagnitude, bNegative, false);
-                        }
+                        StoreInteger<ViInt32, ViUInt32>(pTarget, nMagnitude, bNegative, bSigned);
                         break;
                     case Size::LongLong:
-                        if (bSigned) {
-                            *static_cast<ViInt64*>(pTarget) =
-                                Narrow<ViInt64>(nMagnitude, bNegative, true);
-                        } else {
-                            *static_cast<ViUInt64*>(pTarget) =
-                                Narrow<ViUInt64>(nMagnitude, bNegative, false);
-                        }
+                        StoreInteger<ViInt64, ViUInt64>(pTarget, nMagnitude, bNegative, bSigned);
                         break;
                     default:
-                        if (bSigned) {
-                            *static_cast<int*>(pTarget) = Narrow<int>(nMagnitude, bNegative, true);
-                        } else {
-                            *static_cast<unsigned*>(pTarget) =
-                                Narrow<unsigned>(nMagnitude, bNegative, false);
-                        }
+                        StoreInteger<int, unsigned>(pTarget, nMagnitude, bNegative, bSigned);
                         break;
                 }
                 break;
