@@ -549,8 +549,11 @@ int RunMonitor(const Invocation& inv) {
                           Fixed(reading.dVoltage, 3).c_str(), Fixed(reading.dCurrent, 4).c_str(),
                           reading.strState.c_str());
             strLine += szColumns;
-            strCsv += "," + FormatReal(reading.dVoltage) + "," + FormatReal(reading.dCurrent) +
-                      "," + reading.strState;
+            for (const std::string& strField :
+                 {FormatReal(reading.dVoltage), FormatReal(reading.dCurrent), reading.strState}) {
+                strCsv += ',';
+                strCsv += strField;
+            }
             vecJson.push_back(ReadingJson(reading));
         }
         if (inv.bJson) {

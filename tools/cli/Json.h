@@ -40,7 +40,8 @@ inline std::string JsonString(std::string_view strText) {
                 }
         }
     }
-    return strResult + "\"";
+    strResult += '"';
+    return strResult;
 }
 
 inline std::string JsonNumber(double dValue) {
@@ -64,12 +65,18 @@ class JsonObject {
         return *this;
     }
     std::string Text() const {
+        // Appends in place: no temporary per member.
         std::string strResult = "{";
         for (size_t n = 0; n < m_vecMembers.size(); ++n) {
-            strResult += (n == 0 ? "" : ",") + JsonString(m_vecMembers[n].first) + ":" +
-                         m_vecMembers[n].second;
+            if (n != 0) {
+                strResult += ',';
+            }
+            strResult += JsonString(m_vecMembers[n].first);
+            strResult += ':';
+            strResult += m_vecMembers[n].second;
         }
-        return strResult + "}";
+        strResult += '}';
+        return strResult;
     }
 
   private:
@@ -79,9 +86,13 @@ class JsonObject {
 inline std::string JsonArray(const std::vector<std::string>& vecItems) {
     std::string strResult = "[";
     for (size_t n = 0; n < vecItems.size(); ++n) {
-        strResult += (n == 0 ? "" : ",") + vecItems[n];
+        if (n != 0) {
+            strResult += ',';
+        }
+        strResult += vecItems[n];
     }
-    return strResult + "]";
+    strResult += ']';
+    return strResult;
 }
 
 }  // namespace cli

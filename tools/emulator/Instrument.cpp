@@ -230,7 +230,10 @@ const std::vector<Instrument::Command>& Instrument::Commands() {
         call.Expect(1, 16);
         std::string strText;
         for (const std::string& str : call.vecParameters) {
-            strText += (strText.empty() ? "" : ",") + scpi::ParseText(str);
+            if (!strText.empty()) {
+                strText += ',';
+            }
+            strText += scpi::ParseText(str);
         }
         return strText;
     };
@@ -947,9 +950,13 @@ std::string Instrument::FaultKey(const std::string& strHeaderText, bool bQuery,
     }
     std::string strKey = "cmd:" + std::to_string(resolved->nIndex);
     for (int nSuffix : resolved->vecSuffixes) {
-        strKey += ":" + std::to_string(nSuffix < 0 ? 1 : nSuffix);
+        strKey += ':';
+        strKey += std::to_string(nSuffix < 0 ? 1 : nSuffix);
     }
-    return strKey + (bQuery ? "?" : "");
+    if (bQuery) {
+        strKey += '?';
+    }
+    return strKey;
 }
 
 void Instrument::SetQueryFault(const std::string& strQuery, QueryFault fault) {

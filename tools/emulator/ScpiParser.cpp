@@ -412,7 +412,7 @@ bool ParseUnit(std::string_view strUnit, ProgramUnit& unit) {
                 throw ScpiError(-101);
             }
         }
-        unit.vecNodes.push_back("*" + ToUpper(strName));
+        unit.vecNodes.push_back(ToUpper(strHeader));  // the name with its "*"
         return true;
     }
     if (!strHeader.empty() && strHeader.front() == ':') {

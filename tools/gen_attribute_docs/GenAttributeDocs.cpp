@@ -110,11 +110,13 @@ std::string SimulatedValue(const AttributeRow& row) {
             return strValue.find_first_of(".e") == std::string::npos ? strValue + ".0" : strValue;
         }
         case ValueType::String:
-            return "\"" + std::string(row.sim.pText) + "\"";
+            return std::string("\"").append(row.sim.pText).append("\"");
         case ValueType::Boolean:
         case ValueType::Int32:
             if (row.values != nullptr) {
-                return "`" + drt::ValueName(row.values(), row.sim.nValue) + "`";
+                return std::string("`")
+                    .append(drt::ValueName(row.values(), row.sim.nValue))
+                    .append("`");
             }
             return std::to_string(row.sim.nValue);
         default:
