@@ -26,7 +26,7 @@ deps:
 	fi
 
 build: deps
-	cmake -S . -B $(BUILD_DIR) -G Ninja
+	cmake -S . -B $(BUILD_DIR) -G Ninja -DTARVEK_WERROR=ON
 	cmake --build $(BUILD_DIR) -j $(JOBS)
 
 demo: build
@@ -36,12 +36,12 @@ test-plain: build
 	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS) --timeout 300
 
 test-asan: deps
-	cmake -S . -B $(ASAN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTARVEK_SANITIZE=address
+	cmake -S . -B $(ASAN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTARVEK_SANITIZE=address -DTARVEK_WERROR=ON
 	cmake --build $(ASAN_DIR) -j $(JOBS)
 	cd $(ASAN_DIR) && ctest --output-on-failure -j $(JOBS) --timeout 300 -LE nosan
 
 test-tsan: deps
-	cmake -S . -B $(TSAN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTARVEK_SANITIZE=thread
+	cmake -S . -B $(TSAN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTARVEK_SANITIZE=thread -DTARVEK_WERROR=ON
 	cmake --build $(TSAN_DIR) -j $(JOBS)
 	cd $(TSAN_DIR) && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -j $(JOBS) --timeout 300 -LE 'nosan|fuzz'
 

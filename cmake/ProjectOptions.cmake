@@ -2,9 +2,16 @@
 # ASan+UBSan, "thread" for TSan); the presets set it.
 set(TARVEK_SANITIZE "" CACHE STRING "Sanitizer build: empty, address or thread")
 option(TARVEK_LIBFUZZER "Link fuzz targets with libFuzzer (clang only)" OFF)
+# Warnings stop the build only where the project is developed (the presets and
+# CI turn this on): a user or packager with a newer compiler that warns about
+# something new still gets a library.
+option(TARVEK_WERROR "Treat compiler warnings in project code as errors" OFF)
 
 add_library(tarvek_options INTERFACE)
-target_compile_options(tarvek_options INTERFACE -Wall -Wextra -Werror)
+target_compile_options(tarvek_options INTERFACE -Wall -Wextra)
+if(TARVEK_WERROR)
+  target_compile_options(tarvek_options INTERFACE -Werror)
+endif()
 if(TARVEK_SANITIZE STREQUAL "address")
   set(_tarvek_san -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
 elseif(TARVEK_SANITIZE STREQUAL "thread")
@@ -15,11 +22,19 @@ endif()
 if(_tarvek_san)
   # GCC's flow analysis reports uninitialised members inside the standard
   # library's regular-expression code when sanitizers instrument it; the
-  # warning is wrong there and would stop the -Werror build.
-  target_compile_options(tarvek_options INTERFACE -Wno-maybe-uninitialized)
+  # warning is wrong there. Clang has no such warning and rejects the flag.
+  if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+    target_compile_options(tarvek_options INTERFACE -Wno-maybe-uninitialized)
+  endif()
   # Applied to every target so that libraries and tests agree on the runtime.
   add_compile_options(${_tarvek_san})
   add_link_options(${_tarvek_san})
+  if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    # A C program linked by clang gets only the C part of the sanitizer
+    # runtime, but the C++ libraries it loads need the rest (UBSan's vptr
+    # checks), and that part needs the C++ ABI library.
+    add_link_options($<$<LINK_LANGUAGE:C>:-fsanitize-link-c++-runtime> $<$<LINK_LANGUAGE:C>:-lstdc++>)
+  endif()
 endif()
 
 # Project code links this to get the warning flags; third-party code does not.

@@ -94,9 +94,10 @@ ViStatus DriverSession::ParseInherentOptions(const std::string& strText) {
     });
     ViStatus status = VI_SUCCESS;
     for (const auto& [strName, strValue] : FindInherentOptions(strLower)) {
-        const auto* pOption =
-            std::find_if(std::begin(kInherentOptions), std::end(kInherentOptions),
-                         [&](const InherentOption& option) { return strName == option.pKeyword; });
+        const auto* pOption = std::find_if(std::begin(kInherentOptions), std::end(kInherentOptions),
+                                           [&strKey = strName](const InherentOption& option) {
+                                               return strKey == option.pKeyword;
+                                           });
         if (pOption != std::end(kInherentOptions)) {
             bool bFlag = (this->*(pOption->pGet))();
             status = ParseBooleanOption(strName, strValue, bFlag);

@@ -92,7 +92,7 @@ TEST(ScpiHeader, MalformedHeadersGiveCommandErrors) {
     for (const auto& [pszText, nCode] : rows) {
         SCOPED_TRACE(pszText);
         ProgramUnit unit;
-        EXPECT_EQ(ErrorOf([&] { ParseUnit(pszText, unit); }), nCode);
+        EXPECT_EQ(ErrorOf([&, pszText = pszText] { ParseUnit(pszText, unit); }), nCode);
     }
 }
 
@@ -149,7 +149,8 @@ TEST(ScpiNumeric, BadNumbersGiveTheirErrors) {
     };
     for (const auto& [pszText, nCode] : rows) {
         SCOPED_TRACE(pszText);
-        EXPECT_EQ(ErrorOf([&] { ParseReal(pszText, Unit::Volt, 0.0, 60.0, 0.0); }), nCode);
+        EXPECT_EQ(ErrorOf([pszText = pszText] { ParseReal(pszText, Unit::Volt, 0.0, 60.0, 0.0); }),
+                  nCode);
     }
     EXPECT_EQ(ErrorOf([] { ParseReal("5V", Unit::None, 0.0, 60.0, 0.0); }), -138);
 }
