@@ -109,6 +109,11 @@ std::shared_ptr<const StoreData> ReadStoreText(std::string_view svText,
 // fuzz target to reach the whole API without touching the file system).
 ViStatus DeserializeText(ViSession nStore, std::string_view svText, const std::string& strLocation);
 
+// The store file a program uses when it sets no process default location
+// (the master location): IVI_CONFIG_STORE when set and not empty, else
+// /etc/ivi/IviConfigurationStore.xml.
+std::string MasterLocation();
+
 // Number of live handles of the whole process (stores, items, collections);
 // lets tests check that nothing outlives a store.
 std::size_t OpenHandleCount();

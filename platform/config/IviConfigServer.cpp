@@ -434,6 +434,11 @@ ViStatus Guarded(Body body) noexcept {
 
 }  // namespace
 
+std::string MasterLocation() {
+    const char* szVariable = std::getenv(kMasterLocationVariable);
+    return (szVariable != nullptr && *szVariable != '\0') ? szVariable : kDefaultMasterLocation;
+}
+
 ViStatus DeserializeText(ViSession nStore, std::string_view svText,
                          const std::string& strLocation) {
     return Guarded([&]() -> ViStatus {
@@ -516,9 +521,7 @@ ViStatus _VI_FUNC IviConfig_GetConfigStorePropertyViString(IviConfigStoreHandle 
             std::lock_guard<std::mutex> guard(g_locationMutex);
             strValue = g_strProcessDefaultLocation;
         } else if (PropertyID == IVICONFIG_VAL_CONFIG_STORE_MASTER_LOCATION) {
-            const char* szVariable = std::getenv(kMasterLocationVariable);
-            strValue = (szVariable != nullptr && *szVariable != '\0') ? szVariable
-                                                                      : kDefaultMasterLocation;
+            strValue = MasterLocation();
         } else {
             return UnknownProperty(entry, PropertyID, "string");
         }

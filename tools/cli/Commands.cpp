@@ -1016,6 +1016,28 @@ const std::vector<CommandInfo>& Commands() {
          0,
          1,
          RunAttributes},
+        {"store",
+         "list | show NAME | check | remove NAME |\n"
+         "       add NAME --resource R [--options O] [--driver-setup S] [--virtual V=CHn ...]",
+         "list, show, add, remove and check logical names of the configuration store",
+         "Works on the store file the driver reads: $IVI_CONFIG_STORE, or\n"
+         "/etc/ivi/IviConfigurationStore.xml when it is not set. Needs no instrument.\n"
+         "  list           every logical name with its resource\n"
+         "  show NAME      the session behind NAME: resource, options, DriverSetup,\n"
+         "                 virtual names\n"
+         "  add NAME       adds NAME (a logical name, driver session and hardware asset)\n"
+         "                 for the VISA resource R. --options takes the option string's\n"
+         "                 Cache=1,Simulate=0,... (also --simulate), --driver-setup the\n"
+         "                 DriverSetup text (Model:6510), --virtual maps a channel name\n"
+         "                 to CH1..CH3 (repeat it, or give a comma list)\n"
+         "  remove NAME    removes NAME, and its session and asset unless others use them\n"
+         "  check          validates the file and reports the first problem with its line\n"
+         "Edits are atomic and keep everything else in the file; a malformed or\n"
+         "read-only store is refused and left as it is.",
+         {"resource", "driver-setup", "virtual"},
+         1,
+         2,
+         RunStore},
     };
     return kCommands;
 }

@@ -18,7 +18,9 @@ inline constexpr int kExitInterrupted = 130;
 struct Invocation {
     std::vector<std::string> vecArgs;              // positionals after the subcommand
     std::map<std::string, std::string> mapValues;  // --name VALUE
-    std::set<std::string> setFlags;                // --name
+    // Every VALUE of an option that may be repeated (--virtual A=CH1 --virtual B=CH2).
+    std::map<std::string, std::vector<std::string>> mapRepeated;
+    std::set<std::string> setFlags;  // --name
     bool bJson = false;
 
     bool Has(const std::string& strName) const { return mapValues.count(strName) != 0; }
@@ -44,6 +46,12 @@ struct CommandInfo {
 };
 
 const std::vector<CommandInfo>& Commands();
+
+// Options that may be given more than once; each value is kept.
+bool IsRepeatableOption(const std::string& strName);
+
+// tarvek store: list, show, add, remove and check on the configuration store file.
+int RunStore(const Invocation& inv);
 
 // Long-running commands (monitor, list) catch Ctrl-C and poll for it; the
 // others keep the default, so Ctrl-C ends them at once.

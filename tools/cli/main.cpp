@@ -122,7 +122,9 @@ Parsed Parse(int argc, char** argv) {
                 }
                 strValue = argv[++n];
             }
-            if (inv.mapValues.count(strName) != 0) {
+            if (cli::IsRepeatableOption(strName)) {
+                inv.mapRepeated[strName].push_back(strValue);
+            } else if (inv.mapValues.count(strName) != 0) {
                 throw cli::UsageError("--" + strName + " is given twice");
             }
             inv.mapValues[strName] = strValue;

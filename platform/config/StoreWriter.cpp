@@ -1,0 +1,568 @@
+// Store file edits. The file is changed through its XML tree, parsed with
+// comments and whitespace kept and written back without reformatting, so
+// that the only difference a diff shows is the edit itself. An edit holds an
+// exclusive lock on a companion file "<store>.lock" (the store itself is
+// replaced by every edit, so a lock on it would not outlive the first
+// writer), writes the new text to a temporary file in the same directory and
+// renames it over the store.
+#include "StoreWriter.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <pugixml.hpp>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <sstream>
+#include <system_error>
+#include <thread>
+
+namespace cfgstore {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* kDriverModule = "TARVEK";
+constexpr std::size_t kMaxStoreFileSize = 16u * 1024u * 1024u;
+// Another writer holds the lock only for the few milliseconds of its edit.
+constexpr auto kLockTimeout = std::chrono::seconds(10);
+
+constexpr const char* kNewStoreText =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+    "<!-- IVI configuration store. Edit with 'tarvek store' or by hand. -->\n"
+    "<IviConfigurationStore>\n"
+    "</IviConfigurationStore>\n";
+
+std::string Quoted(const std::string& strText) {
+    return "\"" + strText + "\"";
+}
+
+std::string ErrnoText(int nError) {
+    return std::generic_category().message(nError);
+}
+
+// A file descriptor closed on every path.
+class FileDescriptor {
+  public:
+    explicit FileDescriptor(int fd = -1) : m_fd(fd) {}
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    ~FileDescriptor() {
+        if (m_fd >= 0) {
+            ::close(m_fd);
+        }
+    }
+    int Get() const { return m_fd; }
+    void Reset(int fd) {
+        if (m_fd >= 0) {
+            ::close(m_fd);
+        }
+        m_fd = fd;
+    }
+    int Release() {
+        const int fd = m_fd;
+        m_fd = -1;
+        return fd;
+    }
+
+  private:
+    int m_fd;
+};
+
+// Reads a whole file; false with strError set when it cannot be read.
+bool ReadWholeFile(const std::string& strPath, std::string& strText, std::string& strError) {
+    const std::string strCannotRead =
+        "The configuration store " + Quoted(strPath) + " cannot be read: ";
+    FileDescriptor file(::open(strPath.c_str(), O_RDONLY | O_CLOEXEC));
+    if (file.Get() < 0) {
+        strError = strCannotRead + ErrnoText(errno) + ".";
+        return false;
+    }
+    struct stat info = {};
+    if (::fstat(file.Get(), &info) != 0 || !S_ISREG(info.st_mode)) {
+        strError = strCannotRead + "it is not a regular file.";
+        return false;
+    }
+    strText.clear();
+    char buffer[8192];
+    while (true) {
+        const ssize_t nRead = ::read(file.Get(), buffer, sizeof buffer);
+        if (nRead < 0 && errno == EINTR) {
+            continue;
+        }
+        if (nRead < 0) {
+            strError = strCannotRead + ErrnoText(errno) + ".";
+            return false;
+        }
+        if (nRead == 0) {
+            return true;
+        }
+        strText.append(buffer, static_cast<std::size_t>(nRead));
+        if (strText.size() > kMaxStoreFileSize) {
+            strError = strCannotRead + "it is larger than " + std::to_string(kMaxStoreFileSize) +
+                       " bytes.";
+            return false;
+        }
+    }
+}
+
+// Holds the exclusive edit lock of one store file.
+class EditLock {
+  public:
+    bool Acquire(const std::string& strStorePath, std::string& strError) {
+        const std::string strLockPath = strStorePath + ".lock";
+        m_fd.Reset(::open(strLockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
+        if (m_fd.Get() < 0) {
+            strError = "The configuration store " + Quoted(strStorePath) +
+                       " cannot be locked for editing: " + Quoted(strLockPath) + ": " +
+                       ErrnoText(errno) + ".";
+            return false;
+        }
+        const auto deadline = std::chrono::steady_clock::now() + kLockTimeout;
+        while (::flock(m_fd.Get(), LOCK_EX | LOCK_NB) != 0) {
+            if ((errno != EWOULDBLOCK && errno != EINTR) ||
+                std::chrono::steady_clock::now() >= deadline) {
+                strError = "The configuration store " + Quoted(strStorePath) +
+                           " is being edited by another program (" + Quoted(strLockPath) +
+                           " stays locked); nothing was changed.";
+                return false;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        return true;
+    }
+
+  private:
+    FileDescriptor m_fd;
+};
+
+bool IsBlank(const char* szText) {
+    return std::strspn(szText, " \t\r\n") == std::strlen(szText);
+}
+
+bool IsWhitespaceNode(pugi::xml_node node) {
+    return node.type() == pugi::node_pcdata && IsBlank(node.value());
+}
+
+// The indentation of one level, taken from the file so that added items look
+// like the ones already there.
+std::string IndentUnit(pugi::xml_node root) {
+    for (pugi::xml_node child = root.first_child(); child; child = child.next_sibling()) {
+        if (IsWhitespaceNode(child) && child.next_sibling().type() == pugi::node_element) {
+            std::string strText = child.value();
+            const auto nNewline = strText.rfind('\n');
+            if (nNewline != std::string::npos && nNewline + 1 < strText.size()) {
+                return strText.substr(nNewline + 1);
+            }
+        }
+    }
+    return "  ";
+}
+
+class TreeEditor {
+  public:
+    explicit TreeEditor(pugi::xml_node root) : m_strUnit(IndentUnit(root)) {}
+
+    // Appends an element as the last child of parent, which sits at depth
+    // nDepth (the document element is 0), on a line of its own.
+    pugi::xml_node Append(pugi::xml_node parent, int nDepth, const char* szName) {
+        const std::string strChildIndent = "\n" + Indent(nDepth + 1);
+        pugi::xml_node last = parent.last_child();
+        pugi::xml_node element;
+        if (last && IsWhitespaceNode(last)) {
+            parent.insert_child_before(pugi::node_pcdata, last).set_value(strChildIndent.c_str());
+            element = parent.insert_child_before(szName, last);
+        } else {
+            parent.append_child(pugi::node_pcdata).set_value(strChildIndent.c_str());
+            element = parent.append_child(szName);
+            parent.append_child(pugi::node_pcdata).set_value(("\n" + Indent(nDepth)).c_str());
+        }
+        return element;
+    }
+
+    // Removes an element with the line break and indentation before it.
+    static void Remove(pugi::xml_node element) {
+        pugi::xml_node parent = element.parent();
+        pugi::xml_node previous = element.previous_sibling();
+        if (previous && IsWhitespaceNode(previous)) {
+            parent.remove_child(previous);
+        }
+        parent.remove_child(element);
+    }
+
+  private:
+    std::string Indent(int nDepth) const {
+        std::string strIndent;
+        for (int n = 0; n < nDepth; ++n) {
+            strIndent += m_strUnit;
+        }
+        return strIndent;
+    }
+
+    std::string m_strUnit;
+};
+
+std::string Serialize(const pugi::xml_document& doc) {
+    // Whitespace between top-level nodes is not kept by the parser; each
+    // gets a line of its own.
+    std::ostringstream stream;
+    for (pugi::xml_node node = doc.first_child(); node; node = node.next_sibling()) {
+        node.print(stream, "", pugi::format_raw, pugi::encoding_utf8);
+        stream << '\n';
+    }
+    return stream.str();
+}
+
+using EditFunction = std::function<bool(pugi::xml_node root, const StoreData& data,
+                                        TreeEditor& editor, std::string& strError)>;
+
+mode_t CurrentUmask() {
+    // umask cannot be read without being set; the tool is single-threaded
+    // while it edits.
+    const mode_t nMask = ::umask(022);
+    ::umask(nMask);
+    return nMask;
+}
+
+bool WriteAll(int fd, const std::string& strText) {
+    std::size_t nDone = 0;
+    while (nDone < strText.size()) {
+        const ssize_t nWritten = ::write(fd, strText.data() + nDone, strText.size() - nDone);
+        if (nWritten < 0 && errno == EINTR) {
+            continue;
+        }
+        if (nWritten <= 0) {
+            return false;
+        }
+        nDone += static_cast<std::size_t>(nWritten);
+    }
+    return true;
+}
+
+bool SameFile(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
+           a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
+}
+
+// Writes strText to a temporary file next to the store and renames it over
+// the store, unless the store changed since `before` was taken.
+bool ReplaceFile(const std::string& strPath, const std::string& strText, bool bExisted,
+                 const struct stat& before, std::string& strError) {
+    const fs::path path(strPath);
+    const std::string strWhere = "The configuration store " + Quoted(strPath);
+    std::string strTemplate =
+        (path.parent_path() / ("." + path.filename().string() + ".XXXXXX")).string();
+    FileDescriptor file(::mkstemp(strTemplate.data()));
+    if (file.Get() < 0) {
+        strError = strWhere + " cannot be written: " + ErrnoText(errno) + "; nothing was changed.";
+        return false;
+    }
+    const std::string strTemporary = strTemplate;
+    auto fail = [&](const std::string& strWhy) {
+        ::unlink(strTemporary.c_str());
+        strError = strWhere + " cannot be written: " + strWhy + "; nothing was changed.";
+        return false;
+    };
+    // The new file keeps the old one's permissions (mkstemp creates 0600,
+    // which would lock other users out of the store) and, where allowed, owner.
+    const mode_t nMode = bExisted ? (before.st_mode & 07777) : (0666 & ~CurrentUmask());
+    if (::fchmod(file.Get(), nMode) != 0) {
+        return fail(ErrnoText(errno));
+    }
+    if (bExisted && (before.st_uid != ::geteuid() || before.st_gid != ::getegid()) &&
+        ::geteuid() == 0 && ::fchown(file.Get(), before.st_uid, before.st_gid) != 0) {
+        return fail(ErrnoText(errno));
+    }
+    if (!WriteAll(file.Get(), strText) || ::fsync(file.Get()) != 0) {
+        return fail(ErrnoText(errno));
+    }
+    if (::close(file.Release()) != 0) {
+        return fail(ErrnoText(errno));
+    }
+    // A program that does not take the lock may still have written the
+    // file meanwhile; its change wins over this edit rather than being lost.
+    struct stat now = {};
+    const bool bExistsNow = ::stat(strPath.c_str(), &now) == 0;
+    if (bExistsNow != bExisted || (bExisted && !SameFile(before, now))) {
+        ::unlink(strTemporary.c_str());
+        strError = strWhere +
+                   " was changed by another program during the edit; nothing was "
+                   "changed, try again.";
+        return false;
+    }
+    if (::rename(strTemporary.c_str(), strPath.c_str()) != 0) {
+        return fail(ErrnoText(errno));
+    }
+    FileDescriptor directory(
+        ::open(path.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (directory.Get() >= 0) {
+        ::fsync(directory.Get());
+    }
+    return true;
+}
+
+bool EditStoreFile(const std::string& strGivenPath, const EditFunction& edit,
+                   std::string& strError) {
+    // Edits go to the file a symbolic link points at, so the link survives.
+    std::error_code ec;
+    const fs::path path = fs::weakly_canonical(fs::absolute(strGivenPath, ec), ec);
+    if (ec || path.empty()) {
+        strError = "The configuration store " + Quoted(strGivenPath) +
+                   " cannot be located: " + ec.message() + ".";
+        return false;
+    }
+    const std::string strPath = path.string();
+    const std::string strWhere = "The configuration store " + Quoted(strGivenPath);
+    fs::create_directories(path.parent_path(), ec);
+    if (ec) {
+        strError = strWhere + " cannot be created: " + Quoted(path.parent_path().string()) + ": " +
+                   ec.message() + ".";
+        return false;
+    }
+    EditLock lock;
+    if (!lock.Acquire(strPath, strError)) {
+        return false;
+    }
+    struct stat before = {};
+    bool bExisted = ::stat(strPath.c_str(), &before) == 0;
+    if (!bExisted && errno != ENOENT) {
+        strError = strWhere + " cannot be read: " + ErrnoText(errno) + ".";
+        return false;
+    }
+    std::string strText = kNewStoreText;
+    if (bExisted) {
+        // Write permission alone is not enough: root may write anything, but
+        // a store without any write bit was made read-only on purpose.
+        if ((before.st_mode & 0222) == 0 || ::access(strPath.c_str(), W_OK) != 0) {
+            strError = strWhere + " is read-only; nothing was changed.";
+            return false;
+        }
+        if (!ReadWholeFile(strPath, strText, strError)) {
+            return false;
+        }
+    }
+    std::string strReadError;
+    const auto pData = ReadStoreText(strText, strGivenPath, strReadError);
+    if (!pData) {
+        strError = strReadError + " Nothing was changed; correct the file first.";
+        return false;
+    }
+    pugi::xml_document doc;
+    if (!doc.load_buffer(strText.data(), strText.size(), pugi::parse_full | pugi::parse_ws_pcdata,
+                         pugi::encoding_utf8)) {
+        strError = strWhere + " cannot be parsed for editing; nothing was changed.";
+        return false;
+    }
+    pugi::xml_node root = doc.document_element();
+    TreeEditor editor(root);
+    if (!edit(root, *pData, editor, strError)) {
+        return false;
+    }
+    const std::string strNewText = Serialize(doc);
+    if (!ReadStoreText(strNewText, strGivenPath, strReadError)) {
+        strError =
+            "The edit would make the store invalid (" + strReadError + "); nothing was changed.";
+        return false;
+    }
+    return ReplaceFile(strPath, strNewText, bExisted, before, strError);
+}
+
+const SoftwareModule* FindModule(const StoreData& data, const std::string& strName) {
+    const auto it = data.mapSoftwareModules.find(strName);
+    return it == data.mapSoftwareModules.end() ? nullptr : &data.vecSoftwareModules[it->second];
+}
+
+pugi::xml_node FindChild(pugi::xml_node root, const char* szKind, const std::string& strName) {
+    return root.find_child_by_attribute(szKind, "name", strName.c_str());
+}
+
+}  // namespace
+
+const std::vector<std::string>& SessionOptionAttributes() {
+    static const std::vector<std::string> kAttributes = {
+        "cache",      "interchangeCheck", "queryInstrStatus",
+        "rangeCheck", "recordCoercions",  "simulate"};
+    return kAttributes;
+}
+
+StoreFileState ReadStoreFile(const std::string& strPath) {
+    StoreFileState state;
+    struct stat info = {};
+    if (::stat(strPath.c_str(), &info) != 0 && errno == ENOENT) {
+        state.pData = BuiltInStore();
+        return state;
+    }
+    state.bExists = true;
+    std::string strText;
+    if (ReadWholeFile(strPath, strText, state.strError)) {
+        state.pData = ReadStoreText(strText, strPath, state.strError);
+    }
+    return state;
+}
+
+std::string CheckStoreFile(const std::string& strPath) {
+    const StoreFileState state = ReadStoreFile(strPath);
+    if (!state.pData || !state.bExists) {
+        return state.strError;
+    }
+    std::string strText;
+    std::string strError;
+    if (!ReadWholeFile(strPath, strText, strError)) {
+        return strError;
+    }
+    // The reader has accepted the file; what remains are items it reads
+    // fine but the driver cannot open a session with. Their lines come from
+    // the tree.
+    pugi::xml_document doc;
+    doc.load_buffer(strText.data(), strText.size(), pugi::parse_default, pugi::encoding_utf8);
+    auto lineOf = [&](pugi::xml_node node) {
+        const auto nOffset =
+            static_cast<std::size_t>(std::max<std::ptrdiff_t>(0, node.offset_debug()));
+        std::size_t nLine = 1;
+        for (std::size_t n = 0; n < nOffset && n < strText.size(); ++n) {
+            nLine += strText[n] == '\n' ? 1 : 0;
+        }
+        return std::to_string(nLine);
+    };
+    const std::string strWhere = "The configuration store " + Quoted(strPath);
+    const pugi::xml_node root = doc.document_element();
+    if (FindModule(*state.pData, kDriverModule) == nullptr) {
+        return strWhere + " does not register the software module " + Quoted(kDriverModule) +
+               " (line " + lineOf(root) + "), so the driver cannot open any session with it.";
+    }
+    for (pugi::xml_node session : root.children("DriverSession")) {
+        if (session.attribute("softwareModule").empty()) {
+            return strWhere + " is not usable at line " + lineOf(session) +
+                   ": the driver session " + Quoted(session.attribute("name").value()) +
+                   " names no software module.";
+        }
+    }
+    return {};
+}
+
+bool AddLogicalName(const std::string& strPath, const LogicalNameEntry& entry,
+                    std::string& strError) {
+    return EditStoreFile(
+        strPath,
+        [&](pugi::xml_node root, const StoreData& data, TreeEditor& editor, std::string& strWhy) {
+            const std::string strWhere = "The configuration store " + Quoted(strPath);
+            const std::pair<const std::map<std::string, std::size_t, std::less<>>*, const char*>
+                kKinds[] = {{&data.mapLogicalNames, "logical name"},
+                            {&data.mapDriverSessions, "driver session"},
+                            {&data.mapHardwareAssets, "hardware asset"}};
+            for (const auto& [pMap, szKind] : kKinds) {
+                if (pMap->count(entry.strName) != 0) {
+                    strWhy = strWhere + " already holds a " + szKind + " named " +
+                             Quoted(entry.strName) + "; nothing was changed.";
+                    return false;
+                }
+            }
+            const SoftwareModule* pModule = FindModule(data, kDriverModule);
+            const SoftwareModule& module =
+                pModule ? *pModule : *FindModule(*BuiltInStore(), kDriverModule);
+            std::vector<std::string> vecSeen;
+            for (const auto& [strVirtual, strPhysical] : entry.vecVirtualNames) {
+                bool bKnown = false;
+                std::string strPhysicalNames;
+                for (const PhysicalName& physical : module.vecPhysicalNames) {
+                    bKnown = bKnown || physical.strName == strPhysical;
+                    strPhysicalNames += (strPhysicalNames.empty() ? "" : ", ") + physical.strName;
+                }
+                if (!bKnown) {
+                    strWhy = "The virtual name " + Quoted(strVirtual) + " maps to " +
+                             Quoted(strPhysical) + ", which is not a physical name of " +
+                             kDriverModule + " (" + strPhysicalNames + "); nothing was changed.";
+                    return false;
+                }
+                if (std::find(vecSeen.begin(), vecSeen.end(), strVirtual) != vecSeen.end()) {
+                    strWhy = "The virtual name " + Quoted(strVirtual) +
+                             " is given twice; nothing was changed.";
+                    return false;
+                }
+                vecSeen.push_back(strVirtual);
+            }
+            if (pModule == nullptr) {
+                pugi::xml_node node = editor.Append(root, 0, "SoftwareModule");
+                node.append_attribute("name") = module.strName.c_str();
+                node.append_attribute("description") = module.strDescription.c_str();
+                for (const PhysicalName& physical : module.vecPhysicalNames) {
+                    pugi::xml_node child = editor.Append(node, 1, "PhysicalName");
+                    child.append_attribute("name") = physical.strName.c_str();
+                    child.append_attribute("repCapName") = physical.strRepCapName.c_str();
+                }
+            }
+            pugi::xml_node asset = editor.Append(root, 0, "HardwareAsset");
+            asset.append_attribute("name") = entry.strName.c_str();
+            asset.append_attribute("resourceDescriptor") = entry.strResource.c_str();
+            pugi::xml_node session = editor.Append(root, 0, "DriverSession");
+            session.append_attribute("name") = entry.strName.c_str();
+            session.append_attribute("softwareModule") = kDriverModule;
+            session.append_attribute("hardwareAsset") = entry.strName.c_str();
+            for (const auto& [strAttribute, bValue] : entry.vecOptions) {
+                session.append_attribute(strAttribute.c_str()) = bValue ? "true" : "false";
+            }
+            if (!entry.strDriverSetup.empty()) {
+                session.append_attribute("driverSetup") = entry.strDriverSetup.c_str();
+            }
+            for (const auto& [strVirtual, strPhysical] : entry.vecVirtualNames) {
+                pugi::xml_node child = editor.Append(session, 1, "VirtualName");
+                child.append_attribute("name") = strVirtual.c_str();
+                child.append_attribute("mapTo") = strPhysical.c_str();
+            }
+            pugi::xml_node logical = editor.Append(root, 0, "LogicalName");
+            logical.append_attribute("name") = entry.strName.c_str();
+            logical.append_attribute("driverSession") = entry.strName.c_str();
+            return true;
+        },
+        strError);
+}
+
+bool RemoveLogicalName(const std::string& strPath, const std::string& strName,
+                       std::string& strError) {
+    return EditStoreFile(
+        strPath,
+        [&](pugi::xml_node root, const StoreData& data, TreeEditor&, std::string& strWhy) {
+            const auto it = data.mapLogicalNames.find(strName);
+            if (it == data.mapLogicalNames.end()) {
+                strWhy = "The configuration store " + Quoted(strPath) + " holds no logical name " +
+                         Quoted(strName) + "; nothing was changed.";
+                return false;
+            }
+            const DriverSession& session =
+                data.vecDriverSessions[data.vecLogicalNames[it->second].nDriverSession];
+            TreeEditor::Remove(FindChild(root, "LogicalName", strName));
+            std::size_t nSessionUsers = 0;
+            for (const LogicalName& logical : data.vecLogicalNames) {
+                nSessionUsers +=
+                    data.vecDriverSessions[logical.nDriverSession].strName == session.strName;
+            }
+            if (nSessionUsers > 1) {
+                return true;
+            }
+            TreeEditor::Remove(FindChild(root, "DriverSession", session.strName));
+            if (!session.nHardwareAsset) {
+                return true;
+            }
+            std::size_t nAssetUsers = 0;
+            for (const DriverSession& other : data.vecDriverSessions) {
+                nAssetUsers += other.nHardwareAsset == session.nHardwareAsset;
+            }
+            if (nAssetUsers == 1) {
+                TreeEditor::Remove(
+                    FindChild(root, "HardwareAsset",
+                              data.vecHardwareAssets[*session.nHardwareAsset].strName));
+            }
+            return true;
+        },
+        strError);
+}
+
+}  // namespace cfgstore
