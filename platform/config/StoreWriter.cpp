@@ -21,6 +21,8 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <map>
+#include <set>
 #include <sstream>
 #include <system_error>
 #include <thread>
@@ -144,85 +146,193 @@ class EditLock {
     FileDescriptor m_fd;
 };
 
-bool IsBlank(const char* szText) {
-    return std::strspn(szText, " \t\r\n") == std::strlen(szText);
+bool IsLineBlank(char c) {
+    return c == ' ' || c == '\t';
 }
 
-bool IsWhitespaceNode(pugi::xml_node node) {
-    return node.type() == pugi::node_pcdata && IsBlank(node.value());
-}
-
-// The indentation of one level, taken from the file so that added items look
-// like the ones already there.
-std::string IndentUnit(pugi::xml_node root) {
-    for (pugi::xml_node child = root.first_child(); child; child = child.next_sibling()) {
-        if (IsWhitespaceNode(child) && child.next_sibling().type() == pugi::node_element) {
-            std::string strText = child.value();
-            const auto nNewline = strText.rfind('\n');
-            if (nNewline != std::string::npos && nNewline + 1 < strText.size()) {
-                return strText.substr(nNewline + 1);
+// Where an element's text ends (one past its last '>'), given where its '<'
+// is. Store items do not nest in items of their own kind, so the first
+// closing tag of the name closes the element.
+std::size_t ElementEnd(const std::string& strText, std::size_t nStart, const std::string& strName) {
+    char cQuote = 0;
+    for (std::size_t n = nStart + 1; n < strText.size(); ++n) {
+        const char c = strText[n];
+        if (cQuote != 0) {
+            cQuote = c == cQuote ? 0 : cQuote;
+        } else if (c == '"' || c == '\'') {
+            cQuote = c;
+        } else if (c == '>') {
+            if (strText[n - 1] == '/') {
+                return n + 1;
             }
+            const std::size_t nClose = strText.find("</" + strName, n);
+            const std::size_t nEnd =
+                nClose == std::string::npos ? nClose : strText.find('>', nClose);
+            return nEnd == std::string::npos ? strText.size() : nEnd + 1;
         }
     }
-    return "  ";
+    return strText.size();
 }
 
-class TreeEditor {
-  public:
-    explicit TreeEditor(pugi::xml_node root) : m_strUnit(IndentUnit(root)) {}
+std::size_t ElementStart(pugi::xml_node node) {
+    // pugixml places an element at its name, one past the '<'.
+    return static_cast<std::size_t>(node.offset_debug()) - 1;
+}
 
-    // Appends an element as the last child of parent, which sits at depth
-    // nDepth (the document element is 0), on a line of its own.
-    pugi::xml_node Append(pugi::xml_node parent, int nDepth, const char* szName) {
-        const std::string strChildIndent = "\n" + Indent(nDepth + 1);
-        pugi::xml_node last = parent.last_child();
-        pugi::xml_node element;
-        if (last && IsWhitespaceNode(last)) {
-            parent.insert_child_before(pugi::node_pcdata, last).set_value(strChildIndent.c_str());
-            element = parent.insert_child_before(szName, last);
-        } else {
-            parent.append_child(pugi::node_pcdata).set_value(strChildIndent.c_str());
-            element = parent.append_child(szName);
-            parent.append_child(pugi::node_pcdata).set_value(("\n" + Indent(nDepth)).c_str());
+// One change to the file's text: the bytes [nBegin, nEnd) become strInsert.
+struct TextEdit {
+    std::size_t nBegin;
+    std::size_t nEnd;
+    std::string strInsert;
+};
+
+// Builds the edits of one change. Everything is done on the file's own text,
+// so its layout, comments and attribute order stay exactly as they were.
+class TextEditor {
+  public:
+    TextEditor(const std::string& strText, pugi::xml_node root) : m_strText(strText), m_root(root) {
+        m_strUnit = "  ";
+        for (pugi::xml_node child : root.children()) {
+            const std::size_t nStart = ElementStart(child);
+            const std::size_t nLine = strText.rfind('\n', nStart);
+            if (nLine != std::string::npos && nLine + 1 < nStart) {
+                const std::string strIndent = strText.substr(nLine + 1, nStart - nLine - 1);
+                if (std::all_of(strIndent.begin(), strIndent.end(), IsLineBlank)) {
+                    m_strUnit = strIndent;
+                }
+            }
+            break;
         }
-        return element;
     }
 
-    // Removes an element with the line break and indentation before it.
-    static void Remove(pugi::xml_node element) {
-        pugi::xml_node parent = element.parent();
-        pugi::xml_node previous = element.previous_sibling();
-        if (previous && IsWhitespaceNode(previous)) {
-            parent.remove_child(previous);
+    // A new element, written with the file's indentation, goes at the end of
+    // the document element.
+    void Append(const pugi::xml_node element) {
+        std::ostringstream stream;
+        element.print(stream, m_strUnit.c_str(), pugi::format_indent, pugi::encoding_utf8, 1);
+        m_strAppended += stream.str();
+    }
+
+    // An element goes, with its line when it stands on a line of its own.
+    void Remove(pugi::xml_node element) {
+        std::size_t nBegin = ElementStart(element);
+        std::size_t nEnd = ElementEnd(m_strText, nBegin, element.name());
+        std::size_t nLineBegin = nBegin;
+        while (nLineBegin > 0 && IsLineBlank(m_strText[nLineBegin - 1])) {
+            --nLineBegin;
         }
-        parent.remove_child(element);
+        std::size_t nLineEnd = nEnd;
+        while (nLineEnd < m_strText.size() && IsLineBlank(m_strText[nLineEnd])) {
+            ++nLineEnd;
+        }
+        if ((nLineBegin == 0 || m_strText[nLineBegin - 1] == '\n') &&
+            (nLineEnd == m_strText.size() || m_strText[nLineEnd] == '\n' ||
+             m_strText[nLineEnd] == '\r')) {
+            nBegin = nLineBegin;
+            nEnd = m_strText.compare(nLineEnd, 2, "\r\n") == 0 ? nLineEnd + 2
+                   : nLineEnd < m_strText.size()               ? nLineEnd + 1
+                                                               : nLineEnd;
+        }
+        m_vecEdits.push_back({nBegin, nEnd, ""});
+    }
+
+    std::string Result() {
+        std::vector<TextEdit> vecEdits = m_vecEdits;
+        if (!m_strAppended.empty()) {
+            vecEdits.push_back(AppendEdit());
+        }
+        // Later edits first, so that earlier offsets stay valid.
+        std::sort(vecEdits.begin(), vecEdits.end(),
+                  [](const TextEdit& a, const TextEdit& b) { return a.nBegin > b.nBegin; });
+        std::string strResult = m_strText;
+        for (const TextEdit& edit : vecEdits) {
+            strResult.replace(edit.nBegin, edit.nEnd - edit.nBegin, edit.strInsert);
+        }
+        return strResult;
     }
 
   private:
-    std::string Indent(int nDepth) const {
-        std::string strIndent;
-        for (int n = 0; n < nDepth; ++n) {
-            strIndent += m_strUnit;
+    TextEdit AppendEdit() const {
+        const std::size_t nRootStart = ElementStart(m_root);
+        const std::size_t nRootEnd = ElementEnd(m_strText, nRootStart, m_root.name());
+        if (m_strText.compare(nRootEnd - 2, 2, "/>") == 0) {
+            return {nRootEnd - 2, nRootEnd,
+                    ">\n" + m_strAppended + "</" + std::string(m_root.name()) + ">"};
         }
-        return strIndent;
+        const std::size_t nClose = m_strText.rfind("</", nRootEnd);
+        std::size_t nLineBegin = nClose;
+        while (nLineBegin > 0 && IsLineBlank(m_strText[nLineBegin - 1])) {
+            --nLineBegin;
+        }
+        if (nLineBegin > 0 && m_strText[nLineBegin - 1] == '\n') {
+            return {nLineBegin, nLineBegin, m_strAppended};
+        }
+        return {nClose, nClose, "\n" + m_strAppended};
     }
 
+    const std::string& m_strText;
+    pugi::xml_node m_root;
     std::string m_strUnit;
+    std::string m_strAppended;
+    std::vector<TextEdit> m_vecEdits;
 };
 
-std::string Serialize(const pugi::xml_document& doc) {
-    // Whitespace between top-level nodes is not kept by the parser; each
-    // gets a line of its own.
-    std::ostringstream stream;
-    for (pugi::xml_node node = doc.first_child(); node; node = node.next_sibling()) {
-        node.print(stream, "", pugi::format_raw, pugi::encoding_utf8);
-        stream << '\n';
+// The names an edit adds and removes, per kind; the edited store must hold
+// exactly the old names with these changes, so an edit can never lose or
+// damage anything else.
+enum class ItemKind { LogicalName, DriverSession, HardwareAsset, SoftwareModule };
+
+struct NameChanges {
+    std::vector<std::pair<ItemKind, std::string>> vecAdded;
+    std::vector<std::pair<ItemKind, std::string>> vecRemoved;
+};
+
+const std::map<std::string, std::size_t, std::less<>>& NamesOf(const StoreData& data,
+                                                               ItemKind eKind) {
+    switch (eKind) {
+        case ItemKind::LogicalName:
+            return data.mapLogicalNames;
+        case ItemKind::DriverSession:
+            return data.mapDriverSessions;
+        case ItemKind::HardwareAsset:
+            return data.mapHardwareAssets;
+        case ItemKind::SoftwareModule:
+            break;
     }
-    return stream.str();
+    return data.mapSoftwareModules;
 }
 
-using EditFunction = std::function<bool(pugi::xml_node root, const StoreData& data,
-                                        TreeEditor& editor, std::string& strError)>;
+bool ChangesAreExact(const StoreData& before, const StoreData& after, const NameChanges& changes) {
+    for (const ItemKind eKind : {ItemKind::LogicalName, ItemKind::DriverSession,
+                                 ItemKind::HardwareAsset, ItemKind::SoftwareModule}) {
+        std::set<std::string> setExpected;
+        for (const auto& [strName, nIndex] : NamesOf(before, eKind)) {
+            setExpected.insert(strName);
+        }
+        for (const auto& [eChanged, strName] : changes.vecAdded) {
+            if (eChanged == eKind) {
+                setExpected.insert(strName);
+            }
+        }
+        for (const auto& [eChanged, strName] : changes.vecRemoved) {
+            if (eChanged == eKind) {
+                setExpected.erase(strName);
+            }
+        }
+        std::set<std::string> setActual;
+        for (const auto& [strName, nIndex] : NamesOf(after, eKind)) {
+            setActual.insert(strName);
+        }
+        if (setActual != setExpected) {
+            return false;
+        }
+    }
+    return true;
+}
+
+using EditFunction =
+    std::function<bool(const StoreData& data, pugi::xml_node root, TextEditor& editor,
+                       NameChanges& changes, std::string& strError)>;
 
 mode_t CurrentUmask() {
     // umask cannot be read without being set; the tool is single-threaded
@@ -355,21 +465,24 @@ bool EditStoreFile(const std::string& strGivenPath, const EditFunction& edit,
         strError = strReadError + " Nothing was changed; correct the file first.";
         return false;
     }
+    // Offsets into the text need a tree parsed without line-end conversion.
     pugi::xml_document doc;
-    if (!doc.load_buffer(strText.data(), strText.size(), pugi::parse_full | pugi::parse_ws_pcdata,
+    if (!doc.load_buffer(strText.data(), strText.size(), pugi::parse_default & ~pugi::parse_eol,
                          pugi::encoding_utf8)) {
         strError = strWhere + " cannot be parsed for editing; nothing was changed.";
         return false;
     }
-    pugi::xml_node root = doc.document_element();
-    TreeEditor editor(root);
-    if (!edit(root, *pData, editor, strError)) {
+    TextEditor editor(strText, doc.document_element());
+    NameChanges changes;
+    if (!edit(*pData, doc.document_element(), editor, changes, strError)) {
         return false;
     }
-    const std::string strNewText = Serialize(doc);
-    if (!ReadStoreText(strNewText, strGivenPath, strReadError)) {
-        strError =
-            "The edit would make the store invalid (" + strReadError + "); nothing was changed.";
+    const std::string strNewText = editor.Result();
+    const auto pNewData = ReadStoreText(strNewText, strGivenPath, strReadError);
+    if (!pNewData || !ChangesAreExact(*pData, *pNewData, changes)) {
+        strError = strWhere + " cannot be edited safely (" +
+                   (pNewData ? std::string("an item would be lost") : strReadError) +
+                   "); nothing was changed.";
         return false;
     }
     return ReplaceFile(strPath, strNewText, bExisted, before, strError);
@@ -452,14 +565,15 @@ bool AddLogicalName(const std::string& strPath, const LogicalNameEntry& entry,
                     std::string& strError) {
     return EditStoreFile(
         strPath,
-        [&](pugi::xml_node root, const StoreData& data, TreeEditor& editor, std::string& strWhy) {
+        [&](const StoreData& data, pugi::xml_node, TextEditor& editor, NameChanges& changes,
+            std::string& strWhy) {
             const std::string strWhere = "The configuration store " + Quoted(strPath);
-            const std::pair<const std::map<std::string, std::size_t, std::less<>>*, const char*>
-                kKinds[] = {{&data.mapLogicalNames, "logical name"},
-                            {&data.mapDriverSessions, "driver session"},
-                            {&data.mapHardwareAssets, "hardware asset"}};
-            for (const auto& [pMap, szKind] : kKinds) {
-                if (pMap->count(entry.strName) != 0) {
+            for (const ItemKind eKind :
+                 {ItemKind::LogicalName, ItemKind::DriverSession, ItemKind::HardwareAsset}) {
+                if (NamesOf(data, eKind).count(entry.strName) != 0) {
+                    const char* szKind = eKind == ItemKind::LogicalName     ? "logical name"
+                                         : eKind == ItemKind::DriverSession ? "driver session"
+                                                                            : "hardware asset";
                     strWhy = strWhere + " already holds a " + szKind + " named " +
                              Quoted(entry.strName) + "; nothing was changed.";
                     return false;
@@ -489,20 +603,25 @@ bool AddLogicalName(const std::string& strPath, const LogicalNameEntry& entry,
                 }
                 vecSeen.push_back(strVirtual);
             }
+            pugi::xml_document scratch;
             if (pModule == nullptr) {
-                pugi::xml_node node = editor.Append(root, 0, "SoftwareModule");
+                // The driver needs its registration in every store file.
+                pugi::xml_node node = scratch.append_child("SoftwareModule");
                 node.append_attribute("name") = module.strName.c_str();
                 node.append_attribute("description") = module.strDescription.c_str();
                 for (const PhysicalName& physical : module.vecPhysicalNames) {
-                    pugi::xml_node child = editor.Append(node, 1, "PhysicalName");
+                    pugi::xml_node child = node.append_child("PhysicalName");
                     child.append_attribute("name") = physical.strName.c_str();
                     child.append_attribute("repCapName") = physical.strRepCapName.c_str();
                 }
+                editor.Append(node);
+                changes.vecAdded.emplace_back(ItemKind::SoftwareModule, module.strName);
             }
-            pugi::xml_node asset = editor.Append(root, 0, "HardwareAsset");
+            pugi::xml_node asset = scratch.append_child("HardwareAsset");
             asset.append_attribute("name") = entry.strName.c_str();
             asset.append_attribute("resourceDescriptor") = entry.strResource.c_str();
-            pugi::xml_node session = editor.Append(root, 0, "DriverSession");
+            editor.Append(asset);
+            pugi::xml_node session = scratch.append_child("DriverSession");
             session.append_attribute("name") = entry.strName.c_str();
             session.append_attribute("softwareModule") = kDriverModule;
             session.append_attribute("hardwareAsset") = entry.strName.c_str();
@@ -513,13 +632,19 @@ bool AddLogicalName(const std::string& strPath, const LogicalNameEntry& entry,
                 session.append_attribute("driverSetup") = entry.strDriverSetup.c_str();
             }
             for (const auto& [strVirtual, strPhysical] : entry.vecVirtualNames) {
-                pugi::xml_node child = editor.Append(session, 1, "VirtualName");
+                pugi::xml_node child = session.append_child("VirtualName");
                 child.append_attribute("name") = strVirtual.c_str();
                 child.append_attribute("mapTo") = strPhysical.c_str();
             }
-            pugi::xml_node logical = editor.Append(root, 0, "LogicalName");
+            editor.Append(session);
+            pugi::xml_node logical = scratch.append_child("LogicalName");
             logical.append_attribute("name") = entry.strName.c_str();
             logical.append_attribute("driverSession") = entry.strName.c_str();
+            editor.Append(logical);
+            for (const ItemKind eKind :
+                 {ItemKind::LogicalName, ItemKind::DriverSession, ItemKind::HardwareAsset}) {
+                changes.vecAdded.emplace_back(eKind, entry.strName);
+            }
             return true;
         },
         strError);
@@ -529,36 +654,41 @@ bool RemoveLogicalName(const std::string& strPath, const std::string& strName,
                        std::string& strError) {
     return EditStoreFile(
         strPath,
-        [&](pugi::xml_node root, const StoreData& data, TreeEditor&, std::string& strWhy) {
+        [&](const StoreData& data, pugi::xml_node root, TextEditor& editor, NameChanges& changes,
+            std::string& strWhy) {
             const auto it = data.mapLogicalNames.find(strName);
             if (it == data.mapLogicalNames.end()) {
                 strWhy = "The configuration store " + Quoted(strPath) + " holds no logical name " +
                          Quoted(strName) + "; nothing was changed.";
                 return false;
             }
-            const DriverSession& session =
-                data.vecDriverSessions[data.vecLogicalNames[it->second].nDriverSession];
-            TreeEditor::Remove(FindChild(root, "LogicalName", strName));
-            std::size_t nSessionUsers = 0;
-            for (const LogicalName& logical : data.vecLogicalNames) {
-                nSessionUsers +=
-                    data.vecDriverSessions[logical.nDriverSession].strName == session.strName;
-            }
+            const std::size_t nSession = data.vecLogicalNames[it->second].nDriverSession;
+            const DriverSession& session = data.vecDriverSessions[nSession];
+            editor.Remove(FindChild(root, "LogicalName", strName));
+            changes.vecRemoved.emplace_back(ItemKind::LogicalName, strName);
+            // The session and asset go too unless another logical name or
+            // session still refers to them.
+            const auto nSessionUsers = std::count_if(
+                data.vecLogicalNames.begin(), data.vecLogicalNames.end(),
+                [&](const LogicalName& logical) { return logical.nDriverSession == nSession; });
             if (nSessionUsers > 1) {
                 return true;
             }
-            TreeEditor::Remove(FindChild(root, "DriverSession", session.strName));
+            editor.Remove(FindChild(root, "DriverSession", session.strName));
+            changes.vecRemoved.emplace_back(ItemKind::DriverSession, session.strName);
             if (!session.nHardwareAsset) {
                 return true;
             }
-            std::size_t nAssetUsers = 0;
-            for (const DriverSession& other : data.vecDriverSessions) {
-                nAssetUsers += other.nHardwareAsset == session.nHardwareAsset;
-            }
+            const auto nAssetUsers =
+                std::count_if(data.vecDriverSessions.begin(), data.vecDriverSessions.end(),
+                              [&](const DriverSession& other) {
+                                  return other.nHardwareAsset == session.nHardwareAsset;
+                              });
             if (nAssetUsers == 1) {
-                TreeEditor::Remove(
-                    FindChild(root, "HardwareAsset",
-                              data.vecHardwareAssets[*session.nHardwareAsset].strName));
+                const std::string& strAsset =
+                    data.vecHardwareAssets[*session.nHardwareAsset].strName;
+                editor.Remove(FindChild(root, "HardwareAsset", strAsset));
+                changes.vecRemoved.emplace_back(ItemKind::HardwareAsset, strAsset);
             }
             return true;
         },
