@@ -1017,9 +1017,9 @@ const std::vector<CommandInfo>& Commands() {
          1,
          RunAttributes},
         {"store",
-         "list | show NAME | check | remove NAME |\n"
-         "       add NAME --resource R [--options O] [--driver-setup S] [--virtual V=CHn ...]",
-         "list, show, add, remove and check logical names of the configuration store",
+         "list | show NAME | add NAME --resource R [--options O] [--driver-setup S] "
+         "[--virtual V=CHn ...] | remove NAME | check",
+         "edit the configuration store: list, show, add, remove, check",
          "Works on the store file the driver reads: $IVI_CONFIG_STORE, or\n"
          "/etc/ivi/IviConfigurationStore.xml when it is not set. Needs no instrument.\n"
          "  list           every logical name with its resource\n"
