@@ -240,6 +240,14 @@ class TextEditor {
         std::vector<TextEdit> vecEdits = m_vecEdits;
         if (!m_strAppended.empty()) {
             vecEdits.push_back(AppendEdit());
+            // Added lines end the way the file's lines end.
+            if (m_strText.find("\r\n") != std::string::npos) {
+                std::string& strInsert = vecEdits.back().strInsert;
+                for (auto n = strInsert.find('\n'); n != std::string::npos;
+                     n = strInsert.find('\n', n + 2)) {
+                    strInsert.insert(n, 1, '\r');
+                }
+            }
         }
         // Later edits first, so that earlier offsets stay valid.
         std::sort(vecEdits.begin(), vecEdits.end(),

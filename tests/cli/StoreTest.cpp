@@ -173,6 +173,25 @@ TEST_F(StoreTest, EditsKeepEverythingElseByteForByte) {
     EXPECT_EQ(Store({"check"}).nExit, 0);
 }
 
+TEST_F(StoreTest, WindowsLineEndsAndByteOrderMarkAreKept) {
+    std::string strText = "\xEF\xBB\xBF";
+    for (const char c : std::string(kHandWritten)) {
+        strText += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    }
+    Write(strText);
+    ASSERT_EQ(Store({"add", "Spare", "--resource", "R"}).nExit, 0);
+    const std::string strAdded = ReadFile(m_store);
+    EXPECT_NE(strAdded.find("\t<LogicalName name=\"Spare\" driverSession=\"Spare\" />\r\n"),
+              std::string::npos)
+        << strAdded;
+    for (std::size_t n = strAdded.find('\n'); n != std::string::npos;
+         n = strAdded.find('\n', n + 1)) {
+        ASSERT_EQ(strAdded[n - 1], '\r') << "bare line feed at byte " << n;
+    }
+    ASSERT_EQ(Store({"remove", "Spare"}).nExit, 0);
+    EXPECT_EQ(ReadFile(m_store), strText);
+}
+
 TEST_F(StoreTest, RefusedEditsLeaveTheFileUntouched) {
     Write(kHandWritten);
     struct Case {
