@@ -10,8 +10,8 @@ int main(int argc, char** argv) {
     const char* pszResource = argc > 1 ? argv[1] : "";
     const char* pszOptions = argc > 2 ? argv[2] : "Simulate=1,DriverSetup=Model:6512";
     ViSession vi = VI_NULL;
-    ViStatus status = TARVEK_InitWithOptions((ViRsrc)pszResource, VI_TRUE, VI_TRUE,
-                                             (ViString)pszOptions, &vi);
+    ViStatus status =
+        TARVEK_InitWithOptions((ViRsrc)pszResource, VI_TRUE, VI_TRUE, (ViString)pszOptions, &vi);
     if (status < 0) {
         ViChar szText[256] = "";
         ViStatus code = 0;
