@@ -58,5 +58,13 @@ done
 if command -v man >/dev/null; then
     MANPATH=$prefix/share/man expect "tarvek - drive TARVEK DC power supplies" man -P cat tarvek
 fi
-bash -n "$prefix/share/bash-completion/completions/tarvek" || fail "completion script"
+# Completion asks the installed tarvek for commands, attributes and values.
+complete_words() {
+    bash -c 'source "$1"; shift; COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); _tarvek
+             printf "%s\n" "${COMPREPLY[@]}"' _ "$prefix/share/bash-completion/completions/tarvek" "$@"
+}
+expect "store" complete_words "$prefix/bin/tarvek" st
+expect "voltage_level" complete_words "$prefix/bin/tarvek" get Sim volt
+expect "series2" complete_words "$prefix/bin/tarvek" set Sim output_mode ""
+expect "Sim" complete_words "$prefix/bin/tarvek" store show ""
 echo "install test passed"
