@@ -12,7 +12,7 @@ from typing import Any, Callable, Iterator, List, Mapping, Optional, Sequence, T
 from ._errors import DriverWarning, Error
 from ._generated import (ChannelAttributes, ChannelFunctions, SessionAttributes,
                          SessionFunctions, _Kind)
-from ._library import LIB, ViInt64, ViSession, ViStatus
+from ._library import LIB, ViInt32, ViInt64, ViSession, ViStatus
 
 # VISA completion codes of a raw read: not warnings, they say how it ended.
 VI_SUCCESS_TERM_CHAR = 0x3FFF0005
@@ -21,6 +21,8 @@ VI_SUCCESS_MAX_CNT = 0x3FFF0006
 # are far below the smallest warning code.
 _LARGEST_SIZE = 0x00FFFFFF
 _INVALID_SESSION = -1074130544  # 0xBFFA1190
+_INSTRUMENT_STATUS = -1074135039  # 0xBFFA0001: the status check found an error bit
+_ERROR_QUEUE_DEPTH = 20
 
 _PACKAGE_DIR = os.path.dirname(os.path.abspath(__file__))
 
@@ -400,9 +402,25 @@ class Session(SessionAttributes, SessionFunctions, _Access):
         if status < 0:
             if self._vi == 0 and status == _INVALID_SESSION:
                 raise Error(status, "The session is closed.", name)
-            raise Error(status, _describe(self._vi, status), name)
+            description = _describe(self._vi, status)
+            errors = self._instrument_errors() if status == _INSTRUMENT_STATUS else []
+            raise Error(status, description, name, errors)
         warnings.warn(DriverWarning(status, _describe(self._vi, status), name),
                       stacklevel=_outside_level())
+
+
+    def _instrument_errors(self) -> List[Tuple[int, str]]:
+        """Empties the instrument's error queue into a list, so that an
+        instrument's refusal says what was refused."""
+        errors: List[Tuple[int, str]] = []
+        code = ViInt32()
+        message = ctypes.create_string_buffer(256)
+        for _ in range(_ERROR_QUEUE_DEPTH):
+            if LIB.TARVEK_error_query(self._vi, ctypes.byref(code), message) < 0 or \
+                    code.value == 0:
+                break
+            errors.append((code.value, message.value.decode(errors="replace")))
+        return errors
 
 
 class _SessionLock:
@@ -424,3 +442,6 @@ class _SessionLock:
         finally:
             self._session._lock.release()
 
+
+for _public in (Session, OutputChannel, Channels):
+    _public.__module__ = "tarvek"
