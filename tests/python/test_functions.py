@@ -21,12 +21,24 @@ class Case(NamedTuple):
     lines: Lines                      # the same on both families, or by family
     result: Any = None                # expected value, or a check, or None
     channel: bool = False             # called on channels["CH1"]
-    setup: Optional[Tuple[str, Tuple[Any, ...]]] = None  # a call first, its lines not checked
+    setup: Optional[Callable[[tarvek.Session], Any]] = None  # first, its lines not checked
     refused: Optional[Dict[str, int]] = None  # family -> status
 
 
 def by_family(series6310: List[str], series6510: List[str]) -> Dict[str, List[str]]:
     return {"Series6310": series6310, "Series6510": series6510}
+
+
+def one_step_list(session: tarvek.Session) -> None:
+    """List 1 with one step, in list mode, started at once."""
+    session.selected_list = 1
+    session.selected_step = 1
+    session.step_voltage = 1.0
+    session.step_current = 1.0
+    session.list_dwell = 0.05
+    session.list_trigger_source = tarvek.SpecificTriggerSource.IMMEDIATE
+    session.save_list_data()
+    session.enable_list(1)
 
 
 NOT_SUPPORTED = {"Series6310": 0xBFFA0011, "Series6510": 0xBFFA0011}
@@ -41,7 +53,7 @@ CASES = [
          r.instr_rev == "1.02" and r.driver_rev),
     Case("invalidate_all_attributes", (), []),
     Case("lock_session", (), [], True, setup=None),
-    Case("unlock_session", (), [], False, setup=("lock_session", ())),
+    Case("unlock_session", (), [], False, setup=lambda session: session.lock_session()),
     Case("set_operation_complete", (), ["*OPC"]),
     Case("wait_for_operation_complete", (), ["*OPC?"]),
     Case("wait_to_continue", (), ["*WAI"]),
@@ -95,7 +107,7 @@ CASES = [
     Case("enable_list", (1,), ["OUTP:MODE LIST,1"]),
     Case("disable_list", (), ["OUTP:MODE FIX"]),
     Case("save_list_data", (), ["SOUR:LIST:SAVE"]),
-    Case("start_list", (T.SelectedChannel.CHANNEL1,), ["INIT:IMM 0"], setup=("enable_list", (1,))),
+    Case("start_list", (T.SelectedChannel.CHANNEL1,), ["INIT:IMM 0"], setup=lambda session: one_step_list(session)),
     Case("abort_list", (T.SelectedChannel.CHANNEL1,), by_family(["ABOR 0"], ["ABOR"])),
     Case("start_battery_test", (), ["BATT:MOD:STAT 1"], refused={"Series6310": 0xBFFA0011}),
     Case("stop_battery_test", (), ["BATT:MOD:STAT 0"], refused={"Series6310": 0xBFFA0011}),
@@ -147,7 +159,7 @@ def test_function_live(emulator: Emulator, live: tarvek.Session, case: Case) -> 
     family = emulator.family  # type: ignore[attr-defined]
     target: Any = live.channels["CH1"] if case.channel else live
     if case.setup:
-        getattr(live, case.setup[0])(*case.setup[1])
+        case.setup(live)
         emulator.clear()
     method: Callable[..., Any] = getattr(target, case.method)
     refused = (case.refused or {}).get(family)
@@ -194,6 +206,8 @@ def test_channel_functions_with_results_return_one_per_channel(emulator: Emulato
                                 "INST:SEL 1", "SOUR:VOLT:LEV:IMM:AMPL 2.5",
                                 "INST:SEL 2", "SOUR:VOLT:LEV:IMM:AMPL 2.5",
                                 "INST:SEL 1", "INST:SEL 2"]
+    emulator.clear()
+    live.channels["CH1,CH3"].output_enabled = True
     emulator.clear()
     volts = live.channels["CH1,CH3"].measure(tarvek.MeasurementType.VOLTAGE)
     assert volts == [2.5, 2.5]
