@@ -49,9 +49,9 @@ def write_csv(path: Path, readings: List[Reading]) -> None:
 
 def plot(path: Path, readings: List[Reading], title: str) -> bool:
     try:
-        import matplotlib
+        import matplotlib  # type: ignore[import]
         matplotlib.use("Agg")  # files only: no display needed
-        import matplotlib.pyplot as pyplot
+        import matplotlib.pyplot as pyplot  # type: ignore[import]
     except ImportError:
         return False
     seconds = [row[0] for row in readings]

@@ -12,14 +12,15 @@ Everything runs through the driver library (libTARVEK_64.so) with ctypes:
 the library of the build or installation this package belongs to, or the one
 named by the TARVEK_LIBRARY environment variable.
 """
+from . import _generated
 from ._errors import DriverWarning, Error
 from ._generated import *  # noqa: F401,F403 - the enums and result tuples
 from ._generated import ATTRIBUTES, ENUMS, FUNCTIONS, RESULTS, AttributeInfo
 from ._library import library_path
-from ._session import Channels, OutputChannel, Session, option_string
+from ._session import ChannelGroup, Channels, OutputChannel, Session, option_string
 
 __version__ = "1.0.0"
 
-__all__ = ["Session", "OutputChannel", "Channels", "Error", "DriverWarning", "AttributeInfo",
-           "ATTRIBUTES", "FUNCTIONS", "ENUMS", "RESULTS", "option_string", "library_path"] + \
-    [kind.__name__ for kind in ENUMS] + [kind.__name__ for kind in RESULTS]
+__all__ = ["Session", "OutputChannel", "ChannelGroup", "Channels", "Error", "DriverWarning", "AttributeInfo",
+           "ATTRIBUTES", "FUNCTIONS", "ENUMS", "RESULTS", "option_string", "library_path"]
+__all__ += _generated.__all__

@@ -7,19 +7,19 @@ import os
 import sys
 import threading
 import warnings
-from typing import Any, Callable, Iterator, List, Mapping, Optional, Sequence, Tuple, Union
+from types import FrameType
+from typing import (Any, Callable, Iterator, List, Mapping, Optional, Sequence, Tuple, Union,
+                    overload)
 
+from ._access import _Access
 from ._errors import DriverWarning, Error
-from ._generated import (ChannelAttributes, ChannelFunctions, SessionAttributes,
-                         SessionFunctions, _Kind)
+from ._generated import (ChannelAttributes, ChannelFunctions, ChannelGroupAttributes,
+                         ChannelGroupFunctions, SessionAttributes, SessionFunctions)
 from ._library import LIB, ViInt32, ViInt64, ViSession, ViStatus
 
 # VISA completion codes of a raw read: not warnings, they say how it ended.
 VI_SUCCESS_TERM_CHAR = 0x3FFF0005
 VI_SUCCESS_MAX_CNT = 0x3FFF0006
-# A string read returns the size it needs when the value does not fit; sizes
-# are far below the smallest warning code.
-_LARGEST_SIZE = 0x00FFFFFF
 _INVALID_SESSION = -1074130544  # 0xBFFA1190
 _INSTRUMENT_STATUS = -1074135039  # 0xBFFA0001: the status check found an error bit
 _ERROR_QUEUE_DEPTH = 20
@@ -81,7 +81,7 @@ def option_string(options: Options) -> str:
 def _outside_level() -> int:
     """The stack level of the first caller outside this package, for warnings."""
     level = 1
-    frame = sys._getframe(1)
+    frame: Optional[FrameType] = sys._getframe(1)
     while frame is not None and os.path.dirname(frame.f_code.co_filename) == _PACKAGE_DIR:
         frame = frame.f_back
         level += 1
@@ -108,77 +108,10 @@ def _name_of(function: Any) -> str:
     return getattr(function, "__name__", "")
 
 
-class _Access:
-    """What sessions and channels share: calling the driver under the session's
-    lock, so that a failure's text is read before another thread's call can
-    replace it, and turning statuses into exceptions and warnings."""
-
-    __slots__ = ()
-    _session: "Session"
-    _selector: bytes
-    _parts: Tuple[bytes, ...]
-
-    def _call(self, function: Callable[..., int], *arguments: Any) -> int:
-        session = self._session
-        with session._lock:
-            status = function(session._vi, *arguments)
-            if status:
-                session._report(status, function)
-        return status
-
-    def _write(self, setter: Callable[..., int], attribute: int, value: Any) -> None:
-        session = self._session
-        with session._lock:
-            status = setter(session._vi, self._selector, attribute, value)
-            if status:
-                session._report(status, setter)
-
-    def _read(self, kind: _Kind, attribute: int, convert: Optional[Callable[[Any], Any]]) -> Any:
-        if len(self._parts) == 1:
-            return self._read_one(kind, attribute, self._parts[0], convert)
-        return [self._read_one(kind, attribute, part, convert) for part in self._parts]
-
-    def _read_one(self, kind: _Kind, attribute: int, selector: bytes,
-                  convert: Optional[Callable[[Any], Any]]) -> Any:
-        session = self._session
-        if kind.ctype is None:
-            return self._read_string(attribute, selector)
-        value = kind.ctype()
-        with session._lock:
-            status = kind.get(session._vi, selector, attribute, ctypes.byref(value))
-            if status:
-                session._report(status, kind.get)
-        return value.value if convert is None else convert(value.value)
-
-    def _read_string(self, attribute: int, selector: bytes) -> str:
-        session = self._session
-        size = 1024
-        while True:
-            buffer = ctypes.create_string_buffer(size)
-            with session._lock:
-                status = LIB.TARVEK_GetAttributeViString(session._vi, selector, attribute, size,
-                                                         buffer)
-                if size < status <= _LARGEST_SIZE:
-                    size = status  # the value did not fit: read it again whole
-                    continue
-                if status:
-                    session._report(status, LIB.TARVEK_GetAttributeViString)
-            return buffer.value.decode(errors="replace")
-
-    def _each(self, one: Callable[[bytes], Any]) -> Any:
-        """one(selector) for the single channel, or a list over several."""
-        if len(self._parts) == 1:
-            return one(self._parts[0])
-        return [one(part) for part in self._parts]
-
-
 class OutputChannel(ChannelAttributes, ChannelFunctions, _Access):
-    """One output channel, or several named by one selector ("CH1-CH3",
-    "CH1,CH3", a virtual name), as ``session.channels[...]`` gives them.
-
-    Writes and functions without results go to every channel named; reads and
-    functions with results return one value per channel, a list when the
-    selector names several."""
+    """One output channel, as ``session.channels["CH1"]`` (or by position,
+    ``session.channels[0]``, or by a virtual name) gives it: its attributes
+    are properties, its functions methods."""
 
     __slots__ = ("_session", "_selector", "_parts", "name")
 
@@ -194,7 +127,7 @@ class OutputChannel(ChannelAttributes, ChannelFunctions, _Access):
         return [part.decode() for part in self._parts]
 
     def __repr__(self) -> str:
-        return f"<tarvek.OutputChannel {self.name!r} of {self._session!r}>"
+        return f"<tarvek.{type(self).__name__} {self.name!r} of {self._session!r}>"
 
     def __eq__(self, other: object) -> bool:
         return isinstance(other, OutputChannel) and other._session is self._session and \
@@ -202,6 +135,17 @@ class OutputChannel(ChannelAttributes, ChannelFunctions, _Access):
 
     def __hash__(self) -> int:
         return hash((id(self._session), self._parts))
+
+
+class ChannelGroup(ChannelGroupAttributes, ChannelGroupFunctions, OutputChannel):
+    """Several output channels named by one selector ("CH1-CH3", "CH1,CH3"),
+    as ``session.channels["CH1-CH3"]`` or ``session.channels.group(...)``
+    gives them. A write, and a function without a result, goes to every
+    channel named in one call of the driver; a read, and a function with a
+    result, returns a list with one value per channel, in selector order."""
+
+    __slots__ = ()
+    _several = True
 
 
 class Channels(Sequence[OutputChannel]):
@@ -230,7 +174,19 @@ class Channels(Sequence[OutputChannel]):
                 part.decode().upper() in self._names for part in item._parts)
         return isinstance(item, str) and item.upper() in self._names
 
-    def __getitem__(self, key: Any) -> Any:
+    @overload
+    def __getitem__(self, key: int) -> OutputChannel: ...
+
+    @overload
+    def __getitem__(self, key: str) -> OutputChannel: ...
+
+    @overload
+    def __getitem__(self, key: slice) -> List[OutputChannel]: ...
+
+    def __getitem__(self, key: Union[int, str, slice]) -> Any:
+        """A channel by position or selector; a selector naming several
+        channels gives a ChannelGroup (an OutputChannel whose reads return
+        lists; ``group()`` says so to a type checker)."""
         if isinstance(key, slice):
             return [OutputChannel(self._session, name, [name]) for name in self._names[key]]
         if isinstance(key, int):
@@ -238,7 +194,15 @@ class Channels(Sequence[OutputChannel]):
             return OutputChannel(self._session, name, [name])
         if not isinstance(key, str):
             raise TypeError(f"channels are indexed by position or selector, not {key!r}")
-        return OutputChannel(self._session, key, self._expand(key))
+        parts = self._expand(key)
+        if len(parts) > 1:
+            return ChannelGroup(self._session, key, parts)
+        return OutputChannel(self._session, key, parts)
+
+    def group(self, selector: str) -> ChannelGroup:
+        """The channels a selector names, as a ChannelGroup even when it
+        names one."""
+        return ChannelGroup(self._session, selector, self._expand(selector))
 
     def _expand(self, selector: str) -> List[str]:
         """The single-channel selectors of a selector: the items of a comma
@@ -443,5 +407,5 @@ class _SessionLock:
             self._session._lock.release()
 
 
-for _public in (Session, OutputChannel, Channels):
+for _public in (Session, OutputChannel, ChannelGroup, Channels):
     _public.__module__ = "tarvek"

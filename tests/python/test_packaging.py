@@ -75,3 +75,15 @@ def test_site_dir_follows_the_interpreters_layout() -> None:
     assert site("/opt/tarvek").startswith("/opt/tarvek/lib/python3")
     assert site("/usr/local").startswith("/usr/local/lib/python3")
     assert site("/usr").startswith("/usr/lib/python3")
+
+
+def test_the_package_and_examples_type_check() -> None:
+    pytest.importorskip("mypy", reason="mypy is missing (Debian package python3-mypy)")
+    package = Path(tarvek.__file__).resolve().parent
+    examples = SOURCE / "examples" / "python"
+    result = subprocess.run(
+        [sys.executable, "-m", "mypy", "--strict", "--no-warn-return-any", "--no-incremental",
+         "--cache-dir", os.devnull, str(package), str(examples / "quickstart.py"),
+         str(examples / "sweep.py")], capture_output=True, text=True, timeout=240,
+        env=dict(os.environ, MYPYPATH=str(package.parent)))
+    assert result.returncode == 0, result.stdout + result.stderr

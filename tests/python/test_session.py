@@ -46,6 +46,8 @@ def test_a_write_goes_to_every_channel_and_a_read_gives_a_list(emulator: Emulato
     if emulator.family == "Series6510":  # type: ignore[attr-defined]
         pytest.skip("one output")
     group = live.channels["CH1-CH3"]
+    assert isinstance(group, tarvek.ChannelGroup) and group.names == ["CH1", "CH2", "CH3"]
+    assert type(live.channels["CH2"]) is tarvek.OutputChannel
     group.voltage_level = 7.5
     assert emulator.lines() == ["INST:SEL 0", "SOUR:VOLT:LEV:IMM:AMPL 7.5",
                                 "INST:SEL 1", "SOUR:VOLT:LEV:IMM:AMPL 7.5",
@@ -58,6 +60,7 @@ def test_a_write_goes_to_every_channel_and_a_read_gives_a_list(emulator: Emulato
                                 "INST:SEL 2", "SOUR:VOLT:LEV:IMM:AMPL?"]
     assert live.channels["CH2"].voltage_level == 7.5  # cached now: nothing sent
     assert live.channels["CH1,CH3"].output_enabled == [False, False]
+    assert live.channels.group("CH2").voltage_level == [7.5]  # a group of one is still a list
 
 
 def test_bad_channel_names_are_refused_with_the_drivers_text(emulator: Emulator,

@@ -296,7 +296,7 @@ def attribute_doc(attribute: Attribute, type_text: str) -> str:
     lines.append(f"C attribute: TARVEK_ATTR_{attribute.name} ({row['id']}, {row['type']}, "
                  f"{access}).")
     if row["channel"]:
-        lines.append("Several channels: a write goes to each, a read returns a list.")
+        lines.append("On a ChannelGroup a write goes to each channel and a read returns a list.")
     return "\n".join(lines)
 
 
@@ -308,7 +308,9 @@ def docstring(text: str, indent: str) -> str:
         else "") + '"""')
 
 
-def attribute_code(attribute: Attribute) -> List[str]:
+def attribute_code(attribute: Attribute, several: bool = False) -> List[str]:
+    """A property; for several channels (ChannelGroup) one whose reads
+    return a list, overriding the single channel's."""
     row = attribute.row
     annotation, kind = ATTRIBUTE_KIND[row["type"]]
     convert = "None"
@@ -317,9 +319,10 @@ def attribute_code(attribute: Attribute) -> List[str]:
         convert = f"_to_{attribute.group.class_name}"
     elif row["type"] == "ViBoolean":
         convert = "bool"
-    read_type = f"Union[{annotation}, List[{annotation}]]" if row["channel"] else annotation
+    read_type = f"List[{annotation}]" if several else annotation
+    override = "  # type: ignore[override]" if several else ""
     name = attribute.python_name
-    lines = ["    @property", f"    def {name}(self) -> {read_type}:",
+    lines = [f"    @property{override}", f"    def {name}(self) -> {read_type}:",
              docstring(attribute_doc(attribute, annotation), "        "),
              f"        return self._read(_{kind}, {row['id']}, {convert})", ""]
     if row["access"] == "RW":
@@ -334,7 +337,8 @@ def attribute_code(attribute: Attribute) -> List[str]:
             value = "bool(value)"
         else:
             value = "value"
-        lines += [f"    @{name}.setter", f"    def {name}(self, value: {annotation}) -> None:",
+        lines += [f"    @{name}.setter",
+                  f"    def {name}(self, value: {annotation}) -> None:",
                   "        session = self._session",
                   "        with session._lock:",
                   f"            status = _SET_{kind}(session._vi, self._selector, {row['id']}, "
@@ -365,7 +369,8 @@ def function_doc(function: Function, inputs: List[Parameter], outputs: List[Para
 
 
 def function_code(function: Function, groups: List[ValueGroup], on_channel: bool,
-                  results: List[str]) -> List[str]:
+                  results: List[str], several: bool = False) -> Tuple[List[str], str,
+                                                                     List[Tuple[str, str]]]:
     """A method calling the function: inputs as arguments (the channel
     selector implied on a channel), outputs returned, several as a NamedTuple."""
     enums: Dict[str, ValueGroup] = {}
@@ -416,12 +421,12 @@ def function_code(function: Function, groups: List[ValueGroup], on_channel: bool
         returns = out_types[0]
     else:
         returns = "None"
-    per_channel = on_channel and channel_selector and bool(outputs)
-    full_return = f"Union[{returns}, List[{returns}]]" if per_channel else returns
+    full_return = f"List[{returns}]" if several else returns
     method = snake(function.name)
     result_text = (f"{result_name}({', '.join(snake(p.name) for p in outputs)})"
                    if result_name else (snake(outputs[0].name) if outputs else ""))
-    lines = [f"    def {method}({', '.join(signature)}) -> {full_return}:",
+    override = "  # type: ignore[override]" if several else ""
+    lines = [f"    def {method}({', '.join(signature)}) -> {full_return}:{override}",
              docstring(function_doc(function, visible, outputs, enums,
                                     result_text if outputs else ""), "        ")]
     body: List[str] = []
@@ -509,8 +514,9 @@ from __future__ import annotations
 import ctypes
 import enum
 import functools
-from typing import Any, Callable, List, NamedTuple, Optional, Tuple, Type, Union
+from typing import Any, Callable, List, NamedTuple, Optional, Tuple, Type, TypeVar, Union, cast
 
+from ._access import _Access, _Kind
 from ._library import (LIB, ViAttr, ViBoolean, ViInt16, ViInt32, ViInt64, ViReal64, ViSession,
                        ViStatus, ViString)
 
@@ -528,13 +534,17 @@ def _enum_value(kind: Type[enum.IntEnum], value: Union[int, str]) -> int:
     return int(value)
 
 
-def _enum_result(kind: Type[enum.IntEnum], value: int) -> Union[enum.IntEnum, int]:
-    """The member for a value the driver returned; a value the table lacks
-    stays an int rather than being lost."""
+_E = TypeVar("_E", bound=enum.IntEnum)
+
+
+def _enum_result(kind: Type[_E], value: int) -> _E:
+    """The member for a value the driver returned. A value the table lacks
+    stays an int rather than being lost (typed as the enum, which it
+    compares and converts like)."""
     try:
         return kind(value)
     except ValueError:
-        return value
+        return cast(_E, value)
 
 
 class AttributeInfo(NamedTuple):
@@ -552,11 +562,6 @@ class AttributeInfo(NamedTuple):
     unsupported: Optional[str]
     family: Optional[Tuple[str, Optional[str], Optional[str]]]
     simulated: Optional[str]
-
-
-class _Kind(NamedTuple):
-    get: Callable[..., int]
-    ctype: Any
 
 
 '''
@@ -617,6 +622,7 @@ def generate(header_text: str, catalogue: dict) -> str:
     results: List[str] = []
     session_methods: List[str] = []
     channel_methods: List[str] = []
+    group_methods: List[str] = []
     result_fields: Dict[str, List[Tuple[str, str]]] = {}
     for function in methods:
         lines, result_name, fields = function_code(function, groups, False, results)
@@ -625,8 +631,11 @@ def generate(header_text: str, catalogue: dict) -> str:
             result_fields[result_name] = fields
         selector = len(function.parameters) > 1 and function.parameters[1].name == "ChannelName"
         if selector:
-            lines, _, _ = function_code(function, groups, True, results)
+            lines, _, fields = function_code(function, groups, True, results)
             channel_methods += lines
+            if fields:
+                lines, _, _ = function_code(function, groups, True, results, several=True)
+                group_methods += lines
     for name in results:
         out.append(f"class {name}(NamedTuple):")
         out.append(f'    """The outputs of TARVEK_{RESULT_FUNCTIONS[name]}."""')
@@ -647,7 +656,7 @@ def generate(header_text: str, catalogue: dict) -> str:
 
     session_names = set()
     channel_names = set()
-    out.append("class SessionAttributes:")
+    out.append("class SessionAttributes(_Access):")
     out.append('    """The attributes that act on the instrument as a whole (or on the channel it has')
     out.append('    selected) and the session\'s own settings."""')
     out.append("")
@@ -658,8 +667,8 @@ def generate(header_text: str, catalogue: dict) -> str:
             session_names.add(attribute.python_name)
             out += attribute_code(attribute)
     out.append("")
-    out.append("class ChannelAttributes:")
-    out.append('    """The attributes of an output channel (or of several)."""')
+    out.append("class ChannelAttributes(_Access):")
+    out.append('    """The attributes of an output channel."""')
     out.append("")
     out.append("    __slots__ = ()")
     out.append("")
@@ -668,7 +677,17 @@ def generate(header_text: str, catalogue: dict) -> str:
             channel_names.add(attribute.python_name)
             out += attribute_code(attribute)
     out.append("")
-    out.append("class SessionFunctions:")
+    out.append("class ChannelGroupAttributes(ChannelAttributes):")
+    out.append('    """The attributes of several output channels: a write goes to each, a read')
+    out.append('    returns a list, one value per channel."""')
+    out.append("")
+    out.append("    __slots__ = ()")
+    out.append("")
+    for attribute in attributes:
+        if attribute.row["channel"]:
+            out += attribute_code(attribute, several=True)
+    out.append("")
+    out.append("class SessionFunctions(_Access):")
     out.append('    """The instrument functions; those taking a channel name are also methods of')
     out.append('    OutputChannel."""')
     out.append("")
@@ -676,12 +695,20 @@ def generate(header_text: str, catalogue: dict) -> str:
     out.append("")
     out += session_methods
     out.append("")
-    out.append("class ChannelFunctions:")
-    out.append('    """The instrument functions of an output channel (or of several)."""')
+    out.append("class ChannelFunctions(_Access):")
+    out.append('    """The instrument functions of an output channel."""')
     out.append("")
     out.append("    __slots__ = ()")
     out.append("")
     out += channel_methods
+    out.append("")
+    out.append("class ChannelGroupFunctions(ChannelFunctions):")
+    out.append('    """The instrument functions of several output channels: those with a result')
+    out.append('    return a list, one per channel; the others go to all of them at once."""')
+    out.append("")
+    out.append("    __slots__ = ()")
+    out.append("")
+    out += group_methods
     out.append("")
 
     for function in methods:
@@ -715,6 +742,10 @@ def generate(header_text: str, catalogue: dict) -> str:
     out.append("ENUMS: Tuple[Type[enum.IntEnum], ...] = (" +
                ", ".join(group.class_name for group in groups) + ",)")
     out.append("RESULTS = (" + ", ".join(results) + ("," if results else "") + ")")
+    out.append("")
+    out.append("# What `from tarvek import *` adds: the enums and the result tuples.")
+    out.append("__all__ = [" + ", ".join(repr(name) for name in
+                                      [group.class_name for group in groups] + results) + "]")
     out.append("")
     out.append("# Prototypes of every exported function, so that ctypes converts and checks")
     out.append("# each argument.")
