@@ -15,6 +15,17 @@ if TYPE_CHECKING:
 _LARGEST_SIZE = 0x00FFFFFF
 
 
+def _text(value: str) -> bytes:
+    """A text for the driver, which sends it on as part of a command: a line
+    feed would end that command and start another, and a NUL would cut it
+    short, so neither is let through."""
+    if not isinstance(value, str):
+        raise TypeError(f"expected a str, not {type(value).__name__}")
+    if "\n" in value or "\0" in value:
+        raise ValueError(f"{value!r}: a text for the instrument cannot hold a line feed or NUL")
+    return value.encode()
+
+
 class _Kind(NamedTuple):
     """How one value type is read: its typed getter and ctypes type (None
     for text, which has a buffer protocol of its own)."""

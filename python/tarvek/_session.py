@@ -11,7 +11,7 @@ from types import FrameType
 from typing import (Any, Callable, Iterator, List, Mapping, Optional, Sequence, Tuple, Union,
                     overload)
 
-from ._access import _Access
+from ._access import _Access, _text
 from ._errors import DriverWarning, Error
 from ._generated import (ChannelAttributes, ChannelFunctions, ChannelGroupAttributes,
                          ChannelGroupFunctions, SessionAttributes, SessionFunctions)
@@ -118,8 +118,8 @@ class OutputChannel(ChannelAttributes, ChannelFunctions, _Access):
     def __init__(self, session: "Session", name: str, parts: Sequence[str]) -> None:
         self._session = session
         self.name = name
-        self._selector = name.encode()
-        self._parts = tuple(part.encode() for part in parts)
+        self._selector = _text(name)
+        self._parts = tuple(_text(part) for part in parts)
 
     @property
     def names(self) -> List[str]:
@@ -254,8 +254,8 @@ class Session(SessionAttributes, SessionFunctions, _Access):
         self._channels: Optional[Channels] = None
         self.resource_name = resource_name
         handle = ViSession(0)
-        status = LIB.TARVEK_InitWithOptions(resource_name.encode(), bool(id_query), bool(reset),
-                                            option_string(options).encode(),
+        status = LIB.TARVEK_InitWithOptions(_text(resource_name), bool(id_query), bool(reset),
+                                            _text(option_string(options)),
                                             ctypes.byref(handle))
         if status < 0:
             # A failed reset leaves the session open: explain, then close it.
@@ -330,6 +330,8 @@ class Session(SessionAttributes, SessionFunctions, _Access):
     def read(self, size: int = 65536) -> str:
         """Reads one response of the instrument (at most size bytes of it;
         the rest of that response is discarded). Not in simulation."""
+        if size < 1:
+            raise ValueError(f"read size {size} is not positive")
         buffer = ctypes.create_string_buffer(size)
         count = ViInt64(0)
         with self._lock:

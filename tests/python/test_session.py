@@ -243,3 +243,22 @@ def test_help_reads_well() -> None:
     assert (Path(tarvek.__file__).parent / "py.typed").is_file()
     assert os.path.isfile(tarvek.library_path())
     assert sorted(MODELS) == ["Series6310", "Series6510"]
+
+
+def test_texts_cannot_smuggle_commands(emulator: Emulator, live: tarvek.Session) -> None:
+    """A line feed in a text would end the driver's command and start one of
+    the caller's; a NUL would cut it short. Neither reaches the driver."""
+    for bad in ("2026,1,1\n*RST", "12\x00,0,0"):
+        with pytest.raises(ValueError, match="line feed or NUL"):
+            live.system_date = bad
+    with pytest.raises(ValueError):
+        live.channels["CH1\n*RST"]
+    with pytest.raises(ValueError):
+        live.configure_voltage_level("CH1\n*RST", 1.0)
+    with pytest.raises(TypeError):
+        live.system_time = 12  # type: ignore[assignment]
+    with pytest.raises(ValueError):
+        live.read(0)
+    assert emulator.lines() == []
+    with pytest.raises(ValueError):
+        tarvek.Session("TCPIP::127.0.0.1::1::SOCKET\n")

@@ -332,7 +332,7 @@ def attribute_code(attribute: Attribute, several: bool = False) -> List[str]:
         if attribute.group is not None:
             value = f"_enum_value({attribute.group.class_name}, value)"
         elif row["type"] == "ViString":
-            value = "value.encode()"
+            value = "_text(value)"
         elif row["type"] == "ViBoolean":
             value = "bool(value)"
         else:
@@ -447,7 +447,7 @@ def function_code(function: Function, groups: List[ValueGroup], on_channel: bool
         elif parameter.name in sizes:
             arguments.append(str(sizes[parameter.name]))
         elif channel_selector and parameter is parameters[0]:
-            arguments.append("selector" if on_channel else f"{snake(parameter.name)}.encode()")
+            arguments.append("selector" if on_channel else f"_text({snake(parameter.name)})")
         else:
             group = enums.get(parameter.name)
             argument = snake(parameter.name)
@@ -456,7 +456,7 @@ def function_code(function: Function, groups: List[ValueGroup], on_channel: bool
             if group is not None:
                 arguments.append(f"_enum_value({group.class_name}, {argument})")
             elif parameter.ctype in ("ViConstString", "ViRsrc", "ViString"):
-                arguments.append(f"{argument}.encode()")
+                arguments.append(f"_text({argument})")
             else:
                 arguments.append(f"{CONVERT[ANNOTATION[parameter.ctype]]}({argument})")
     body.append(f"self._call(LIB.TARVEK_{function.name}, {', '.join(arguments)})")
@@ -483,8 +483,8 @@ def function_code(function: Function, groups: List[ValueGroup], on_channel: bool
         lines.append("        selector = self._selector")
         lines += [f"        {line}" for line in body]
     elif channel_selector:
-        lines += [f"        selector = {snake(parameters[0].name)}.encode()"]
-        lines += [f"        {line.replace(f'{snake(parameters[0].name)}.encode()', 'selector')}"
+        lines += [f"        selector = _text({snake(parameters[0].name)})"]
+        lines += [f"        {line.replace(f'_text({snake(parameters[0].name)})', 'selector')}"
                   for line in body]
     else:
         lines += [f"        {line}" for line in body]
@@ -516,7 +516,7 @@ import enum
 import functools
 from typing import Any, Callable, List, NamedTuple, Optional, Tuple, Type, TypeVar, Union, cast
 
-from ._access import _Access, _Kind
+from ._access import _Access, _Kind, _text
 from ._library import (LIB, ViAttr, ViBoolean, ViInt16, ViInt32, ViInt64, ViReal64, ViSession,
                        ViStatus, ViString)
 
