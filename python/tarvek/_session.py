@@ -277,6 +277,7 @@ class Session(SessionAttributes, SessionFunctions, _Access):
 
     @property
     def closed(self) -> bool:
+        """Whether the session has been closed."""
         return self._vi == 0
 
     def close(self) -> None:
