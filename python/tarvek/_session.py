@@ -8,7 +8,7 @@ import sys
 import threading
 import warnings
 from types import FrameType
-from typing import (Any, Callable, Iterator, List, Mapping, Optional, Sequence, Tuple, Union,
+from typing import (Any, Iterator, List, Mapping, Optional, Sequence, Tuple, Union,
                     overload)
 
 from ._access import _Access, _text

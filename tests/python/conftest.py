@@ -9,7 +9,7 @@ import socket
 import subprocess
 import threading
 import time
-from typing import Iterator, List, Optional, Tuple
+from typing import Iterator, List, Tuple
 
 import pytest
 
@@ -144,7 +144,3 @@ def family_of(session: tarvek.Session) -> str:
 
 def supported(info: tarvek.AttributeInfo, family: str) -> bool:
     return info.unsupported is None or family not in info.unsupported.split(",")
-
-
-def emulator_or_none() -> Optional[str]:
-    return EMULATOR or None

@@ -161,7 +161,7 @@ def parse_header(text: str) -> Tuple[List[ValueGroup], List[Function]]:
         parameters = []
         for piece in match.group(2).split(","):
             piece = " ".join(piece.split())
-            found = PARAMETER_RE.match(piece.replace(" *", "*").replace("* ", "* "))
+            found = PARAMETER_RE.match(piece)
             if not found:
                 fail(f"TARVEK.h: cannot read parameter {piece!r} of TARVEK_{match.group(1)}")
             ctype, star, name, array = found.groups()
@@ -436,9 +436,8 @@ def function_code(function: Function, groups: List[ValueGroup], on_channel: bool
             variable = f"_{snake(parameter.name)}"
             if parameter.array is not None:
                 size = int(parameter.array) if parameter.array else 1024
-                previous_sizes = [value for key, value in sizes.items()]
-                if previous_sizes and parameter.array == "":
-                    size = previous_sizes[0]
+                if sizes and parameter.array == "":
+                    size = next(iter(sizes.values()))
                 body.append(f"{variable} = ctypes.create_string_buffer({size})")
                 arguments.append(variable)
             else:
@@ -514,14 +513,11 @@ from __future__ import annotations
 import ctypes
 import enum
 import functools
-from typing import Any, Callable, List, NamedTuple, Optional, Tuple, Type, TypeVar, Union, cast
+from typing import Any, List, NamedTuple, Optional, Tuple, Type, TypeVar, Union, cast
 
 from ._access import _Access, _Kind, _text
 from ._library import (LIB, ViAttr, ViBoolean, ViInt16, ViInt32, ViInt64, ViReal64, ViSession,
                        ViStatus, ViString)
-
-EnumT = Any
-
 
 def _enum_value(kind: Type[enum.IntEnum], value: Union[int, str]) -> int:
     """A member, its value or its name (any case) as the C value."""
