@@ -85,6 +85,14 @@ def test_error_carries_code_and_text_and_the_instrument_reasons(emulator: Emulat
     assert live.error_query().error_code == 0  # the queue was read into the error
 
 
+def test_live_refusals_send_nothing(emulator: Emulator, live: tarvek.Session) -> None:
+    with pytest.raises(tarvek.Error) as error:
+        live.channels["CH1"].trigger_source = tarvek.TriggerSource.TRIG_TTL0
+    assert error.value.code == status(0xBFFA0013)
+    assert "TARVEK_VAL_TRIG_TTL0" in error.value.description
+    assert emulator.lines() == []
+
+
 def test_driver_refusals_name_what_was_wrong(simulated: tarvek.Session) -> None:
     with pytest.raises(tarvek.Error) as error:
         simulated.channels["CH1"].ovp_enabled = False
