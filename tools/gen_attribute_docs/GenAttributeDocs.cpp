@@ -1,9 +1,12 @@
 // Generates the attribute reference (docs/attributes.md) from the attribute
 // registry and the catalogue rows, so that the reference always says what the
-// library does.
+// library does, and the same description as JSON for the generators of other
+// language bindings (the Python package).
 //
-//   gen_attribute_docs <file>          writes the reference to <file>
-//   gen_attribute_docs --check <file>  exits 1 when <file> differs from it
+//   gen_attribute_docs <file>                 writes the reference to <file>
+//   gen_attribute_docs --check <file>         exits 1 when <file> differs from it
+//   gen_attribute_docs --json <file>          writes the JSON description to <file>
+//   gen_attribute_docs --check-json <file>    exits 1 when <file> differs from it
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -14,8 +17,10 @@
 #include <string>
 #include <vector>
 
+#include "driver/Identity.h"
 #include "driver/attributes/CatalogueRows.h"
 #include "runtime/attributes/AttributeRegistry.h"
+#include "tools/cli/Json.h"
 
 namespace {
 
@@ -164,6 +169,20 @@ void WriteEntry(std::ostream& out, const CatalogueEntry& entry,
         << Models(row) << " | " << strSimulated << " |\n";
 }
 
+// Every registered attribute, found by walking the three IVI id bands.
+std::map<ViAttr, const drt::AttributeDescriptor*> RegisteredAttributes() {
+    const drt::AttributeRegistry& registry = drt::AttributeTable();
+    std::map<ViAttr, const drt::AttributeDescriptor*> mapRegistered;
+    for (ViAttr nBase : {1050000u, 1150000u, 1250000u}) {
+        for (ViAttr nId = nBase; nId < nBase + 1000; ++nId) {
+            if (const drt::AttributeDescriptor* pDescriptor = registry.Find(nId)) {
+                mapRegistered[nId] = pDescriptor;
+            }
+        }
+    }
+    return mapRegistered;
+}
+
 std::string Reference() {
     const drt::AttributeRegistry& registry = drt::AttributeTable();
     std::ostringstream out;
@@ -181,16 +200,7 @@ std::string Reference() {
            "Simulated: what a simulated read returns (*last, else* the last value "
            "written, before any write the value shown; *fixed* always the value shown).\n";
 
-    // Every registered attribute, found by walking the three IVI id bands.
-    std::map<ViAttr, const drt::AttributeDescriptor*> mapRegistered;
-    for (ViAttr nBase : {1050000u, 1150000u, 1250000u}) {
-        for (ViAttr nId = nBase; nId < nBase + 1000; ++nId) {
-            if (const drt::AttributeDescriptor* pDescriptor = registry.Find(nId)) {
-                mapRegistered[nId] = pDescriptor;
-            }
-        }
-    }
-
+    std::map<ViAttr, const drt::AttributeDescriptor*> mapRegistered = RegisteredAttributes();
     std::size_t nCount = 0;
     for (const auto& group : tarvek::CatalogueGroups()) {
         out << "\n## " << group.pTitle << "\n\n" << kTableHeader;
@@ -222,22 +232,150 @@ std::string Reference() {
     return out.str();
 }
 
+// JSON text of a command or query without its line feed; null when absent.
+std::string JsonCommand(const char* pText) {
+    if (pText == nullptr) {
+        return "null";
+    }
+    std::string strText = pText;
+    if (!strText.empty() && strText.back() == '\n') {
+        strText.pop_back();
+    }
+    return cli::JsonString(strText);
+}
+
+std::string JsonText(const char* pText) {
+    return pText != nullptr ? cli::JsonString(pText) : "null";
+}
+
+std::string JsonStrings(const std::vector<std::string>& vecTexts) {
+    std::string strJson = "[";
+    for (const auto& strText : vecTexts) {
+        strJson += (strJson.size() > 1 ? "," : "") + cli::JsonString(strText);
+    }
+    return strJson + "]";
+}
+
+// The rows of a boolean or enumeration map that apply to some model, with
+// their instrument words (the first is what a write sends).
+std::string JsonValues(const drt::EnumCommandMap& map) {
+    std::string strJson = "[";
+    for (const auto& info : map) {
+        if (info.models.size() == 1 && info.models.front() == drt::kNoModel) {
+            continue;
+        }
+        cli::JsonObject value;
+        value.Add("name", cli::JsonString(info.name))
+            .Add("value", std::to_string(info.value))
+            .Add("commands", JsonStrings(info.commands))
+            .Add("models", JsonStrings(info.models));
+        strJson += (strJson.size() > 1 ? ",\n      " : "\n      ") + value.Text();
+    }
+    return strJson + "]";
+}
+
+// One object per registered attribute: the catalogue rows in catalogue
+// order with their group, then the session, identity and direct-I/O
+// attributes in identifier order.
+std::string JsonDescription() {
+    std::map<ViAttr, const drt::AttributeDescriptor*> mapRegistered = RegisteredAttributes();
+    std::vector<std::string> vecAttributes;
+    auto common = [](cli::JsonObject& object, const drt::AttributeDescriptor& descriptor) {
+        std::string strName = descriptor.name;
+        const std::string strPrefix = "TARVEK_ATTR_";
+        if (strName.rfind(strPrefix, 0) == 0) {
+            strName.erase(0, strPrefix.size());
+        }
+        object.Add("name", cli::JsonString(strName))
+            .Add("id", std::to_string(descriptor.id))
+            .Add("type", cli::JsonString(descriptor.typeName))
+            .Add("access", cli::JsonString(Access(descriptor)));
+    };
+    for (const auto& group : tarvek::CatalogueGroups()) {
+        for (const auto& entry : group.entries) {
+            const auto it = mapRegistered.find(entry.row.id);
+            if (it == mapRegistered.end()) {
+                continue;
+            }
+            const AttributeRow& row = entry.row;
+            cli::JsonObject object;
+            common(object, *it->second);
+            const bool bHandWritten = entry.pNote != nullptr;
+            object.Add("channel", cli::JsonBool(row.channel == drt::ChannelKind::Output))
+                .Add("group", cli::JsonString(group.pTitle))
+                .Add("query", bHandWritten ? "null" : JsonCommand(row.query))
+                .Add("command", bHandWritten ? "null" : JsonCommand(row.command))
+                .Add("note", JsonText(entry.pNote))
+                .Add("values", row.values != nullptr ? JsonValues(row.values()) : "null")
+                .Add("unsupported", JsonText(row.unsupported));
+            if (row.family.pFamily != nullptr) {
+                cli::JsonObject family;
+                family.Add("family", cli::JsonString(row.family.pFamily))
+                    .Add("query", JsonCommand(row.family.pQuery))
+                    .Add("command", JsonCommand(row.family.pCommand));
+                object.Add("family", family.Text());
+            } else {
+                object.Add("family", "null");
+            }
+            const std::string strSimulated =
+                entry.pSimulated != nullptr
+                    ? std::string(entry.pSimulated)
+                    : (row.simKind == tarvek::SimKind::Fixed ? "fixed " : "last, else ") +
+                          SimulatedValue(row);
+            object.Add("simulated", cli::JsonString(strSimulated));
+            vecAttributes.push_back(object.Text());
+            mapRegistered.erase(it);
+        }
+    }
+    for (const auto& [nId, pDescriptor] : mapRegistered) {
+        cli::JsonObject object;
+        common(object, *pDescriptor);
+        const auto itNote = OtherAttributeNotes().find(nId);
+        object.Add("channel", "false")
+            .Add("group", cli::JsonString("Session, identity and direct I/O"))
+            .Add("query", "null")
+            .Add("command", "null")
+            .Add("note",
+                 itNote != OtherAttributeNotes().end() ? cli::JsonString(itNote->second) : "null")
+            .Add("values", nId == TARVEK_ATTR_SELECTED_CHANNEL ? JsonValues(tarvek::ChannelMap())
+                           : pDescriptor->typeName == std::string("ViBoolean")
+                               ? JsonValues(drt::BooleanMap())
+                               : "null")
+            // The channel selection is the one inherent-table row with a model gate.
+            .Add("unsupported", nId == TARVEK_ATTR_SELECTED_CHANNEL
+                                    ? cli::JsonString(tarvek::kFamily6510)
+                                    : "null")
+            .Add("family", "null")
+            .Add("simulated", "null");
+        vecAttributes.push_back(object.Text());
+    }
+    std::string strJson =
+        "{\"generator\": \"gen_attribute_docs --json; do not edit by hand\",\n \"attributes\": [";
+    for (std::size_t n = 0; n < vecAttributes.size(); ++n) {
+        strJson += (n == 0 ? "\n  " : ",\n  ") + vecAttributes[n];
+    }
+    return strJson + "\n ]}\n";
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    const bool bCheck = argc == 3 && std::strcmp(argv[1], "--check") == 0;
-    if (argc != 2 && !bCheck) {
-        std::cerr << "usage: gen_attribute_docs [--check] <file>\n";
+    const std::string strMode = argc == 3 ? argv[1] : "";
+    const bool bCheck = strMode == "--check" || strMode == "--check-json";
+    const bool bJson = strMode == "--json" || strMode == "--check-json";
+    if (argc != 2 && strMode != "--check" && !bJson) {
+        std::cerr << "usage: gen_attribute_docs [--check | --json | --check-json] <file>\n";
         return 2;
     }
     const std::string strPath = argv[argc - 1];
-    const std::string strReference = Reference();
+    const std::string strReference = bJson ? JsonDescription() : Reference();
     if (bCheck) {
         std::ifstream file(strPath, std::ios::binary);
         std::stringstream current;
         current << file.rdbuf();
         if (current.str() != strReference) {
-            std::cerr << strPath << " is out of date; build the attribute_docs target\n";
+            std::cerr << strPath << " is out of date; build the "
+                      << (bJson ? "python_catalogue" : "attribute_docs") << " target\n";
             return 1;
         }
         return 0;

@@ -1,0 +1,69 @@
+"""The generator turns the header and catalogue into the package's layer and
+stops, naming the problem, when either breaks its conventions."""
+from __future__ import annotations
+
+import copy
+import importlib.util
+import json
+import os
+import sys
+from pathlib import Path
+from typing import Any
+
+import pytest
+
+import tarvek
+
+SOURCE = Path(os.environ.get("TARVEK_SOURCE_DIR", Path(__file__).resolve().parents[2]))
+SPEC = importlib.util.spec_from_file_location(
+    "gen_python_package", SOURCE / "tools" / "gen_python" / "gen_python_package.py")
+assert SPEC is not None and SPEC.loader is not None
+generator: Any = importlib.util.module_from_spec(SPEC)
+sys.modules[SPEC.name] = generator  # its dataclasses look their module up
+SPEC.loader.exec_module(generator)
+
+HEADER = (SOURCE / "include" / "TARVEK.h").read_text(encoding="utf-8")
+CATALOGUE = json.loads((SOURCE / "python" / "catalogue.json").read_text(encoding="utf-8"))
+
+
+def test_output_is_the_packages_layer_and_stable() -> None:
+    text = generator.generate(HEADER, CATALOGUE)
+    compile(text, "_generated.py", "exec")
+    assert text == generator.generate(HEADER, copy.deepcopy(CATALOGUE))
+    generated = Path(tarvek.__file__).resolve().parent / "_generated.py"
+    assert generated.read_text(encoding="utf-8") == text
+
+
+@pytest.mark.parametrize("name, expected", [
+    ("ConfigureOVP", "configure_ovp"), ("QueryMaxCurrentLimit", "query_max_current_limit"),
+    ("self_test", "self_test"), ("GetNextCoercionRecord", "get_next_coercion_record")])
+def test_snake_case(name: str, expected: str) -> None:
+    assert generator.snake(name) == expected
+
+
+def broken_header(old: str, new: str) -> str:
+    assert old in HEADER
+    return HEADER.replace(old, new, 1)
+
+
+@pytest.mark.parametrize("header, message", [
+    (lambda: broken_header("#define TARVEK_VAL_CHANNEL1 0", "#define TARVEK_VAL_CHANNEL1 zero"),
+     "malformed defined value"),
+    (lambda: broken_header("/* TARVEK_ConfigureDigitalFunction */",
+                           "/* TARVEK_ConfigureDigitalFunctions */"), "unknown function"),
+    (lambda: broken_header("/* TARVEK_ATTR_DIGITAL_INHIBIT_MODE */",
+                           "/* TARVEK_ATTR_DIGITAL_INHIBIT_MODES */"), "does not name"),
+    (lambda: broken_header("TARVEK_SaveState(ViSession vi, ViInt32 Location)",
+                           "TARVEK_SaveState(ViSession vi, ViWhatever Location)"), "no Python type"),
+])
+def test_broken_headers_stop_the_build(header: Any, message: str) -> None:
+    with pytest.raises(SystemExit, match=message):
+        generator.generate(header(), copy.deepcopy(CATALOGUE))
+
+
+def test_catalogue_and_header_must_agree() -> None:
+    catalogue = copy.deepcopy(CATALOGUE)
+    row = next(row for row in catalogue["attributes"] if row["name"] == "OUTPUT_MODE")
+    row["values"][0]["value"] = 99
+    with pytest.raises(SystemExit, match="disagree"):
+        generator.generate(HEADER, catalogue)

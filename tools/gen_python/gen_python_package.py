@@ -1,0 +1,776 @@
+#!/usr/bin/env python3
+"""Generates the attribute and function layer of the Python package.
+
+  gen_python_package.py --header include/TARVEK.h --catalogue catalogue.json --output _generated.py
+
+The catalogue (written by `gen_attribute_docs --json`) says what every
+attribute is: type, access, channel use, SCPI, model support, value words. The
+header says which defined values exist, which attributes and functions take
+them (the comment above each group), and the prototype of every exported
+function. From both this writes one Python module: an IntEnum per group of
+defined values, a property per attribute, a method per instrument function,
+the ctypes prototypes, and the attribute metadata that the tests walk. A
+header or catalogue that breaks these conventions stops the build here
+instead of producing a package that silently lacks something.
+"""
+from __future__ import annotations
+
+import argparse
+import json
+import keyword
+import re
+import sys
+from dataclasses import dataclass, field
+from typing import Dict, List, Optional, Tuple
+
+PROTOTYPE_RE = re.compile(r"TARVEK_API\s+ViStatus\s+_VI_FUNC\s+TARVEK_(\w+)\s*\(([^)]*)\)\s*;")
+PARAMETER_RE = re.compile(r"^(\w+)\s*(\*?)\s*(\w+)\s*(?:\[(\d*)\])?$")
+VALUE_RE = re.compile(r"^#define\s+TARVEK_VAL_(\w+)\s+(-?\d+)\s*$")
+SECTION_RE = re.compile(r"^/\*-\s*(.*?)\s*-*\*/$")
+
+# Functions the hand-written session layer covers (opening and closing, the
+# error record, direct I/O) or that the properties already are (typed access).
+HAND_WRITTEN = {"init", "InitWithOptions", "close", "GetError", "ClearError", "error_message",
+                "viWrite", "viRead"}
+TYPED_ACCESS_RE = re.compile(r"^(Get|Set)AttributeVi\w+$")
+
+# ctypes spelling of each C type, and its Python annotation.
+CTYPES = {"ViSession": "ViSession", "ViStatus": "ViStatus", "ViInt16": "ViInt16",
+          "ViInt32": "ViInt32", "ViInt64": "ViInt64", "ViReal64": "ViReal64",
+          "ViBoolean": "ViBoolean", "ViAttr": "ViAttr", "ViConstString": "ViString",
+          "ViRsrc": "ViString", "ViString": "ViString", "ViConstBuf": "ctypes.c_char_p"}
+ANNOTATION = {"ViInt16": "int", "ViInt32": "int", "ViInt64": "int", "ViReal64": "float",
+              "ViBoolean": "bool", "ViSession": "int", "ViStatus": "int", "ViAttr": "int",
+              "ViConstString": "str", "ViRsrc": "str", "ViString": "str", "ViChar": "str"}
+CONVERT = {"int": "int", "float": "float", "bool": "bool"}
+# Attribute access by value type: property annotation and accessor kind.
+ATTRIBUTE_KIND = {"ViReal64": ("float", "REAL64"), "ViInt32": ("int", "INT32"),
+                  "ViBoolean": ("bool", "BOOLEAN"), "ViString": ("str", "STRING"),
+                  "ViSession": ("int", "SESSION")}
+# Units by name, first match wins; only for numeric attributes.
+UNITS = [(r"VOLTAGE_SLEW_RATE", "V/s", "volts per second"),
+         (r"CURRENT_SLEW_RATE", "A/s", "amperes per second"),
+         (r"AH_VALUE", "Ah", "ampere-hours"), (r"WH_VALUE", "Wh", "watt-hours"),
+         (r"IO_TIMEOUT", "ms", "milliseconds"),
+         (r"DWELL|SAMPLE_TIME|SAMPLE_INTERVAL|END_DELAY", "s", "seconds"),
+         (r"VOLTAGE|OVP_LIMIT", "V", "volts"), (r"CURRENT", "A", "amperes")]
+# Free-text attributes whose text is a duration.
+DURATION_TEXT = re.compile(r"TIMER_RUN|FAIL_SAFE_TIME")
+ABBREVIATIONS = {"ocp": "OCP", "ovp": "OVP", "scpi": "SCPI", "lxi": "LXI", "io": "I/O",
+                 "ah": "Ah", "wh": "Wh", "dc": "DC"}
+
+
+# Result NamedTuple name -> the C function whose outputs it holds.
+RESULT_FUNCTIONS: Dict[str, str] = {}
+
+
+def fail(message: str) -> None:
+    sys.exit(f"gen_python_package: {message}")
+
+
+def snake(name: str) -> str:
+    """ConfigureOVP -> configure_ovp, QueryMaxCurrentLimit -> query_max_current_limit."""
+    name = re.sub(r"([A-Z]+)([A-Z][a-z])", r"\1_\2", name)
+    name = re.sub(r"([a-z0-9])([A-Z])", r"\1_\2", name)
+    return name.lower()
+
+
+def camel(words: str) -> str:
+    """OUTPUT_MODE -> OutputMode."""
+    return "".join(part.capitalize() for part in words.split("_") if part)
+
+
+def words(name: str) -> str:
+    """VOLTAGE_PROTECTION_LEVEL -> voltage protection level (OCP, OVP kept)."""
+    return " ".join(ABBREVIATIONS.get(part, part) for part in name.lower().split("_"))
+
+
+def python_literal(text: Optional[str]) -> str:
+    return "None" if text is None else repr(text)
+
+
+@dataclass
+class ValueGroup:
+    """One group of defined values and what the header says takes them."""
+    comment: str
+    attributes: List[str]
+    functions: List[str]
+    values: List[Tuple[str, int]] = field(default_factory=list)
+    class_name: str = ""
+    members: List[Tuple[str, str, int]] = field(default_factory=list)  # member, C name, value
+
+
+@dataclass
+class Parameter:
+    ctype: str
+    pointer: bool
+    name: str
+    array: Optional[str]  # None: not an array; "": unsized; digits: its size
+
+    @property
+    def output(self) -> bool:
+        return self.pointer or (self.array is not None and self.ctype in ("ViChar", "ViByte"))
+
+
+@dataclass
+class Function:
+    name: str
+    parameters: List[Parameter]
+    section: str
+
+
+def parse_header(text: str) -> Tuple[List[ValueGroup], List[Function]]:
+    groups: List[ValueGroup] = []
+    current: Optional[ValueGroup] = None
+    comment = ""
+    lines = text.splitlines()
+    index = 0
+    while index < len(lines):
+        line = lines[index].strip()
+        if line.startswith("/*") and not line.startswith("/*-"):
+            block = line
+            while "*/" not in block and index + 1 < len(lines):
+                index += 1
+                block += " " + lines[index].strip().lstrip("*").strip()
+            comment = block
+            current = None
+        elif line.startswith("#define TARVEK_VAL_"):
+            match = VALUE_RE.match(line)
+            if not match:
+                fail(f"TARVEK.h: malformed defined value: {line}")
+            if current is None:
+                text_of = re.sub(r"^/\*|\*/$", "", comment).strip()
+                current = ValueGroup(text_of, re.findall(r"TARVEK_ATTR_(\w+)", comment),
+                                     re.findall(r"TARVEK_([A-Z]\w*?)\b(?![_A-Z])", comment))
+                current.functions = [name for name in current.functions
+                                     if not name.startswith(("ATTR_", "VAL_"))]
+                groups.append(current)
+            current.values.append((match.group(1), int(match.group(2))))
+        elif line == "":
+            current = None
+        index += 1
+
+    functions: List[Function] = []
+    section = ""
+    sections = [(match.start(), match.group(1)) for match in
+                re.finditer(r"/\*-\s*(.*?)\s*-*\*/", text)]
+    for match in PROTOTYPE_RE.finditer(text):
+        for start, title in sections:
+            if start < match.start():
+                section = title
+        parameters = []
+        for piece in match.group(2).split(","):
+            piece = " ".join(piece.split())
+            found = PARAMETER_RE.match(piece)
+            if not found:
+                fail(f"TARVEK.h: cannot read parameter {piece!r} of TARVEK_{match.group(1)}")
+            ctype, star, name, array = found.groups()
+            parameters.append(Parameter(ctype, bool(star), name,
+                                        None if array is None and "[" not in piece else
+                                        (array or "")))
+        functions.append(Function(match.group(1), parameters, section))
+    return groups, functions
+
+
+def common_word_prefix(names: List[str]) -> str:
+    split = [name.split("_") for name in names]
+    prefix: List[str] = []
+    for parts in zip(*split):
+        if len(set(parts)) != 1:
+            break
+        prefix.append(parts[0])
+    # A prefix that is a whole value name leaves that member without a name.
+    if any(len(parts) == len(prefix) for parts in split):
+        prefix = prefix[:-1]
+    return "_".join(prefix)
+
+
+def name_groups(groups: List[ValueGroup], functions: Dict[str, Function]) -> None:
+    """Names each group's IntEnum after the one attribute it belongs to, else
+    after the words its values share, else after the function parameter that
+    takes it; members drop the shared words unless that leaves a digit first."""
+    taken: Dict[str, ValueGroup] = {}
+    for group in groups:
+        names = [name for name, _ in group.values]
+        prefix = common_word_prefix(names)
+        if len(group.attributes) == 1:
+            group.class_name = camel(group.attributes[0])
+        elif prefix.count("_") >= 1:
+            group.class_name = camel(prefix)
+        else:
+            parameter = enum_parameter(functions[group.functions[0]]) if group.functions else None
+            if parameter is None:
+                fail(f"TARVEK.h: cannot name the values {names[0]}...")
+            group.class_name = parameter.name
+        if group.class_name in taken:
+            fail(f"TARVEK.h: two groups of values would both be named {group.class_name}")
+        taken[group.class_name] = group
+        for name, value in group.values:
+            member = name[len(prefix) + 1:] if prefix else name
+            if not member or member[0].isdigit():
+                member = name
+            group.members.append((member, name, value))
+
+
+def enum_parameter(function: Function) -> Optional[Parameter]:
+    """The parameter that takes a function's defined values: its first
+    ViInt32, input or output, that is not a pin number."""
+    for parameter in function.parameters[1:]:
+        if parameter.ctype == "ViInt32" and parameter.name != "Pin":
+            return parameter
+    return None
+
+
+@dataclass
+class Attribute:
+    row: dict
+    group: Optional[ValueGroup]
+
+    @property
+    def name(self) -> str:
+        return self.row["name"]
+
+    @property
+    def python_name(self) -> str:
+        return self.name.lower()
+
+
+def unit_of(attribute: Attribute) -> Optional[Tuple[str, str]]:
+    if attribute.row["type"] not in ("ViReal64", "ViInt32") or attribute.group is not None:
+        return None
+    if attribute.row["values"]:
+        return None
+    for pattern, symbol, spelled in UNITS:
+        if re.search(pattern, attribute.name):
+            if attribute.row["type"] == "ViInt32" and symbol not in ("s", "ms"):
+                return None
+            return symbol, spelled
+    return None
+
+
+def summary(attribute: Attribute) -> str:
+    """A first docstring line built from the name: what the attribute is."""
+    name = attribute.name
+    channel = " of the output channel" if attribute.row["channel"] else ""
+    if name.endswith("_ENABLED"):
+        where = " on the output channel" if attribute.row["channel"] else ""
+        return f"Whether {words(name[:-len('_ENABLED')])} is enabled{where}."
+    if name.endswith("_TRIPPED"):
+        return f"Whether the {words(name[:-len('_TRIPPED')])} protection has tripped{channel}."
+    if name.endswith("_IS_RUNNING"):
+        return f"Whether the {words(name[:-len('_IS_RUNNING')])} is running."
+    text = words(name)
+    return f"The {text}{channel}."
+
+
+def attribute_doc(attribute: Attribute, type_text: str) -> str:
+    row = attribute.row
+    lines = [summary(attribute), ""]
+    unit = unit_of(attribute)
+    if unit:
+        lines.append(f"Unit: {unit[1]} ({unit[0]}).")
+    elif row["type"] == "ViString" and DURATION_TEXT.search(attribute.name):
+        lines.append("Unit: a duration as text, seconds or hh:mm:ss.")
+    if attribute.group is not None:
+        lines.append(f"Values: {attribute.group.class_name} "
+                     f"({', '.join(member for member, _, _ in attribute.group.members)}).")
+    access = "read-write" if row["access"] == "RW" else "read-only"
+    if row["query"] or row["command"]:
+        scpi = []
+        if row["query"]:
+            scpi.append(f'reads with "{row["query"]}"')
+        if row["command"]:
+            scpi.append(f'writes with "{row["command"]}"')
+        selects = 'after selecting the channel with "INST:SEL", ' if row["channel"] else ""
+        lines.append("SCPI: " + selects + "; ".join(scpi) + ".")
+        if row["family"]:
+            family = row["family"]
+            texts = [f'"{text}"' for text in (family["query"], family["command"]) if text]
+            lines.append(f"On {family['family']}: {', '.join(texts)}.")
+    elif row["note"]:
+        lines.append(f"{row['note']}.")
+    if row["unsupported"]:
+        lines.append(f"Not available on {row['unsupported']}.")
+    if row["simulated"]:
+        lines.append(f"Simulated: {row['simulated'].replace('`', '')}.")
+    lines.append(f"C attribute: TARVEK_ATTR_{attribute.name} ({row['id']}, {row['type']}, "
+                 f"{access}).")
+    if row["channel"]:
+        lines.append("On a ChannelGroup a write goes to each channel and a read returns a list.")
+    return "\n".join(lines)
+
+
+def docstring(text: str, indent: str) -> str:
+    body = text.replace("\\", "\\\\").replace('"""', '\\"\\"\\"')
+    lines = body.split("\n")
+    return (f'{indent}"""' + lines[0] + ("\n" + "\n".join(
+        (indent + line) if line else "" for line in lines[1:]) + f"\n{indent}" if len(lines) > 1
+        else "") + '"""')
+
+
+def attribute_code(attribute: Attribute, several: bool = False) -> List[str]:
+    """A property; for several channels (ChannelGroup) one whose reads
+    return a list, overriding the single channel's."""
+    row = attribute.row
+    annotation, kind = ATTRIBUTE_KIND[row["type"]]
+    convert = "None"
+    if attribute.group is not None:
+        annotation = attribute.group.class_name
+        convert = f"_to_{attribute.group.class_name}"
+    elif row["type"] == "ViBoolean":
+        convert = "bool"
+    read_type = f"List[{annotation}]" if several else annotation
+    override = "  # type: ignore[override]" if several else ""
+    name = attribute.python_name
+    lines = [f"    @property{override}", f"    def {name}(self) -> {read_type}:",
+             docstring(attribute_doc(attribute, annotation), "        "),
+             f"        return self._read(_{kind}, {row['id']}, {convert})", ""]
+    if row["access"] == "RW":
+        # ctypes converts and checks numbers itself (an int where a real is
+        # due, but no real where an integer is); the write is inlined because
+        # it is the path a measurement loop runs most.
+        if attribute.group is not None:
+            value = f"_enum_value({attribute.group.class_name}, value)"
+        elif row["type"] == "ViString":
+            value = "_text(value)"
+        elif row["type"] == "ViBoolean":
+            value = "bool(value)"
+        else:
+            value = "value"
+        lines += [f"    @{name}.setter",
+                  f"    def {name}(self, value: {annotation}) -> None:",
+                  "        session = self._session",
+                  "        with session._lock:",
+                  f"            status = _SET_{kind}(session._vi, self._selector, {row['id']}, "
+                  f"{value})",
+                  "            if status:",
+                  f"                session._report(status, _SET_{kind})", ""]
+    return lines
+
+
+def function_doc(function: Function, inputs: List[Parameter], outputs: List[Parameter],
+                 enums: Dict[str, ValueGroup], result: str) -> str:
+    name = function.name
+    text = snake(name).replace("_", " ")
+    text = " ".join(ABBREVIATIONS.get(word, word) for word in text.split())
+    lines = [text[0].upper() + text[1:] + ".", "",
+             f"C function: TARVEK_{name} ({function.section.lower()})."]
+    if inputs:
+        lines.append("")
+        lines.append("Args:")
+        for parameter in inputs:
+            group = enums.get(parameter.name)
+            kind = group.class_name if group else ANNOTATION[parameter.ctype]
+            lines.append(f"    {snake(parameter.name)}: {kind} ({parameter.name}).")
+    if outputs:
+        lines.append("")
+        lines.append(f"Returns: {result}.")
+    return "\n".join(lines)
+
+
+def function_code(function: Function, groups: List[ValueGroup], on_channel: bool,
+                  results: List[str], several: bool = False) -> Tuple[List[str], str,
+                                                                     List[Tuple[str, str]]]:
+    """A method calling the function: inputs as arguments (the channel
+    selector implied on a channel), outputs returned, several as a NamedTuple."""
+    enums: Dict[str, ValueGroup] = {}
+    for group in groups:
+        if function.name in group.functions:
+            parameter = enum_parameter(function)
+            if parameter is None:
+                fail(f"TARVEK.h: TARVEK_{function.name} takes defined values but no ViInt32")
+            enums[parameter.name] = group
+    parameters = function.parameters[1:]
+    channel_selector = bool(parameters) and parameters[0].name == "ChannelName" and \
+        parameters[0].ctype == "ViConstString"
+    inputs: List[Parameter] = []
+    outputs: List[Parameter] = []
+    sizes: Dict[str, int] = {}
+    for index, parameter in enumerate(parameters):
+        if parameter.output:
+            outputs.append(parameter)
+            if parameter.array is not None:
+                previous = parameters[index - 1] if index else None
+                if previous is not None and previous.name.endswith("BufferSize"):
+                    sizes[previous.name] = 4096
+        elif parameter.array is not None:
+            fail(f"TARVEK.h: TARVEK_{function.name}: input array {parameter.name}")
+        else:
+            inputs.append(parameter)
+    inputs = [parameter for parameter in inputs if parameter.name not in sizes]
+    visible = inputs[1:] if (on_channel and channel_selector) else inputs
+    signature = ["self"]
+    for parameter in visible:
+        group = enums.get(parameter.name)
+        kind = group.class_name if group else ANNOTATION.get(parameter.ctype)
+        if kind is None:
+            fail(f"TARVEK.h: TARVEK_{function.name}: no Python type for {parameter.ctype}")
+        signature.append(f"{snake(parameter.name)}: {kind}")
+    out_types = []
+    for parameter in outputs:
+        group = enums.get(parameter.name)
+        out_types.append(group.class_name if group else ANNOTATION[parameter.ctype])
+    result_name = ""
+    if len(outputs) > 1:
+        result_name = f"{function.name[0].upper()}{camel(snake(function.name))[1:]}Result"
+        if result_name not in results:
+            results.append(result_name)
+            RESULT_FUNCTIONS[result_name] = function.name
+        returns = result_name
+    elif outputs:
+        returns = out_types[0]
+    else:
+        returns = "None"
+    full_return = f"List[{returns}]" if several else returns
+    method = snake(function.name)
+    result_text = (f"{result_name}({', '.join(snake(p.name) for p in outputs)})"
+                   if result_name else (snake(outputs[0].name) if outputs else ""))
+    override = "  # type: ignore[override]" if several else ""
+    lines = [f"    def {method}({', '.join(signature)}) -> {full_return}:{override}",
+             docstring(function_doc(function, visible, outputs, enums,
+                                    result_text if outputs else ""), "        ")]
+    body: List[str] = []
+    arguments: List[str] = []
+    for parameter in parameters:
+        if parameter.output:
+            variable = f"_{snake(parameter.name)}"
+            if parameter.array is not None:
+                size = int(parameter.array) if parameter.array else 1024
+                if sizes and parameter.array == "":
+                    size = next(iter(sizes.values()))
+                body.append(f"{variable} = ctypes.create_string_buffer({size})")
+                arguments.append(variable)
+            else:
+                body.append(f"{variable} = {CTYPES[parameter.ctype]}()")
+                arguments.append(f"ctypes.byref({variable})")
+        elif parameter.name in sizes:
+            arguments.append(str(sizes[parameter.name]))
+        elif channel_selector and parameter is parameters[0]:
+            arguments.append("selector" if on_channel else f"_text({snake(parameter.name)})")
+        else:
+            group = enums.get(parameter.name)
+            argument = snake(parameter.name)
+            if keyword.iskeyword(argument):
+                fail(f"TARVEK.h: parameter name {argument} is a Python keyword")
+            if group is not None:
+                arguments.append(f"_enum_value({group.class_name}, {argument})")
+            elif parameter.ctype in ("ViConstString", "ViRsrc", "ViString"):
+                arguments.append(f"_text({argument})")
+            else:
+                arguments.append(f"{CONVERT[ANNOTATION[parameter.ctype]]}({argument})")
+    body.append(f"self._call(LIB.TARVEK_{function.name}, {', '.join(arguments)})")
+    values = []
+    for parameter, kind in zip(outputs, out_types):
+        variable = f"_{snake(parameter.name)}"
+        if parameter.array is not None:
+            values.append(f"{variable}.value.decode(errors='replace')")
+        elif kind in ("int", "float"):
+            values.append(f"{variable}.value")
+        elif kind == "bool":
+            values.append(f"bool({variable}.value)")
+        else:
+            values.append(f"_enum_result({kind}, {variable}.value)")
+    if result_name:
+        body.append(f"return {result_name}({', '.join(values)})")
+    elif values:
+        body.append(f"return {values[0]}")
+    if on_channel and channel_selector and outputs:
+        lines.append("        def one(selector: bytes) -> Any:")
+        lines += [f"            {line}" for line in body]
+        lines.append("        return self._each(one)")
+    elif on_channel and channel_selector:
+        lines.append("        selector = self._selector")
+        lines += [f"        {line}" for line in body]
+    elif channel_selector:
+        lines += [f"        selector = _text({snake(parameters[0].name)})"]
+        lines += [f"        {line.replace(f'_text({snake(parameters[0].name)})', 'selector')}"
+                  for line in body]
+    else:
+        lines += [f"        {line}" for line in body]
+    lines.append("")
+    result_fields = [(snake(p.name), kind) for p, kind in zip(outputs, out_types)]
+    return lines, result_name, result_fields
+
+
+def prototype_code(function: Function) -> str:
+    types = []
+    for parameter in function.parameters:
+        if parameter.array is not None:
+            types.append("ctypes.c_char_p")
+        elif parameter.pointer:
+            types.append(f"ctypes.POINTER({CTYPES.get(parameter.ctype, parameter.ctype)})")
+        else:
+            types.append(CTYPES.get(parameter.ctype, parameter.ctype))
+    return f"    ({function.name!r}, [{', '.join(types)}]),"
+
+
+HEADER = '''"""The attribute and function layer of the package: generated by
+tools/gen_python/gen_python_package.py from include/TARVEK.h and the driver's
+attribute catalogue. Do not edit; edit the generator or the catalogue."""
+# flake8: noqa
+from __future__ import annotations
+
+import ctypes
+import enum
+import functools
+from typing import Any, List, NamedTuple, Optional, Tuple, Type, TypeVar, Union, cast
+
+from ._access import _Access, _Kind, _text
+from ._library import (LIB, ViAttr, ViBoolean, ViInt16, ViInt32, ViInt64, ViReal64, ViSession,
+                       ViStatus, ViString)
+
+def _enum_value(kind: Type[enum.IntEnum], value: Union[int, str]) -> int:
+    """A member, its value or its name (any case) as the C value."""
+    if isinstance(value, str):
+        try:
+            return int(kind[value.upper()])
+        except KeyError:
+            raise ValueError(f"{value!r} is not a {kind.__name__}: "
+                             f"{', '.join(kind.__members__)}") from None
+    return int(value)
+
+
+_E = TypeVar("_E", bound=enum.IntEnum)
+
+
+def _enum_result(kind: Type[_E], value: int) -> _E:
+    """The member for a value the driver returned. A value the table lacks
+    stays an int rather than being lost (typed as the enum, which it
+    compares and converts like)."""
+    try:
+        return kind(value)
+    except ValueError:
+        return cast(_E, value)
+
+
+class AttributeInfo(NamedTuple):
+    """What the catalogue says about one attribute."""
+    name: str                 # C name without TARVEK_ATTR_
+    python_name: str          # the property
+    id: int
+    c_type: str               # ViReal64, ViInt32, ViBoolean, ViString, ViSession
+    writable: bool
+    channel: bool             # a property of OutputChannel instead of Session
+    enum: Optional[Type[enum.IntEnum]]
+    words: Tuple[Tuple[str, int, Tuple[str, ...], Tuple[str, ...]], ...]  # name, value, words, models
+    query: Optional[str]
+    command: Optional[str]
+    unsupported: Optional[str]
+    family: Optional[Tuple[str, Optional[str], Optional[str]]]
+    simulated: Optional[str]
+
+
+'''
+
+
+def generate(header_text: str, catalogue: dict) -> str:
+    groups, functions = parse_header(header_text)
+    by_name = {function.name: function for function in functions}
+    for group in groups:
+        for name in group.functions:
+            if name not in by_name:
+                fail(f"TARVEK.h: defined values name an unknown function TARVEK_{name}")
+    name_groups(groups, by_name)
+    attribute_groups: Dict[str, ValueGroup] = {}
+    for group in groups:
+        for name in group.attributes:
+            attribute_groups[name] = group
+    value_numbers = {f"TARVEK_VAL_{name}": value for group in groups for name, value in group.values}
+    attributes: List[Attribute] = []
+    for row in catalogue["attributes"]:
+        group = attribute_groups.get(row["name"])
+        if row["type"] == "ViInt32" and row["values"] and group is None:
+            fail(f"TARVEK_ATTR_{row['name']} has defined values that TARVEK.h does not name")
+        for value in row["values"] or []:
+            if value["name"].startswith("TARVEK_VAL_") and \
+                    value_numbers.get(value["name"]) != value["value"]:
+                fail(f"{value['name']}: the catalogue and TARVEK.h disagree")
+        attributes.append(Attribute(row, group))
+    known = {attribute.name for attribute in attributes}
+    for name in attribute_groups:
+        if name not in known:
+            fail(f"TARVEK.h: defined values name an unknown attribute TARVEK_ATTR_{name}")
+
+    # The per-attribute wrappers are the properties; the rest are methods.
+    wrapper_names = set()
+    for attribute in attributes:
+        stem = camel(attribute.name)
+        for abbreviation in ("Ocp", "Ovp"):
+            stem = stem.replace(abbreviation, abbreviation.upper())
+        wrapper_names.update({f"Get{stem}", f"Set{stem}"})
+    methods = [function for function in functions
+               if function.name not in HAND_WRITTEN and function.name not in wrapper_names
+               and not TYPED_ACCESS_RE.match(function.name)]
+
+    out = [HEADER]
+    out.append("# Defined values, one IntEnum per group of TARVEK.h.")
+    for group in groups:
+        out.append(f"class {group.class_name}(enum.IntEnum):")
+        out.append(docstring(f"{group.comment}.", "    ").replace("..", "."))
+        for member, name, value in group.members:
+            out.append(f"    {member} = {value}  # TARVEK_VAL_{name}")
+        out.append("")
+        out.append("")
+        out.append(f"_to_{group.class_name} = functools.partial(_enum_result, {group.class_name})")
+        out.append("")
+        out.append("")
+
+    results: List[str] = []
+    session_methods: List[str] = []
+    channel_methods: List[str] = []
+    group_methods: List[str] = []
+    result_fields: Dict[str, List[Tuple[str, str]]] = {}
+    for function in methods:
+        lines, result_name, fields = function_code(function, groups, False, results)
+        session_methods += lines
+        if result_name:
+            result_fields[result_name] = fields
+        selector = len(function.parameters) > 1 and function.parameters[1].name == "ChannelName"
+        if selector:
+            lines, _, fields = function_code(function, groups, True, results)
+            channel_methods += lines
+            if fields:
+                lines, _, _ = function_code(function, groups, True, results, several=True)
+                group_methods += lines
+    for name in results:
+        out.append(f"class {name}(NamedTuple):")
+        out.append(f'    """The outputs of TARVEK_{RESULT_FUNCTIONS[name]}."""')
+        for field_name, kind in result_fields[name]:
+            out.append(f"    {field_name}: {kind}")
+        out.append("")
+        out.append("")
+
+    out.append("_REAL64 = _Kind(LIB.TARVEK_GetAttributeViReal64, ViReal64)")
+    out.append("_INT32 = _Kind(LIB.TARVEK_GetAttributeViInt32, ViInt32)")
+    out.append("_BOOLEAN = _Kind(LIB.TARVEK_GetAttributeViBoolean, ViBoolean)")
+    out.append("_SESSION = _Kind(LIB.TARVEK_GetAttributeViSession, ViSession)")
+    out.append("_STRING = _Kind(LIB.TARVEK_GetAttributeViString, None)")
+    for kind in ("Real64", "Int32", "Boolean", "Session", "String"):
+        out.append(f"_SET_{kind.upper()} = LIB.TARVEK_SetAttributeVi{kind}")
+    out.append("")
+    out.append("")
+
+    session_names = set()
+    channel_names = set()
+    out.append("class SessionAttributes(_Access):")
+    out.append('    """The attributes that act on the instrument as a whole (or on the channel it has')
+    out.append('    selected) and the session\'s own settings."""')
+    out.append("")
+    out.append("    __slots__ = ()")
+    out.append("")
+    for attribute in attributes:
+        if not attribute.row["channel"]:
+            session_names.add(attribute.python_name)
+            out += attribute_code(attribute)
+    out.append("")
+    out.append("class ChannelAttributes(_Access):")
+    out.append('    """The attributes of an output channel."""')
+    out.append("")
+    out.append("    __slots__ = ()")
+    out.append("")
+    for attribute in attributes:
+        if attribute.row["channel"]:
+            channel_names.add(attribute.python_name)
+            out += attribute_code(attribute)
+    out.append("")
+    out.append("class ChannelGroupAttributes(ChannelAttributes):")
+    out.append('    """The attributes of several output channels: a write goes to each, a read')
+    out.append('    returns a list, one value per channel."""')
+    out.append("")
+    out.append("    __slots__ = ()")
+    out.append("")
+    for attribute in attributes:
+        if attribute.row["channel"]:
+            out += attribute_code(attribute, several=True)
+    out.append("")
+    out.append("class SessionFunctions(_Access):")
+    out.append('    """The instrument functions; those taking a channel name are also methods of')
+    out.append('    OutputChannel."""')
+    out.append("")
+    out.append("    __slots__ = ()")
+    out.append("")
+    out += session_methods
+    out.append("")
+    out.append("class ChannelFunctions(_Access):")
+    out.append('    """The instrument functions of an output channel."""')
+    out.append("")
+    out.append("    __slots__ = ()")
+    out.append("")
+    out += channel_methods
+    out.append("")
+    out.append("class ChannelGroupFunctions(ChannelFunctions):")
+    out.append('    """The instrument functions of several output channels: those with a result')
+    out.append('    return a list, one per channel; the others go to all of them at once."""')
+    out.append("")
+    out.append("    __slots__ = ()")
+    out.append("")
+    out += group_methods
+    out.append("")
+
+    for function in methods:
+        method = snake(function.name)
+        if method in session_names:
+            fail(f"TARVEK_{function.name}: its method {method} would hide an attribute")
+
+    out.append("# Attribute metadata, in catalogue order.")
+    out.append("ATTRIBUTES: Tuple[AttributeInfo, ...] = (")
+    for attribute in attributes:
+        row = attribute.row
+        words_text = tuple((value["name"], value["value"], tuple(value["commands"]),
+                            tuple(value["models"])) for value in row["values"] or [])
+        family = row["family"]
+        family_text = (repr((family["family"], family["query"], family["command"]))
+                       if family else "None")
+        out.append(f"    AttributeInfo({row['name']!r}, {attribute.python_name!r}, {row['id']}, "
+                   f"{row['type']!r}, {row['access'] == 'RW'}, {row['channel']}, "
+                   f"{attribute.group.class_name if attribute.group else None}, "
+                   f"{words_text!r}, {python_literal(row['query'])}, "
+                   f"{python_literal(row['command'])}, {python_literal(row['unsupported'])}, "
+                   f"{family_text}, {python_literal(row['simulated'])}),")
+    out.append(")")
+    out.append("")
+    out.append("# The instrument functions that are methods, by C name without TARVEK_.")
+    out.append("FUNCTIONS: Tuple[str, ...] = (")
+    for function in methods:
+        out.append(f"    {function.name!r},")
+    out.append(")")
+    out.append("")
+    out.append("ENUMS: Tuple[Type[enum.IntEnum], ...] = (" +
+               ", ".join(group.class_name for group in groups) + ",)")
+    out.append("RESULTS = (" + ", ".join(results) + ("," if results else "") + ")")
+    out.append("")
+    out.append("# What `from tarvek import *` adds: the enums and the result tuples.")
+    out.append("__all__ = [" + ", ".join(repr(name) for name in
+                                      [group.class_name for group in groups] + results) + "]")
+    out.append("")
+    out.append("# Prototypes of every exported function, so that ctypes converts and checks")
+    out.append("# each argument.")
+    out.append("_PROTOTYPES = (")
+    out += [prototype_code(function) for function in functions]
+    out.append(")")
+    out.append("for _name, _argtypes in _PROTOTYPES:")
+    out.append("    _function = getattr(LIB, 'TARVEK_' + _name)")
+    out.append("    _function.argtypes = _argtypes")
+    out.append("    _function.restype = ViStatus")
+    out.append("")
+    return "\n".join(out)
+
+
+def main() -> int:
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--header", required=True)
+    parser.add_argument("--catalogue", required=True)
+    parser.add_argument("--output", required=True)
+    args = parser.parse_args()
+    with open(args.header, encoding="utf-8") as header:
+        header_text = header.read()
+    with open(args.catalogue, encoding="utf-8") as catalogue:
+        description = json.load(catalogue)
+    text = generate(header_text, description)
+    with open(args.output, "w", encoding="utf-8") as output:
+        output.write(text)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
