@@ -2,8 +2,6 @@
 # Debian packages they need (as root, with apt-get) and build from scratch.
 
 BUILD_DIR ?= build
-ASAN_DIR ?= build-asan
-TSAN_DIR ?= build-tsan
 JOBS ?= $(shell nproc)
 
 # Debian packages the build, the tests and the conformance checks need.
@@ -12,7 +10,8 @@ PACKAGES := cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock
             lxi-tools valgrind binutils help2man pkg-config \
             python3-pytest python3-pip python3-setuptools python3-matplotlib python3-mypy
 
-.PHONY: all deps build demo test test-plain test-asan test-tsan bench format clean
+.PHONY: all deps build demo test test-release test-debug test-asan test-tsan test-fuzz fuzz \
+        bench format clean
 
 all: build
 
@@ -33,20 +32,45 @@ build: deps
 demo: build
 	@tools/demo.sh $(BUILD_DIR)
 
-test-plain: build
-	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS) --timeout 300
+# Every preset the README documents is built and tested: release and debug with
+# GCC, ASan+UBSan and TSan with GCC, and the fuzz targets with clang's libFuzzer.
+CTEST := ctest --output-on-failure -j $(JOBS) --timeout 300
+
+test-release: deps
+	cmake --preset release
+	cmake --build --preset release -j $(JOBS)
+	cd build-release && $(CTEST)
+
+test-debug: deps
+	cmake --preset debug
+	cmake --build --preset debug -j $(JOBS)
+	cd build-debug && $(CTEST)
 
 test-asan: deps
-	cmake -S . -B $(ASAN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTARVEK_SANITIZE=address -DTARVEK_WERROR=ON
-	cmake --build $(ASAN_DIR) -j $(JOBS)
-	cd $(ASAN_DIR) && ctest --output-on-failure -j $(JOBS) --timeout 300 -LE nosan
+	cmake --preset asan
+	cmake --build --preset asan -j $(JOBS)
+	cd build-asan && $(CTEST) -LE nosan
 
 test-tsan: deps
-	cmake -S . -B $(TSAN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTARVEK_SANITIZE=thread -DTARVEK_WERROR=ON
-	cmake --build $(TSAN_DIR) -j $(JOBS)
-	cd $(TSAN_DIR) && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -j $(JOBS) --timeout 300 -LE 'nosan|fuzz'
+	cmake --preset tsan
+	cmake --build --preset tsan -j $(JOBS)
+	cd build-tsan && TSAN_OPTIONS=halt_on_error=1 $(CTEST) -LE 'nosan|fuzz'
 
-test: test-plain test-asan test-tsan
+# Only the fuzz targets (and what they link) are built with clang; each runs
+# for a bounded time from its corpus.
+test-fuzz: deps
+	cmake --preset fuzz
+	cmake --build --preset fuzz -j $(JOBS) --target fuzzers
+	cd build-fuzz && $(CTEST) -L fuzz
+
+test: test-release test-debug test-asan test-tsan test-fuzz
+
+# A longer campaign: every target for FUZZ_SECONDS (default 5 minutes) each.
+FUZZ_SECONDS ?= 300
+fuzz: deps
+	cmake --preset fuzz
+	cmake --build --preset fuzz -j $(JOBS) --target fuzzers
+	fuzz/run_campaign.sh $(FUZZ_SECONDS)
 
 bench: build
 	@for b in $(BUILD_DIR)/bin/bench_*; do [ -x "$$b" ] && "$$b"; done
@@ -55,4 +79,4 @@ format:
 	@git ls-files '*.c' '*.cpp' '*.h' '*.hpp' | xargs clang-format -i
 
 clean:
-	rm -rf $(BUILD_DIR) $(ASAN_DIR) $(TSAN_DIR)
+	rm -rf $(BUILD_DIR) build-release build-debug build-asan build-tsan build-fuzz
