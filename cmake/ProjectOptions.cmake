@@ -37,6 +37,15 @@ if(_tarvek_san)
   endif()
 endif()
 
+if(TARVEK_LIBFUZZER)
+  if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    message(FATAL_ERROR "TARVEK_LIBFUZZER needs clang")
+  endif()
+  # Every library the fuzz targets link reports coverage to libFuzzer; only
+  # the targets themselves link its main.
+  add_compile_options(-fsanitize=fuzzer-no-link)
+endif()
+
 # Project code links this to get the warning flags; third-party code does not.
 function(tarvek_target target)
   target_link_libraries(${target} PRIVATE tarvek_options)
