@@ -37,6 +37,15 @@ if(_tarvek_san)
   endif()
 endif()
 
+if(TARVEK_LIBFUZZER)
+  if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    message(FATAL_ERROR "TARVEK_LIBFUZZER needs clang")
+  endif()
+  # Every library the fuzz targets link reports coverage to libFuzzer; only
+  # the targets themselves link its main.
+  add_compile_options(-fsanitize=fuzzer-no-link)
+endif()
+
 # Project code links this to get the warning flags; third-party code does not.
 function(tarvek_target target)
   target_link_libraries(${target} PRIVATE tarvek_options)
@@ -68,15 +77,25 @@ function(tarvek_add_test)
   gtest_discover_tests(${T_NAME} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120 LABELS "${T_LABELS}")
 endfunction()
 
-# Declares a fuzz target (a LLVMFuzzerTestOneInput in SOURCES). With clang it
-# links libFuzzer; otherwise it links a small driver that replays the seeds and
-# a bounded number of mutated inputs, so every build runs a short fuzz pass as
-# part of the test suite.
-#   tarvek_add_fuzzer(NAME name SOURCES ... LIBS ... [SEEDS dir] [RUNS n])
+# Seconds each fuzz target runs under libFuzzer in the test suite
+# (fuzz/run_campaign.sh runs the same targets for longer).
+set(TARVEK_FUZZ_SECONDS 20 CACHE STRING "Seconds per fuzz target in the libFuzzer test run")
+
+# Declares a fuzz target (a LLVMFuzzerTestOneInput in SOURCES) whose corpus is
+# fuzz/corpus/<name>/. With clang and TARVEK_LIBFUZZER it links libFuzzer and
+# its test fuzzes for TARVEK_FUZZ_SECONDS from a copy of the corpus in the
+# build tree (cmake/RunFuzzer.cmake); otherwise it links a small driver that
+# replays the corpus and a bounded number of mutated inputs, so every build
+# runs a short fuzz pass as part of the test suite.
+#   tarvek_add_fuzzer(NAME name SOURCES ... LIBS ... [RUNS n])
 function(tarvek_add_fuzzer)
-  cmake_parse_arguments(F "" "NAME;SEEDS;RUNS" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(F "" "NAME;RUNS" "SOURCES;LIBS" ${ARGN})
   if(NOT F_RUNS)
     set(F_RUNS 20000)
+  endif()
+  set(_corpus ${PROJECT_SOURCE_DIR}/fuzz/corpus/${F_NAME})
+  if(NOT IS_DIRECTORY ${_corpus})
+    message(FATAL_ERROR "fuzz target ${F_NAME} has no corpus in ${_corpus}")
   endif()
   add_executable(${F_NAME} ${F_SOURCES})
   tarvek_target(${F_NAME})
@@ -89,17 +108,17 @@ function(tarvek_add_fuzzer)
   if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang" AND TARVEK_LIBFUZZER)
     target_compile_options(${F_NAME} PRIVATE -fsanitize=fuzzer)
     target_link_options(${F_NAME} PRIVATE -fsanitize=fuzzer)
-    set(_args -runs=${F_RUNS} -max_len=4096)
-    if(F_SEEDS)
-      list(APPEND _args ${F_SEEDS})
-    endif()
+    add_test(NAME fuzz.${F_NAME}
+             COMMAND ${CMAKE_COMMAND} -DFUZZER=$<TARGET_FILE:${F_NAME}> -DCORPUS=${_corpus}
+                     -DWORK_DIR=${PROJECT_BINARY_DIR}/fuzz-work/${F_NAME}
+                     -DSECONDS=${TARVEK_FUZZ_SECONDS} -P ${PROJECT_SOURCE_DIR}/cmake/RunFuzzer.cmake)
+    # libFuzzer stops at the time limit; the margin covers loading the corpus,
+    # the final leak check and a slow shared machine.
+    math(EXPR _timeout "${TARVEK_FUZZ_SECONDS} * 2 + 120")
   else()
     target_sources(${F_NAME} PRIVATE ${PROJECT_SOURCE_DIR}/fuzz/StandaloneFuzzMain.cpp)
-    set(_args --runs=${F_RUNS})
-    if(F_SEEDS)
-      list(APPEND _args --seeds=${F_SEEDS})
-    endif()
+    add_test(NAME fuzz.${F_NAME} COMMAND ${F_NAME} --runs=${F_RUNS} --seeds=${_corpus})
+    set(_timeout 300)
   endif()
-  add_test(NAME fuzz.${F_NAME} COMMAND ${F_NAME} ${_args})
-  set_tests_properties(fuzz.${F_NAME} PROPERTIES TIMEOUT 300 LABELS fuzz)
+  set_tests_properties(fuzz.${F_NAME} PROPERTIES TIMEOUT ${_timeout} LABELS fuzz)
 endfunction()
