@@ -9,7 +9,7 @@ JOBS ?= $(shell nproc)
 # Debian packages the build, the tests and the conformance checks need.
 PACKAGES := cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev \
             libbenchmark-dev libpugixml-dev python3 python3-pyvisa python3-pyvisa-py python3-serial \
-            lxi-tools valgrind binutils
+            lxi-tools valgrind binutils libtirpc-dev rpcsvc-proto pkg-config
 
 .PHONY: all deps build demo test test-plain test-asan test-tsan bench format clean
 
