@@ -24,7 +24,9 @@ class SessionScanSource final : public ScanSource {
     }
     ~SessionScanSource() override {
         Sync();
-        if (Ended() && m_session.m_nInPos == m_session.m_nInEnd) {
+        // A scan that took every buffered byte took the whole message the
+        // link ended; the next scan starts a new one.
+        if (m_session.m_nInPos == m_session.m_nInEnd) {
             m_session.m_bInEndsMessage = false;
         }
     }
