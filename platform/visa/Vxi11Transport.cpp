@@ -7,6 +7,8 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -38,6 +40,41 @@ constexpr long kReasonEnd = 0x04;
 // Time the RPC waits beyond the device's own timeout, so that a slow device
 // answers with its timeout error rather than the call failing.
 constexpr ViUInt32 kRpcMarginMs = 2000;
+
+// The RPC library writes with plain write(), so a peer that has closed the
+// connection would raise SIGPIPE and kill the caller's process. While an RPC
+// runs, SIGPIPE is blocked in the calling thread; one raised by the call is
+// taken off the thread's pending set before the mask is restored, so the
+// broken connection shows only as the call's error.
+class SigpipeBlock {
+  public:
+    SigpipeBlock() {
+        sigemptyset(&m_pipe);
+        sigaddset(&m_pipe, SIGPIPE);
+        sigset_t pending;
+        sigpending(&pending);
+        m_bWasPending = sigismember(&pending, SIGPIPE) == 1;
+        pthread_sigmask(SIG_BLOCK, &m_pipe, &m_old);
+    }
+    ~SigpipeBlock() {
+        if (!m_bWasPending) {
+            sigset_t pending;
+            sigpending(&pending);
+            if (sigismember(&pending, SIGPIPE) == 1) {
+                const timespec zero{0, 0};
+                sigtimedwait(&m_pipe, nullptr, &zero);
+            }
+        }
+        pthread_sigmask(SIG_SETMASK, &m_old, nullptr);
+    }
+    SigpipeBlock(const SigpipeBlock&) = delete;
+    SigpipeBlock& operator=(const SigpipeBlock&) = delete;
+
+  private:
+    sigset_t m_pipe{};
+    sigset_t m_old{};
+    bool m_bWasPending = false;
+};
 constexpr ViUInt32 kCloseTimeoutMs = 1000;
 constexpr u_int kDefaultMaxRecvSize = 1024;
 constexpr u_short kPortmapperPort = 111;
@@ -381,6 +418,7 @@ class Vxi11Transport final : public Transport {
         query.pm_prot = IPPROTO_TCP;
         u_long nPort = 0;
         const timeval tv = RpcTimeout(RemainingOf(deadline));
+        const SigpipeBlock block;
         const clnt_stat result =
             clnt_call(pClient, PMAPPROC_GETPORT, reinterpret_cast<xdrproc_t>(xdr_pmap),
                       reinterpret_cast<char*>(&query), reinterpret_cast<xdrproc_t>(xdr_u_long),
@@ -419,6 +457,7 @@ class Vxi11Transport final : public Transport {
         if (m_pCore == nullptr) {
             return VI_ERROR_CONN_LOST;
         }
+        const SigpipeBlock block;
         const clnt_stat result =
             clnt_call(m_pCore, nProcedure, pfnArgs, static_cast<char*>(pArgs), pfnResult,
                       static_cast<char*>(pResult), RpcTimeout(nDeviceTimeoutMs));
@@ -454,6 +493,7 @@ class Vxi11Transport final : public Transport {
         }
         Device_Link nLink = m_nLink;
         Device_Error reply{};
+        const SigpipeBlock block;
         clnt_call(pClient, device_abort, reinterpret_cast<xdrproc_t>(xdr_Device_Link),
                   reinterpret_cast<char*>(&nLink), reinterpret_cast<xdrproc_t>(xdr_Device_Error),
                   reinterpret_cast<char*>(&reply), RpcTimeout(0));
