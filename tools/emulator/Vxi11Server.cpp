@@ -545,7 +545,10 @@ struct Vxi11Server::Impl {
         auto Aborted = [&] { return mapLinks[parms.lid].bAbort; };
         mapLinks[parms.lid].bAbort = false;
         if (delay.count() > 0 && cvChange.wait_for(lock, delay, Aborted)) {
+            // An aborted read drops the reply it was waiting to deliver, as
+            // an instrument abandons an interrupted output.
             mapLinks[parms.lid].bAbort = false;
+            mapLinks[parms.lid].strOut.clear();
             result.error = kErrAbort;
             return;
         }
