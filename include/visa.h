@@ -68,6 +68,8 @@ TKVISA_EXPORT ViStatus _VI_FUNC viRead(ViSession vi, ViPBuf buf, ViUInt32 cnt, V
 TKVISA_EXPORT ViStatus _VI_FUNC viWrite(ViSession vi, ViConstBuf buf, ViUInt32 cnt,
                                         ViPUInt32 retCnt);
 TKVISA_EXPORT ViStatus _VI_FUNC viClear(ViSession vi);
+TKVISA_EXPORT ViStatus _VI_FUNC viReadSTB(ViSession vi, ViPUInt16 status);
+TKVISA_EXPORT ViStatus _VI_FUNC viAssertTrigger(ViSession vi, ViUInt16 protocol);
 
 /* Formatted and buffered I/O */
 TKVISA_EXPORT ViStatus _VI_FUNC viFlush(ViSession vi, ViUInt16 mask);
@@ -156,6 +158,7 @@ TKVISA_EXPORT ViStatus _VI_FUNC viVQueryf(ViSession vi, ViConstString writeFmt,
 #define VI_ERROR_SYSTEM_ERROR (_VI_ERROR + 0x3FFF0000L)
 #define VI_ERROR_INV_OBJECT (_VI_ERROR + 0x3FFF000EL)
 #define VI_ERROR_RSRC_LOCKED (_VI_ERROR + 0x3FFF000FL)
+#define VI_TRIG_PROT_DEFAULT (0)
 #define VI_ERROR_INV_EXPR (_VI_ERROR + 0x3FFF0010L)
 #define VI_ERROR_RSRC_NFOUND (_VI_ERROR + 0x3FFF0011L)
 #define VI_ERROR_INV_RSRC_NAME (_VI_ERROR + 0x3FFF0012L)

@@ -104,6 +104,10 @@ ViStatus ParseTcpip(const Tokens& vecTokens, ResourceName& resource) {
         return VI_ERROR_INV_RSRC_NAME;
     }
     const std::string strDevice = nCount == 3 ? std::string(vecTokens[2]) : "inst0";
+    if (strDevice.empty()) {
+        return VI_ERROR_INV_RSRC_NAME;
+    }
+    resource.strDevice = strDevice;
     resource.strClass = "INSTR";
     resource.strCanonical = strBoard + "::" + std::string(strHost) + "::" + strDevice + "::INSTR";
     return VI_SUCCESS;

@@ -16,6 +16,7 @@ struct ResourceName {
     std::string strCanonical;   // "TCPIP0::127.0.0.1::5025::SOCKET"
     std::string strHost;        // TCPIP: host name or address, without brackets
     ViUInt16 nPort = 0;         // TCPIP SOCKET
+    std::string strDevice;      // TCPIP INSTR: "inst0", "gpib0,5", ...
     std::string strDevicePath;  // ASRL: the device file
 };
 

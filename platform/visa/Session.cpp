@@ -22,7 +22,14 @@ class SessionScanSource final : public ScanSource {
           m_deadline(session.m_nTimeoutMs) {
         Window();
     }
-    ~SessionScanSource() override { Sync(); }
+    ~SessionScanSource() override {
+        Sync();
+        // A scan that took every buffered byte took the whole message the
+        // link ended; the next scan starts a new one.
+        if (m_session.m_nInPos == m_session.m_nInEnd) {
+            m_session.m_bInEndsMessage = false;
+        }
+    }
 
     // Hands the read position back to the session.
     void Sync() {
@@ -32,6 +39,12 @@ class SessionScanSource final : public ScanSource {
   protected:
     bool Refill() override {
         Sync();
+        if (m_session.m_bInEndsMessage) {
+            // The link ended the message with the bytes just taken.
+            m_session.m_bInEndsMessage = false;
+            m_status = VI_SUCCESS;
+            return false;
+        }
         m_status = m_session.Refill(m_deadline);
         Window();
         return m_status >= VI_SUCCESS && m_pCur != m_pEnd;
@@ -138,7 +151,8 @@ const AttributeRow kAttributes[] = {
     {VI_ATTR_INTF_INST_NAME, AttrType::Text, kInstr, nullptr,
      [](const Session& s) {
          return s.m_resource.nIntfType == VI_INTF_TCPIP
-                    ? "TCPIP" + std::to_string(s.m_resource.nIntfNum) + " (socket)"
+                    ? "TCPIP" + std::to_string(s.m_resource.nIntfNum) +
+                          (s.m_resource.strClass == "INSTR" ? " (VXI-11)" : " (socket)")
                     : "ASRL " + s.m_resource.strDevicePath;
      },
      nullptr},
@@ -196,6 +210,8 @@ const AttributeRow kAttributes[] = {
      nullptr},
     {VI_ATTR_TCPIP_HOSTNAME, AttrType::Text, kTcpip, nullptr,
      [](const Session& s) { return s.m_resource.strHost; }, nullptr},
+    {VI_ATTR_TCPIP_DEVICE_NAME, AttrType::Text, kTcpip, nullptr,
+     [](const Session& s) { return s.m_resource.strDevice; }, nullptr},
     {VI_ATTR_TCPIP_PORT, AttrType::UInt16, kTcpip,
      [](const Session& s) -> ViAttrState { return s.m_resource.nPort; }, nullptr, nullptr},
     {VI_ATTR_TCPIP_NODELAY, AttrType::Boolean, kTcpip,
@@ -331,8 +347,10 @@ ViStatus Session::Refill(const Deadline& deadline) {
     m_nInPos = 0;
     m_nInEnd = 0;
     std::size_t nGot = 0;
+    m_pTransport->SetMessageOptions(MessageOptionsOf());
     const ViStatus status = m_pTransport->Read(m_vecIn.data(), m_vecIn.size(), deadline, &nGot);
     m_nInEnd = nGot;
+    m_bInEndsMessage = status >= VI_SUCCESS && m_pTransport->ReadEndedMessage();
     return status;
 }
 
@@ -343,16 +361,32 @@ ViStatus Session::Read(ViByte* pBuffer, ViUInt32 nCount, ViUInt32* pnRead) {
     ViStatus status = VI_SUCCESS_MAX_CNT;
     while (nDone < nCount) {
         if (m_nInPos == m_nInEnd) {
+            if (m_bInEndsMessage) {
+                // An empty message, or one whose end the link reported after
+                // the bytes already taken.
+                m_bInEndsMessage = false;
+                status = VI_SUCCESS;
+                break;
+            }
             const ViStatus refillStatus = Refill(deadline);
             if (refillStatus < VI_SUCCESS) {
                 status = refillStatus;
                 break;
             }
+            continue;
         }
         const ViByte c = m_vecIn[m_nInPos++];
         pBuffer[nDone++] = c;
         if (endBytes[c]) {
             status = m_bTermCharEnabled && c == m_nTermChar ? VI_SUCCESS_TERM_CHAR : VI_SUCCESS;
+            if (m_nInPos == m_nInEnd) {
+                m_bInEndsMessage = false;
+            }
+            break;
+        }
+        if (m_nInPos == m_nInEnd && m_bInEndsMessage) {
+            m_bInEndsMessage = false;
+            status = VI_SUCCESS;
             break;
         }
     }
@@ -363,6 +397,7 @@ ViStatus Session::Read(ViByte* pBuffer, ViUInt32 nCount, ViUInt32* pnRead) {
 ViStatus Session::Write(const ViByte* pBuffer, ViUInt32 nCount, ViUInt32* pnWritten) {
     const Deadline deadline(m_nTimeoutMs);
     std::size_t nDone = 0;
+    m_pTransport->SetMessageOptions(MessageOptionsOf());
     ViStatus status = m_pTransport->Write(pBuffer, nCount, deadline, &nDone);
     *pnWritten = static_cast<ViUInt32>(nDone);
     if (status == VI_SUCCESS && m_resource.nIntfType == VI_INTF_ASRL && m_bSendEndEnabled) {
@@ -423,6 +458,7 @@ ViStatus Session::Flush(ViUInt16 nMask) {
     ViStatus status = VI_SUCCESS;
     if (nMask & (VI_READ_BUF | VI_READ_BUF_DISCARD)) {
         m_nInPos = m_nInEnd = 0;
+        m_bInEndsMessage = false;
     }
     if (nMask & VI_WRITE_BUF_DISCARD) {
         m_strOut.clear();
@@ -444,8 +480,18 @@ ViStatus Session::Flush(ViUInt16 nMask) {
 
 ViStatus Session::Clear() {
     m_nInPos = m_nInEnd = 0;
+    m_bInEndsMessage = false;
     m_strOut.clear();
-    return m_pTransport->DiscardInput();
+    const ViStatus status = m_pTransport->DeviceClear(Deadline(m_nTimeoutMs));
+    return status == VI_ERROR_NSUP_OPER ? m_pTransport->DiscardInput() : status;
+}
+
+MessageOptions Session::MessageOptionsOf() const {
+    MessageOptions options;
+    options.bSendEnd = m_bSendEndEnabled == VI_TRUE;
+    options.bTermCharEnabled = m_bTermCharEnabled == VI_TRUE;
+    options.nTermChar = m_nTermChar;
+    return options;
 }
 
 void Session::CloseTransport() {

@@ -59,6 +59,7 @@ class Session {
     ViStatus Flush(ViUInt16 nMask);
     ViStatus Clear();
     void CloseTransport();
+    MessageOptions MessageOptionsOf() const;
 
     ViStatus GetAttribute(ViAttr nAttribute, void* pValue);
     ViStatus SetAttribute(ViAttr nAttribute, ViAttrState nValue);
@@ -76,6 +77,8 @@ class Session {
     std::vector<ViByte> m_vecIn = std::vector<ViByte>(kReadBufferSize);
     std::size_t m_nInPos = 0;
     std::size_t m_nInEnd = 0;
+    // The link reported that the buffered bytes end a message.
+    bool m_bInEndsMessage = false;
     std::string m_strOut;
     ScanSource::EndTable m_endBytes{};
     int m_nSoleEndByte = ScanSource::kNoEndByte;

@@ -31,6 +31,7 @@ namespace {
 
 constexpr TransportEntry kTransports[] = {
     {VI_INTF_TCPIP, "SOCKET", CreateTcpipSocketTransport},
+    {VI_INTF_TCPIP, "INSTR", CreateVxi11Transport},
     {VI_INTF_ASRL, "INSTR", CreateSerialTransport},
 };
 

@@ -52,6 +52,14 @@ struct LineSettings {
     ViBoolean bKeepAlive = VI_FALSE;
 };
 
+// How messages end on a link that carries message ends itself (VXI-11): the
+// session hands them down before each transfer.
+struct MessageOptions {
+    bool bSendEnd = true;
+    bool bTermCharEnabled = false;
+    ViUInt8 nTermChar = '\n';
+};
+
 class Transport {
   public:
     virtual ~Transport() = default;
@@ -78,6 +86,21 @@ class Transport {
     virtual void Interrupt() {}
     // Text attributes that only the connection knows (peer address).
     virtual std::string PeerAddress() const { return {}; }
+
+    // Links that carry message ends: the settings for the next transfers,
+    // and whether the last Read ended a message (it may then return 0 bytes).
+    virtual void SetMessageOptions(const MessageOptions&) {}
+    virtual bool ReadEndedMessage() const { return false; }
+
+    // Device operations of links that have them (VXI-11); others answer
+    // VI_ERROR_NSUP_OPER and the session falls back where VISA allows.
+    virtual ViStatus DeviceClear(const Deadline&) { return VI_ERROR_NSUP_OPER; }
+    virtual ViStatus ReadStatusByte(ViUInt16*, const Deadline&) { return VI_ERROR_NSUP_OPER; }
+    virtual ViStatus AssertTrigger(const Deadline&) { return VI_ERROR_NSUP_OPER; }
+    // An exclusive lock held by the device against other links, waiting up
+    // to the deadline for another link's lock to go.
+    virtual ViStatus LockDevice(const Deadline&) { return VI_ERROR_NSUP_OPER; }
+    virtual ViStatus UnlockDevice() { return VI_ERROR_NSUP_OPER; }
 };
 
 struct TransportEntry {
@@ -91,5 +114,6 @@ const TransportEntry* FindTransport(const ResourceName& resource);
 
 std::unique_ptr<Transport> CreateTcpipSocketTransport();
 std::unique_ptr<Transport> CreateSerialTransport();
+std::unique_ptr<Transport> CreateVxi11Transport();
 
 }  // namespace tkvisa

@@ -249,6 +249,24 @@ ViStatus _VI_FUNC viClear(ViSession vi) {
     return WithSession(vi, true, [&](Session& session) { return session.Clear(); });
 }
 
+ViStatus _VI_FUNC viReadSTB(ViSession vi, ViPUInt16 status) {
+    if (status == nullptr) {
+        return VI_ERROR_USER_BUF;
+    }
+    return WithSession(vi, true, [&](Session& session) {
+        return session.m_pTransport->ReadStatusByte(status, Deadline(session.m_nTimeoutMs));
+    });
+}
+
+ViStatus _VI_FUNC viAssertTrigger(ViSession vi, ViUInt16 protocol) {
+    if (protocol != VI_TRIG_PROT_DEFAULT) {
+        return VI_ERROR_INV_PROT;
+    }
+    return WithSession(vi, true, [&](Session& session) {
+        return session.m_pTransport->AssertTrigger(Deadline(session.m_nTimeoutMs));
+    });
+}
+
 ViStatus _VI_FUNC viFlush(ViSession vi, ViUInt16 mask) {
     return WithSession(vi, true, [&](Session& session) { return session.Flush(mask); });
 }

@@ -21,8 +21,10 @@
 #include <optional>
 #include <stdexcept>
 #include <thread>
+#include <utility>
 
 #include "Instrument.h"
+#include "Vxi11Server.h"
 
 namespace emu {
 
@@ -65,7 +67,7 @@ void CloseFd(int& fd) {
 
 }  // namespace
 
-struct Emulator::Impl {
+struct Emulator::Impl final : Vxi11Backend {
     struct Connection {
         int fd = -1;
         bool bSocket = true;
@@ -83,6 +85,8 @@ struct Emulator::Impl {
     std::chrono::milliseconds replyDelay{0};
     size_t nSplitChunk = 0;
     std::optional<size_t> closeAfter;
+    int nDeviceError = 0;
+    Vxi11Server vxi11{*this};
 
     std::mutex mutexThreads;
     std::list<std::unique_ptr<Connection>> listConnections;
@@ -106,7 +110,58 @@ struct Emulator::Impl {
                               options.strFirmware},
                      family) {}
 
-    void Trace(int nId, const char* pszDirection, const std::string& strText) {
+    // ----- the VXI-11 server's view of the instrument -----
+
+    bool Execute(int nLink, const std::string& strLine, std::string& strReply) override {
+        Reply reply;
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            vecLines.push_back(strLine);
+            cvLines.notify_all();
+            Trace(nLink, "<-", strLine);
+            if (closeAfter) {
+                if (*closeAfter == 0) {
+                    closeAfter.reset();
+                    Trace(nLink, "--", "dropping link (fault injection)");
+                    return false;
+                }
+                --*closeAfter;
+            }
+            std::string strMessage = strLine;
+            if (!strMessage.empty() && strMessage.back() == '\r') {
+                strMessage.pop_back();
+            }
+            reply = instrument.Execute(strMessage);
+        }
+        if (reply.bHasReply) {
+            strReply += reply.strText + "\n";
+        }
+        return true;
+    }
+
+    std::chrono::milliseconds ReplyDelay() override {
+        std::lock_guard<std::mutex> lock(mutex);
+        return replyDelay;
+    }
+
+    int TakeDeviceError() override {
+        std::lock_guard<std::mutex> lock(mutex);
+        return std::exchange(nDeviceError, 0);
+    }
+
+    int StatusByte() override {
+        std::lock_guard<std::mutex> lock(mutex);
+        return std::atoi(instrument.Execute("*STB?").strText.c_str());
+    }
+
+    void Trigger() override {
+        std::lock_guard<std::mutex> lock(mutex);
+        instrument.Execute("*TRG");
+    }
+
+    void DeviceClear() override {}
+
+    void Trace(int nId, const char* pszDirection, const std::string& strText) override {
         if (!options.bTrace) {
             return;
         }
@@ -407,6 +462,14 @@ struct Emulator::Impl {
             Stop();
             throw;
         }
+        if (options.bVxi11) {
+            try {
+                vxi11.Start(options.strHost, options.nRpcPort);
+            } catch (...) {
+                Stop();
+                throw;
+            }
+        }
         if (fdListen >= 0) {
             threadAccept = std::thread([this] { AcceptLoop(); });
         }
@@ -414,6 +477,7 @@ struct Emulator::Impl {
     }
 
     void Stop() {
+        vxi11.Stop();
         if (fdWakeWrite >= 0) {
             char c = 1;
             [[maybe_unused]] ssize_t n = ::write(fdWakeWrite, &c, 1);
@@ -467,6 +531,33 @@ std::string Emulator::Resource() const {
         strHost = "127.0.0.1";
     }
     return "TCPIP::" + strHost + "::" + std::to_string(m_pImpl->nPort) + "::SOCKET";
+}
+
+std::string Emulator::Vxi11Resource() const {
+    if (!m_pImpl->options.bVxi11) {
+        return {};
+    }
+    std::string strHost = m_pImpl->options.strHost;
+    if (strHost.empty() || strHost == "0.0.0.0" || strHost == "::") {
+        strHost = "127.0.0.1";
+    }
+    if (strHost.find(':') != std::string::npos) {
+        strHost = "[" + strHost + "]";
+    }
+    return "TCPIP::" + strHost + "::INSTR";
+}
+
+unsigned short Emulator::RpcPort() const {
+    return m_pImpl->options.bVxi11 ? m_pImpl->vxi11.RpcPort() : 0;
+}
+
+size_t Emulator::Vxi11LinkCount() const {
+    return m_pImpl->vxi11.LinkCount();
+}
+
+void Emulator::SetDeviceError(int nCode) {
+    std::lock_guard<std::mutex> lock(m_pImpl->mutex);
+    m_pImpl->nDeviceError = nCode;
 }
 
 std::string Emulator::SerialDevice() const {
@@ -544,6 +635,7 @@ void Emulator::ClearFaults() {
     m_pImpl->replyDelay = std::chrono::milliseconds(0);
     m_pImpl->nSplitChunk = 0;
     m_pImpl->closeAfter.reset();
+    m_pImpl->nDeviceError = 0;
 }
 
 double Emulator::VoltageSetpoint(int nChannel) const {

@@ -21,10 +21,12 @@ struct EmulatorOptions {
     std::string strSerial = "SN000001";
     std::string strFirmware = "1.02";
     std::string strHost = "127.0.0.1";
-    unsigned short nPort = 0;  // 0: an ephemeral port
-    bool bTrace = false;       // log traffic to stderr
-    bool bSerialPty = false;   // also serve on a pseudo-terminal
-    bool bTcp = true;          // serve on TCP
+    unsigned short nPort = 0;       // 0: an ephemeral port
+    bool bTrace = false;            // log traffic to stderr
+    bool bSerialPty = false;        // also serve on a pseudo-terminal
+    bool bTcp = true;               // serve on TCP
+    bool bVxi11 = false;            // also serve VXI-11 (LAN instrument, ...::INSTR)
+    unsigned short nRpcPort = 111;  // the VXI-11 portmapper's port (TCP and UDP); 0: ephemeral
 };
 
 class Emulator {
@@ -41,6 +43,9 @@ class Emulator {
 
     unsigned short Port() const;
     std::string Resource() const;        // "TCPIP::127.0.0.1::<port>::SOCKET"
+    std::string Vxi11Resource() const;   // "TCPIP::127.0.0.1::INSTR" with VXI-11, else ""
+    unsigned short RpcPort() const;      // the VXI-11 portmapper's port, or 0
+    size_t Vxi11LinkCount() const;       // VXI-11 links open now
     std::string SerialDevice() const;    // "/dev/pts/N" when the pty is enabled, else ""
     std::string SerialResource() const;  // "ASRL/dev/pts/N::INSTR" or ""
 
@@ -61,6 +66,9 @@ class Emulator {
     // The next nCount messages are served; the connection that receives the
     // one after them is closed without executing it.
     void CloseAfterMessages(size_t nCount);
+    // The next VXI-11 core call on any link answers with this device error
+    // code instead of running (11 locked, 17 I/O error, ...); 0 switches it off.
+    void SetDeviceError(int nCode);
     void SetStatusBits(int nEsrBits);  // OR into the standard event status register
     void PushError(int nCode, const std::string& strMessage);
     void ClearFaults();

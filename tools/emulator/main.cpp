@@ -30,6 +30,10 @@ const char* const kUsage =
     "  --firmware <text>        firmware field of *IDN? (default 1.02)\n"
     "  --host <address>         address to listen on (default 127.0.0.1)\n"
     "  --port <port>            TCP port (default 5025; 0 picks a free port)\n"
+    "  --vxi11                  also serve VXI-11 (TCPIP::host::INSTR): portmapper,\n"
+    "                           core and abort channels\n"
+    "  --rpc-port <port>        the VXI-11 portmapper's TCP and UDP port (default\n"
+    "                           111; 0 picks a free port)\n"
     "  --no-tcp                 do not listen on TCP (use with --serial-pty)\n"
     "  --serial-pty             also serve on a pseudo-terminal; prints its\n"
     "                           ASRL/dev/pts/N::INSTR resource\n"
@@ -38,6 +42,8 @@ const char* const kUsage =
     "\n"
     "Output (one line each, stdout):\n"
     "  TCPIP::127.0.0.1::5025::SOCKET\n"
+    "  TCPIP::127.0.0.1::INSTR       (with --vxi11; a portmapper port other\n"
+    "                                than 111 follows as \"rpc-port N\")\n"
     "  ASRL/dev/pts/5::INSTR         (with --serial-pty)\n";
 
 bool ParsePort(const char* pszText, unsigned short& nPort) {
@@ -84,6 +90,15 @@ int main(int argc, char** argv) {
                 std::cerr << "tarvek-emulator: invalid port '" << strPort << "'\n";
                 return 2;
             }
+        } else if (strArg == "--vxi11") {
+            options.bVxi11 = true;
+        } else if (strArg == "--rpc-port") {
+            std::string strPort;
+            Value(strPort);
+            if (!ParsePort(strPort.c_str(), options.nRpcPort)) {
+                std::cerr << "tarvek-emulator: invalid port '" << strPort << "'\n";
+                return 2;
+            }
         } else if (strArg == "--no-tcp") {
             options.bTcp = false;
         } else if (strArg == "--serial-pty") {
@@ -113,6 +128,12 @@ int main(int argc, char** argv) {
         emulator.Start();
         if (options.bTcp) {
             std::cout << emulator.Resource() << std::endl;
+        }
+        if (options.bVxi11) {
+            std::cout << emulator.Vxi11Resource() << std::endl;
+            if (emulator.RpcPort() != 111) {
+                std::cout << "rpc-port " << emulator.RpcPort() << std::endl;
+            }
         }
         if (options.bSerialPty) {
             std::cout << emulator.SerialResource() << std::endl;
