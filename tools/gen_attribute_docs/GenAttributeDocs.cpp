@@ -251,9 +251,11 @@ std::string JsonText(const char* pText) {
 std::string JsonStrings(const std::vector<std::string>& vecTexts) {
     std::string strJson = "[";
     for (const auto& strText : vecTexts) {
-        strJson += (strJson.size() > 1 ? "," : "") + cli::JsonString(strText);
+        if (strJson.size() > 1) strJson += ',';
+        strJson += cli::JsonString(strText);
     }
-    return strJson + "]";
+    strJson += ']';
+    return strJson;
 }
 
 // The rows of a boolean or enumeration map that apply to some model, with
