@@ -17,10 +17,14 @@ cmake --preset fuzz -S "$ROOT" -B "$BUILD" >/dev/null
 # shellcheck disable=SC2086
 cmake --build "$BUILD" -j "${JOBS:-2}" --target $TARGETS
 
+mkdir -p "$BUILD/fuzz-work"
 for target in $TARGETS; do
+    # No pipe here: a failing run must stop the campaign.
     cmake -DFUZZER="$BUILD/bin/$target" -DCORPUS="$ROOT/fuzz/corpus/$target" \
           -DWORK_DIR="$BUILD/fuzz-work/$target" -DSECONDS="$SECONDS_PER_TARGET" \
-          -P "$ROOT/cmake/RunFuzzer.cmake" | tail -n 1
+          -P "$ROOT/cmake/RunFuzzer.cmake" >"$BUILD/fuzz-work/$target.out" 2>&1 ||
+        { tail -n 60 "$BUILD/fuzz-work/$target.out"; exit 1; }
+    tail -n 1 "$BUILD/fuzz-work/$target.out"
     if [ "${MERGE:-0}" = 1 ]; then
         merged="$BUILD/fuzz-work/$target/merged"
         mkdir -p "$merged"
