@@ -7,8 +7,15 @@
 // no cached value stands in for an answer the instrument did not give.
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
+#include <cmath>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -291,6 +298,122 @@ TEST_F(FaultMatrix, EveryFaultGivesAClearErrorInTimeAndLosesNothing) {
             ExpectWorking();
         }
         Close();
+    }
+}
+
+// A port bound on 127.0.0.1 that does not listen: connecting is refused.
+class RefusingPort {
+  public:
+    RefusingPort() {
+        m_nFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t nLength = sizeof addr;
+        ::bind(m_nFd, reinterpret_cast<sockaddr*>(&addr), nLength);
+        ::getsockname(m_nFd, reinterpret_cast<sockaddr*>(&addr), &nLength);
+        m_nPort = ntohs(addr.sin_port);
+    }
+    ~RefusingPort() { ::close(m_nFd); }
+    std::uint16_t Port() const { return m_nPort; }
+
+  private:
+    int m_nFd = -1;
+    std::uint16_t m_nPort = 0;
+};
+
+TEST(FaultMatrixOpen, UnreachableInstrumentsFailInTimeWithoutASession) {
+    RefusingPort refusing;
+    struct Case {
+        const char* pName;
+        std::string strResource;
+    } cases[] = {
+        {"connection refused", "TCPIP::127.0.0.1::" + std::to_string(refusing.Port()) + "::SOCKET"},
+        // A label longer than 63 characters fails inside the resolver, so the
+        // lookup sends nothing to any name server.
+        {"unknown host", "TCPIP::tarvek-" + std::string(70, 'x') + ".invalid::5025::SOCKET"},
+    };
+    for (Case& c : cases) {
+        SCOPED_TRACE(c.pName);
+        ViSession vi = 99;
+        const auto tpStart = Clock::now();
+        const ViStatus status =
+            TARVEK_InitWithOptions(c.strResource.data(), VI_TRUE, VI_FALSE, "", &vi);
+        EXPECT_LT(Clock::now() - tpStart, std::chrono::milliseconds(5000) + kSlack);
+        EXPECT_EQ(status, static_cast<ViStatus>(VI_ERROR_RSRC_NFOUND));
+        EXPECT_NE(StatusText(VI_NULL, status).find("VI_ERROR_RSRC_NFOUND"), std::string::npos);
+        EXPECT_EQ(vi, VI_NULL);
+        EXPECT_EQ(TARVEK_close(vi), IVI_ERROR_INVALID_SESSION_HANDLE);
+    }
+}
+
+TEST_F(FaultMatrix, FullErrorQueueIsReadInOrderAndEnds) {
+    Open(kTimeoutMs);
+    for (int n = 1; n <= 25; ++n) {
+        m_pEmulator->PushError(-200 - n, "Execution error " + std::to_string(n));
+    }
+    EXPECT_EQ(TARVEK_SetOperationComplete(m_vi), IVI_ERROR_INSTRUMENT_STATUS);
+    EXPECT_EQ(RecordedText(m_vi),
+              "Instrument error detected.  Use ErrorQuery() to determine the error(s).");
+    std::vector<ViInt32> vecCodes;
+    for (int n = 0; n < 30; ++n) {
+        ViInt32 nCode = 1;
+        ViChar message[256] = {};
+        ASSERT_EQ(TARVEK_error_query(m_vi, &nCode, message), VI_SUCCESS);
+        if (nCode == 0) {
+            EXPECT_STREQ(message, "No error");
+            break;
+        }
+        vecCodes.push_back(nCode);
+    }
+    ASSERT_EQ(vecCodes.size(), 20u) << "the instrument keeps 20 entries";
+    EXPECT_EQ(vecCodes.front(), -201);
+    EXPECT_EQ(vecCodes[18], -219);
+    EXPECT_EQ(vecCodes.back(), -350) << "the last entry reports the overflow";
+    ExpectWorking();
+}
+
+TEST_F(FaultMatrix, BytesNobodyAskedForDoNotAnswerTheNextQuestion) {
+    Open(kTimeoutMs);
+    ASSERT_EQ(TARVEK_ConfigureVoltageLevel(m_vi, "CH1", 2.0), VI_SUCCESS);
+    ASSERT_EQ(TARVEK_InvalidateAllAttributes(m_vi), VI_SUCCESS);
+    m_pProxy->SendUnsolicited("+9.900000E+37\n0\n");
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ViReal64 dValue = 0;
+    EXPECT_EQ(TARVEK_GetAttributeViReal64(m_vi, "CH1", TARVEK_ATTR_VOLTAGE_LEVEL, &dValue),
+              VI_SUCCESS);
+    EXPECT_DOUBLE_EQ(dValue, 2.0);
+    ExpectWorking();
+}
+
+TEST_F(FaultMatrix, MeasurementsRefuseNumbersThatAreNotFinite) {
+    Open(kTimeoutMs);
+    struct Case {
+        const char* pName;
+        std::function<void(emu::Emulator&)> inject;
+    } cases[] = {
+        {"1 MB of digits",
+         [](emu::Emulator& instrument) {
+             instrument.SetOversizedReply("MEAS:SCAL:VOLT:DC?", 1 << 20);
+         }},
+        {"NAN",
+         [](emu::Emulator& instrument) { instrument.SetFixedReply("MEAS:SCAL:VOLT:DC?", "NAN"); }},
+        {"-INF",
+         [](emu::Emulator& instrument) { instrument.SetFixedReply("MEAS:SCAL:VOLT:DC?", "-INF"); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pName);
+        c.inject(*m_pEmulator);
+        ViReal64 dValue = 7.0;
+        EXPECT_EQ(TARVEK_Measure(m_vi, "CH1", TARVEK_VAL_MEASURE_VOLTAGE, &dValue),
+                  IVI_ERROR_UNEXPECTED_RESPONSE);
+        EXPECT_EQ(RecordedText(m_vi),
+                  "Unexpected response from instrument.  The instrument answered a number that "
+                  "is not finite.");
+        EXPECT_EQ(dValue, 7.0);
+        m_pEmulator->ClearFaults();
+        EXPECT_EQ(TARVEK_Measure(m_vi, "CH1", TARVEK_VAL_MEASURE_VOLTAGE, &dValue), VI_SUCCESS);
+        EXPECT_TRUE(std::isfinite(dValue));
     }
 }
 
