@@ -93,6 +93,10 @@ class TcpipSocketTransport final : public Transport {
                    std::size_t* pWritten) override {
         const int nFd = m_nFd.load();
         std::size_t nDone = 0;
+        *pWritten = 0;
+        if (m_bLost) {
+            return VI_ERROR_CONN_LOST;
+        }
         ViStatus status = VI_SUCCESS;
         while (nDone < nCount) {
             const ssize_t nSent =
@@ -111,7 +115,7 @@ class TcpipSocketTransport final : public Transport {
                 }
                 continue;
             }
-            status = nSent < 0 ? StatusFromErrno(errno) : VI_ERROR_IO;
+            status = nSent < 0 ? Lost(StatusFromErrno(errno)) : VI_ERROR_IO;
             break;
         }
         *pWritten = nDone;
@@ -125,6 +129,9 @@ class TcpipSocketTransport final : public Transport {
                   std::size_t* pRead) override {
         const int nFd = m_nFd.load();
         *pRead = 0;
+        if (m_bLost) {
+            return VI_ERROR_CONN_LOST;
+        }
         for (;;) {
             const int nRemainingMs = deadline.RemainingMs();
             int nFlags = 0;
@@ -145,7 +152,7 @@ class TcpipSocketTransport final : public Transport {
                 return VI_SUCCESS;
             }
             if (nGot == 0) {
-                return VI_ERROR_CONN_LOST;
+                return Lost(VI_ERROR_CONN_LOST);
             }
             if (errno == EAGAIN || errno == EWOULDBLOCK) {
                 if (nFlags != 0 || deadline.RemainingMs() == 0) {
@@ -154,7 +161,7 @@ class TcpipSocketTransport final : public Transport {
                 continue;
             }
             if (errno != EINTR) {
-                return StatusFromErrno(errno);
+                return Lost(StatusFromErrno(errno));
             }
         }
     }
@@ -163,14 +170,23 @@ class TcpipSocketTransport final : public Transport {
         const int nFd = m_nFd.load();
         ViByte buffer[4096];
         for (;;) {
+            if (m_bLost) {
+                return VI_ERROR_CONN_LOST;
+            }
             const ssize_t nGot = ::recv(nFd, buffer, sizeof buffer, MSG_DONTWAIT);
             if (nGot > 0) {
                 continue;
             }
-            if (nGot < 0 && errno == EINTR) {
+            if (nGot == 0) {
+                return Lost(VI_ERROR_CONN_LOST);
+            }
+            if (errno == EINTR) {
                 continue;
             }
-            return VI_SUCCESS;
+            if (errno == EAGAIN || errno == EWOULDBLOCK) {
+                return VI_SUCCESS;
+            }
+            return Lost(StatusFromErrno(errno));
         }
     }
 
@@ -203,6 +219,15 @@ class TcpipSocketTransport final : public Transport {
     std::string PeerAddress() const override { return m_strPeer; }
 
   private:
+    // A peer that closed or reset the connection never answers again: every
+    // later operation reports the loss instead of a write that seems to pass.
+    ViStatus Lost(ViStatus status) {
+        if (status == VI_ERROR_CONN_LOST) {
+            m_bLost = true;
+        }
+        return status;
+    }
+
     ViStatus Connect(const addrinfo* pAddr, const Deadline& deadline) {
         const int nFd =
             ::socket(pAddr->ai_family, pAddr->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC,
@@ -243,6 +268,7 @@ class TcpipSocketTransport final : public Transport {
     }
 
     std::atomic<int> m_nFd{-1};
+    std::atomic<bool> m_bLost{false};
     int m_nReceiveTimeoutMs = -2;  // none set yet
     std::string m_strPeer;
 };
