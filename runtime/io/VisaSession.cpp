@@ -131,6 +131,14 @@ ViStatus VisaSession<Session>::Printf(const char* pFormat, ...) {
 
 template <class Session>
 ViStatus VisaSession<Session>::Queryf(const char* pCommand, const char* pResponseFormat, ...) {
+    // Bytes that arrived before the question (the rest of a reply whose query
+    // timed out, output nobody asked for) are not its answer: dropped here,
+    // they cannot shift every later answer by one.
+    const ViStatus flushStatus =
+        viFlush(Self().GetInstrumentHandle(), VI_READ_BUF_DISCARD | VI_IO_IN_BUF_DISCARD);
+    if (flushStatus < 0) {
+        return flushStatus;
+    }
     va_list args;
     va_start(args, pResponseFormat);
     const ViStatus status =
