@@ -1,6 +1,7 @@
 #include "driver/attributes/AttributeRows.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 #include "runtime/attributes/AttributeDispatch.h"
@@ -106,7 +107,13 @@ ViStatus QueryValue(TARVEKDriverSession& session, const AttributeRow& row, const
         return nStatus;
     }
     if constexpr (std::is_same_v<T, ViReal64>) {
-        return session.Queryf(pQuery, "%lf%*t", &value);
+        ViReal64 dRead = 0.0;
+        ViStatus nStatus = session.Queryf(pQuery, "%lf%*t", &dRead);
+        nStatus = RefuseNonFiniteReply(session, nStatus, {dRead});
+        if (nStatus >= 0) {
+            value = dRead;
+        }
+        return nStatus;
     } else {
         ViInt32 nValue = 0;
         const ViStatus nStatus = session.Queryf(pQuery, "%ld%*t", &nValue);
@@ -209,6 +216,20 @@ ViStatus WritePerChannel(TARVEKDriverSession& session, const AttributeRow& row,
 }
 
 }  // namespace
+
+ViStatus RefuseNonFiniteReply(TARVEKDriverSession& session, ViStatus nStatus,
+                              std::initializer_list<ViReal64> values) {
+    if (nStatus < 0) {
+        return nStatus;
+    }
+    for (const ViReal64 dValue : values) {
+        if (!std::isfinite(dValue)) {
+            return session.ReportErrorText(IVI_ERROR_UNEXPECTED_RESPONSE,
+                                           "The instrument answered a number that is not finite.");
+        }
+    }
+    return nStatus;
+}
 
 RowStatics::RowStatics(const AttributeRow& row)
     : vecUnsupportedModels(row.unsupported != nullptr ? drt::UnsupportedModelList(row.unsupported)

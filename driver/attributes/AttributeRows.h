@@ -63,6 +63,7 @@
 #pragma once
 
 #include <cstddef>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -143,6 +144,13 @@ struct RowStatics {
     std::string strGetName;
     std::string strSetName;
 };
+
+// nStatus of a query that read the reals in values, or a recorded
+// unexpected-response error when one of them is not finite: an instrument
+// setting or reading is never infinite, and an overlong digit string or a
+// "NAN" reply must not pass as a value.
+ViStatus RefuseNonFiniteReply(TARVEKDriverSession& session, ViStatus nStatus,
+                              std::initializer_list<ViReal64> values);
 
 // The generated callbacks' bodies, shared by every row of a type.
 template <class T>

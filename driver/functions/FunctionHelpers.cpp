@@ -32,7 +32,13 @@ ViStatus QueryReal(ViSession vi, const char* pFunction, const char* pParameter, 
             *pValue = 0.0;
             return VI_SUCCESS;
         }
-        return FinishExchange(session, session.Queryf(pQuery, "%lf%*t", pValue));
+        ViReal64 dValue = 0.0;
+        ViStatus status = session.Queryf(pQuery, "%lf%*t", &dValue);
+        status = RefuseNonFiniteReply(session, status, {dValue});
+        if (status >= 0) {
+            *pValue = dValue;
+        }
+        return FinishExchange(session, status);
     });
 }
 

@@ -282,7 +282,15 @@ ViStatus _VI_FUNC TARVEK_QueryChannel(ViSession vi, ViReal64* Voltage, ViReal64*
             *Current = 0.0;
             return VI_SUCCESS;
         }
-        return FinishExchange(session, session.Queryf("APPL?\n", "%lf,%lf%*t", Voltage, Current));
+        ViReal64 dVoltage = 0.0;
+        ViReal64 dCurrent = 0.0;
+        ViStatus status = session.Queryf("APPL?\n", "%lf,%lf%*t", &dVoltage, &dCurrent);
+        status = RefuseNonFiniteReply(session, status, {dVoltage, dCurrent});
+        if (status >= 0) {
+            *Voltage = dVoltage;
+            *Current = dCurrent;
+        }
+        return FinishExchange(session, status);
     });
 }
 
