@@ -344,6 +344,16 @@ ViStatus WriteRow(const AttributeRow& row, const RowStatics& statics, ViSession 
                                            {statics.strSetName, "AttributeValue"});
             }
         }
+        if constexpr (std::is_same_v<T, ViReal64>) {
+            // "nan" or "inf" on the wire is at best a command error and at
+            // worst a limit the instrument takes: no setting is ever either.
+            if (!std::isfinite(value)) {
+                return session.ReportError(
+                    IVI_ERROR_INVALID_VALUE,
+                    {std::isnan(value) ? "NaN" : (value > 0 ? "+Inf" : "-Inf"), statics.strSetName,
+                     "AttributeValue"});
+            }
+        }
         if (row.channel == ChannelKind::Output) {
             return WritePerChannel(session, row, channelName, value);
         }
