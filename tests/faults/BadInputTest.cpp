@@ -1,0 +1,292 @@
+// Hostile and careless arguments at the C API, on a live session: each gets a
+// clear status (with text where the driver records one), sends nothing it
+// should not, and leaves the session working.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <functional>
+#include <limits>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Emulator.h"
+#include "TARVEK.h"
+#include "visa.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr std::size_t kMegabyte = 1 << 20;
+
+std::string RecordedText(ViSession vi) {
+    ViStatus nCode = 0;
+    std::vector<ViChar> text(2048, '\0');
+    TARVEK_GetError(vi, &nCode, static_cast<ViInt32>(text.size()), text.data());
+    return text.data();
+}
+
+class BadInput : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        m_pEmulator = std::make_unique<emu::Emulator>();
+        m_pEmulator->Start();
+        m_strResource = m_pEmulator->Resource();
+        ASSERT_EQ(TARVEK_InitWithOptions(m_strResource.data(), VI_TRUE, VI_FALSE,
+                                         "QueryInstrStatus=1", &m_vi),
+                  VI_SUCCESS);
+        ASSERT_EQ(TARVEK_ConfigureVoltageLevel(m_vi, "CH1", 2.0), VI_SUCCESS);
+        m_pEmulator->ClearLines();
+    }
+    void TearDown() override {
+        if (m_vi != VI_NULL) {
+            TARVEK_close(m_vi);
+        }
+    }
+
+    // The session still talks to the instrument, and the cached voltage is
+    // the one the instrument confirmed.
+    void ExpectWorking() {
+        ViReal64 dValue = 0;
+        EXPECT_EQ(TARVEK_GetAttributeViReal64(m_vi, "CH1", TARVEK_ATTR_VOLTAGE_LEVEL, &dValue),
+                  VI_SUCCESS);
+        EXPECT_DOUBLE_EQ(dValue, 2.0);
+        EXPECT_DOUBLE_EQ(m_pEmulator->VoltageSetpoint(0), 2.0);
+        ViChar model[256] = {};
+        EXPECT_EQ(TARVEK_GetAttributeViString(m_vi, "", TARVEK_ATTR_INSTRUMENT_MODEL, sizeof model,
+                                              model),
+                  VI_SUCCESS);
+        EXPECT_STREQ(model, "6313");
+    }
+
+    std::unique_ptr<emu::Emulator> m_pEmulator;
+    std::string m_strResource;
+    ViSession m_vi = VI_NULL;
+};
+
+struct BadCall {
+    const char* pName;
+    std::function<ViStatus(ViSession)> call;
+    ViStatus nStatus;
+    const char* pText;  // the recorded error text starts with this; null: none checked
+};
+
+TEST_F(BadInput, RefusedArgumentsGiveAStatusAndTextAndSendNothing) {
+    const ViReal64 dNan = std::numeric_limits<ViReal64>::quiet_NaN();
+    const ViReal64 dInf = std::numeric_limits<ViReal64>::infinity();
+    const std::string strHugeSelector(kMegabyte, 'C');
+    const std::string strHugeList = "CH1," + std::string(kMegabyte, ',') + "CH2";
+    const BadCall calls[] = {
+        {"null real output",
+         [](ViSession vi) {
+             return TARVEK_GetAttributeViReal64(vi, "CH1", TARVEK_ATTR_VOLTAGE_LEVEL, nullptr);
+         },
+         IVI_ERROR_NULL_POINTER, "Null pointer"},
+        {"null measurement output",
+         [](ViSession vi) {
+             return TARVEK_Measure(vi, "CH1", TARVEK_VAL_MEASURE_VOLTAGE, nullptr);
+         },
+         IVI_ERROR_NULL_POINTER, "Null pointer"},
+        {"null error-query outputs",
+         [](ViSession vi) { return TARVEK_error_query(vi, nullptr, nullptr); },
+         IVI_ERROR_NULL_POINTER, "Null pointer"},
+        {"null direct-write buffer",
+         [](ViSession vi) {
+             ViInt64 nCount = 0;
+             return TARVEK_viWrite(vi, 6, nullptr, &nCount);
+         },
+         VI_ERROR_USER_BUF, nullptr},
+        {"null direct-read buffer",
+         [](ViSession vi) {
+             ViInt64 nCount = 0;
+             return TARVEK_viRead(vi, 16, nullptr, &nCount);
+         },
+         VI_ERROR_USER_BUF, nullptr},
+        {"NaN voltage",
+         [dNan](ViSession vi) { return TARVEK_ConfigureVoltageLevel(vi, "CH1", dNan); },
+         IVI_ERROR_INVALID_VALUE, "Invalid value"},
+        {"infinite voltage",
+         [dInf](ViSession vi) { return TARVEK_ConfigureVoltageLevel(vi, "CH1", dInf); },
+         IVI_ERROR_INVALID_VALUE, "Invalid value"},
+        {"minus infinite current",
+         [dInf](ViSession vi) {
+             return TARVEK_SetAttributeViReal64(vi, "CH1", TARVEK_ATTR_CURRENT_LIMIT, -dInf);
+         },
+         IVI_ERROR_INVALID_VALUE, "Invalid value"},
+        {"NaN over-voltage level",
+         [dNan](ViSession vi) {
+             return TARVEK_SetAttributeViReal64(vi, "CH1", TARVEK_ATTR_OVP_LIMIT, dNan);
+         },
+         IVI_ERROR_INVALID_VALUE, "Invalid value"},
+        {"1 MB selector",
+         [&](ViSession vi) {
+             return TARVEK_ConfigureVoltageLevel(vi, strHugeSelector.c_str(), 1.0);
+         },
+         IVI_ERROR_UNKNOWN_PHYSICAL_IDENTIFIER, "Unknown physical repeated capability selector."},
+        {"1 MB selector list",
+         [&](ViSession vi) { return TARVEK_ConfigureVoltageLevel(vi, strHugeList.c_str(), 1.0); },
+         IVI_ERROR_BADLY_FORMED_SELECTOR, "The repeated capability selector is badly-formed."},
+        {"channel index out of range",
+         [](ViSession vi) {
+             ViChar name[16];
+             return TARVEK_GetChannelName(vi, 99, sizeof name, name);
+         },
+         IVI_ERROR_INVALID_VALUE, "Invalid value"},
+    };
+    for (const BadCall& c : calls) {
+        SCOPED_TRACE(c.pName);
+        TARVEK_ClearError(m_vi);
+        m_pEmulator->ClearLines();
+        const auto tpStart = Clock::now();
+        EXPECT_EQ(c.call(m_vi), c.nStatus);
+        EXPECT_LT(Clock::now() - tpStart, std::chrono::seconds(2));
+        if (c.pText != nullptr) {
+            EXPECT_EQ(RecordedText(m_vi).rfind(c.pText, 0), 0u) << RecordedText(m_vi);
+        }
+        // At most the channel selection a function makes first: never the value.
+        for (const std::string& strLine : m_pEmulator->Lines()) {
+            EXPECT_TRUE(strLine == "INST:SEL 0" || strLine == "*ESR?") << strLine;
+        }
+    }
+    ExpectWorking();
+}
+
+TEST_F(BadInput, ShortStringBuffersAreFilledAsFarAsTheyGoAndTellTheSize) {
+    // A positive 4096 says the value may not have fitted and 4096 bytes are
+    // enough; a value that fills the buffer exactly looks like a truncated one.
+    struct Case {
+        ViInt32 nSize;
+        bool bBuffer;
+        ViStatus nStatus;
+        const char* pExpected;
+    } cases[] = {
+        {0, false, 4096, nullptr},  // a size query: no buffer needed
+        {1, true, 4096, ""},       {3, true, 4096, "63"},
+        {5, true, 4096, "6313"},   {6, true, VI_SUCCESS, "6313"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.nSize);
+        char buffer[16];
+        std::memset(buffer, 'Z', sizeof buffer);
+        EXPECT_EQ(TARVEK_GetAttributeViString(m_vi, "", TARVEK_ATTR_INSTRUMENT_MODEL, c.nSize,
+                                              c.bBuffer ? buffer : nullptr),
+                  c.nStatus);
+        if (c.pExpected != nullptr) {
+            EXPECT_STREQ(buffer, c.pExpected);
+            EXPECT_EQ(buffer[c.nSize], 'Z') << "nothing written past the size";
+        }
+    }
+    // The error text and channel names follow the same rule.
+    EXPECT_EQ(TARVEK_ConfigureVoltageLevel(m_vi, "CH9", 1.0),
+              IVI_ERROR_UNKNOWN_PHYSICAL_IDENTIFIER);
+    ViStatus nCode = 0;
+    const ViStatus nErrorSize = TARVEK_GetError(m_vi, &nCode, 0, nullptr);
+    EXPECT_GT(nErrorSize, 1);
+    char small[4] = {'Z', 'Z', 'Z', 'Z'};
+    EXPECT_EQ(TARVEK_GetError(m_vi, &nCode, 3, small), nErrorSize);
+    EXPECT_EQ(std::strlen(small), 2u);
+    EXPECT_EQ(small[3], 'Z');
+    char name[8];
+    std::memset(name, 'Z', sizeof name);
+    // A channel name is truncated without a size in the status.
+    EXPECT_EQ(TARVEK_GetChannelName(m_vi, 1, 0, nullptr), IVI_ERROR_NULL_POINTER);
+    EXPECT_EQ(TARVEK_GetChannelName(m_vi, 1, 2, name), VI_SUCCESS);
+    EXPECT_STREQ(name, "C");
+    EXPECT_EQ(name[2], 'Z');
+    ExpectWorking();
+}
+
+TEST_F(BadInput, InvalidAndClosedHandlesAreRefusedEverywhere) {
+    ViSession closed = VI_NULL;
+    ASSERT_EQ(TARVEK_InitWithOptions(m_strResource.data(), VI_FALSE, VI_FALSE, "", &closed),
+              VI_SUCCESS);
+    ASSERT_EQ(TARVEK_close(closed), VI_SUCCESS);
+    m_pEmulator->ClearLines();
+    const std::vector<std::pair<const char*, std::function<ViStatus(ViSession)>>> calls = {
+        {"read",
+         [](ViSession vi) {
+             ViReal64 d = 0;
+             return TARVEK_GetAttributeViReal64(vi, "CH1", TARVEK_ATTR_VOLTAGE_LEVEL, &d);
+         }},
+        {"write", [](ViSession vi) { return TARVEK_ConfigureVoltageLevel(vi, "CH1", 1.0); }},
+        {"reset", [](ViSession vi) { return TARVEK_reset(vi); }},
+        {"error query",
+         [](ViSession vi) {
+             ViInt32 nCode = 0;
+             ViChar message[256];
+             return TARVEK_error_query(vi, &nCode, message);
+         }},
+        {"direct write",
+         [](ViSession vi) {
+             ViInt64 nCount = 0;
+             return TARVEK_viWrite(vi, 6, reinterpret_cast<ViConstBuf>("*IDN?\n"), &nCount);
+         }},
+        {"lock", [](ViSession vi) { return TARVEK_LockSession(vi, nullptr); }},
+        {"invalidate", [](ViSession vi) { return TARVEK_InvalidateAllAttributes(vi); }},
+        {"close", [](ViSession vi) { return TARVEK_close(vi); }},
+    };
+    const ViSession handles[] = {VI_NULL, closed, 0x7FFFFFFF, m_vi + 1000};
+    for (const ViSession vi : handles) {
+        SCOPED_TRACE(vi);
+        for (const auto& [pName, call] : calls) {
+            SCOPED_TRACE(pName);
+            EXPECT_EQ(call(vi), IVI_ERROR_INVALID_SESSION_HANDLE);
+        }
+    }
+    EXPECT_EQ(m_pEmulator->Lines(), std::vector<std::string>{});
+    ExpectWorking();
+}
+
+TEST(BadInputOpen, HugeAndMissingArgumentsFailQuicklyWithoutASession) {
+    const std::string strHugeResource = "TCPIP::" + std::string(kMegabyte, 'h') + "::5025::SOCKET";
+    const std::string strHugeOptions = "Simulate=1, " + std::string(kMegabyte, 'Q') + "=1";
+    const std::string strHugeSetup =
+        "Simulate=1, DriverSetup=Model:6313, " + std::string(kMegabyte, 'k') + ":1";
+    struct Case {
+        const char* pName;
+        const char* pResource;
+        const char* pOptions;
+        bool bHandle;
+        ViStatus nStatus;  // 0: any error
+    } cases[] = {
+        {"1 MB resource name", strHugeResource.c_str(), "", true, 0},
+        {"1 MB option name", "", strHugeOptions.c_str(), true, IVI_ERROR_BAD_OPTION_NAME},
+        {"null resource name", nullptr, "", true, 0},
+        {"null option string", "", nullptr, true, 0},
+        {"null handle output", "", "Simulate=1", false, IVI_ERROR_NULL_POINTER},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pName);
+        ViSession vi = 99;
+        const auto tpStart = Clock::now();
+        const ViStatus status =
+            TARVEK_InitWithOptions(const_cast<ViChar*>(c.pResource), VI_TRUE, VI_FALSE,
+                                   const_cast<ViChar*>(c.pOptions), c.bHandle ? &vi : nullptr);
+        EXPECT_LT(Clock::now() - tpStart, std::chrono::seconds(3));
+        if (c.nStatus != 0) {
+            EXPECT_EQ(status, c.nStatus);
+        } else {
+            EXPECT_LT(status, 0);
+        }
+        if (c.bHandle) {
+            EXPECT_EQ(vi, VI_NULL);
+        }
+        if (status >= 0 && c.bHandle) {
+            TARVEK_close(vi);
+        }
+    }
+    // A huge DriverSetup is data, not an error: it opens and keeps its model.
+    ViSession vi = VI_NULL;
+    ASSERT_EQ(TARVEK_InitWithOptions(const_cast<ViChar*>(""), VI_TRUE, VI_FALSE,
+                                     const_cast<ViChar*>(strHugeSetup.c_str()), &vi),
+              VI_SUCCESS);
+    ViChar model[64] = {};
+    EXPECT_EQ(
+        TARVEK_GetAttributeViString(vi, "", TARVEK_ATTR_INSTRUMENT_MODEL, sizeof model, model),
+        VI_SUCCESS);
+    EXPECT_STREQ(model, "6313");
+    EXPECT_EQ(TARVEK_close(vi), VI_SUCCESS);
+}
+
+}  // namespace
