@@ -16,6 +16,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <memory>
 #include <string>
@@ -271,6 +272,12 @@ TEST_F(FaultMatrix, EveryFaultGivesAClearErrorInTimeAndLosesNothing) {
             // The driver's own errors carry their text on the session.
             EXPECT_NE(RecordedText(m_vi), "");
         }
+        // One line per row, for the summary in the reliability notes.
+        std::printf("[ fault    ] %-45s 0x%08X %5lld ms (timeout %u ms)\n", c.pName,
+                    static_cast<unsigned>(status),
+                    static_cast<long long>(
+                        std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count()),
+                    static_cast<unsigned>(c.nTimeoutMs));
         EXPECT_LT(elapsed, std::chrono::milliseconds(c.nTimeoutMs) + kSlack)
             << std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count() << " ms";
         if (c.eOperation == Operation::ReadVoltage) {
@@ -344,6 +351,40 @@ TEST(FaultMatrixOpen, UnreachableInstrumentsFailInTimeWithoutASession) {
         EXPECT_NE(StatusText(VI_NULL, status).find("VI_ERROR_RSRC_NFOUND"), std::string::npos);
         EXPECT_EQ(vi, VI_NULL);
         EXPECT_EQ(TARVEK_close(vi), IVI_ERROR_INVALID_SESSION_HANDLE);
+    }
+}
+
+TEST(FaultMatrixOpen, InstrumentFailingDuringOpenLeavesNoSession) {
+    struct Case {
+        const char* pName;
+        std::function<void(emu::Emulator&)> inject;
+        ViStatus nStatus;
+    } cases[] = {
+        {"no answer to *IDN?", [](emu::Emulator& instrument) { instrument.SetNoReply("*IDN?"); },
+         VI_ERROR_TMO},
+        {"connection closed at *IDN?",
+         [](emu::Emulator& instrument) { instrument.CloseAfterMessages(0); }, VI_ERROR_CONN_LOST},
+        {"garbage identity", [](emu::Emulator& instrument) { instrument.SetGarbledReply("*IDN?"); },
+         IVI_ERROR_ID_QUERY_FAILED},
+    };
+    emu::Emulator instrument;
+    instrument.Start();
+    std::string strResource = instrument.Resource();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pName);
+        instrument.ClearFaults();
+        c.inject(instrument);
+        ViSession vi = 99;
+        const auto tpStart = Clock::now();
+        EXPECT_EQ(TARVEK_InitWithOptions(strResource.data(), VI_TRUE, VI_FALSE, "", &vi),
+                  c.nStatus);
+        // The default VISA timeout of 2000 ms bounds the identity query.
+        EXPECT_LT(Clock::now() - tpStart, std::chrono::milliseconds(2000) + kSlack);
+        EXPECT_EQ(vi, VI_NULL);
+        for (int n = 0; n < 100 && instrument.ConnectionCount() != 0; ++n) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        EXPECT_EQ(instrument.ConnectionCount(), 0u) << "the connection is closed";
     }
 }
 
