@@ -6,6 +6,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -108,6 +109,10 @@ class FaultProxy {
                 }
                 continue;
             }
+            // Small replies go out at once, as the instrument sent them.
+            const int nOne = 1;
+            ::setsockopt(nClient, IPPROTO_TCP, TCP_NODELAY, &nOne, sizeof nOne);
+            ::setsockopt(nServer, IPPROTO_TCP, TCP_NODELAY, &nOne, sizeof nOne);
             {
                 std::lock_guard<std::mutex> lock(m_mutex);
                 m_vecClients.push_back(nClient);
