@@ -414,6 +414,54 @@ TEST_F(FaultMatrix, FullErrorQueueIsReadInOrderAndEnds) {
     ExpectWorking();
 }
 
+TEST_F(FaultMatrix, FailedWritesLeaveNothingUnconfirmedInTheCache) {
+    Open(kTimeoutMs);
+    ASSERT_EQ(TARVEK_ConfigureVoltageLevel(m_vi, "CH1", 2.0), VI_SUCCESS);
+    struct Case {
+        const char* pName;
+        std::function<void(emu::Emulator&, FaultProxy&)> inject;
+        ViStatus nStatus;
+    } cases[] = {
+        {"selection reported as a command error",
+         [](emu::Emulator& instrument, FaultProxy&) { instrument.SetFixedReply("*ESR?", "32"); },
+         IVI_ERROR_INSTRUMENT_STATUS},
+        {"status of the selection never answered",
+         [](emu::Emulator&, FaultProxy& proxy) { proxy.Arm(LinkFault::Swallow, "*ESR?"); },
+         VI_ERROR_TMO},
+        {"status of the value never answered",
+         [](emu::Emulator&, FaultProxy& proxy) { proxy.Arm(LinkFault::Swallow, "*ESR?", 1); },
+         VI_ERROR_TMO},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pName);
+        // CH1 is selected and 2.0 V is cached for it; a failed write to CH2
+        // must not leave CH2 as the cached selection or 3.0 V as its value.
+        ASSERT_EQ(TARVEK_ConfigureVoltageLevel(m_vi, "CH1", 2.0), VI_SUCCESS);
+        c.inject(*m_pEmulator, *m_pProxy);
+        EXPECT_EQ(TARVEK_ConfigureVoltageLevel(m_vi, "CH2", 3.0), c.nStatus);
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        m_pEmulator->ClearFaults();
+        m_pEmulator->ClearLines();
+        ASSERT_EQ(TARVEK_ConfigureVoltageLevel(m_vi, "CH2", 3.0), VI_SUCCESS) << RecordedText(m_vi);
+        // The channel is selected again before the value is sent again.
+        const std::vector<std::string> vecLines = m_pEmulator->Lines();
+        ASSERT_GE(vecLines.size(), 4u);
+        EXPECT_EQ(vecLines.front(), "INST:SEL 1");
+        EXPECT_EQ(vecLines[vecLines.size() - 2], "SOUR:VOLT:LEV:IMM:AMPL 3");
+        EXPECT_DOUBLE_EQ(m_pEmulator->VoltageSetpoint(1), 3.0);
+        // Back to CH1, which must be selected again.
+        m_pEmulator->ClearLines();
+        ViReal64 dValue = 0;
+        EXPECT_EQ(TARVEK_GetAttributeViReal64(m_vi, "CH1", TARVEK_ATTR_VOLTAGE_LEVEL, &dValue),
+                  VI_SUCCESS);
+        EXPECT_DOUBLE_EQ(dValue, 2.0);
+        ASSERT_FALSE(m_pEmulator->Lines().empty());
+        EXPECT_EQ(m_pEmulator->Lines().front(), "INST:SEL 0");
+        // Reset CH2 for the next row.
+        ASSERT_EQ(TARVEK_ConfigureVoltageLevel(m_vi, "CH2", 0.0), VI_SUCCESS);
+    }
+}
+
 TEST_F(FaultMatrix, BytesNobodyAskedForDoNotAnswerTheNextQuestion) {
     Open(kTimeoutMs);
     ASSERT_EQ(TARVEK_ConfigureVoltageLevel(m_vi, "CH1", 2.0), VI_SUCCESS);
