@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <functional>
 #include <limits>
@@ -147,6 +148,58 @@ TEST_F(BadInput, RefusedArgumentsGiveAStatusAndTextAndSendNothing) {
         // At most the channel selection a function makes first: never the value.
         for (const std::string& strLine : m_pEmulator->Lines()) {
             EXPECT_TRUE(strLine == "INST:SEL 0" || strLine == "*ESR?") << strLine;
+        }
+    }
+    ExpectWorking();
+}
+
+TEST_F(BadInput, NonFiniteRealsNeverReachTheInstrument) {
+    const ViReal64 dNan = std::numeric_limits<ViReal64>::quiet_NaN();
+    const ViReal64 dInf = std::numeric_limits<ViReal64>::infinity();
+    using RealCall = std::function<ViStatus(ViSession, ViReal64)>;
+    struct Case {
+        const char* pName;
+        RealCall call;
+        // Functions that only validate or compute (the output range, the
+        // maximum current for a voltage) send nothing and may pass.
+        bool bRefused;
+    };
+    const Case cases[] = {
+        {"ConfigureOVP",
+         [](ViSession vi, ViReal64 d) { return TARVEK_ConfigureOVP(vi, "CH1", VI_TRUE, d); }, true},
+        {"ConfigureCurrentLimit",
+         [](ViSession vi, ViReal64 d) {
+             return TARVEK_ConfigureCurrentLimit(vi, "CH2", TARVEK_VAL_CURRENT_REGULATE, d);
+         },
+         true},
+        {"SetVoltageSlewRate",
+         [](ViSession vi, ViReal64 d) { return TARVEK_SetVoltageSlewRate(vi, d); }, true},
+        {"SetStepVoltage", [](ViSession vi, ViReal64 d) { return TARVEK_SetStepVoltage(vi, d); },
+         true},
+        {"SetListDwell", [](ViSession vi, ViReal64 d) { return TARVEK_SetListDwell(vi, d); }, true},
+        {"ConfigureOutputRange",
+         [](ViSession vi, ViReal64 d) { return TARVEK_ConfigureOutputRange(vi, "CH1", 0, d); },
+         false},
+        {"QueryMaxCurrentLimit",
+         [](ViSession vi, ViReal64 d) {
+             ViReal64 dMax = 0;
+             return TARVEK_QueryMaxCurrentLimit(vi, "CH1", d, &dMax);
+         },
+         false},
+    };
+    for (const Case& c : cases) {
+        for (const ViReal64 dValue : {dNan, dInf, -dInf}) {
+            SCOPED_TRACE(std::string(c.pName) + " " + std::to_string(dValue));
+            m_pEmulator->ClearLines();
+            const ViStatus status = c.call(m_vi, dValue);
+            if (c.bRefused) {
+                EXPECT_EQ(status, IVI_ERROR_INVALID_VALUE);
+            }
+            // Queries and channel selections may go out; the value never does.
+            for (const std::string& strLine : m_pEmulator->Lines()) {
+                EXPECT_EQ(strLine.find("nan"), std::string::npos) << strLine;
+                EXPECT_EQ(strLine.find("inf"), std::string::npos) << strLine;
+            }
         }
     }
     ExpectWorking();
