@@ -1,10 +1,11 @@
-// LAN instrument round trips against the emulator, in one run:
+// LAN instrument round trips, in one run:
 //  - a VXI-11 query through viQueryf against pyvisa-py's query of the same
-//    resource (target: faster than pyvisa-py);
-//  - a driver channel attribute write over VXI-11 (target: one core-channel
-//    RPC per write);
+//    emulator resource (target: faster than pyvisa-py);
+//  - a driver channel attribute write over VXI-11 to the emulator (target:
+//    one core-channel RPC per write);
 //  - a driver channel attribute read over a raw-socket session against a
-//    blocking raw-socket query of the same attribute (target: at most 1.15x).
+//    blocking raw-socket query, both to one scripted responder (target: at
+//    most 1.15x).
 // The VXI-11 parts need the portmapper on port 111 (root); without it they
 // are skipped and the socket part still runs.
 #include <arpa/inet.h>
