@@ -201,8 +201,18 @@ const AttributeRow kAttributes[] = {
      [](const Session&) -> ViAttrState { return kWriteBufferSize; }, nullptr, nullptr},
     {VI_ATTR_RD_BUF_OPER_MODE, AttrType::UInt16, kInstr,
      [](const Session&) -> ViAttrState { return VI_FLUSH_DISABLE; }, nullptr, nullptr},
+    // VI_FLUSH_DISABLE holds formatted output until a read, a write, a
+    // flush or a full buffer, so a caller can send several formatted
+    // commands as one message; the other modes send each call's output.
     {VI_ATTR_WR_BUF_OPER_MODE, AttrType::UInt16, kInstr,
-     [](const Session&) -> ViAttrState { return VI_FLUSH_WHEN_FULL; }, nullptr, nullptr},
+     [](const Session& s) -> ViAttrState { return s.m_nWriteBufferMode; }, nullptr,
+     [](Session& s, ViAttrState n) -> ViStatus {
+         if (n != VI_FLUSH_ON_ACCESS && n != VI_FLUSH_WHEN_FULL && n != VI_FLUSH_DISABLE) {
+             return VI_ERROR_NSUP_ATTR_STATE;
+         }
+         s.m_nWriteBufferMode = static_cast<ViUInt16>(n);
+         return n == VI_FLUSH_DISABLE ? VI_SUCCESS : s.FlushHeldOutput();
+     }},
     {VI_ATTR_TCPIP_ADDR, AttrType::Text, kTcpip, nullptr,
      [](const Session& s) {
          return s.m_pTransport ? s.m_pTransport->PeerAddress() : std::string();
@@ -354,7 +364,15 @@ ViStatus Session::Refill(const Deadline& deadline) {
     return status;
 }
 
+ViStatus Session::FlushHeldOutput() {
+    return m_strOut.empty() ? VI_SUCCESS : Flush(VI_WRITE_BUF);
+}
+
 ViStatus Session::Read(ViByte* pBuffer, ViUInt32 nCount, ViUInt32* pnRead) {
+    if (const ViStatus status = FlushHeldOutput(); status < VI_SUCCESS) {
+        *pnRead = 0;
+        return status;
+    }
     const Deadline deadline(m_nTimeoutMs);
     const ScanSource::EndTable& endBytes = EndBytes();
     ViUInt32 nDone = 0;
@@ -395,6 +413,11 @@ ViStatus Session::Read(ViByte* pBuffer, ViUInt32 nCount, ViUInt32* pnRead) {
 }
 
 ViStatus Session::Write(const ViByte* pBuffer, ViUInt32 nCount, ViUInt32* pnWritten) {
+    // Held formatted output goes first, so bytes leave in the order written.
+    if (const ViStatus status = FlushHeldOutput(); status < VI_SUCCESS) {
+        *pnWritten = 0;
+        return status;
+    }
     const Deadline deadline(m_nTimeoutMs);
     std::size_t nDone = 0;
     m_pTransport->SetMessageOptions(MessageOptionsOf());
@@ -420,7 +443,11 @@ ViStatus Session::Printf(const char* pszFormat, VaList& list) {
         return status;
     }
     // Every formatted write goes out at the end of the call, so a command
-    // never waits in the buffer for a later one.
+    // never waits in the buffer for a later one, unless the caller asked to
+    // hold output and the buffer has room.
+    if (m_nWriteBufferMode == VI_FLUSH_DISABLE && m_strOut.size() < kWriteBufferSize) {
+        return VI_SUCCESS;
+    }
     return Flush(VI_WRITE_BUF);
 }
 
@@ -434,7 +461,10 @@ void Session::DiscardBufferedMessage() {
 }
 
 ViStatus Session::Scanf(const char* pszFormat, VaList& list) {
-    ViStatus status = VI_SUCCESS;
+    ViStatus status = FlushHeldOutput();
+    if (status < VI_SUCCESS) {
+        return status;
+    }
     bool bEnded = false;
     {
         SessionScanSource source(*this);
@@ -464,10 +494,15 @@ ViStatus Session::Flush(ViUInt16 nMask) {
         m_strOut.clear();
     }
     if ((nMask & VI_WRITE_BUF) && !m_strOut.empty()) {
+        // Taken out of the buffer first: Write sends held output itself.
+        std::string strOut;
+        strOut.swap(m_strOut);
         ViUInt32 nWritten = 0;
-        status = Write(reinterpret_cast<const ViByte*>(m_strOut.data()),
-                       static_cast<ViUInt32>(m_strOut.size()), &nWritten);
-        m_strOut.clear();
+        status = Write(reinterpret_cast<const ViByte*>(strOut.data()),
+                       static_cast<ViUInt32>(strOut.size()), &nWritten);
+        // Keep the buffer's capacity for the next formatted call.
+        strOut.clear();
+        m_strOut.swap(strOut);
     }
     if (status == VI_SUCCESS && (nMask & (VI_IO_IN_BUF | VI_IO_IN_BUF_DISCARD))) {
         status = m_pTransport->DiscardInput();

@@ -47,6 +47,7 @@ class Session {
     ViUInt16 m_nEndIn = VI_ASRL_END_TERMCHAR;
     ViUInt16 m_nEndOut = VI_ASRL_END_NONE;
     ViUInt8 m_nReplaceChar = 0;
+    ViUInt16 m_nWriteBufferMode = VI_FLUSH_WHEN_FULL;
     LineSettings m_line;
 
     ResourceName m_resource;
@@ -57,6 +58,8 @@ class Session {
     ViStatus Printf(const char* pszFormat, VaList& list);
     ViStatus Scanf(const char* pszFormat, VaList& list);
     ViStatus Flush(ViUInt16 nMask);
+    // Sends formatted output held under VI_FLUSH_DISABLE, if any.
+    ViStatus FlushHeldOutput();
     ViStatus Clear();
     void CloseTransport();
     MessageOptions MessageOptionsOf() const;

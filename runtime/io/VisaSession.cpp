@@ -121,7 +121,38 @@ ViStatus VisaSession<Session>::CheckStatus() {
 }
 
 template <class Session>
+void VisaSession<Session>::HoldOutput() {
+    if (m_nCallDepth == 0 || m_bHoldingOutput) {
+        return;
+    }
+    // A VISA library without held output refuses the mode; every command then
+    // goes out on its own, as before.
+    const ViSession hInstrument = Self().GetInstrumentHandle();
+    if (viGetAttribute(hInstrument, VI_ATTR_WR_BUF_OPER_MODE, &m_nSavedWriteMode) >= 0 &&
+        viSetAttribute(hInstrument, VI_ATTR_WR_BUF_OPER_MODE, VI_FLUSH_DISABLE) >= 0) {
+        m_bHoldingOutput = true;
+    }
+}
+
+template <class Session>
+ViStatus VisaSession<Session>::EndCall() {
+    if (--m_nCallDepth > 0 || !m_bHoldingOutput) {
+        return VI_SUCCESS;
+    }
+    m_bHoldingOutput = false;
+    const ViSession hInstrument = Self().GetInstrumentHandle();
+    const ViStatus status = viFlush(hInstrument, VI_WRITE_BUF);
+    viSetAttribute(hInstrument, VI_ATTR_WR_BUF_OPER_MODE, m_nSavedWriteMode);
+    if (status < 0) {
+        // The call already cached values whose commands did not all arrive.
+        Self().InvalidateAllAttributes();
+    }
+    return status;
+}
+
+template <class Session>
 ViStatus VisaSession<Session>::Printf(const char* pFormat, ...) {
+    HoldOutput();
     va_list args;
     va_start(args, pFormat);
     const ViStatus status = viVPrintf(Self().GetInstrumentHandle(), pFormat, args);

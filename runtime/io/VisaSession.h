@@ -5,6 +5,7 @@
 #include <string>
 
 #include "runtime/io/IoSession.h"
+#include "visatype.h"
 
 namespace drt {
 
@@ -23,8 +24,22 @@ class VisaSession : public IoSession {
     ViStatus Printf(const char* pFormat, ...);
     ViStatus Queryf(const char* pCommand, const char* pResponseFormat, ...);
 
+    // The exported-call frame brackets each call with these. Inside a call,
+    // formatted commands are held in the VISA write buffer and leave together
+    // with the next query or at the end of the outermost call, so a channel
+    // select and the command after it are one message on the wire (one
+    // VXI-11 device_write, one TCP segment) with the same bytes in the same
+    // order. EndCall returns the status of that last flush.
+    void BeginCall() { ++m_nCallDepth; }
+    ViStatus EndCall();
+
   private:
     Session& Self() { return static_cast<Session&>(*this); }
+    void HoldOutput();
+
+    int m_nCallDepth = 0;
+    bool m_bHoldingOutput = false;
+    ViUInt16 m_nSavedWriteMode = 0;
 };
 
 }  // namespace drt

@@ -42,8 +42,13 @@ ViStatus CallLocked(ViSession vi, Body&& body) noexcept {
     if (status < 0) {
         return status;
     }
-    const ViStatus nResult =
-        GuardExceptions(vi, [&] { return body(static_cast<Session&>(*pSession)); });
+    pSession->BeginCall();
+    ViStatus nResult = GuardExceptions(vi, [&] { return body(static_cast<Session&>(*pSession)); });
+    // Held commands leave now; their failure is the call's failure.
+    const ViStatus nFlushed = pSession->EndCall();
+    if (nFlushed < 0 && nResult >= 0) {
+        nResult = nFlushed;
+    }
     status = IviSession_Unlock(vi, VI_NULL);
     DRT_ASSERT(status >= 0);
     return nResult;

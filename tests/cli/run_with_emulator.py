@@ -2,11 +2,15 @@
 """Runs a program against freshly started emulators and checks its output.
 
   run_with_emulator.py --emulator BIN --model 6313 [--model 6512 ...]
-                       [--store TEMPLATE.xml] [--expect REGEX ...] -- PROGRAM ARGS...
+                       [--vxi11 127.0.0.X] [--store TEMPLATE.xml] [--expect REGEX ...]
+                       -- PROGRAM ARGS...
 
 Each --model starts one `tarvek-emulator --model M --port 0`, which prints its
 resource string on its first line. In PROGRAM's arguments "{0}", "{1}", ...
-stand for those resources. With --store, the template's resourceDescriptor
+stand for those resources. With --vxi11 ADDRESS the (single) emulator listens
+on that address and also serves VXI-11 with its portmapper on port 111, and
+"{0}" is its TCPIP::ADDRESS::INSTR resource; where port 111 cannot be bound
+(not root, or taken) the run is skipped with exit status 77. With --store, the template's resourceDescriptor
 attributes are pointed at the first emulator and IVI_CONFIG_STORE names the
 copy. The program must exit 0 within the timeout and its output must match
 every --expect expression. The emulators are stopped with SIGTERM.
@@ -21,13 +25,23 @@ import tempfile
 import time
 
 
-def start_emulator(binary, model):
-    process = subprocess.Popen([binary, "--model", model, "--port", "0"], stdout=subprocess.PIPE,
-                               stderr=subprocess.PIPE, text=True)
+SKIPPED = 77
+
+
+def start_emulator(binary, model, vxi11_host=None):
+    extra = ["--vxi11", "--host", vxi11_host] if vxi11_host else []
+    process = subprocess.Popen([binary, "--model", model, "--port", "0"] + extra,
+                               stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
     line = process.stdout.readline().strip()
+    if vxi11_host and line.startswith("TCPIP::"):
+        line = process.stdout.readline().strip()  # the INSTR resource follows the socket's
     if not line.startswith("TCPIP::"):
         process.kill()
-        sys.exit(f"emulator {model} did not start: {line!r} {process.stderr.read()}")
+        error = process.stderr.read()
+        if vxi11_host and (os.geteuid() != 0 or "in use" in error):
+            print(f"SKIPPED: the VXI-11 portmapper needs port 111 on {vxi11_host}: {error}")
+            sys.exit(SKIPPED)
+        sys.exit(f"emulator {model} did not start: {line!r} {error}")
     return process, line
 
 
@@ -35,6 +49,7 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--emulator", required=True)
     parser.add_argument("--model", action="append", default=[])
+    parser.add_argument("--vxi11", metavar="ADDRESS")
     parser.add_argument("--store")
     parser.add_argument("--expect", action="append", default=[])
     parser.add_argument("--timeout", type=float, default=60.0)
@@ -44,7 +59,7 @@ def main():
     emulators = []
     try:
         for model in args.model:
-            emulators.append(start_emulator(args.emulator, model))
+            emulators.append(start_emulator(args.emulator, model, args.vxi11))
         resources = [resource for _, resource in emulators]
         command = [part.format(*resources) for part in command]
         env = dict(os.environ)

@@ -155,6 +155,23 @@ TEST_F(SocketSession, PrintfSendsExactBytes) {
     EXPECT_EQ(m_responder.Received(), strExpected);
 }
 
+TEST_F(SocketSession, HeldOutputSendsTheSameBytesAtTheFlush) {
+    ASSERT_EQ(viSetAttribute(m_vi, VI_ATTR_WR_BUF_OPER_MODE, VI_FLUSH_DISABLE), VI_SUCCESS);
+    ASSERT_EQ(viPrintf(m_vi, "INST:SEL %s\n", "CH2"), VI_SUCCESS);
+    ASSERT_EQ(viPrintf(m_vi, "SOUR:VOLT %0.15lg\n", 5.1), VI_SUCCESS);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_EQ(m_responder.Received(), "");
+    ASSERT_EQ(viFlush(m_vi, VI_WRITE_BUF), VI_SUCCESS);
+    // A full buffer goes out without waiting for the flush.
+    const std::string strLong(5000, 'A');
+    ASSERT_EQ(viPrintf(m_vi, "%s\n", strLong.c_str()), VI_SUCCESS);
+    const std::string strExpected = "INST:SEL CH2\nSOUR:VOLT 5.1\n" + strLong + "\n";
+    for (int i = 0; i < 100 && m_responder.Received().size() < strExpected.size(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    EXPECT_EQ(m_responder.Received(), strExpected);
+}
+
 TEST_F(SocketSession, SplitReplyIsAssembled) {
     EnableLineTermination();
     ViReal64 dValue = 0;

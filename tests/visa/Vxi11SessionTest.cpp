@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -115,6 +116,80 @@ TEST_F(Vxi11SessionTest, EndFlagFollowsSendEndAndTermCharEndsReads) {
     ViByte achReply[64] = {};
     EXPECT_EQ(viRead(vi, achReply, sizeof achReply, &nCount), VI_SUCCESS_TERM_CHAR);
     EXPECT_EQ(std::string(reinterpret_cast<char*>(achReply), nCount), "Norvale,");
+    viClose(vi);
+}
+
+TEST_F(Vxi11SessionTest, HeldFormattedOutputLeavesAsOneDeviceWrite) {
+    const ViSession vi = Open(m_strResource);
+    EXPECT_EQ(viSetAttribute(vi, VI_ATTR_WR_BUF_OPER_MODE, 7), VI_ERROR_NSUP_ATTR_STATE);
+    ASSERT_EQ(viSetAttribute(vi, VI_ATTR_WR_BUF_OPER_MODE, VI_FLUSH_DISABLE), VI_SUCCESS);
+    ViUInt16 nMode = 0;
+    EXPECT_EQ(viGetAttribute(vi, VI_ATTR_WR_BUF_OPER_MODE, &nMode), VI_SUCCESS);
+    EXPECT_EQ(nMode, VI_FLUSH_DISABLE);
+    // Each row: what the session does with output held, the core calls it
+    // costs, and the lines the device has received afterwards.
+    struct Case {
+        const char* pszName;
+        std::function<void()> action;
+        std::size_t nCalls;
+        Lines lines;
+    };
+    const std::vector<Case> cases = {
+        {"formatted writes are held",
+         [&] {
+             EXPECT_EQ(viPrintf(vi, "INST:SEL %d\n", 1), VI_SUCCESS);
+             EXPECT_EQ(viPrintf(vi, "VOLT %s\n", "2.5"), VI_SUCCESS);
+         },
+         0,
+         {}},
+        {"a query takes them along in its write",
+         [&] { EXPECT_EQ(std::stod(Query(vi, "VOLT?\n")), 2.5); },
+         2,
+         {"INST:SEL 1", "VOLT 2.5", "VOLT?"}},
+        {"a plain write sends them first",
+         [&] {
+             EXPECT_EQ(viPrintf(vi, "INST:SEL 2\n"), VI_SUCCESS);
+             EXPECT_EQ(viWrite(vi, reinterpret_cast<const ViByte*>("VOLT 4\n"), 7, nullptr),
+                       VI_SUCCESS);
+         },
+         2,
+         {"INST:SEL 2", "VOLT 4"}},
+        {"a read sends them first",
+         [&] {
+             EXPECT_EQ(viPrintf(vi, "*OPC?\n"), VI_SUCCESS);
+             ViByte achReply[8] = {};
+             ViUInt32 nCount = 0;
+             EXPECT_EQ(viRead(vi, achReply, sizeof achReply, &nCount), VI_SUCCESS);
+             EXPECT_EQ(std::string(reinterpret_cast<char*>(achReply), nCount), "1\n");
+         },
+         2,
+         {"*OPC?"}},
+        {"a device clear drops them",
+         [&] {
+             EXPECT_EQ(viPrintf(vi, "VOLT 9\n"), VI_SUCCESS);
+             EXPECT_EQ(viClear(vi), VI_SUCCESS);
+             EXPECT_EQ(viFlush(vi, VI_WRITE_BUF), VI_SUCCESS);
+         },
+         1,
+         {}},
+        {"leaving the mode sends them",
+         [&] {
+             EXPECT_EQ(viPrintf(vi, "*CLS\n"), VI_SUCCESS);
+             EXPECT_EQ(viSetAttribute(vi, VI_ATTR_WR_BUF_OPER_MODE, VI_FLUSH_WHEN_FULL),
+                       VI_SUCCESS);
+             EXPECT_EQ(viPrintf(vi, "*CLS\n"), VI_SUCCESS);
+         },
+         2,
+         {"*CLS", "*CLS"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pszName);
+        m_pEmulator->ClearLines();
+        const std::size_t nBefore = m_pEmulator->Vxi11CoreCalls();
+        c.action();
+        EXPECT_EQ(m_pEmulator->Vxi11CoreCalls() - nBefore, c.nCalls);
+        EXPECT_EQ(m_pEmulator->Lines(), c.lines);
+    }
     viClose(vi);
 }
 

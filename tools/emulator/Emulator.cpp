@@ -555,6 +555,10 @@ size_t Emulator::Vxi11LinkCount() const {
     return m_pImpl->vxi11.LinkCount();
 }
 
+size_t Emulator::Vxi11CoreCalls() const {
+    return m_pImpl->vxi11.CoreCallCount();
+}
+
 void Emulator::SetDeviceError(int nCode) {
     std::lock_guard<std::mutex> lock(m_pImpl->mutex);
     m_pImpl->nDeviceError = nCode;

@@ -46,6 +46,7 @@ class Emulator {
     std::string Vxi11Resource() const;   // "TCPIP::127.0.0.1::INSTR" with VXI-11, else ""
     unsigned short RpcPort() const;      // the VXI-11 portmapper's port, or 0
     size_t Vxi11LinkCount() const;       // VXI-11 links open now
+    size_t Vxi11CoreCalls() const;       // VXI-11 core-channel RPCs answered so far
     std::string SerialDevice() const;    // "/dev/pts/N" when the pty is enabled, else ""
     std::string SerialResource() const;  // "ASRL/dev/pts/N::INSTR" or ""
 

@@ -168,6 +168,7 @@ struct Vxi11Server::Impl {
     explicit Impl(Vxi11Backend& backendIn) : backend(backendIn) {}
 
     Vxi11Backend& backend;
+    std::atomic<std::size_t> nCoreCalls{0};  // core-channel procedures served
     int fdPmapTcp = -1;
     int fdPmapUdp = -1;
     int fdCore = -1;
@@ -305,6 +306,9 @@ struct Vxi11Server::Impl {
             } else {
                 Call callState{connection, vecArgs.data(), vecResult.data()};
                 (this->*pRow->pfnHandle)(callState);
+                if (nProgram == DEVICE_CORE) {
+                    nCoreCalls.fetch_add(1, std::memory_order_relaxed);
+                }
                 reply.acpted_rply.ar_stat = SUCCESS;
                 reply.acpted_rply.ar_results.proc = pRow->pfnResult;
                 reply.acpted_rply.ar_results.where = vecResult.data();
@@ -826,6 +830,10 @@ unsigned short Vxi11Server::CorePort() const {
 
 unsigned short Vxi11Server::AbortPort() const {
     return m_pImpl->nAbortPort;
+}
+
+std::size_t Vxi11Server::CoreCallCount() const {
+    return m_pImpl->nCoreCalls.load(std::memory_order_relaxed);
 }
 
 std::size_t Vxi11Server::LinkCount() const {

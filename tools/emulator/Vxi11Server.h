@@ -43,6 +43,8 @@ class Vxi11Server {
     unsigned short CorePort() const;
     unsigned short AbortPort() const;
     std::size_t LinkCount() const;
+    // Core-channel calls answered so far (every procedure, every link).
+    std::size_t CoreCallCount() const;
 
   private:
     struct Impl;
