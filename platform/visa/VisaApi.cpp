@@ -6,6 +6,7 @@
 #include <cstring>
 #include <new>
 
+#include "ApiFrame.h"
 #include "Session.h"
 #include "visa.h"
 
@@ -14,37 +15,6 @@ namespace tkvisa {
 const char* FindStatusDescription(ViStatus status);
 
 namespace {
-
-template <typename Body>
-ViStatus Guarded(Body body) noexcept {
-    try {
-        return body();
-    } catch (const std::bad_alloc&) {
-        return VI_ERROR_ALLOC;
-    } catch (...) {
-        return VI_ERROR_SYSTEM_ERROR;
-    }
-}
-
-// Runs body(session) under the session's lock when vi names a live session of
-// the wanted kind; VI_ERROR_INV_OBJECT otherwise.
-template <typename Body>
-ViStatus WithSession(ViObject vi, bool bInstrumentOnly, Body body) noexcept {
-    return Guarded([&]() -> ViStatus {
-        const SessionPtr pSession = SessionTable::Instance().Find(vi);
-        if (!pSession) {
-            return VI_ERROR_INV_OBJECT;
-        }
-        std::lock_guard<std::mutex> lock(pSession->m_mutex);
-        if (pSession->m_bClosed) {
-            return VI_ERROR_INV_OBJECT;
-        }
-        if (bInstrumentOnly && pSession->m_eKind != SessionKind::Instrument) {
-            return VI_ERROR_NSUP_OPER;
-        }
-        return body(*pSession);
-    });
-}
 
 ViStatus ParseForRm(ViSession rmSesn, ViConstRsrc rsrcName, ResourceName& resource) {
     const SessionPtr pRm = SessionTable::Instance().Find(rmSesn);
