@@ -23,7 +23,7 @@
 namespace tkvisa {
 namespace {
 
-constexpr std::size_t kMaxQueueLength = 50;
+// kMaxEventQueueLength events wait in the queue; later ones are dropped.
 constexpr ViUInt16 kMechanisms = VI_QUEUE | VI_HNDLR | VI_SUSPEND_HNDLR;
 
 struct Handler {
@@ -162,7 +162,7 @@ void PostEvent(ViSession vi, const EventData& event) {
         }
         TypeState& state = itType->second;
         if (state.nMechanisms & VI_QUEUE) {
-            if (events.queEvents.size() < kMaxQueueLength) {
+            if (events.queEvents.size() < kMaxEventQueueLength) {
                 events.queEvents.push_back(event);
                 table.m_changed.notify_all();
             } else {
@@ -170,7 +170,7 @@ void PostEvent(ViSession vi, const EventData& event) {
             }
         }
         if (state.nMechanisms & VI_SUSPEND_HNDLR) {
-            if (state.queSuspended.size() < kMaxQueueLength) {
+            if (state.queSuspended.size() < kMaxEventQueueLength) {
                 state.queSuspended.push_back(event);
             }
         } else if (state.nMechanisms & VI_HNDLR) {

@@ -21,6 +21,8 @@ struct EventData {
 
 // A handle for an object that is not a session (event contexts, find lists),
 // from a range that session handles never reach.
+constexpr ViUInt32 kMaxEventQueueLength = 50;
+
 ViObject NewObjectHandle();
 
 // Delivers an event to session vi: queued, suspended or passed to the

@@ -47,6 +47,8 @@ class Session {
     ViUInt16 m_nEndIn = VI_ASRL_END_TERMCHAR;
     ViUInt16 m_nEndOut = VI_ASRL_END_NONE;
     ViUInt8 m_nReplaceChar = 0;
+    ViBoolean m_bFileAppend = VI_FALSE;
+    ViUInt32 m_nWriteBufSize = kWriteBufferSize;  // viBufWrite flushes when it fills
     LineSettings m_line;
 
     ResourceName m_resource;

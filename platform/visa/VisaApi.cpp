@@ -7,6 +7,9 @@
 #include <new>
 
 #include "ApiFrame.h"
+#include "Events.h"
+#include "Find.h"
+#include "MessageIo.h"
 #include "Session.h"
 #include "visa.h"
 
@@ -128,6 +131,16 @@ ViStatus _VI_FUNC viOpen(ViSession sesn, ViConstRsrc name, ViAccessMode mode, Vi
         if (!pAdded) {
             return VI_ERROR_INV_OBJECT;
         }
+        if (mode & (VI_EXCLUSIVE_LOCK | VI_SHARED_LOCK)) {
+            // Opened with a lock: the session exists only if the lock is granted.
+            status = AcquireLock(pAdded->m_nHandle,
+                                 (mode & VI_EXCLUSIVE_LOCK) ? VI_EXCLUSIVE_LOCK : VI_SHARED_LOCK,
+                                 timeout, nullptr, nullptr);
+            if (status < VI_SUCCESS) {
+                viClose(pAdded->m_nHandle);
+                return status == VI_ERROR_TMO ? VI_ERROR_RSRC_LOCKED : status;
+            }
+        }
         *vi = pAdded->m_nHandle;
         return VI_SUCCESS;
     });
@@ -137,6 +150,9 @@ ViStatus _VI_FUNC viClose(ViObject vi) {
     return Guarded([&]() -> ViStatus {
         if (vi == VI_NULL) {
             return VI_WARN_NULL_OBJECT;
+        }
+        if (CloseEvent(vi) || CloseFindList(vi)) {
+            return VI_SUCCESS;
         }
         const std::vector<SessionPtr> vecRemoved = SessionTable::Instance().Remove(vi);
         if (vecRemoved.empty()) {
@@ -152,16 +168,29 @@ ViStatus _VI_FUNC viClose(ViObject vi) {
             pSession->m_bClosed = true;
             pSession->CloseTransport();
         }
+        for (const SessionPtr& pSession : vecRemoved) {
+            ReleaseLocks(pSession->m_nHandle);
+            ForgetSessionEvents(pSession->m_nHandle);
+            ForgetFindLists(pSession->m_nHandle);
+        }
         return VI_SUCCESS;
     });
 }
 
 ViStatus _VI_FUNC viGetAttribute(ViObject vi, ViAttr attrName, void _VI_PTR attrValue) {
+    ViStatus eventStatus = VI_SUCCESS;
+    if (GetEventAttribute(vi, attrName, attrValue, eventStatus)) {
+        return eventStatus;
+    }
     return WithSession(vi, false,
                        [&](Session& session) { return session.GetAttribute(attrName, attrValue); });
 }
 
 ViStatus _VI_FUNC viSetAttribute(ViObject vi, ViAttr attrName, ViAttrState attrValue) {
+    ViStatus eventStatus = VI_SUCCESS;
+    if (SetEventAttribute(vi, attrName, eventStatus)) {
+        return eventStatus;
+    }
     return WithSession(vi, false,
                        [&](Session& session) { return session.SetAttribute(attrName, attrValue); });
 }
@@ -224,7 +253,9 @@ ViStatus _VI_FUNC viReadSTB(ViSession vi, ViPUInt16 status) {
         return VI_ERROR_USER_BUF;
     }
     return WithSession(vi, true, [&](Session& session) {
-        return session.m_pTransport->ReadStatusByte(status, Deadline(session.m_nTimeoutMs));
+        const ViStatus result =
+            session.m_pTransport->ReadStatusByte(status, Deadline(session.m_nTimeoutMs));
+        return result == VI_ERROR_NSUP_OPER ? ReadStatusByteByMessage(session, status) : result;
     });
 }
 
@@ -233,7 +264,8 @@ ViStatus _VI_FUNC viAssertTrigger(ViSession vi, ViUInt16 protocol) {
         return VI_ERROR_INV_PROT;
     }
     return WithSession(vi, true, [&](Session& session) {
-        return session.m_pTransport->AssertTrigger(Deadline(session.m_nTimeoutMs));
+        const ViStatus result = session.m_pTransport->AssertTrigger(Deadline(session.m_nTimeoutMs));
+        return result == VI_ERROR_NSUP_OPER ? AssertTriggerByMessage(session) : result;
     });
 }
 
