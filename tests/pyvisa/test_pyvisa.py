@@ -506,3 +506,46 @@ def test_pyvisa_shell_runs_a_query(peer, tmp_path):
                              "visa_shell; visa_shell()", "-b", "ivi"], input=commands,
                             env=environment, capture_output=True, text=True, timeout=60)
     assert "Response: Peer,1,2,3" in result.stdout, result.stdout + result.stderr
+
+
+@pytest.mark.parametrize("size, element, reply, expected", [
+    (b"", ctypes.c_uint8, b"#210" + PAYLOAD + b"\n", list(PAYLOAD)),
+    (b"h", ctypes.c_int16, b"#14\x00\x0a\xff\xfe\n", [10, -2]),
+    (b"l", ctypes.c_int32, b"#18\x00\x00\x00\x0a\x80\x00\x00\x00\n", [10, -2**31]),
+    (b"", ctypes.c_uint8, b"#0ABC\n", [65, 66, 67]),  # indefinite: up to the end
+    (b"", ctypes.c_uint8, b"#10\n", []),
+])
+def test_scanf_reads_binary_blocks(tk, peer, clib, size, element, reply, expected):
+    peer.script[b"BLK?"] = reply
+    with open_peer(tk, peer) as inst:
+        inst.set_visa_attribute(constants.VI_ATTR_TERMCHAR_EN, constants.VI_TRUE)
+        count = ctypes.c_int32(16)
+        array = (element * 16)()
+        # %*t takes the rest of the message (the line feed after a block).
+        assert clib.viQueryf(inst.session, b"BLK?\n", b"%#" + size + b"b%*t",
+                             ctypes.byref(count), array) == 0
+        assert list(array[:count.value]) == expected
+        # A block longer than the array fills it and drops the rest.
+        count = ctypes.c_int32(2)
+        assert clib.viQueryf(inst.session, b"BLK?\n", b"%#" + size + b"b%*t",
+                             ctypes.byref(count), array) == 0
+        assert list(array[:count.value]) == expected[:2]
+        assert inst.query("*IDN?") == "Peer,1,2,3"
+
+
+def test_scanf_refuses_bad_blocks(tk, peer, clib):
+    peer.script[b"BAD?"] = b"#15AB\n"
+    peer.script[b"NOT?"] = b"12345\n"
+    with open_peer(tk, peer, timeout=200) as inst:
+        count = ctypes.c_int32(16)
+        array = (ctypes.c_uint8 * 16)()
+        # The block announces more bytes than ever come: a timeout.
+        assert clib.viQueryf(inst.session, b"BAD?\n", b"%#b", ctypes.byref(count),
+                             array) == StatusCode.error_timeout
+        assert clib.viQueryf(inst.session, b"NOT?\n", b"%#b", ctypes.byref(count),
+                             array) == StatusCode.error_invalid_format
+        # Without a bound for the array the conversion is refused.
+        assert clib.viQueryf(inst.session, b"NOT?\n", b"%b", array) == \
+            StatusCode.error_nonsupported_format
+        assert inst.read() == "12345"  # the refused format read nothing
+        assert inst.query("*IDN?") == "Peer,1,2,3"
