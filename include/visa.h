@@ -82,7 +82,6 @@ TKVISA_EXPORT ViStatus _VI_FUNCC viQueryf(ViSession vi, ViConstString writeFmt,
 TKVISA_EXPORT ViStatus _VI_FUNC viVQueryf(ViSession vi, ViConstString writeFmt,
                                           ViConstString readFmt, ViVAList params);
 
-
 /* Events */
 typedef ViObject _VI_PTR ViPEvent;
 typedef ViEventType _VI_PTR ViPEventType;
@@ -90,7 +89,7 @@ typedef ViUInt32 ViEventFilter;
 typedef ViFindList _VI_PTR ViPFindList;
 typedef ViJobId _VI_PTR ViPJobId;
 typedef ViStatus(_VI_FUNCH _VI_PTR ViHndlr)(ViSession vi, ViEventType eventType, ViEvent event,
-                                           ViAddr userHandle);
+                                            ViAddr userHandle);
 typedef ViUInt64 ViBusAddress;
 typedef ViUInt64 ViBusSize;
 typedef ViUInt64 ViBusAddress64;
@@ -125,24 +124,21 @@ TKVISA_EXPORT ViStatus _VI_FUNC viUnlock(ViSession vi);
 TKVISA_EXPORT ViStatus _VI_FUNC viSetBuf(ViSession vi, ViUInt16 mask, ViUInt32 size);
 TKVISA_EXPORT ViStatus _VI_FUNC viBufWrite(ViSession vi, ViConstBuf buf, ViUInt32 cnt,
                                            ViPUInt32 retCnt);
-TKVISA_EXPORT ViStatus _VI_FUNC viBufRead(ViSession vi, ViPBuf buf, ViUInt32 cnt,
-                                          ViPUInt32 retCnt);
+TKVISA_EXPORT ViStatus _VI_FUNC viBufRead(ViSession vi, ViPBuf buf, ViUInt32 cnt, ViPUInt32 retCnt);
 TKVISA_EXPORT ViStatus _VI_FUNCC viSPrintf(ViSession vi, ViPBuf buf, ViConstString writeFmt, ...);
 TKVISA_EXPORT ViStatus _VI_FUNC viVSPrintf(ViSession vi, ViPBuf buf, ViConstString writeFmt,
                                            ViVAList parms);
-TKVISA_EXPORT ViStatus _VI_FUNCC viSScanf(ViSession vi, ViConstBuf buf, ViConstString readFmt,
-                                          ...);
+TKVISA_EXPORT ViStatus _VI_FUNCC viSScanf(ViSession vi, ViConstBuf buf, ViConstString readFmt, ...);
 TKVISA_EXPORT ViStatus _VI_FUNC viVSScanf(ViSession vi, ViConstBuf buf, ViConstString readFmt,
                                           ViVAList arglist);
-TKVISA_EXPORT ViStatus _VI_FUNC viReadAsync(ViSession vi, ViPBuf buf, ViUInt32 cnt,
-                                            ViPJobId jobId);
+TKVISA_EXPORT ViStatus _VI_FUNC viReadAsync(ViSession vi, ViPBuf buf, ViUInt32 cnt, ViPJobId jobId);
 TKVISA_EXPORT ViStatus _VI_FUNC viWriteAsync(ViSession vi, ViConstBuf buf, ViUInt32 cnt,
                                              ViPJobId jobId);
 TKVISA_EXPORT ViStatus _VI_FUNC viTerminate(ViObject vi, ViUInt16 degree, ViJobId jobId);
 TKVISA_EXPORT ViStatus _VI_FUNC viReadToFile(ViSession vi, ViConstString filename, ViUInt32 cnt,
                                              ViPUInt32 retCnt);
-TKVISA_EXPORT ViStatus _VI_FUNC viWriteFromFile(ViSession vi, ViConstString filename,
-                                                ViUInt32 cnt, ViPUInt32 retCnt);
+TKVISA_EXPORT ViStatus _VI_FUNC viWriteFromFile(ViSession vi, ViConstString filename, ViUInt32 cnt,
+                                                ViPUInt32 retCnt);
 
 /* Interface-specific operations; this library has no GPIB, VXI, PXI or USB
  * hardware, so they answer VI_ERROR_NSUP_OPER on every session it opens. */
@@ -161,9 +157,8 @@ TKVISA_EXPORT ViStatus _VI_FUNC viMapTrigger(ViSession vi, ViInt16 trigSrc, ViIn
                                              ViUInt16 mode);
 TKVISA_EXPORT ViStatus _VI_FUNC viUnmapTrigger(ViSession vi, ViInt16 trigSrc, ViInt16 trigDest);
 TKVISA_EXPORT ViStatus _VI_FUNC viUsbControlOut(ViSession vi, ViInt16 bmRequestType,
-                                                ViInt16 bRequest, ViUInt16 wValue,
-                                                ViUInt16 wIndex, ViUInt16 wLength,
-                                                ViConstBuf buf);
+                                                ViInt16 bRequest, ViUInt16 wValue, ViUInt16 wIndex,
+                                                ViUInt16 wLength, ViConstBuf buf);
 TKVISA_EXPORT ViStatus _VI_FUNC viUsbControlIn(ViSession vi, ViInt16 bmRequestType,
                                                ViInt16 bRequest, ViUInt16 wValue, ViUInt16 wIndex,
                                                ViUInt16 wLength, ViPBuf buf, ViPUInt16 retCnt);
@@ -172,43 +167,37 @@ TKVISA_EXPORT ViStatus _VI_FUNC viMapAddress(ViSession vi, ViUInt16 mapSpace,
                                              ViBoolean access, ViAddr suggested, ViPAddr address);
 TKVISA_EXPORT ViStatus _VI_FUNC viUnmapAddress(ViSession vi);
 TKVISA_EXPORT ViStatus _VI_FUNC viMemAlloc(ViSession vi, ViBusSize size, ViPBusAddress offset);
-TKVISA_EXPORT ViStatus _VI_FUNC viMemAllocEx(ViSession vi, ViBusSize size,
-                                             ViPBusAddress64 offset);
+TKVISA_EXPORT ViStatus _VI_FUNC viMemAllocEx(ViSession vi, ViBusSize size, ViPBusAddress64 offset);
 TKVISA_EXPORT ViStatus _VI_FUNC viMemFree(ViSession vi, ViBusAddress offset);
 TKVISA_EXPORT ViStatus _VI_FUNC viMemFreeEx(ViSession vi, ViBusAddress64 offset);
 TKVISA_EXPORT ViStatus _VI_FUNC viMove(ViSession vi, ViUInt16 srcSpace, ViBusAddress srcOffset,
                                        ViUInt16 srcWidth, ViUInt16 destSpace,
                                        ViBusAddress destOffset, ViUInt16 destWidth,
                                        ViBusSize srcLength);
-TKVISA_EXPORT ViStatus _VI_FUNC viMoveAsync(ViSession vi, ViUInt16 srcSpace,
-                                            ViBusAddress srcOffset, ViUInt16 srcWidth,
-                                            ViUInt16 destSpace, ViBusAddress destOffset,
-                                            ViUInt16 destWidth, ViBusSize srcLength,
-                                            ViPJobId jobId);
+TKVISA_EXPORT ViStatus _VI_FUNC viMoveAsync(ViSession vi, ViUInt16 srcSpace, ViBusAddress srcOffset,
+                                            ViUInt16 srcWidth, ViUInt16 destSpace,
+                                            ViBusAddress destOffset, ViUInt16 destWidth,
+                                            ViBusSize srcLength, ViPJobId jobId);
 /* Register access: viIn/viOut/viMoveIn/viMoveOut for 8 to 64 bits, with and
  * without the Ex (64-bit offset) form, and viPeek/viPoke. */
-#define TKVISA_DECLARE_REGISTER_ACCESS(BITS)                                                    \
-    TKVISA_EXPORT ViStatus _VI_FUNC viIn##BITS(ViSession vi, ViUInt16 space,                  \
-                                               ViBusAddress offset, ViPUInt##BITS val);       \
-    TKVISA_EXPORT ViStatus _VI_FUNC viIn##BITS##Ex(ViSession vi, ViUInt16 space,              \
-                                                   ViBusAddress64 offset, ViPUInt##BITS val); \
-    TKVISA_EXPORT ViStatus _VI_FUNC viOut##BITS(ViSession vi, ViUInt16 space,                 \
-                                                ViBusAddress offset, ViUInt##BITS val);       \
-    TKVISA_EXPORT ViStatus _VI_FUNC viOut##BITS##Ex(ViSession vi, ViUInt16 space,             \
-                                                    ViBusAddress64 offset, ViUInt##BITS val); \
-    TKVISA_EXPORT ViStatus _VI_FUNC viMoveIn##BITS(ViSession vi, ViUInt16 space,              \
-                                                   ViBusAddress offset, ViBusSize length,     \
-                                                   ViAUInt##BITS buf);                        \
-    TKVISA_EXPORT ViStatus _VI_FUNC viMoveIn##BITS##Ex(ViSession vi, ViUInt16 space,          \
-                                                       ViBusAddress64 offset, ViBusSize length, \
-                                                       ViAUInt##BITS buf);                    \
-    TKVISA_EXPORT ViStatus _VI_FUNC viMoveOut##BITS(ViSession vi, ViUInt16 space,             \
-                                                    ViBusAddress offset, ViBusSize length,    \
-                                                    ViAUInt##BITS buf);                       \
-    TKVISA_EXPORT ViStatus _VI_FUNC viMoveOut##BITS##Ex(ViSession vi, ViUInt16 space,         \
-                                                        ViBusAddress64 offset,                \
-                                                        ViBusSize length, ViAUInt##BITS buf); \
-    TKVISA_EXPORT void _VI_FUNC viPeek##BITS(ViSession vi, ViAddr address, ViPUInt##BITS val); \
+#define TKVISA_DECLARE_REGISTER_ACCESS(BITS)                                                       \
+    TKVISA_EXPORT ViStatus _VI_FUNC viIn##BITS(ViSession vi, ViUInt16 space, ViBusAddress offset,  \
+                                               ViPUInt##BITS val);                                 \
+    TKVISA_EXPORT ViStatus _VI_FUNC viIn##BITS##Ex(ViSession vi, ViUInt16 space,                   \
+                                                   ViBusAddress64 offset, ViPUInt##BITS val);      \
+    TKVISA_EXPORT ViStatus _VI_FUNC viOut##BITS(ViSession vi, ViUInt16 space, ViBusAddress offset, \
+                                                ViUInt##BITS val);                                 \
+    TKVISA_EXPORT ViStatus _VI_FUNC viOut##BITS##Ex(ViSession vi, ViUInt16 space,                  \
+                                                    ViBusAddress64 offset, ViUInt##BITS val);      \
+    TKVISA_EXPORT ViStatus _VI_FUNC viMoveIn##BITS(                                                \
+        ViSession vi, ViUInt16 space, ViBusAddress offset, ViBusSize length, ViAUInt##BITS buf);   \
+    TKVISA_EXPORT ViStatus _VI_FUNC viMoveIn##BITS##Ex(                                            \
+        ViSession vi, ViUInt16 space, ViBusAddress64 offset, ViBusSize length, ViAUInt##BITS buf); \
+    TKVISA_EXPORT ViStatus _VI_FUNC viMoveOut##BITS(                                               \
+        ViSession vi, ViUInt16 space, ViBusAddress offset, ViBusSize length, ViAUInt##BITS buf);   \
+    TKVISA_EXPORT ViStatus _VI_FUNC viMoveOut##BITS##Ex(                                           \
+        ViSession vi, ViUInt16 space, ViBusAddress64 offset, ViBusSize length, ViAUInt##BITS buf); \
+    TKVISA_EXPORT void _VI_FUNC viPeek##BITS(ViSession vi, ViAddr address, ViPUInt##BITS val);     \
     TKVISA_EXPORT void _VI_FUNC viPoke##BITS(ViSession vi, ViAddr address, ViUInt##BITS val);
 TKVISA_DECLARE_REGISTER_ACCESS(8)
 TKVISA_DECLARE_REGISTER_ACCESS(16)
@@ -369,7 +358,6 @@ TKVISA_DECLARE_REGISTER_ACCESS(64)
 #define VI_ERROR_CONN_LOST (_VI_ERROR + 0x3FFF00A6L)
 #define VI_ERROR_NPERMISSION (_VI_ERROR + 0x3FFF00A8L)
 #define VI_ERROR_INV_SESSION VI_ERROR_INV_OBJECT
-
 
 /* Events and their attributes */
 #define VI_EVENT_IO_COMPLETION (0x3FFF2009UL)

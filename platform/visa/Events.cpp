@@ -65,14 +65,17 @@ std::atomic<ViJobId> g_nNextJob{0};
 
 // The event types of the standard, and whether a session can raise them.
 constexpr ViEventType kKnownTypes[] = {
-    VI_EVENT_IO_COMPLETION,   VI_EVENT_TRIG,          VI_EVENT_SERVICE_REQ,
-    VI_EVENT_CLEAR,           VI_EVENT_EXCEPTION,     VI_EVENT_GPIB_CIC,
-    VI_EVENT_GPIB_TALK,       VI_EVENT_GPIB_LISTEN,   VI_EVENT_VXI_VME_SYSFAIL,
-    VI_EVENT_VXI_VME_SYSRESET, VI_EVENT_VXI_SIGP,     VI_EVENT_VXI_VME_INTR,
-    VI_EVENT_PXI_INTR,        VI_EVENT_TCPIP_CONNECT, VI_EVENT_USB_INTR,
-    VI_EVENT_ASRL_BREAK,      VI_EVENT_ASRL_CTS,      VI_EVENT_ASRL_DSR,
-    VI_EVENT_ASRL_DCD,        VI_EVENT_ASRL_RI,       VI_EVENT_ASRL_CHAR,
-    VI_EVENT_ASRL_TERMCHAR,
+    VI_EVENT_IO_COMPLETION,   VI_EVENT_TRIG,
+    VI_EVENT_SERVICE_REQ,     VI_EVENT_CLEAR,
+    VI_EVENT_EXCEPTION,       VI_EVENT_GPIB_CIC,
+    VI_EVENT_GPIB_TALK,       VI_EVENT_GPIB_LISTEN,
+    VI_EVENT_VXI_VME_SYSFAIL, VI_EVENT_VXI_VME_SYSRESET,
+    VI_EVENT_VXI_SIGP,        VI_EVENT_VXI_VME_INTR,
+    VI_EVENT_PXI_INTR,        VI_EVENT_TCPIP_CONNECT,
+    VI_EVENT_USB_INTR,        VI_EVENT_ASRL_BREAK,
+    VI_EVENT_ASRL_CTS,        VI_EVENT_ASRL_DSR,
+    VI_EVENT_ASRL_DCD,        VI_EVENT_ASRL_RI,
+    VI_EVENT_ASRL_CHAR,       VI_EVENT_ASRL_TERMCHAR,
 };
 
 bool Raises(const Session& session, ViEventType nType) {
@@ -223,14 +226,13 @@ bool SetEventAttribute(ViObject vi, ViAttr nAttribute, ViStatus& status) {
     if (table.m_mapContexts.count(vi) == 0) {
         return false;
     }
-    static constexpr ViAttr kReadOnly[] = {VI_ATTR_EVENT_TYPE,  VI_ATTR_STATUS,
-                                           VI_ATTR_JOB_ID,      VI_ATTR_RET_COUNT,
-                                           VI_ATTR_RET_COUNT_64, VI_ATTR_BUFFER,
+    static constexpr ViAttr kReadOnly[] = {VI_ATTR_EVENT_TYPE, VI_ATTR_STATUS,       VI_ATTR_JOB_ID,
+                                           VI_ATTR_RET_COUNT,  VI_ATTR_RET_COUNT_64, VI_ATTR_BUFFER,
                                            VI_ATTR_OPER_NAME};
-    status = std::find(std::begin(kReadOnly), std::end(kReadOnly), nAttribute) !=
-                     std::end(kReadOnly)
-                 ? VI_ERROR_ATTR_READONLY
-                 : VI_ERROR_NSUP_ATTR;
+    status =
+        std::find(std::begin(kReadOnly), std::end(kReadOnly), nAttribute) != std::end(kReadOnly)
+            ? VI_ERROR_ATTR_READONLY
+            : VI_ERROR_NSUP_ATTR;
     return true;
 }
 
@@ -381,14 +383,14 @@ ViStatus _VI_FUNC viWaitOnEvent(ViSession vi, ViEventType inEventType, ViUInt32 
                 return SessionTable::Instance().Find(vi) ? VI_ERROR_NENABLED : VI_ERROR_INV_OBJECT;
             }
             SessionEvents& events = itSession->second;
-            const bool bEnabled = std::any_of(
-                events.mapTypes.begin(), events.mapTypes.end(), [&](const auto& entry) {
+            const bool bEnabled =
+                std::any_of(events.mapTypes.begin(), events.mapTypes.end(), [&](const auto& entry) {
                     return Matches(inEventType, entry.first) &&
                            (entry.second.nMechanisms & VI_QUEUE) != 0;
                 });
-            const auto itEvent =
-                std::find_if(events.queEvents.begin(), events.queEvents.end(),
-                             [&](const EventData& event) { return Matches(inEventType, event.nType); });
+            const auto itEvent = std::find_if(
+                events.queEvents.begin(), events.queEvents.end(),
+                [&](const EventData& event) { return Matches(inEventType, event.nType); });
             if (itEvent != events.queEvents.end()) {
                 const EventData event = *itEvent;
                 events.queEvents.erase(itEvent);
@@ -458,9 +460,11 @@ ViStatus _VI_FUNC viUninstallHandler(ViSession vi, ViEventType eventType, ViHndl
         }
         std::vector<Handler>& vecHandlers = itSession->second.mapTypes[eventType].vecHandlers;
         // A null handler (VI_ANY_HNDLR) removes every handler of the type.
-        const auto itEnd = std::remove_if(vecHandlers.begin(), vecHandlers.end(), [&](const Handler& h) {
-            return handler == nullptr || (h.pfnHandler == handler && h.pUserHandle == userHandle);
-        });
+        const auto itEnd =
+            std::remove_if(vecHandlers.begin(), vecHandlers.end(), [&](const Handler& h) {
+                return handler == nullptr ||
+                       (h.pfnHandler == handler && h.pUserHandle == userHandle);
+            });
         if (itEnd == vecHandlers.end()) {
             return VI_ERROR_INV_HNDLR_REF;
         }

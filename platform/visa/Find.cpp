@@ -13,9 +13,9 @@
 
 #include <pugixml.hpp>
 
+#include "ApiFrame.h"
 #include "Events.h"
 #include "ResourceName.h"
-#include "ApiFrame.h"
 #include "Session.h"
 
 namespace tkvisa {

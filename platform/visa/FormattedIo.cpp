@@ -668,9 +668,8 @@ bool ScanBlock(ScanSource& source, std::size_t nElement, unsigned char* pArray,
                 // Big-endian on the wire, host order in the caller's array.
                 unsigned char* pTarget = pArray + nStored * nElement;
                 for (std::size_t k = 0; k < nElement; ++k) {
-                    pTarget[k] = element[std::endian::native == std::endian::little
-                                             ? nElement - 1 - k
-                                             : k];
+                    pTarget[k] =
+                        element[std::endian::native == std::endian::little ? nElement - 1 - k : k];
                 }
                 ++nStored;
             }  // else dropped: the caller's array is full
@@ -956,8 +955,9 @@ ViStatus ScanInput(ScanSource& source, const char* pszFormat, VaList& list) {
                         status = VI_ERROR_USER_BUF;
                         break;
                     }
-                    nCapacity = conv.bCount ? (*pnCount > 0 ? static_cast<std::size_t>(*pnCount) : 0)
-                                            : static_cast<std::size_t>(conv.nWidth);
+                    nCapacity = conv.bCount
+                                    ? (*pnCount > 0 ? static_cast<std::size_t>(*pnCount) : 0)
+                                    : static_cast<std::size_t>(conv.nWidth);
                 }
                 std::size_t nStored = 0;
                 const bool bRead = ScanBlock(source, nElement, pArray, nCapacity, nStored);

@@ -192,8 +192,8 @@ ViStatus AcquireLock(ViSession vi, ViAccessMode nType, ViUInt32 nTimeoutMs,
                 } else if (state.mapShared.count(vi) != 0) {
                     strKey = state.strSharedKey;  // nesting keeps the key
                 } else if (strKey.empty()) {
-                    strKey = "tkvisa-" + std::to_string(vi) + "-" +
-                             std::to_string(++table.m_nNextKey);
+                    strKey =
+                        "tkvisa-" + std::to_string(vi) + "-" + std::to_string(++table.m_nNextKey);
                 }
                 bGranted = bMineOrFree && (state.mapShared.empty() || state.strSharedKey == strKey);
             }
@@ -272,7 +272,8 @@ extern "C" {
 ViStatus _VI_FUNC viLock(ViSession vi, ViAccessMode lockType, ViUInt32 timeout,
                          ViConstKeyId requestedKey, ViChar _VI_FAR accessKey[]) {
     return Guarded([&]() {
-        return AcquireLock(vi, lockType, timeout, lockType == VI_SHARED_LOCK ? requestedKey : nullptr,
+        return AcquireLock(vi, lockType, timeout,
+                           lockType == VI_SHARED_LOCK ? requestedKey : nullptr,
                            lockType == VI_SHARED_LOCK ? accessKey : nullptr);
     });
 }

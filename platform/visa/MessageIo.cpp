@@ -21,7 +21,8 @@ constexpr std::size_t kFileChunk = 64 * 1024;
 
 bool SpeaksStrings(const Session& session) {
     return session.m_nIoProtocol == VI_PROT_4882_STRS &&
-           (session.m_resource.nIntfType == VI_INTF_ASRL || session.m_resource.strClass == "SOCKET");
+           (session.m_resource.nIntfType == VI_INTF_ASRL ||
+            session.m_resource.strClass == "SOCKET");
 }
 
 // Sends a message exactly as given, bypassing the serial END translation:
@@ -106,7 +107,8 @@ ViStatus _VI_FUNC viSetBuf(ViSession vi, ViUInt16 mask, ViUInt32 size) {
         if (mask & VI_READ_BUF) {
             // Bytes already buffered stay; the buffer never holds fewer than one.
             const std::size_t nPending = session.m_nInEnd - session.m_nInPos;
-            std::vector<ViByte> vecNew(std::max<std::size_t>({std::size_t{size}, nPending, std::size_t{1}}));
+            std::vector<ViByte> vecNew(
+                std::max<std::size_t>({std::size_t{size}, nPending, std::size_t{1}}));
             std::copy(session.m_vecIn.begin() + static_cast<std::ptrdiff_t>(session.m_nInPos),
                       session.m_vecIn.begin() + static_cast<std::ptrdiff_t>(session.m_nInEnd),
                       vecNew.begin());
@@ -169,8 +171,7 @@ ViStatus _VI_FUNCC viSPrintf(ViSession vi, ViPBuf buf, ViConstString writeFmt, .
     return status;
 }
 
-ViStatus _VI_FUNC viVSScanf(ViSession vi, ViConstBuf buf, ViConstString readFmt,
-                            ViVAList arglist) {
+ViStatus _VI_FUNC viVSScanf(ViSession vi, ViConstBuf buf, ViConstString readFmt, ViVAList arglist) {
     return WithSession(vi, true, [&](Session&) -> ViStatus {
         if (buf == nullptr || readFmt == nullptr) {
             return VI_ERROR_USER_BUF;

@@ -100,40 +100,40 @@ ViStatus _VI_FUNC viMoveAsync(ViSession vi, ViUInt16, ViBusAddress, ViUInt16, Vi
 
 // The register operations of one width. viPeek and viPoke return nothing:
 // a peek stores zero so that the caller never reads an unset value.
-#define TKVISA_DEFINE_REGISTER_ACCESS(BITS)                                                       \
-    ViStatus _VI_FUNC viIn##BITS(ViSession vi, ViUInt16, ViBusAddress, ViPUInt##BITS) {           \
-        return Unsupported(vi);                                                                   \
-    }                                                                                             \
-    ViStatus _VI_FUNC viIn##BITS##Ex(ViSession vi, ViUInt16, ViBusAddress64, ViPUInt##BITS) {     \
-        return Unsupported(vi);                                                                   \
-    }                                                                                             \
-    ViStatus _VI_FUNC viOut##BITS(ViSession vi, ViUInt16, ViBusAddress, ViUInt##BITS) {           \
-        return Unsupported(vi);                                                                   \
-    }                                                                                             \
-    ViStatus _VI_FUNC viOut##BITS##Ex(ViSession vi, ViUInt16, ViBusAddress64, ViUInt##BITS) {     \
-        return Unsupported(vi);                                                                   \
-    }                                                                                             \
-    ViStatus _VI_FUNC viMoveIn##BITS(ViSession vi, ViUInt16, ViBusAddress, ViBusSize,             \
-                                     ViAUInt##BITS) {                                             \
-        return Unsupported(vi);                                                                   \
-    }                                                                                             \
-    ViStatus _VI_FUNC viMoveIn##BITS##Ex(ViSession vi, ViUInt16, ViBusAddress64, ViBusSize,       \
-                                         ViAUInt##BITS) {                                         \
-        return Unsupported(vi);                                                                   \
-    }                                                                                             \
-    ViStatus _VI_FUNC viMoveOut##BITS(ViSession vi, ViUInt16, ViBusAddress, ViBusSize,            \
-                                      ViAUInt##BITS) {                                            \
-        return Unsupported(vi);                                                                   \
-    }                                                                                             \
-    ViStatus _VI_FUNC viMoveOut##BITS##Ex(ViSession vi, ViUInt16, ViBusAddress64, ViBusSize,      \
-                                          ViAUInt##BITS) {                                        \
-        return Unsupported(vi);                                                                   \
-    }                                                                                             \
-    void _VI_FUNC viPeek##BITS(ViSession, ViAddr, ViPUInt##BITS val) {                            \
-        if (val != nullptr) {                                                                     \
-            *val = 0;                                                                             \
-        }                                                                                         \
-    }                                                                                             \
+#define TKVISA_DEFINE_REGISTER_ACCESS(BITS)                                                   \
+    ViStatus _VI_FUNC viIn##BITS(ViSession vi, ViUInt16, ViBusAddress, ViPUInt##BITS) {       \
+        return Unsupported(vi);                                                               \
+    }                                                                                         \
+    ViStatus _VI_FUNC viIn##BITS##Ex(ViSession vi, ViUInt16, ViBusAddress64, ViPUInt##BITS) { \
+        return Unsupported(vi);                                                               \
+    }                                                                                         \
+    ViStatus _VI_FUNC viOut##BITS(ViSession vi, ViUInt16, ViBusAddress, ViUInt##BITS) {       \
+        return Unsupported(vi);                                                               \
+    }                                                                                         \
+    ViStatus _VI_FUNC viOut##BITS##Ex(ViSession vi, ViUInt16, ViBusAddress64, ViUInt##BITS) { \
+        return Unsupported(vi);                                                               \
+    }                                                                                         \
+    ViStatus _VI_FUNC viMoveIn##BITS(ViSession vi, ViUInt16, ViBusAddress, ViBusSize,         \
+                                     ViAUInt##BITS) {                                         \
+        return Unsupported(vi);                                                               \
+    }                                                                                         \
+    ViStatus _VI_FUNC viMoveIn##BITS##Ex(ViSession vi, ViUInt16, ViBusAddress64, ViBusSize,   \
+                                         ViAUInt##BITS) {                                     \
+        return Unsupported(vi);                                                               \
+    }                                                                                         \
+    ViStatus _VI_FUNC viMoveOut##BITS(ViSession vi, ViUInt16, ViBusAddress, ViBusSize,        \
+                                      ViAUInt##BITS) {                                        \
+        return Unsupported(vi);                                                               \
+    }                                                                                         \
+    ViStatus _VI_FUNC viMoveOut##BITS##Ex(ViSession vi, ViUInt16, ViBusAddress64, ViBusSize,  \
+                                          ViAUInt##BITS) {                                    \
+        return Unsupported(vi);                                                               \
+    }                                                                                         \
+    void _VI_FUNC viPeek##BITS(ViSession, ViAddr, ViPUInt##BITS val) {                        \
+        if (val != nullptr) {                                                                 \
+            *val = 0;                                                                         \
+        }                                                                                     \
+    }                                                                                         \
     void _VI_FUNC viPoke##BITS(ViSession, ViAddr, ViUInt##BITS) {}
 
 TKVISA_DEFINE_REGISTER_ACCESS(8)
