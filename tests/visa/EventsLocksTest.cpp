@@ -128,6 +128,9 @@ TEST_F(EventsAndLocks, WaitOnEventWakesForAnotherThreadsCompletion) {
     EXPECT_EQ(viSetAttribute(context, VI_ATTR_STATUS, 0), VI_ERROR_ATTR_READONLY);
     EXPECT_EQ(viClose(context), VI_SUCCESS);
     EXPECT_EQ(viClose(context), VI_ERROR_INV_OBJECT);
+    for (int i = 0; i < 200 && m_responder.Received().empty(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
     EXPECT_EQ(m_responder.Received(), "*IDN?\n");
     // Queued events wait for viWaitOnEvent; viDiscardEvents drops them.
     viWriteAsync(m_vi[0], reinterpret_cast<ViConstBuf>("A\n"), 2, nullptr);
