@@ -139,3 +139,27 @@ def emulator() -> Iterator[Emulator]:
     running = Emulator()
     yield running
     running.stop()
+
+
+# VXI-11 clients find the core channel through the portmapper on port 111, so
+# this emulator takes an address of its own that no other test uses.
+VXI11_HOST = "127.0.16.61"
+
+
+@pytest.fixture(scope="module")
+def vxi11_emulator() -> Iterator[str]:
+    if not EMULATOR:
+        pytest.skip("TARVEK_EMULATOR names no emulator program")
+    process = subprocess.Popen([EMULATOR, "--host", VXI11_HOST, "--port", "0", "--vxi11",
+                                "--rpc-port", "111"], stdout=subprocess.PIPE,
+                               stderr=subprocess.PIPE, text=True)
+    assert process.stdout is not None
+    process.stdout.readline()
+    resource = process.stdout.readline().strip()
+    if not resource.endswith("::INSTR"):
+        process.kill()
+        process.wait(10)
+        pytest.skip(f"no VXI-11 emulator on {VXI11_HOST}:111 (needs the privileged port)")
+    yield resource
+    process.terminate()
+    process.wait(10)

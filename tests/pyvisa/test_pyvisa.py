@@ -549,3 +549,54 @@ def test_scanf_refuses_bad_blocks(tk, peer, clib):
             StatusCode.error_nonsupported_format
         assert inst.read() == "12345"  # the refused format read nothing
         assert inst.query("*IDN?") == "Peer,1,2,3"
+
+
+def test_vxi11_device_operations_and_locks(rm, vxi11_emulator):
+    first = rm.open_resource(vxi11_emulator, read_termination="\n", write_termination="\n",
+                             timeout=2000)
+    second = rm.open_resource(vxi11_emulator, read_termination="\n", write_termination="\n",
+                              timeout=2000)
+    try:
+        assert first.query("*IDN?") == "Norvale,6313,SN000001,1.02"
+        assert 0 <= first.read_stb() <= 255  # device_readstb, whatever VI_ATTR_IO_PROT says
+        first.assert_trigger()
+        first.clear()
+        first.lock_excl(timeout=100)
+        with pytest.raises(pyvisa.VisaIOError) as excinfo:
+            second.query("*IDN?")
+        if rm.backend_name == "tkvisa":
+            # VISA: another session's operation on a locked resource is
+            # VI_ERROR_RSRC_LOCKED; pyvisa-py only relays the device's refusal
+            # (VI_ERROR_IO).
+            assert error_of(excinfo) == StatusCode.error_resource_locked
+        with pytest.raises(pyvisa.VisaIOError) as excinfo:
+            second.lock_excl(timeout=100)
+        # VISA: a lock not granted within the timeout is VI_ERROR_TMO;
+        # pyvisa-py answers VI_ERROR_RSRC_LOCKED at once.
+        expected = (StatusCode.error_timeout if rm.backend_name == "tkvisa"
+                    else StatusCode.error_resource_locked)
+        assert error_of(excinfo) == expected
+        first.unlock()
+        assert second.query("*IDN?") == "Norvale,6313,SN000001,1.02"
+    finally:
+        first.close()
+        second.close()
+
+
+def test_vxi11_lock_holds_the_device_against_other_clients(tk, vxi11_emulator):
+    # The first exclusive lock also takes the device's own lock, so another
+    # VISA (here pyvisa-py, on a link of its own) is kept off as well.
+    other_rm = pyvisa.ResourceManager("@py")
+    inst = tk.open_resource(vxi11_emulator, read_termination="\n", write_termination="\n")
+    other = other_rm.open_resource(vxi11_emulator, read_termination="\n",
+                                   write_termination="\n", timeout=500)
+    try:
+        inst.lock_excl(timeout=100)
+        with pytest.raises(pyvisa.VisaIOError):
+            other.query("*IDN?")
+        inst.unlock()
+        assert other.query("*IDN?") == "Norvale,6313,SN000001,1.02"
+    finally:
+        other.close()
+        other_rm.close()
+        inst.close()
