@@ -370,15 +370,14 @@ def test_list_resources_names_serial_ports_present(tk, store):
         assert os.path.exists(path if path.startswith("/") else f"/dev/ttyS{int(path) - 1}")
 
 
-def test_bad_search_expressions(tk, store, clib):
-    lib = tk.visalib
+def test_bad_search_expressions(tk, store, clib, monkeypatch):
     for expression in ("[TCPIP?*", "(?*", "?*{VI_ATTR_INTF_NUM==0}"):
         with pytest.raises(pyvisa.VisaIOError) as excinfo:
             tk.list_resources(expression)
         assert error_of(excinfo) in (StatusCode.error_invalid_expression,
                                      StatusCode.error_nonsupported_operation)
     # A missing store offers no assets and is no error.
-    os.environ["IVI_CONFIG_STORE"] = "/nonexistent/store.xml"
+    monkeypatch.setenv("IVI_CONFIG_STORE", "/nonexistent/store.xml")
     assert tk.list_resources("TCPIP?*") == ()
     name = ctypes.create_string_buffer(256)
     assert clib.viFindNext(0xDEAD, name) == StatusCode.error_invalid_object
