@@ -115,6 +115,15 @@ def peer() -> Iterator[Peer]:
     server.close()
 
 
+def stop_process(process: subprocess.Popen) -> None:
+    process.terminate()
+    try:
+        process.wait(10)
+    except subprocess.TimeoutExpired:
+        process.kill()
+        process.wait(10)
+
+
 class Emulator:
     def __init__(self) -> None:
         if not EMULATOR:
@@ -130,8 +139,7 @@ class Emulator:
             raise RuntimeError(f"the emulator did not start: {self.resource!r}")
 
     def stop(self) -> None:
-        self.process.terminate()
-        self.process.wait(10)
+        stop_process(self.process)
 
 
 @pytest.fixture(scope="module")
@@ -161,5 +169,4 @@ def vxi11_emulator() -> Iterator[str]:
         process.wait(10)
         pytest.skip(f"no VXI-11 emulator on {VXI11_HOST}:111 (needs the privileged port)")
     yield resource
-    process.terminate()
-    process.wait(10)
+    stop_process(process)
