@@ -1,9 +1,8 @@
 // viEnableEvent, viDisableEvent, viDiscardEvents, viWaitOnEvent and the
-// handler calls. Every event type the standard defines is known; a session
-// accepts only those its interface can raise (I/O completion everywhere,
-// service requests on VXI-11 instruments) and answers VI_ERROR_INV_EVENT for
-// the rest. Asynchronous transfers complete before their call returns, so the
-// I/O completion event is posted from the calling thread.
+// handler calls. A session accepts only the event types its interface can
+// raise (I/O completion everywhere, service requests on VXI-11 instruments)
+// and answers VI_ERROR_INV_EVENT for the rest. Asynchronous transfers complete before their call
+// returns, so the I/O completion event is posted from the calling thread.
 #include "Events.h"
 
 #include <algorithm>
@@ -63,21 +62,8 @@ class EventTable {
 std::atomic<ViObject> g_nNextObject{0x40000000};
 std::atomic<ViJobId> g_nNextJob{0};
 
-// The event types of the standard, and whether a session can raise them.
-constexpr ViEventType kKnownTypes[] = {
-    VI_EVENT_IO_COMPLETION,   VI_EVENT_TRIG,
-    VI_EVENT_SERVICE_REQ,     VI_EVENT_CLEAR,
-    VI_EVENT_EXCEPTION,       VI_EVENT_GPIB_CIC,
-    VI_EVENT_GPIB_TALK,       VI_EVENT_GPIB_LISTEN,
-    VI_EVENT_VXI_VME_SYSFAIL, VI_EVENT_VXI_VME_SYSRESET,
-    VI_EVENT_VXI_SIGP,        VI_EVENT_VXI_VME_INTR,
-    VI_EVENT_PXI_INTR,        VI_EVENT_TCPIP_CONNECT,
-    VI_EVENT_USB_INTR,        VI_EVENT_ASRL_BREAK,
-    VI_EVENT_ASRL_CTS,        VI_EVENT_ASRL_DSR,
-    VI_EVENT_ASRL_DCD,        VI_EVENT_ASRL_RI,
-    VI_EVENT_ASRL_CHAR,       VI_EVENT_ASRL_TERMCHAR,
-};
-
+// Whether a session can raise events of a type; every other type, standard
+// or not, is VI_ERROR_INV_EVENT.
 bool Raises(const Session& session, ViEventType nType) {
     if (session.m_eKind != SessionKind::Instrument) {
         return false;
