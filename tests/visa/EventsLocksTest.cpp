@@ -4,8 +4,10 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <regex>
 #include <string>
 #include <thread>
@@ -191,6 +193,80 @@ TEST_F(EventsAndLocks, HandlersRunWithoutLocksAndCanBeSuspended) {
               VI_ERROR_INV_HNDLR_REF);
     EXPECT_EQ(viUninstallHandler(m_vi[0], VI_EVENT_IO_COMPLETION, ReadStatusInHandler, &nStb),
               VI_SUCCESS);
+}
+
+TEST_F(EventsAndLocks, BadArgumentsGetClearStatuses) {
+    char szText[64] = {};
+    ViUInt32 nCount = 0;
+    ViFindList list = VI_NULL;
+    ViUInt16 nStb = 0;
+    struct Case {
+        const char* pszCall;
+        ViStatus status;
+        ViStatus expected;
+    };
+    const Case cases[] = {
+        {"viSetBuf no mask", viSetBuf(m_vi[0], 0, 16), VI_ERROR_INV_MASK},
+        {"viSetBuf unknown mask", viSetBuf(m_vi[0], 0x100, 16), VI_ERROR_INV_MASK},
+        {"viSetBuf huge", viSetBuf(m_vi[0], VI_READ_BUF, 0xFFFFFFFFu), VI_ERROR_ALLOC},
+        {"viSetBuf system", viSetBuf(m_vi[0], VI_IO_IN_BUF, 16), VI_WARN_NSUP_BUF},
+        {"viSetBuf on RM", viSetBuf(m_rm, VI_READ_BUF, 16), VI_ERROR_NSUP_OPER},
+        {"viSPrintf null buffer", viSPrintf(m_vi[0], nullptr, "%d", 1), VI_ERROR_USER_BUF},
+        {"viSScanf null string", viSScanf(m_vi[0], nullptr, "%d", &nCount), VI_ERROR_USER_BUF},
+        {"viSPrintf bad handle", viSPrintf(0xDEAD, reinterpret_cast<ViBuf>(szText), "x"),
+         VI_ERROR_INV_OBJECT},
+        {"viBufWrite null", viBufWrite(m_vi[0], nullptr, 3, &nCount), VI_ERROR_USER_BUF},
+        {"viReadAsync null", viReadAsync(m_vi[0], nullptr, 3, nullptr), VI_ERROR_USER_BUF},
+        {"viTerminate degree", viTerminate(m_vi[0], 1, 1), VI_ERROR_INV_DEGREE},
+        {"viTerminate no job", viTerminate(m_vi[0], VI_NULL, 1), VI_ERROR_INV_JOB_ID},
+        {"viReadToFile no dir", viReadToFile(m_vi[0], "/nonexistent/dir/file", 4, &nCount),
+         VI_ERROR_FILE_ACCESS},
+        {"viWriteFromFile missing", viWriteFromFile(m_vi[0], "/nonexistent/file", 4, &nCount),
+         VI_ERROR_FILE_ACCESS},
+        {"viWaitOnEvent not enabled",
+         viWaitOnEvent(m_vi[0], VI_EVENT_IO_COMPLETION, 0, nullptr, nullptr), VI_ERROR_NENABLED},
+        {"viDisableEvent bad mechanism", viDisableEvent(m_vi[0], VI_ALL_ENABLED_EVENTS, 0),
+         VI_ERROR_INV_MECH},
+        {"viInstallHandler null",
+         viInstallHandler(m_vi[0], VI_EVENT_IO_COMPLETION, nullptr, nullptr),
+         VI_ERROR_INV_HNDLR_REF},
+        {"viFindRsrc on a session", viFindRsrc(m_vi[0], "?*", &list, &nCount, szText),
+         VI_ERROR_INV_OBJECT},
+        {"viGpibControlREN", viGpibControlREN(m_vi[0], 1), VI_ERROR_NSUP_OPER},
+        {"viGpibSendIFC bad handle", viGpibSendIFC(0xDEAD), VI_ERROR_INV_OBJECT},
+        {"viMapAddress", viMapAddress(m_vi[0], 1, 0, 4, VI_FALSE, nullptr, nullptr),
+         VI_ERROR_NSUP_OPER},
+        {"viIn32", viIn32(m_vi[0], 1, 0, nullptr), VI_ERROR_NSUP_OPER},
+        {"viReadSTB normal protocol", viReadSTB(m_vi[0], &nStb), VI_ERROR_NSUP_OPER},
+        {"viAssertTrigger normal protocol", viAssertTrigger(m_vi[0], VI_TRIG_PROT_DEFAULT),
+         VI_ERROR_NSUP_OPER},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.status, c.expected) << c.pszCall;
+    }
+    // Nothing of that reached the instrument, and the session still works.
+    EXPECT_EQ(m_responder.Received(), "");
+    EXPECT_EQ(viWrite(m_vi[0], reinterpret_cast<ViConstBuf>("*IDN?\n"), 6, &nCount), VI_SUCCESS);
+}
+
+TEST_F(EventsAndLocks, FileTransfersCarryTheBytes) {
+    char szPath[] = "/tmp/tkvisa-file-XXXXXX";
+    const int nFd = ::mkstemp(szPath);
+    ASSERT_GE(nFd, 0);
+    ::close(nFd);
+    std::ofstream(szPath, std::ios::binary) << "*IDN?\nignored";
+    ViUInt32 nCount = 0;
+    ASSERT_EQ(viWriteFromFile(m_vi[0], szPath, 6, &nCount), VI_SUCCESS);
+    EXPECT_EQ(nCount, 6u);
+    ASSERT_EQ(viSetAttribute(m_vi[0], VI_ATTR_TERMCHAR_EN, VI_TRUE), VI_SUCCESS);
+    ASSERT_EQ(viSetAttribute(m_vi[0], VI_ATTR_FILE_APPEND_EN, VI_TRUE), VI_SUCCESS);
+    EXPECT_EQ(viReadToFile(m_vi[0], szPath, 100, &nCount), VI_SUCCESS_TERM_CHAR);
+    EXPECT_EQ(nCount, 23u);
+    std::ifstream file(szPath, std::ios::binary);
+    const std::string strContent((std::istreambuf_iterator<char>(file)),
+                                 std::istreambuf_iterator<char>());
+    EXPECT_EQ(strContent, "*IDN?\nignoredTARVEK,6310,SN001,1.02\n");
+    std::remove(szPath);
 }
 
 TEST(ResourceSearch, ExpressionsTranslateToAnchoredPatterns) {
