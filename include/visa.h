@@ -41,7 +41,7 @@ typedef ViAccessMode _VI_PTR ViPAccessMode;
 typedef ViUInt32 ViEventType;
 typedef ViObject ViEvent;
 typedef ViObject ViFindList;
-typedef ViUInt16 ViJobId;
+typedef ViUInt32 ViJobId;
 typedef ViString ViKeyId;
 typedef ViConstString ViConstKeyId;
 typedef va_list ViVAList;
@@ -81,6 +81,128 @@ TKVISA_EXPORT ViStatus _VI_FUNCC viQueryf(ViSession vi, ViConstString writeFmt,
                                           ViConstString readFmt, ...);
 TKVISA_EXPORT ViStatus _VI_FUNC viVQueryf(ViSession vi, ViConstString writeFmt,
                                           ViConstString readFmt, ViVAList params);
+
+/* Events */
+typedef ViObject _VI_PTR ViPEvent;
+typedef ViEventType _VI_PTR ViPEventType;
+typedef ViUInt32 ViEventFilter;
+typedef ViFindList _VI_PTR ViPFindList;
+typedef ViJobId _VI_PTR ViPJobId;
+typedef ViStatus(_VI_FUNCH _VI_PTR ViHndlr)(ViSession vi, ViEventType eventType, ViEvent event,
+                                            ViAddr userHandle);
+typedef ViUInt64 ViBusAddress;
+typedef ViUInt64 ViBusSize;
+typedef ViUInt64 ViBusAddress64;
+typedef ViBusAddress _VI_PTR ViPBusAddress;
+typedef ViBusAddress64 _VI_PTR ViPBusAddress64;
+
+TKVISA_EXPORT ViStatus _VI_FUNC viEnableEvent(ViSession vi, ViEventType eventType,
+                                              ViUInt16 mechanism, ViEventFilter context);
+TKVISA_EXPORT ViStatus _VI_FUNC viDisableEvent(ViSession vi, ViEventType eventType,
+                                               ViUInt16 mechanism);
+TKVISA_EXPORT ViStatus _VI_FUNC viDiscardEvents(ViSession vi, ViEventType eventType,
+                                                ViUInt16 mechanism);
+TKVISA_EXPORT ViStatus _VI_FUNC viWaitOnEvent(ViSession vi, ViEventType inEventType,
+                                              ViUInt32 timeout, ViPEventType outEventType,
+                                              ViPEvent outContext);
+TKVISA_EXPORT ViStatus _VI_FUNC viInstallHandler(ViSession vi, ViEventType eventType,
+                                                 ViHndlr handler, ViAddr userHandle);
+TKVISA_EXPORT ViStatus _VI_FUNC viUninstallHandler(ViSession vi, ViEventType eventType,
+                                                   ViHndlr handler, ViAddr userHandle);
+
+/* Finding resources */
+TKVISA_EXPORT ViStatus _VI_FUNC viFindRsrc(ViSession sesn, ViConstString expr, ViPFindList vi,
+                                           ViPUInt32 retCnt, ViChar _VI_FAR desc[]);
+TKVISA_EXPORT ViStatus _VI_FUNC viFindNext(ViFindList vi, ViChar _VI_FAR desc[]);
+
+/* Locking */
+TKVISA_EXPORT ViStatus _VI_FUNC viLock(ViSession vi, ViAccessMode lockType, ViUInt32 timeout,
+                                       ViConstKeyId requestedKey, ViChar _VI_FAR accessKey[]);
+TKVISA_EXPORT ViStatus _VI_FUNC viUnlock(ViSession vi);
+
+/* Buffers, string formatting and asynchronous transfers */
+TKVISA_EXPORT ViStatus _VI_FUNC viSetBuf(ViSession vi, ViUInt16 mask, ViUInt32 size);
+TKVISA_EXPORT ViStatus _VI_FUNC viBufWrite(ViSession vi, ViConstBuf buf, ViUInt32 cnt,
+                                           ViPUInt32 retCnt);
+TKVISA_EXPORT ViStatus _VI_FUNC viBufRead(ViSession vi, ViPBuf buf, ViUInt32 cnt, ViPUInt32 retCnt);
+TKVISA_EXPORT ViStatus _VI_FUNCC viSPrintf(ViSession vi, ViPBuf buf, ViConstString writeFmt, ...);
+TKVISA_EXPORT ViStatus _VI_FUNC viVSPrintf(ViSession vi, ViPBuf buf, ViConstString writeFmt,
+                                           ViVAList parms);
+TKVISA_EXPORT ViStatus _VI_FUNCC viSScanf(ViSession vi, ViConstBuf buf, ViConstString readFmt, ...);
+TKVISA_EXPORT ViStatus _VI_FUNC viVSScanf(ViSession vi, ViConstBuf buf, ViConstString readFmt,
+                                          ViVAList arglist);
+TKVISA_EXPORT ViStatus _VI_FUNC viReadAsync(ViSession vi, ViPBuf buf, ViUInt32 cnt, ViPJobId jobId);
+TKVISA_EXPORT ViStatus _VI_FUNC viWriteAsync(ViSession vi, ViConstBuf buf, ViUInt32 cnt,
+                                             ViPJobId jobId);
+TKVISA_EXPORT ViStatus _VI_FUNC viTerminate(ViObject vi, ViUInt16 degree, ViJobId jobId);
+TKVISA_EXPORT ViStatus _VI_FUNC viReadToFile(ViSession vi, ViConstString filename, ViUInt32 cnt,
+                                             ViPUInt32 retCnt);
+TKVISA_EXPORT ViStatus _VI_FUNC viWriteFromFile(ViSession vi, ViConstString filename, ViUInt32 cnt,
+                                                ViPUInt32 retCnt);
+
+/* Interface-specific operations; this library has no GPIB, VXI, PXI or USB
+ * hardware, so they answer VI_ERROR_NSUP_OPER on every session it opens. */
+TKVISA_EXPORT ViStatus _VI_FUNC viGpibControlREN(ViSession vi, ViUInt16 mode);
+TKVISA_EXPORT ViStatus _VI_FUNC viGpibControlATN(ViSession vi, ViUInt16 mode);
+TKVISA_EXPORT ViStatus _VI_FUNC viGpibSendIFC(ViSession vi);
+TKVISA_EXPORT ViStatus _VI_FUNC viGpibCommand(ViSession vi, ViConstBuf cmd, ViUInt32 cnt,
+                                              ViPUInt32 retCnt);
+TKVISA_EXPORT ViStatus _VI_FUNC viGpibPassControl(ViSession vi, ViUInt16 primAddr,
+                                                  ViUInt16 secAddr);
+TKVISA_EXPORT ViStatus _VI_FUNC viVxiCommandQuery(ViSession vi, ViUInt16 mode, ViUInt32 cmd,
+                                                  ViPUInt32 response);
+TKVISA_EXPORT ViStatus _VI_FUNC viAssertUtilSignal(ViSession vi, ViUInt16 line);
+TKVISA_EXPORT ViStatus _VI_FUNC viAssertIntrSignal(ViSession vi, ViInt16 mode, ViUInt32 statusID);
+TKVISA_EXPORT ViStatus _VI_FUNC viMapTrigger(ViSession vi, ViInt16 trigSrc, ViInt16 trigDest,
+                                             ViUInt16 mode);
+TKVISA_EXPORT ViStatus _VI_FUNC viUnmapTrigger(ViSession vi, ViInt16 trigSrc, ViInt16 trigDest);
+TKVISA_EXPORT ViStatus _VI_FUNC viUsbControlOut(ViSession vi, ViInt16 bmRequestType,
+                                                ViInt16 bRequest, ViUInt16 wValue, ViUInt16 wIndex,
+                                                ViUInt16 wLength, ViConstBuf buf);
+TKVISA_EXPORT ViStatus _VI_FUNC viUsbControlIn(ViSession vi, ViInt16 bmRequestType,
+                                               ViInt16 bRequest, ViUInt16 wValue, ViUInt16 wIndex,
+                                               ViUInt16 wLength, ViPBuf buf, ViPUInt16 retCnt);
+TKVISA_EXPORT ViStatus _VI_FUNC viMapAddress(ViSession vi, ViUInt16 mapSpace,
+                                             ViBusAddress mapOffset, ViBusSize mapSize,
+                                             ViBoolean access, ViAddr suggested, ViPAddr address);
+TKVISA_EXPORT ViStatus _VI_FUNC viUnmapAddress(ViSession vi);
+TKVISA_EXPORT ViStatus _VI_FUNC viMemAlloc(ViSession vi, ViBusSize size, ViPBusAddress offset);
+TKVISA_EXPORT ViStatus _VI_FUNC viMemAllocEx(ViSession vi, ViBusSize size, ViPBusAddress64 offset);
+TKVISA_EXPORT ViStatus _VI_FUNC viMemFree(ViSession vi, ViBusAddress offset);
+TKVISA_EXPORT ViStatus _VI_FUNC viMemFreeEx(ViSession vi, ViBusAddress64 offset);
+TKVISA_EXPORT ViStatus _VI_FUNC viMove(ViSession vi, ViUInt16 srcSpace, ViBusAddress srcOffset,
+                                       ViUInt16 srcWidth, ViUInt16 destSpace,
+                                       ViBusAddress destOffset, ViUInt16 destWidth,
+                                       ViBusSize srcLength);
+TKVISA_EXPORT ViStatus _VI_FUNC viMoveAsync(ViSession vi, ViUInt16 srcSpace, ViBusAddress srcOffset,
+                                            ViUInt16 srcWidth, ViUInt16 destSpace,
+                                            ViBusAddress destOffset, ViUInt16 destWidth,
+                                            ViBusSize srcLength, ViPJobId jobId);
+/* Register access: viIn/viOut/viMoveIn/viMoveOut for 8 to 64 bits, with and
+ * without the Ex (64-bit offset) form, and viPeek/viPoke. */
+#define TKVISA_DECLARE_REGISTER_ACCESS(BITS)                                                       \
+    TKVISA_EXPORT ViStatus _VI_FUNC viIn##BITS(ViSession vi, ViUInt16 space, ViBusAddress offset,  \
+                                               ViPUInt##BITS val);                                 \
+    TKVISA_EXPORT ViStatus _VI_FUNC viIn##BITS##Ex(ViSession vi, ViUInt16 space,                   \
+                                                   ViBusAddress64 offset, ViPUInt##BITS val);      \
+    TKVISA_EXPORT ViStatus _VI_FUNC viOut##BITS(ViSession vi, ViUInt16 space, ViBusAddress offset, \
+                                                ViUInt##BITS val);                                 \
+    TKVISA_EXPORT ViStatus _VI_FUNC viOut##BITS##Ex(ViSession vi, ViUInt16 space,                  \
+                                                    ViBusAddress64 offset, ViUInt##BITS val);      \
+    TKVISA_EXPORT ViStatus _VI_FUNC viMoveIn##BITS(                                                \
+        ViSession vi, ViUInt16 space, ViBusAddress offset, ViBusSize length, ViAUInt##BITS buf);   \
+    TKVISA_EXPORT ViStatus _VI_FUNC viMoveIn##BITS##Ex(                                            \
+        ViSession vi, ViUInt16 space, ViBusAddress64 offset, ViBusSize length, ViAUInt##BITS buf); \
+    TKVISA_EXPORT ViStatus _VI_FUNC viMoveOut##BITS(                                               \
+        ViSession vi, ViUInt16 space, ViBusAddress offset, ViBusSize length, ViAUInt##BITS buf);   \
+    TKVISA_EXPORT ViStatus _VI_FUNC viMoveOut##BITS##Ex(                                           \
+        ViSession vi, ViUInt16 space, ViBusAddress64 offset, ViBusSize length, ViAUInt##BITS buf); \
+    TKVISA_EXPORT void _VI_FUNC viPeek##BITS(ViSession vi, ViAddr address, ViPUInt##BITS val);     \
+    TKVISA_EXPORT void _VI_FUNC viPoke##BITS(ViSession vi, ViAddr address, ViUInt##BITS val);
+TKVISA_DECLARE_REGISTER_ACCESS(8)
+TKVISA_DECLARE_REGISTER_ACCESS(16)
+TKVISA_DECLARE_REGISTER_ACCESS(32)
+TKVISA_DECLARE_REGISTER_ACCESS(64)
 
 #if defined(__cplusplus)
 }
@@ -236,6 +358,47 @@ TKVISA_EXPORT ViStatus _VI_FUNC viVQueryf(ViSession vi, ViConstString writeFmt,
 #define VI_ERROR_CONN_LOST (_VI_ERROR + 0x3FFF00A6L)
 #define VI_ERROR_NPERMISSION (_VI_ERROR + 0x3FFF00A8L)
 #define VI_ERROR_INV_SESSION VI_ERROR_INV_OBJECT
+
+/* Events and their attributes */
+#define VI_EVENT_IO_COMPLETION (0x3FFF2009UL)
+#define VI_EVENT_TRIG (0xBFFF200AUL)
+#define VI_EVENT_SERVICE_REQ (0x3FFF200BUL)
+#define VI_EVENT_CLEAR (0x3FFF200DUL)
+#define VI_EVENT_EXCEPTION (0xBFFF200EUL)
+#define VI_EVENT_GPIB_CIC (0x3FFF2012UL)
+#define VI_EVENT_GPIB_TALK (0x3FFF2013UL)
+#define VI_EVENT_GPIB_LISTEN (0x3FFF2014UL)
+#define VI_EVENT_VXI_VME_SYSFAIL (0x3FFF201DUL)
+#define VI_EVENT_VXI_VME_SYSRESET (0x3FFF201EUL)
+#define VI_EVENT_VXI_SIGP (0x3FFF2020UL)
+#define VI_EVENT_VXI_VME_INTR (0xBFFF2021UL)
+#define VI_EVENT_PXI_INTR (0x3FFF2022UL)
+#define VI_EVENT_TCPIP_CONNECT (0x3FFF2036UL)
+#define VI_EVENT_USB_INTR (0x3FFF2037UL)
+#define VI_EVENT_ASRL_BREAK (0x3FFF2023UL)
+#define VI_EVENT_ASRL_CTS (0x3FFF2029UL)
+#define VI_EVENT_ASRL_DSR (0x3FFF202AUL)
+#define VI_EVENT_ASRL_DCD (0x3FFF202CUL)
+#define VI_EVENT_ASRL_RI (0x3FFF202EUL)
+#define VI_EVENT_ASRL_CHAR (0x3FFF2035UL)
+#define VI_EVENT_ASRL_TERMCHAR (0x3FFF2024UL)
+#define VI_ALL_ENABLED_EVENTS (0x3FFF7FFFUL)
+
+#define VI_ATTR_JOB_ID (0x3FFF4006UL)
+#define VI_ATTR_EVENT_TYPE (0x3FFF4010UL)
+#define VI_ATTR_STATUS (0x3FFF4025UL)
+#define VI_ATTR_RET_COUNT (0x3FFF4026UL)
+#define VI_ATTR_BUFFER (0x3FFF4027UL)
+#define VI_ATTR_RET_COUNT_64 (0x3FFF4028UL)
+#define VI_ATTR_OPER_NAME (0xBFFF4042UL)
+#define VI_ATTR_FILE_APPEND_EN (0x3FFF0192UL)
+
+#define VI_QUEUE (1)
+#define VI_HNDLR (2)
+#define VI_SUSPEND_HNDLR (4)
+#define VI_ALL_MECH (0xFFFF)
+
+#define VI_NULL_JOB (0)
 
 /* Attribute values */
 #define VI_INTF_GPIB (1)

@@ -28,6 +28,8 @@ struct Buffers {
     ViInt32 nSizes[3];
     char szSmall[8];
     unsigned char smallGuard[16];
+    ViInt16 block[5];  // a binary block's elements
+    unsigned char blockGuard[16];
 };
 
 ViStatus Scan(const std::uint8_t* pData, std::size_t nSize, const char* pszFormat, ...) {
@@ -51,6 +53,11 @@ void CheckGuards(const Buffers& buffers) {
         }
     }
     for (unsigned char c : buffers.smallGuard) {
+        if (c != kGuard) {
+            std::abort();
+        }
+    }
+    for (unsigned char c : buffers.blockGuard) {
         if (c != kGuard) {
             std::abort();
         }
@@ -82,7 +89,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t nSi
     if (nSize == 0) {
         return 0;
     }
-    const unsigned nChoice = pData[0] % 11;
+    const unsigned nChoice = pData[0] % 12;
     ++pData;
     --nSize;
     Buffers b;
@@ -127,6 +134,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t nSi
         case 9:
             Scan(pData, nSize, "%#s%#c%#T", &b.nSizes[1], b.szSmall, &b.nSizes[2],
                  b.fields[0].szText, &b.nSizes[0], b.fields[1].szText);
+            break;
+        case 10:
+            b.nSizes[1] = 5;
+            Scan(pData, nSize, "%#hb%*t", &b.nSizes[1], b.block);
+            if (b.nSizes[1] < 0 || b.nSizes[1] > 5) {
+                std::abort();
+            }
             break;
         default: {
             const std::uint8_t* pSplit =

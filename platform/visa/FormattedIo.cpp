@@ -631,6 +631,83 @@ const char* ReadScanSet(const char* p, CharSet& set) {
 
 }  // namespace
 
+// Reads an IEEE 488.2 arbitrary block ("#<n><length><data>", or "#0<data>"
+// up to the end of the message) and stores its big-endian elements of
+// nElement bytes into pArray, at most nCapacity of them; the rest is read and
+// dropped. Block bytes equal to the termination character are data. Returns
+// false on malformed input or a source failure; nStored gets the count.
+bool ScanBlock(ScanSource& source, std::size_t nElement, unsigned char* pArray,
+               std::size_t nCapacity, std::size_t& nStored) {
+    nStored = 0;
+    SkipSpace(source);
+    if (source.Peek() != '#') {
+        return false;
+    }
+    source.Take();
+    const int cDigits = source.Peek();
+    if (cDigits < '0' || cDigits > '9') {
+        return false;
+    }
+    source.Take();
+    const bool bDefinite = cDigits != '0';
+    unsigned long long nLength = 0;
+    for (int i = 0; i < cDigits - '0'; ++i) {
+        const int c = source.Peek();
+        if (c < '0' || c > '9') {
+            return false;
+        }
+        nLength = nLength * 10 + static_cast<unsigned>(c - '0');
+        source.Take();
+    }
+    unsigned char element[8] = {};
+    std::size_t nFill = 0;
+    auto add = [&](unsigned char c) {
+        element[nFill++] = c;
+        if (nFill == nElement) {
+            if (pArray != nullptr && nStored < nCapacity) {
+                // Big-endian on the wire, host order in the caller's array.
+                unsigned char* pTarget = pArray + nStored * nElement;
+                for (std::size_t k = 0; k < nElement; ++k) {
+                    pTarget[k] =
+                        element[std::endian::native == std::endian::little ? nElement - 1 - k : k];
+                }
+                ++nStored;
+            }  // else dropped: the caller's array is full
+            nFill = 0;
+        }
+    };
+    if (bDefinite) {
+        while (nLength > 0) {
+            if (source.Peek() < 0) {
+                return false;
+            }
+            const std::size_t nSpan =
+                static_cast<std::size_t>(std::min<unsigned long long>(source.Available(), nLength));
+            const unsigned char* pData = source.Data();
+            for (std::size_t i = 0; i < nSpan; ++i) {
+                add(pData[i]);
+            }
+            source.Skip(nSpan);
+            nLength -= nSpan;
+        }
+        return true;
+    }
+    // Indefinite length: data up to the byte that ends the message, which is
+    // not data itself, or up to an END the link reports.
+    for (;;) {
+        const int c = source.Peek();
+        if (c < 0) {
+            return source.Status() >= VI_SUCCESS;
+        }
+        if (source.IsEndByte(static_cast<unsigned char>(c))) {
+            source.Take();
+            return true;
+        }
+        add(static_cast<unsigned char>(c));
+        source.Skip(1);
+    }
+}
+
 ViStatus ScanInput(ScanSource& source, const char* pszFormat, VaList& list) {
     if (pszFormat == nullptr) {
         return VI_ERROR_USER_BUF;
@@ -855,7 +932,43 @@ ViStatus ScanInput(ScanSource& source, const char* pszFormat, VaList& list) {
             case '\0':
                 status = VI_ERROR_INV_FMT;
                 break;
-            case 'b':
+            case 'b': {
+                // The element count comes from '#' (a ViPInt32 holding the
+                // array's capacity, set to the elements stored) or the width.
+                const std::size_t nElement = conv.eSize == Size::Short      ? 2
+                                             : conv.eSize == Size::Long     ? 4
+                                             : conv.eSize == Size::LongLong ? 8
+                                                                            : 1;
+                ViInt32* pnCount = nullptr;
+                unsigned char* pArray = nullptr;
+                std::size_t nCapacity = 0;
+                if (bAssign) {
+                    if (!conv.bCount && conv.nWidth <= 0) {
+                        status = VI_ERROR_NSUP_FMT;  // no bound for the caller's array
+                        break;
+                    }
+                    if (conv.bCount) {
+                        pnCount = va_arg(args, ViInt32*);
+                    }
+                    pArray = va_arg(args, unsigned char*);
+                    if (pArray == nullptr || (conv.bCount && pnCount == nullptr)) {
+                        status = VI_ERROR_USER_BUF;
+                        break;
+                    }
+                    nCapacity = conv.bCount
+                                    ? (*pnCount > 0 ? static_cast<std::size_t>(*pnCount) : 0)
+                                    : static_cast<std::size_t>(conv.nWidth);
+                }
+                std::size_t nStored = 0;
+                const bool bRead = ScanBlock(source, nElement, pArray, nCapacity, nStored);
+                if (pnCount != nullptr) {
+                    *pnCount = static_cast<ViInt32>(nStored);
+                }
+                if (!bRead) {
+                    status = fail();
+                }
+                break;
+            }
             case 'B':
             case 'y':
             case 'n':

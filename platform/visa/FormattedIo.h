@@ -5,6 +5,7 @@
 // double.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdarg>
 #include <cstddef>
@@ -58,6 +59,9 @@ class ScanSource {
             Take();
         }
     }
+    // Consumes n buffered bytes as data: none of them ends the message, even
+    // one equal to an end byte (the payload of a binary block).
+    void Skip(std::size_t n) { m_pCur += std::min(n, Available()); }
     bool IsEndByte(unsigned char c) const { return (*m_pEndTable)[c]; }
     // Whether one of n bytes at p ends the message.
     bool HoldsEndByte(const unsigned char* p, std::size_t n) const {

@@ -1,5 +1,8 @@
 #include "Session.h"
 
+#include "Events.h"
+#include "Locks.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -141,7 +144,11 @@ const AttributeRow kAttributes[] = {
     {VI_ATTR_RSRC_SPEC_VERSION, AttrType::UInt32, kAny,
      [](const Session&) -> ViAttrState { return VI_SPEC_VERSION; }, nullptr, nullptr},
     {VI_ATTR_RSRC_LOCK_STATE, AttrType::UInt32, kAny,
-     [](const Session&) -> ViAttrState { return VI_NO_LOCK; }, nullptr, nullptr},
+     [](const Session& s) -> ViAttrState {
+         return s.m_eKind == SessionKind::Instrument ? LockStateOf(s.m_resource.strCanonical)
+                                                     : VI_NO_LOCK;
+     },
+     nullptr, nullptr},
     {VI_ATTR_RM_SESSION, AttrType::Handle, kInstr,
      [](const Session& s) -> ViAttrState { return s.m_nRm; }, nullptr, nullptr},
     {VI_ATTR_INTF_TYPE, AttrType::UInt16, kInstr,
@@ -196,9 +203,14 @@ const AttributeRow kAttributes[] = {
          return VI_SUCCESS;
      }},
     {VI_ATTR_RD_BUF_SIZE, AttrType::UInt32, kInstr,
-     [](const Session&) -> ViAttrState { return kReadBufferSize; }, nullptr, nullptr},
+     [](const Session& s) -> ViAttrState { return s.m_vecIn.size(); }, nullptr, nullptr},
     {VI_ATTR_WR_BUF_SIZE, AttrType::UInt32, kInstr,
-     [](const Session&) -> ViAttrState { return kWriteBufferSize; }, nullptr, nullptr},
+     [](const Session& s) -> ViAttrState { return s.m_nWriteBufSize; }, nullptr, nullptr},
+    {VI_ATTR_FILE_APPEND_EN, AttrType::Boolean, kInstr,
+     [](const Session& s) -> ViAttrState { return s.m_bFileAppend; }, nullptr,
+     [](Session& s, ViAttrState n) { return SetBoolean(s.m_bFileAppend, n); }},
+    {VI_ATTR_MAX_QUEUE_LENGTH, AttrType::UInt32, kInstr,
+     [](const Session&) -> ViAttrState { return kMaxEventQueueLength; }, nullptr, nullptr},
     {VI_ATTR_RD_BUF_OPER_MODE, AttrType::UInt16, kInstr,
      [](const Session&) -> ViAttrState { return VI_FLUSH_DISABLE; }, nullptr, nullptr},
     // VI_FLUSH_DISABLE holds formatted output until a read, a write, a
@@ -445,7 +457,7 @@ ViStatus Session::Printf(const char* pszFormat, VaList& list) {
     // Every formatted write goes out at the end of the call, so a command
     // never waits in the buffer for a later one, unless the caller asked to
     // hold output and the buffer has room.
-    if (m_nWriteBufferMode == VI_FLUSH_DISABLE && m_strOut.size() < kWriteBufferSize) {
+    if (m_nWriteBufferMode == VI_FLUSH_DISABLE && m_strOut.size() < m_nWriteBufSize) {
         return VI_SUCCESS;
     }
     return Flush(VI_WRITE_BUF);

@@ -48,6 +48,8 @@ class Session {
     ViUInt16 m_nEndOut = VI_ASRL_END_NONE;
     ViUInt8 m_nReplaceChar = 0;
     ViUInt16 m_nWriteBufferMode = VI_FLUSH_WHEN_FULL;
+    ViBoolean m_bFileAppend = VI_FALSE;
+    ViUInt32 m_nWriteBufSize = kWriteBufferSize;  // viBufWrite flushes when it fills
     LineSettings m_line;
 
     ResourceName m_resource;

@@ -6,6 +6,10 @@
 #include <cstring>
 #include <new>
 
+#include "ApiFrame.h"
+#include "Events.h"
+#include "Find.h"
+#include "MessageIo.h"
 #include "Session.h"
 #include "visa.h"
 
@@ -14,37 +18,6 @@ namespace tkvisa {
 const char* FindStatusDescription(ViStatus status);
 
 namespace {
-
-template <typename Body>
-ViStatus Guarded(Body body) noexcept {
-    try {
-        return body();
-    } catch (const std::bad_alloc&) {
-        return VI_ERROR_ALLOC;
-    } catch (...) {
-        return VI_ERROR_SYSTEM_ERROR;
-    }
-}
-
-// Runs body(session) under the session's lock when vi names a live session of
-// the wanted kind; VI_ERROR_INV_OBJECT otherwise.
-template <typename Body>
-ViStatus WithSession(ViObject vi, bool bInstrumentOnly, Body body) noexcept {
-    return Guarded([&]() -> ViStatus {
-        const SessionPtr pSession = SessionTable::Instance().Find(vi);
-        if (!pSession) {
-            return VI_ERROR_INV_OBJECT;
-        }
-        std::lock_guard<std::mutex> lock(pSession->m_mutex);
-        if (pSession->m_bClosed) {
-            return VI_ERROR_INV_OBJECT;
-        }
-        if (bInstrumentOnly && pSession->m_eKind != SessionKind::Instrument) {
-            return VI_ERROR_NSUP_OPER;
-        }
-        return body(*pSession);
-    });
-}
 
 ViStatus ParseForRm(ViSession rmSesn, ViConstRsrc rsrcName, ResourceName& resource) {
     const SessionPtr pRm = SessionTable::Instance().Find(rmSesn);
@@ -158,6 +131,16 @@ ViStatus _VI_FUNC viOpen(ViSession sesn, ViConstRsrc name, ViAccessMode mode, Vi
         if (!pAdded) {
             return VI_ERROR_INV_OBJECT;
         }
+        if (mode & (VI_EXCLUSIVE_LOCK | VI_SHARED_LOCK)) {
+            // Opened with a lock: the session exists only if the lock is granted.
+            status = AcquireLock(pAdded->m_nHandle,
+                                 (mode & VI_EXCLUSIVE_LOCK) ? VI_EXCLUSIVE_LOCK : VI_SHARED_LOCK,
+                                 timeout, nullptr, nullptr);
+            if (status < VI_SUCCESS) {
+                viClose(pAdded->m_nHandle);
+                return status == VI_ERROR_TMO ? VI_ERROR_RSRC_LOCKED : status;
+            }
+        }
         *vi = pAdded->m_nHandle;
         return VI_SUCCESS;
     });
@@ -167,6 +150,9 @@ ViStatus _VI_FUNC viClose(ViObject vi) {
     return Guarded([&]() -> ViStatus {
         if (vi == VI_NULL) {
             return VI_WARN_NULL_OBJECT;
+        }
+        if (CloseEvent(vi) || CloseFindList(vi)) {
+            return VI_SUCCESS;
         }
         const std::vector<SessionPtr> vecRemoved = SessionTable::Instance().Remove(vi);
         if (vecRemoved.empty()) {
@@ -182,16 +168,29 @@ ViStatus _VI_FUNC viClose(ViObject vi) {
             pSession->m_bClosed = true;
             pSession->CloseTransport();
         }
+        for (const SessionPtr& pSession : vecRemoved) {
+            ReleaseLocks(pSession->m_nHandle);
+            ForgetSessionEvents(pSession->m_nHandle);
+            ForgetFindLists(pSession->m_nHandle);
+        }
         return VI_SUCCESS;
     });
 }
 
 ViStatus _VI_FUNC viGetAttribute(ViObject vi, ViAttr attrName, void _VI_PTR attrValue) {
+    ViStatus eventStatus = VI_SUCCESS;
+    if (GetEventAttribute(vi, attrName, attrValue, eventStatus)) {
+        return eventStatus;
+    }
     return WithSession(vi, false,
                        [&](Session& session) { return session.GetAttribute(attrName, attrValue); });
 }
 
 ViStatus _VI_FUNC viSetAttribute(ViObject vi, ViAttr attrName, ViAttrState attrValue) {
+    ViStatus eventStatus = VI_SUCCESS;
+    if (SetEventAttribute(vi, attrName, eventStatus)) {
+        return eventStatus;
+    }
     return WithSession(vi, false,
                        [&](Session& session) { return session.SetAttribute(attrName, attrValue); });
 }
@@ -254,7 +253,9 @@ ViStatus _VI_FUNC viReadSTB(ViSession vi, ViPUInt16 status) {
         return VI_ERROR_USER_BUF;
     }
     return WithSession(vi, true, [&](Session& session) {
-        return session.m_pTransport->ReadStatusByte(status, Deadline(session.m_nTimeoutMs));
+        const ViStatus result =
+            session.m_pTransport->ReadStatusByte(status, Deadline(session.m_nTimeoutMs));
+        return result == VI_ERROR_NSUP_OPER ? ReadStatusByteByMessage(session, status) : result;
     });
 }
 
@@ -263,7 +264,8 @@ ViStatus _VI_FUNC viAssertTrigger(ViSession vi, ViUInt16 protocol) {
         return VI_ERROR_INV_PROT;
     }
     return WithSession(vi, true, [&](Session& session) {
-        return session.m_pTransport->AssertTrigger(Deadline(session.m_nTimeoutMs));
+        const ViStatus result = session.m_pTransport->AssertTrigger(Deadline(session.m_nTimeoutMs));
+        return result == VI_ERROR_NSUP_OPER ? AssertTriggerByMessage(session) : result;
     });
 }
 
