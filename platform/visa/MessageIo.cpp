@@ -40,6 +40,38 @@ struct FileCloser {
 };
 using File = std::unique_ptr<std::FILE, FileCloser>;
 
+// Asynchronous transfers complete before the call returns (VI_SUCCESS_SYNC);
+// the transfer's own status and count arrive with the I/O completion event.
+template <typename Transfer>
+ViStatus CompleteAtOnce(ViSession vi, ViBuf pBuffer, ViUInt32 nCount, const char* pszOperation,
+                        ViPJobId pJobId, Transfer transfer) {
+    if (pJobId != nullptr) {
+        *pJobId = VI_NULL_JOB;
+    }
+    EventData event;
+    event.nType = VI_EVENT_IO_COMPLETION;
+    event.pBuffer = pBuffer;
+    event.pszOperation = pszOperation;
+    const ViStatus status = WithSession(vi, true, [&](Session& session) -> ViStatus {
+        if (pBuffer == nullptr && nCount != 0) {
+            return VI_ERROR_USER_BUF;
+        }
+        ViUInt32 nDone = 0;
+        event.status = transfer(session, &nDone);
+        event.nRetCount = nDone;
+        return VI_SUCCESS_SYNC;
+    });
+    if (status < VI_SUCCESS) {
+        return status;
+    }
+    event.nJobId = NewJobId();
+    if (pJobId != nullptr) {
+        *pJobId = event.nJobId;
+    }
+    PostEvent(vi, event);
+    return status;
+}
+
 }  // namespace
 
 ViStatus ReadStatusByteByMessage(Session& session, ViUInt16* pStatus) {
@@ -194,62 +226,17 @@ ViStatus _VI_FUNCC viSScanf(ViSession vi, ViConstBuf buf, ViConstString readFmt,
     return status;
 }
 
-// Asynchronous transfers complete before the call returns (VI_SUCCESS_SYNC);
-// the transfer's own status and count arrive with the I/O completion event.
 ViStatus _VI_FUNC viReadAsync(ViSession vi, ViPBuf buf, ViUInt32 cnt, ViPJobId jobId) {
-    if (jobId != nullptr) {
-        *jobId = VI_NULL_JOB;
-    }
-    EventData event;
-    event.nType = VI_EVENT_IO_COMPLETION;
-    event.pBuffer = buf;
-    event.pszOperation = "viReadAsync";
-    const ViStatus status = WithSession(vi, true, [&](Session& session) -> ViStatus {
-        if (buf == nullptr && cnt != 0) {
-            return VI_ERROR_USER_BUF;
-        }
-        ViUInt32 nRead = 0;
-        event.status = session.Read(buf, cnt, &nRead);
-        event.nRetCount = nRead;
-        return VI_SUCCESS_SYNC;
-    });
-    if (status < VI_SUCCESS) {
-        return status;
-    }
-    event.nJobId = NewJobId();
-    if (jobId != nullptr) {
-        *jobId = event.nJobId;
-    }
-    PostEvent(vi, event);
-    return status;
+    return CompleteAtOnce(
+        vi, buf, cnt, "viReadAsync", jobId,
+        [&](Session& session, ViUInt32* pnDone) { return session.Read(buf, cnt, pnDone); });
 }
 
 ViStatus _VI_FUNC viWriteAsync(ViSession vi, ViConstBuf buf, ViUInt32 cnt, ViPJobId jobId) {
-    if (jobId != nullptr) {
-        *jobId = VI_NULL_JOB;
-    }
-    EventData event;
-    event.nType = VI_EVENT_IO_COMPLETION;
-    event.pBuffer = const_cast<ViBuf>(buf);  // the event attribute is a ViBuf
-    event.pszOperation = "viWriteAsync";
-    const ViStatus status = WithSession(vi, true, [&](Session& session) -> ViStatus {
-        if (buf == nullptr && cnt != 0) {
-            return VI_ERROR_USER_BUF;
-        }
-        ViUInt32 nWritten = 0;
-        event.status = session.Write(buf, cnt, &nWritten);
-        event.nRetCount = nWritten;
-        return VI_SUCCESS_SYNC;
-    });
-    if (status < VI_SUCCESS) {
-        return status;
-    }
-    event.nJobId = NewJobId();
-    if (jobId != nullptr) {
-        *jobId = event.nJobId;
-    }
-    PostEvent(vi, event);
-    return status;
+    // The event's buffer attribute is a ViBuf; the data is only read.
+    return CompleteAtOnce(
+        vi, const_cast<ViBuf>(buf), cnt, "viWriteAsync", jobId,
+        [&](Session& session, ViUInt32* pnDone) { return session.Write(buf, cnt, pnDone); });
 }
 
 ViStatus _VI_FUNC viTerminate(ViObject vi, ViUInt16 degree, ViJobId jobId) {
