@@ -390,9 +390,9 @@ class HislipTransport final : public Transport {
             return VI_ERROR_CONN_LOST;
         }
         // The device's maximum message size counts the header too.
-        const std::uint64_t nMaxPayload = m_nServerMaxMessage > hislip::kHeaderSize * 2
+        const std::uint64_t nMaxPayload = m_nServerMaxMessage > hislip::kHeaderSize
                                               ? m_nServerMaxMessage - hislip::kHeaderSize
-                                              : hislip::kHeaderSize;
+                                              : 1;
         do {
             const std::size_t nChunk =
                 static_cast<std::size_t>(std::min<std::uint64_t>(nCount - *pWritten, nMaxPayload));
