@@ -21,10 +21,14 @@ import tempfile
 import time
 
 
-def start_emulator(binary, model):
-    process = subprocess.Popen([binary, "--model", model, "--port", "0"], stdout=subprocess.PIPE,
-                               stderr=subprocess.PIPE, text=True)
+def start_emulator(binary, model, hislip=False):
+    extra = ["--hislip", "--hislip-port", "0"] if hislip else []
+    process = subprocess.Popen([binary, "--model", model, "--port", "0"] + extra,
+                               stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
     line = process.stdout.readline().strip()
+    if hislip and line.startswith("TCPIP::"):
+        # The socket's resource comes first, the HiSLIP one next.
+        line = process.stdout.readline().strip()
     if not line.startswith("TCPIP::"):
         process.kill()
         sys.exit(f"emulator {model} did not start: {line!r} {process.stderr.read()}")
@@ -36,6 +40,8 @@ def main():
     parser.add_argument("--emulator", required=True)
     parser.add_argument("--model", action="append", default=[])
     parser.add_argument("--store")
+    parser.add_argument("--hislip", action="store_true",
+                        help="hand the programs the emulators' HiSLIP resources")
     parser.add_argument("--expect", action="append", default=[])
     parser.add_argument("--timeout", type=float, default=60.0)
     parser.add_argument("command", nargs=argparse.REMAINDER)
@@ -44,7 +50,7 @@ def main():
     emulators = []
     try:
         for model in args.model:
-            emulators.append(start_emulator(args.emulator, model))
+            emulators.append(start_emulator(args.emulator, model, args.hislip))
         resources = [resource for _, resource in emulators]
         command = [part.format(*resources) for part in command]
         env = dict(os.environ)
