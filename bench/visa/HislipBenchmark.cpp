@@ -78,7 +78,7 @@ class HislipClient {
     bool Ok() const { return m_bOk; }
     bool Query() {
         ViInt32 nValue = 0;
-        return viQueryf(m_vi, kQuery, "%d", &nValue) >= VI_SUCCESS && nValue == 1;
+        return viQueryf(m_vi, kQuery, "%d%*t", &nValue) >= VI_SUCCESS && nValue == 1;
     }
 
   private:
