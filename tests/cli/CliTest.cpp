@@ -280,6 +280,11 @@ TEST_F(CliTest, ApplyAndMeasureWorkOverHislip) {
         Tarvek({"apply", strResource, "--channel", "CH2", "--voltage", "7", "--output", "on"});
     ASSERT_EQ(result.nExit, 0) << Describe(result);
     EXPECT_EQ(result.strOut, "CH2: voltage 7 V, output on\n");
+    // The session ends once the device has handled every message before the close.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (m_pEmulator->HislipSessionCount() != 0 && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
     EXPECT_DOUBLE_EQ(m_pEmulator->VoltageSetpoint(1), 7.0);
     EXPECT_TRUE(m_pEmulator->OutputEnabled(1));
     const CliResult measured = Tarvek({"scpi", strResource, "*OPC?"});

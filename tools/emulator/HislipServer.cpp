@@ -226,7 +226,8 @@ struct HislipServer::Impl {
 
     // ----- sessions --------------------------------------------------------
 
-    // Closes both channels of the session so that both its threads end.
+    // Ends the session when its synchronous channel ends: closes the
+    // asynchronous channel too and releases its locks.
     void Drop(Session& session) {
         std::lock_guard<std::mutex> lock(mutex);
         session.bClosed = true;
@@ -574,7 +575,9 @@ struct HislipServer::Impl {
                               kServerVendorId)) {
                     ServeAsync(*pSession);
                 }
-                Drop(*pSession);
+                // The synchronous channel may still hold messages the client
+                // sent before closing: its own thread serves them and ends the
+                // session.
                 std::lock_guard<std::mutex> lock(pSession->mutexAsyncWrite);
                 pSession->fdAsync = -1;  // the caller closes it
                 return;
