@@ -549,6 +549,12 @@ void Session::CloseTransport() {
 }
 
 ViStatus Session::GetAttribute(ViAttr nAttribute, void* pValue) {
+    if (m_pTransport && pValue != nullptr) {
+        const ViStatus linkStatus = m_pTransport->GetLinkAttribute(nAttribute, pValue);
+        if (linkStatus != VI_ERROR_NSUP_ATTR) {
+            return linkStatus;
+        }
+    }
     const AttributeRow* pRow = FindAttribute(nAttribute, *this);
     if (pRow == nullptr) {
         return VI_ERROR_NSUP_ATTR;
@@ -587,6 +593,13 @@ ViStatus Session::GetAttribute(ViAttr nAttribute, void* pValue) {
 }
 
 ViStatus Session::SetAttribute(ViAttr nAttribute, ViAttrState nValue) {
+    if (m_pTransport) {
+        const ViStatus linkStatus =
+            m_pTransport->SetLinkAttribute(nAttribute, nValue, Deadline(m_nTimeoutMs));
+        if (linkStatus != VI_ERROR_NSUP_ATTR) {
+            return linkStatus;
+        }
+    }
     const AttributeRow* pRow = FindAttribute(nAttribute, *this);
     if (pRow == nullptr) {
         return VI_ERROR_NSUP_ATTR;

@@ -30,9 +30,10 @@ int Deadline::RemainingMs() const {
 namespace {
 
 constexpr TransportEntry kTransports[] = {
-    {VI_INTF_TCPIP, "SOCKET", CreateTcpipSocketTransport},
-    {VI_INTF_TCPIP, "INSTR", CreateVxi11Transport},
-    {VI_INTF_ASRL, "INSTR", CreateSerialTransport},
+    {VI_INTF_TCPIP, "SOCKET", nullptr, CreateTcpipSocketTransport},
+    {VI_INTF_TCPIP, "INSTR", "hislip", CreateHislipTransport},
+    {VI_INTF_TCPIP, "INSTR", nullptr, CreateVxi11Transport},
+    {VI_INTF_ASRL, "INSTR", nullptr, CreateSerialTransport},
 };
 
 }  // namespace
@@ -40,7 +41,10 @@ constexpr TransportEntry kTransports[] = {
 const TransportEntry* FindTransport(const ResourceName& resource) {
     for (const TransportEntry& entry : kTransports) {
         if (entry.nIntfType == resource.nIntfType &&
-            strcasecmp(entry.pszClass, resource.strClass.c_str()) == 0) {
+            strcasecmp(entry.pszClass, resource.strClass.c_str()) == 0 &&
+            (entry.pszDevicePrefix == nullptr ||
+             strncasecmp(resource.strDevice.c_str(), entry.pszDevicePrefix,
+                         std::strlen(entry.pszDevicePrefix)) == 0)) {
             return &entry;
         }
     }

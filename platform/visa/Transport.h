@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -101,11 +102,30 @@ class Transport {
     // to the deadline for another link's lock to go.
     virtual ViStatus LockDevice(const Deadline&) { return VI_ERROR_NSUP_OPER; }
     virtual ViStatus UnlockDevice() { return VI_ERROR_NSUP_OPER; }
+    // A shared lock under strKey (HiSLIP); released by UnlockDevice.
+    virtual ViStatus LockDeviceShared(const std::string&, const Deadline&) {
+        return VI_ERROR_NSUP_OPER;
+    }
+
+    // Attributes that only the link knows (HiSLIP version, message size,
+    // overlap mode); VI_ERROR_NSUP_ATTR for every other attribute.
+    virtual ViStatus GetLinkAttribute(ViAttr, void*) { return VI_ERROR_NSUP_ATTR; }
+    virtual ViStatus SetLinkAttribute(ViAttr, ViAttrState, const Deadline&) {
+        return VI_ERROR_NSUP_ATTR;
+    }
+
+    // Service requests the device sends on its own (HiSLIP): the hook gets
+    // the status byte; PollServiceRequests hands over those that arrived
+    // without blocking.
+    virtual void SetServiceRequestHook(std::function<void(ViUInt8)>) {}
+    virtual ViStatus PollServiceRequests() { return VI_SUCCESS; }
 };
 
 struct TransportEntry {
     ViUInt16 nIntfType;
     const char* pszClass;
+    // Device names the row claims by prefix ("hislip"), or null for any.
+    const char* pszDevicePrefix;
     std::unique_ptr<Transport> (*pfnCreate)();
 };
 
@@ -115,5 +135,6 @@ const TransportEntry* FindTransport(const ResourceName& resource);
 std::unique_ptr<Transport> CreateTcpipSocketTransport();
 std::unique_ptr<Transport> CreateSerialTransport();
 std::unique_ptr<Transport> CreateVxi11Transport();
+std::unique_ptr<Transport> CreateHislipTransport();
 
 }  // namespace tkvisa

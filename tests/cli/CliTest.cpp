@@ -268,6 +268,30 @@ TEST_F(CliTest, ApplyConfiguresTheOutputAndSwitchesItOn) {
     EXPECT_FALSE(m_pEmulator->OutputEnabled(0));
 }
 
+// The driver and the program over a HiSLIP session instead of a socket.
+TEST_F(CliTest, ApplyAndMeasureWorkOverHislip) {
+    emu::EmulatorOptions options;
+    options.bHislip = true;
+    options.nHislipPort = 0;
+    m_pEmulator = std::make_unique<emu::Emulator>(options);
+    m_pEmulator->Start();
+    const std::string strResource = m_pEmulator->HislipResource();
+    const CliResult result =
+        Tarvek({"apply", strResource, "--channel", "CH2", "--voltage", "7", "--output", "on"});
+    ASSERT_EQ(result.nExit, 0) << Describe(result);
+    EXPECT_EQ(result.strOut, "CH2: voltage 7 V, output on\n");
+    // The session ends once the device has handled every message before the close.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (m_pEmulator->HislipSessionCount() != 0 && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    EXPECT_DOUBLE_EQ(m_pEmulator->VoltageSetpoint(1), 7.0);
+    EXPECT_TRUE(m_pEmulator->OutputEnabled(1));
+    const CliResult measured = Tarvek({"scpi", strResource, "*OPC?"});
+    EXPECT_EQ(measured.nExit, 0) << Describe(measured);
+    EXPECT_EQ(measured.strOut, "1\n");
+}
+
 TEST_F(CliTest, MeasureShowsLevelsAndRegulationState) {
     ASSERT_EQ(
         Run({"apply", m_strResource, "--channel", "CH1", "--voltage", "5", "--output", "on"}).nExit,

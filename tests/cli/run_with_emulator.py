@@ -28,13 +28,16 @@ import time
 SKIPPED = 77
 
 
-def start_emulator(binary, model, vxi11_host=None):
+def start_emulator(binary, model, vxi11_host=None, hislip=False):
     extra = ["--vxi11", "--host", vxi11_host] if vxi11_host else []
+    if hislip:
+        extra += ["--hislip", "--hislip-port", "0"]
     process = subprocess.Popen([binary, "--model", model, "--port", "0"] + extra,
                                stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
     line = process.stdout.readline().strip()
-    if vxi11_host and line.startswith("TCPIP::"):
-        line = process.stdout.readline().strip()  # the INSTR resource follows the socket's
+    if (vxi11_host or hislip) and line.startswith("TCPIP::"):
+        # The socket's resource comes first, the INSTR one next.
+        line = process.stdout.readline().strip()
     if not line.startswith("TCPIP::"):
         process.kill()
         error = process.stderr.read()
@@ -51,6 +54,8 @@ def main():
     parser.add_argument("--model", action="append", default=[])
     parser.add_argument("--vxi11", metavar="ADDRESS")
     parser.add_argument("--store")
+    parser.add_argument("--hislip", action="store_true",
+                        help="hand the programs the emulators' HiSLIP resources")
     parser.add_argument("--expect", action="append", default=[])
     parser.add_argument("--timeout", type=float, default=60.0)
     parser.add_argument("command", nargs=argparse.REMAINDER)
@@ -59,7 +64,7 @@ def main():
     emulators = []
     try:
         for model in args.model:
-            emulators.append(start_emulator(args.emulator, model, args.vxi11))
+            emulators.append(start_emulator(args.emulator, model, args.vxi11, args.hislip))
         resources = [resource for _, resource in emulators]
         command = [part.format(*resources) for part in command]
         env = dict(os.environ)

@@ -23,6 +23,7 @@
 #include <thread>
 #include <utility>
 
+#include "HislipServer.h"
 #include "Instrument.h"
 #include "Vxi11Server.h"
 
@@ -87,6 +88,7 @@ struct Emulator::Impl final : Vxi11Backend {
     std::optional<size_t> closeAfter;
     int nDeviceError = 0;
     Vxi11Server vxi11{*this};
+    HislipServer hislip{*this};
 
     std::mutex mutexThreads;
     std::list<std::unique_ptr<Connection>> listConnections;
@@ -470,6 +472,14 @@ struct Emulator::Impl final : Vxi11Backend {
                 throw;
             }
         }
+        if (options.bHislip) {
+            try {
+                hislip.Start(options.strHost, options.nHislipPort);
+            } catch (...) {
+                Stop();
+                throw;
+            }
+        }
         if (fdListen >= 0) {
             threadAccept = std::thread([this] { AcceptLoop(); });
         }
@@ -478,6 +488,7 @@ struct Emulator::Impl final : Vxi11Backend {
 
     void Stop() {
         vxi11.Stop();
+        hislip.Stop();
         if (fdWakeWrite >= 0) {
             char c = 1;
             [[maybe_unused]] ssize_t n = ::write(fdWakeWrite, &c, 1);
@@ -557,6 +568,38 @@ size_t Emulator::Vxi11LinkCount() const {
 
 size_t Emulator::Vxi11CoreCalls() const {
     return m_pImpl->vxi11.CoreCallCount();
+}
+
+std::string Emulator::HislipResource() const {
+    if (!m_pImpl->options.bHislip) {
+        return {};
+    }
+    std::string strHost = m_pImpl->options.strHost;
+    if (strHost.empty() || strHost == "0.0.0.0" || strHost == "::") {
+        strHost = "127.0.0.1";
+    }
+    if (strHost.find(':') != std::string::npos) {
+        strHost = "[" + strHost + "]";
+    }
+    const unsigned short nPort = m_pImpl->hislip.Port();
+    return "TCPIP::" + strHost + "::hislip0" + (nPort == 4880 ? "" : "," + std::to_string(nPort)) +
+           "::INSTR";
+}
+
+unsigned short Emulator::HislipPort() const {
+    return m_pImpl->options.bHislip ? m_pImpl->hislip.Port() : 0;
+}
+
+size_t Emulator::HislipSessionCount() const {
+    return m_pImpl->hislip.SessionCount();
+}
+
+void Emulator::SetHislipError(int nCode, bool bFatal) {
+    m_pImpl->hislip.InjectError(nCode, bFatal);
+}
+
+void Emulator::RequestService(int nStatusByte) {
+    m_pImpl->hislip.RequestService(nStatusByte);
 }
 
 void Emulator::SetDeviceError(int nCode) {

@@ -21,12 +21,14 @@ struct EmulatorOptions {
     std::string strSerial = "SN000001";
     std::string strFirmware = "1.02";
     std::string strHost = "127.0.0.1";
-    unsigned short nPort = 0;       // 0: an ephemeral port
-    bool bTrace = false;            // log traffic to stderr
-    bool bSerialPty = false;        // also serve on a pseudo-terminal
-    bool bTcp = true;               // serve on TCP
-    bool bVxi11 = false;            // also serve VXI-11 (LAN instrument, ...::INSTR)
-    unsigned short nRpcPort = 111;  // the VXI-11 portmapper's port (TCP and UDP); 0: ephemeral
+    unsigned short nPort = 0;           // 0: an ephemeral port
+    bool bTrace = false;                // log traffic to stderr
+    bool bSerialPty = false;            // also serve on a pseudo-terminal
+    bool bTcp = true;                   // serve on TCP
+    bool bVxi11 = false;                // also serve VXI-11 (LAN instrument, ...::INSTR)
+    unsigned short nRpcPort = 111;      // the VXI-11 portmapper's port (TCP and UDP); 0: ephemeral
+    bool bHislip = false;               // also serve HiSLIP (...::hislip0::INSTR)
+    unsigned short nHislipPort = 4880;  // the HiSLIP port; 0: ephemeral
 };
 
 class Emulator {
@@ -47,6 +49,11 @@ class Emulator {
     unsigned short RpcPort() const;      // the VXI-11 portmapper's port, or 0
     size_t Vxi11LinkCount() const;       // VXI-11 links open now
     size_t Vxi11CoreCalls() const;       // VXI-11 core-channel RPCs answered so far
+    // "TCPIP::127.0.0.1::hislip0::INSTR" with HiSLIP (",<port>" after
+    // "hislip0" when the port is not 4880), else "".
+    std::string HislipResource() const;
+    unsigned short HislipPort() const;   // the HiSLIP port, or 0
+    size_t HislipSessionCount() const;   // HiSLIP sessions open now
     std::string SerialDevice() const;    // "/dev/pts/N" when the pty is enabled, else ""
     std::string SerialResource() const;  // "ASRL/dev/pts/N::INSTR" or ""
 
@@ -70,6 +77,11 @@ class Emulator {
     // The next VXI-11 core call on any link answers with this device error
     // code instead of running (11 locked, 17 I/O error, ...); 0 switches it off.
     void SetDeviceError(int nCode);
+    // The next HiSLIP Data, DataEND or Trigger message is answered with an
+    // Error of this code, or a FatalError that closes the session.
+    void SetHislipError(int nCode, bool bFatal);
+    // Sends a HiSLIP service request with this status byte to every session.
+    void RequestService(int nStatusByte);
     void SetStatusBits(int nEsrBits);  // OR into the standard event status register
     void PushError(int nCode, const std::string& strMessage);
     void ClearFaults();

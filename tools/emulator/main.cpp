@@ -34,6 +34,8 @@ const char* const kUsage =
     "                           core and abort channels\n"
     "  --rpc-port <port>        the VXI-11 portmapper's TCP and UDP port (default\n"
     "                           111; 0 picks a free port)\n"
+    "  --hislip                 also serve HiSLIP (TCPIP::host::hislip0::INSTR)\n"
+    "  --hislip-port <port>     the HiSLIP port (default 4880; 0 picks a free port)\n"
     "  --no-tcp                 do not listen on TCP (use with --serial-pty)\n"
     "  --serial-pty             also serve on a pseudo-terminal; prints its\n"
     "                           ASRL/dev/pts/N::INSTR resource\n"
@@ -44,6 +46,8 @@ const char* const kUsage =
     "  TCPIP::127.0.0.1::5025::SOCKET\n"
     "  TCPIP::127.0.0.1::INSTR       (with --vxi11; a portmapper port other\n"
     "                                than 111 follows as \"rpc-port N\")\n"
+    "  TCPIP::127.0.0.1::hislip0::INSTR  (with --hislip; a port other than\n"
+    "                                4880 follows \"hislip0,\")\n"
     "  ASRL/dev/pts/5::INSTR         (with --serial-pty)\n";
 
 bool ParsePort(const char* pszText, unsigned short& nPort) {
@@ -99,6 +103,15 @@ int main(int argc, char** argv) {
                 std::cerr << "tarvek-emulator: invalid port '" << strPort << "'\n";
                 return 2;
             }
+        } else if (strArg == "--hislip") {
+            options.bHislip = true;
+        } else if (strArg == "--hislip-port") {
+            std::string strPort;
+            Value(strPort);
+            if (!ParsePort(strPort.c_str(), options.nHislipPort)) {
+                std::cerr << "tarvek-emulator: invalid port '" << strPort << "'\n";
+                return 2;
+            }
         } else if (strArg == "--no-tcp") {
             options.bTcp = false;
         } else if (strArg == "--serial-pty") {
@@ -134,6 +147,9 @@ int main(int argc, char** argv) {
             if (emulator.RpcPort() != 111) {
                 std::cout << "rpc-port " << emulator.RpcPort() << std::endl;
             }
+        }
+        if (options.bHislip) {
+            std::cout << emulator.HislipResource() << std::endl;
         }
         if (options.bSerialPty) {
             std::cout << emulator.SerialResource() << std::endl;
