@@ -14,6 +14,7 @@
 #include <type_traits>
 
 #include "Emulator.h"
+#include "RawQueryClient.h"
 #include "visa.h"
 
 namespace {
@@ -32,39 +33,9 @@ emu::Emulator& TheEmulator() {
     return *pEmulator;
 }
 
-class RawClient {
+class RawClient : public RawQueryClient {
   public:
-    RawClient() {
-        m_nFd = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(TheEmulator().Port());
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        const int nOne = 1;
-        ::setsockopt(m_nFd, IPPROTO_TCP, TCP_NODELAY, &nOne, sizeof nOne);
-        m_bOk = ::connect(m_nFd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    }
-    ~RawClient() { ::close(m_nFd); }
-    bool Ok() const { return m_bOk; }
-    bool Query() {
-        if (::send(m_nFd, kQuery, sizeof kQuery - 1, MSG_NOSIGNAL) != sizeof kQuery - 1) {
-            return false;
-        }
-        char achReply[16];
-        std::size_t nHave = 0;
-        while (nHave == 0 || achReply[nHave - 1] != '\n') {
-            const ssize_t n = ::recv(m_nFd, achReply + nHave, sizeof achReply - nHave, 0);
-            if (n <= 0) {
-                return false;
-            }
-            nHave += static_cast<std::size_t>(n);
-        }
-        return true;
-    }
-
-  private:
-    int m_nFd = -1;
-    bool m_bOk = false;
+    RawClient() : RawQueryClient("127.0.0.1", TheEmulator().Port(), kQuery) {}
 };
 
 class HislipClient {

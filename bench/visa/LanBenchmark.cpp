@@ -27,6 +27,7 @@
 #include <thread>
 #include <vector>
 
+#include "RawQueryClient.h"
 #include "TARVEK.h"
 #include "tools/emulator/Emulator.h"
 #include "visa.h"
@@ -218,40 +219,10 @@ class DriverClient {
 };
 
 // A blocking socket that writes the query and reads until the line feed.
-class RawClient {
+class RawClient : public RawQueryClient {
   public:
-    RawClient(const char* pszHost, unsigned short nPort) {
-        m_nFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        ::inet_pton(AF_INET, pszHost, &addr.sin_addr);
-        addr.sin_port = htons(nPort);
-        const int nOne = 1;
-        ::setsockopt(m_nFd, IPPROTO_TCP, TCP_NODELAY, &nOne, sizeof nOne);
-        m_bOk = ::connect(m_nFd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-    }
-    ~RawClient() { ::close(m_nFd); }
-    bool Ok() const { return m_bOk; }
-    bool Query() {
-        if (::send(m_nFd, kRawQuery, sizeof kRawQuery - 1, MSG_NOSIGNAL) != sizeof kRawQuery - 1) {
-            return false;
-        }
-        std::size_t nHave = 0;
-        while (nHave == 0 || m_buffer[nHave - 1] != '\n') {
-            const ssize_t nGot = ::recv(m_nFd, m_buffer + nHave, sizeof m_buffer - nHave, 0);
-            if (nGot <= 0) {
-                return false;
-            }
-            nHave += static_cast<std::size_t>(nGot);
-        }
-        benchmark::DoNotOptimize(m_buffer);
-        return true;
-    }
-
-  private:
-    int m_nFd = -1;
-    bool m_bOk = false;
-    char m_buffer[256];
+    RawClient(const char* pszHost, unsigned short nPort)
+        : RawQueryClient(pszHost, nPort, kRawQuery) {}
 };
 
 void BM_Vxi11ViQueryf(benchmark::State& state) {

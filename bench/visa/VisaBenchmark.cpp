@@ -20,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "RawQueryClient.h"
 #include "visa.h"
 
 namespace {
@@ -121,40 +122,9 @@ double Median(std::vector<double> vecValues) {
 }
 
 // A blocking socket that writes the query and reads until the line feed.
-class RawClient {
+class RawClient : public RawQueryClient {
   public:
-    RawClient() {
-        m_nFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        addr.sin_port = htons(TheResponder().Port());
-        const int nOne = 1;
-        ::setsockopt(m_nFd, IPPROTO_TCP, TCP_NODELAY, &nOne, sizeof nOne);
-        m_bOk = ::connect(m_nFd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-    }
-    ~RawClient() { ::close(m_nFd); }
-    bool Ok() const { return m_bOk; }
-    bool Query() {
-        if (::send(m_nFd, kQuery, sizeof kQuery - 1, MSG_NOSIGNAL) != sizeof kQuery - 1) {
-            return false;
-        }
-        std::size_t nHave = 0;
-        while (nHave == 0 || m_buffer[nHave - 1] != '\n') {
-            const ssize_t nGot = ::recv(m_nFd, m_buffer + nHave, sizeof m_buffer - nHave, 0);
-            if (nGot <= 0) {
-                return false;
-            }
-            nHave += static_cast<std::size_t>(nGot);
-        }
-        benchmark::DoNotOptimize(m_buffer);
-        return true;
-    }
-
-  private:
-    int m_nFd = -1;
-    bool m_bOk = false;
-    char m_buffer[256];
+    RawClient() : RawQueryClient("127.0.0.1", TheResponder().Port(), kQuery) {}
 };
 
 // A VISA session to the same responder, reading replies with "%lf%*t".
