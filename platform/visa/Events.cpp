@@ -92,6 +92,20 @@ ViStatus CheckType(ViSession vi, ViEventType nType, bool bAllowAll) {
     return Raises(*pSession, nType) ? VI_SUCCESS : VI_ERROR_INV_EVENT;
 }
 
+// Asks the session's link to start or stop delivering service requests.
+ViStatus SetServiceRequests(ViSession vi, bool bEnable) {
+    const SessionPtr pSession = SessionTable::Instance().Find(vi);
+    if (!pSession) {
+        return VI_ERROR_INV_OBJECT;
+    }
+    std::lock_guard<std::mutex> lock(pSession->m_mutex);
+    if (pSession->m_bClosed || !pSession->m_pTransport) {
+        return VI_ERROR_INV_OBJECT;
+    }
+    return pSession->m_pTransport->EnableServiceRequests(vi, bEnable,
+                                                         Deadline(pSession->m_nTimeoutMs));
+}
+
 bool Matches(ViEventType nWanted, ViEventType nType) {
     return nWanted == VI_ALL_ENABLED_EVENTS || nWanted == nType;
 }
@@ -258,6 +272,12 @@ ViStatus _VI_FUNC viEnableEvent(ViSession vi, ViEventType eventType, ViUInt16 me
             ((mechanism & VI_HNDLR) && (mechanism & VI_SUSPEND_HNDLR))) {
             return VI_ERROR_INV_MECH;
         }
+        if (eventType == VI_EVENT_SERVICE_REQ) {
+            status = SetServiceRequests(vi, true);
+            if (status < VI_SUCCESS) {
+                return status;
+            }
+        }
         EventTable& table = EventTable::Instance();
         std::vector<Handler> vecHandlers;
         std::vector<EventData> vecResumed;
@@ -295,18 +315,27 @@ ViStatus _VI_FUNC viDisableEvent(ViSession vi, ViEventType eventType, ViUInt16 m
             return VI_ERROR_INV_MECH;
         }
         EventTable& table = EventTable::Instance();
-        std::lock_guard<std::mutex> lock(table.m_mutex);
         bool bWasEnabled = false;
-        const auto itSession = table.m_mapSessions.find(vi);
-        if (itSession != table.m_mapSessions.end()) {
-            for (auto& [nType, state] : itSession->second.mapTypes) {
-                if (Matches(eventType, nType)) {
-                    bWasEnabled = bWasEnabled || (state.nMechanisms & mechanism) != 0;
-                    state.nMechanisms = static_cast<ViUInt16>(state.nMechanisms & ~mechanism);
+        bool bStopRequests = false;
+        {
+            std::lock_guard<std::mutex> lock(table.m_mutex);
+            const auto itSession = table.m_mapSessions.find(vi);
+            if (itSession != table.m_mapSessions.end()) {
+                for (auto& [nType, state] : itSession->second.mapTypes) {
+                    if (Matches(eventType, nType)) {
+                        bWasEnabled = bWasEnabled || (state.nMechanisms & mechanism) != 0;
+                        state.nMechanisms = static_cast<ViUInt16>(state.nMechanisms & ~mechanism);
+                        bStopRequests = bStopRequests ||
+                                        (nType == VI_EVENT_SERVICE_REQ && state.nMechanisms == 0);
+                    }
                 }
             }
+            table.m_changed.notify_all();
         }
-        table.m_changed.notify_all();
+        // The device stops sending requests nobody takes any more.
+        if (bStopRequests && bWasEnabled) {
+            SetServiceRequests(vi, false);
+        }
         return bWasEnabled ? VI_SUCCESS : VI_SUCCESS_EVENT_DIS;
     });
 }

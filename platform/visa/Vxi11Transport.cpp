@@ -25,6 +25,7 @@
 #include <string>
 
 #include "Transport.h"
+#include "Vxi11Interrupts.h"
 #include "vxi11.h"
 
 namespace tkvisa {
@@ -102,6 +103,11 @@ constexpr DeviceErrorRow kDeviceErrors[] = {
     {23, VI_ERROR_ABORT},         // abort
     {29, VI_ERROR_NSUP_OPER},     // channel already established
 };
+
+// The arguments of a procedure without any.
+bool_t XdrNothing(XDR*, void*) {
+    return TRUE;
+}
 
 ViStatus StatusOfDeviceError(long nError) {
     for (const DeviceErrorRow& row : kDeviceErrors) {
@@ -249,6 +255,15 @@ class Vxi11Transport final : public Transport {
     }
 
     void Close() override {
+        if (m_bInterrupts) {
+            if (!m_bLost && m_pCore != nullptr) {
+                Device_Error reply{};
+                Call(destroy_intr_chan, reinterpret_cast<xdrproc_t>(XdrNothing), nullptr,
+                     reinterpret_cast<xdrproc_t>(xdr_Device_Error), &reply, 0);
+            }
+            ReleaseInterruptReceiver();
+            m_bInterrupts = false;
+        }
         if (m_pCore != nullptr) {
             if (m_bLinked && !m_bLost) {
                 Device_Link nLink = m_nLink;
@@ -393,6 +408,32 @@ class Vxi11Transport final : public Transport {
         return status < VI_SUCCESS ? status : StatusOfDeviceError(reply.error);
     }
 
+    ViStatus EnableServiceRequests(ViSession vi, bool bEnable, const Deadline& deadline) override {
+        if (m_bLost) {
+            return VI_ERROR_CONN_LOST;
+        }
+        if (bEnable && !m_bInterrupts) {
+            const ViStatus status = OpenInterruptChannel(deadline);
+            if (status < VI_SUCCESS) {
+                return status;
+            }
+        }
+        if (!m_bInterrupts) {
+            return VI_SUCCESS;
+        }
+        std::string strHandle = InterruptHandleOf(vi);
+        Device_EnableSrqParms parms{};
+        parms.lid = m_nLink;
+        parms.enable = bEnable ? TRUE : FALSE;
+        parms.handle.handle_len = static_cast<u_int>(strHandle.size());
+        parms.handle.handle_val = strHandle.data();
+        Device_Error reply{};
+        const ViStatus status =
+            Call(device_enable_srq, reinterpret_cast<xdrproc_t>(xdr_Device_EnableSrqParms), &parms,
+                 reinterpret_cast<xdrproc_t>(xdr_Device_Error), &reply, RemainingOf(deadline));
+        return status < VI_SUCCESS ? status : StatusOfDeviceError(reply.error);
+    }
+
     void Interrupt() override {
         if (m_fd >= 0) {
             ::shutdown(m_fd, SHUT_RDWR);
@@ -425,6 +466,41 @@ class Vxi11Transport final : public Transport {
                       reinterpret_cast<char*>(&nPort), tv);
         clnt_destroy(pClient);
         return result == RPC_SUCCESS && nPort <= 0xFFFF ? static_cast<u_short>(nPort) : 0;
+    }
+
+    // create_intr_chan: the device calls back the process's receiver at the
+    // address this link's connection comes from (IPv4 only, as the call
+    // carries a 32-bit address).
+    ViStatus OpenInterruptChannel(const Deadline& deadline) {
+        sockaddr_storage local{};
+        socklen_t nLength = sizeof local;
+        if (::getsockname(m_fd, reinterpret_cast<sockaddr*>(&local), &nLength) != 0 ||
+            local.ss_family != AF_INET) {
+            return VI_ERROR_NSUP_OPER;
+        }
+        const std::uint16_t nPort = AcquireInterruptReceiver();
+        if (nPort == 0) {
+            return VI_ERROR_SYSTEM_ERROR;
+        }
+        Device_RemoteFunc parms{};
+        parms.hostAddr = ntohl(reinterpret_cast<sockaddr_in*>(&local)->sin_addr.s_addr);
+        parms.hostPort = nPort;
+        parms.progNum = DEVICE_INTR;
+        parms.progVers = DEVICE_INTR_VERSION;
+        parms.progFamily = DEVICE_TCP;
+        Device_Error reply{};
+        ViStatus status =
+            Call(create_intr_chan, reinterpret_cast<xdrproc_t>(xdr_Device_RemoteFunc), &parms,
+                 reinterpret_cast<xdrproc_t>(xdr_Device_Error), &reply, RemainingOf(deadline));
+        if (status >= VI_SUCCESS) {
+            status = StatusOfDeviceError(reply.error);
+        }
+        if (status < VI_SUCCESS) {
+            ReleaseInterruptReceiver();
+            return status;
+        }
+        m_bInterrupts = true;
+        return VI_SUCCESS;
     }
 
     Device_GenericParms GenericParms(const Deadline& deadline) const {
@@ -509,6 +585,7 @@ class Vxi11Transport final : public Transport {
     bool m_bLinked = false;
     bool m_bLost = false;
     bool m_bEnded = false;
+    bool m_bInterrupts = false;  // an interrupt channel is open and holds the receiver
     u_short m_nAbortPort = 0;
     u_long m_nMaxRecvSize = kDefaultMaxRecvSize;
     MessageOptions m_options;

@@ -6,6 +6,8 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -46,6 +48,10 @@ constexpr long kErrNoLock = 12;
 constexpr long kErrTimeout = 15;
 constexpr long kErrAbort = 23;
 constexpr long kErrNotAccessible = 3;
+constexpr long kErrParameter = 5;
+constexpr long kErrNoChannel = 6;
+constexpr long kErrNoResources = 9;
+constexpr long kErrChannelEstablished = 29;
 constexpr u_long kMaxRecvSize = 1024 * 1024;
 // A read with no reply queued waits at most this long for one.
 constexpr unsigned long kMaxWaitMs = 10000;
@@ -54,6 +60,11 @@ enum class Channel { Portmapper, Core, Abort };
 
 // The result of a procedure without one.
 bool_t XdrNothing(XDR*, void*) {
+    return TRUE;
+}
+
+// The arguments of a procedure without any.
+bool_t XdrNoArguments(XDR*, char*) {
     return TRUE;
 }
 
@@ -125,6 +136,82 @@ std::string UniversalAddress(int fd, unsigned short nPort) {
            std::to_string(nPort & 0xFF);
 }
 
+// The interrupt channel a client opened on its connection: an RPC client
+// calling back the client's DEVICE_INTR server.
+struct IntrChannel {
+    std::mutex mutex;  // one call at a time
+    CLIENT* pClient = nullptr;
+    ~IntrChannel() {
+        if (pClient != nullptr) {
+            clnt_destroy(pClient);
+        }
+    }
+};
+
+// Connects to an IPv4 address and port (host order) within a second; the
+// socket is blocking afterwards, as the RPC library expects.
+int ConnectBack(unsigned long nAddress, unsigned short nPort) {
+    sockaddr_in target{};
+    target.sin_family = AF_INET;
+    target.sin_addr.s_addr = htonl(static_cast<uint32_t>(nAddress));
+    target.sin_port = htons(nPort);
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0) {
+        return -1;
+    }
+    int nResult = ::connect(fd, reinterpret_cast<sockaddr*>(&target), sizeof target);
+    if (nResult != 0 && errno == EINPROGRESS) {
+        pollfd pfd{fd, POLLOUT, 0};
+        int nError = 0;
+        socklen_t nLength = sizeof nError;
+        if (::poll(&pfd, 1, 1000) > 0 &&
+            ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &nError, &nLength) == 0 && nError == 0) {
+            nResult = 0;
+        }
+    }
+    if (nResult != 0) {
+        ::close(fd);
+        return -1;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    const int nOne = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &nOne, sizeof nOne);
+    return fd;
+}
+
+// device_intr_srq with the link's handle. The RPC library writes with plain
+// write(): SIGPIPE from a client that went away is blocked and taken back.
+void CallServiceRequest(IntrChannel& channel, std::string& strHandle) {
+    std::lock_guard<std::mutex> lock(channel.mutex);
+    if (channel.pClient == nullptr) {
+        return;
+    }
+    sigset_t pipe;
+    sigset_t old;
+    sigemptyset(&pipe);
+    sigaddset(&pipe, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipe, &old);
+    Device_SrqParms parms{};
+    parms.handle.handle_len = static_cast<u_int>(strHandle.size());
+    parms.handle.handle_val = strHandle.data();
+    const timeval timeout{0, 500000};
+    const clnt_stat result = clnt_call(
+        channel.pClient, device_intr_srq, reinterpret_cast<xdrproc_t>(xdr_Device_SrqParms),
+        reinterpret_cast<char*>(&parms), reinterpret_cast<xdrproc_t>(XdrNothing), nullptr,
+        timeout);
+    if (result == RPC_CANTSEND || result == RPC_CANTRECV) {
+        clnt_destroy(channel.pClient);  // the client has gone: no more calls
+        channel.pClient = nullptr;
+    }
+    sigset_t pending;
+    sigpending(&pending);
+    if (sigismember(&old, SIGPIPE) == 0 && sigismember(&pending, SIGPIPE) == 1) {
+        const timespec zero{0, 0};
+        sigtimedwait(&pipe, nullptr, &zero);
+    }
+    pthread_sigmask(SIG_SETMASK, &old, nullptr);
+}
+
 }  // namespace
 
 struct Vxi11Server::Impl {
@@ -136,6 +223,7 @@ struct Vxi11Server::Impl {
         std::vector<long> vecLinks;  // links created on this connection
         bool bDrop = false;          // close without replying (fault injection)
         std::string strReplyBuffer;  // bytes of the last read or address reply
+        std::shared_ptr<IntrChannel> pIntr;  // guarded by the server's mutex
     };
 
     struct Link {
@@ -143,6 +231,9 @@ struct Vxi11Server::Impl {
         std::string strOut;  // replies not yet read
         bool bAbort = false;
         bool bDropped = false;
+        Connection* pConnection = nullptr;  // the connection that created the link
+        bool bSrq = false;                  // service requests enabled, with this handle
+        std::string strHandle;
     };
 
     // What one call hands to its procedure and gets back.
@@ -188,6 +279,7 @@ struct Vxi11Server::Impl {
     std::map<long, Link> mapLinks;
     long nNextLink = 1;
     long nLockOwner = 0;  // the link holding the device lock, or 0
+    bool bRequesting = false;  // the status byte's request bit, as last seen
 
     static const ProcedureRow kProcedures[];
 
@@ -467,7 +559,7 @@ struct Vxi11Server::Impl {
             }
             nLockOwner = nLink;
         }
-        mapLinks[nLink];
+        mapLinks[nLink].pConnection = &call.connection;
         call.connection.vecLinks.push_back(nLink);
         result.lid = nLink;
         backend.Trace(static_cast<int>(nLink), "--",
@@ -498,7 +590,94 @@ struct Vxi11Server::Impl {
             }
         }
         connection.vecLinks.clear();
+        connection.pIntr.reset();
         cvChange.notify_all();
+    }
+
+    // ----- interrupt channel -----------------------------------------------
+
+    void CreateIntrChan(Call& call) {
+        const auto& parms = *static_cast<Device_RemoteFunc*>(call.pArgs);
+        auto& result = *static_cast<Device_Error*>(call.pResult);
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            if (call.connection.pIntr) {
+                result.error = kErrChannelEstablished;
+                return;
+            }
+        }
+        if (parms.progFamily != DEVICE_TCP || parms.progNum != DEVICE_INTR ||
+            parms.progVers != DEVICE_INTR_VERSION) {
+            result.error = kErrParameter;
+            return;
+        }
+        const int fd = ConnectBack(parms.hostAddr, parms.hostPort);
+        if (fd < 0) {
+            result.error = kErrNoResources;
+            return;
+        }
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(static_cast<uint32_t>(parms.hostAddr));
+        address.sin_port = htons(parms.hostPort);
+        netbuf server{};
+        server.buf = &address;
+        server.len = sizeof address;
+        server.maxlen = sizeof address;
+        auto pChannel = std::make_shared<IntrChannel>();
+        pChannel->pClient = clnt_vc_create(fd, &server, parms.progNum, parms.progVers, 0, 0);
+        if (pChannel->pClient == nullptr) {
+            ::close(fd);
+            result.error = kErrNoResources;
+            return;
+        }
+        clnt_control(pChannel->pClient, CLSET_FD_CLOSE, nullptr);
+        std::lock_guard<std::mutex> lock(mutex);
+        call.connection.pIntr = std::move(pChannel);
+    }
+
+    void DestroyIntrChan(Call& call) {
+        auto& result = *static_cast<Device_Error*>(call.pResult);
+        std::lock_guard<std::mutex> lock(mutex);
+        if (!call.connection.pIntr) {
+            result.error = kErrNoChannel;
+            return;
+        }
+        call.connection.pIntr.reset();
+    }
+
+    void EnableSrq(Call& call) {
+        const auto& parms = *static_cast<Device_EnableSrqParms*>(call.pArgs);
+        auto& result = *static_cast<Device_Error*>(call.pResult);
+        std::lock_guard<std::mutex> lock(mutex);
+        auto it = mapLinks.find(parms.lid);
+        if (it == mapLinks.end()) {
+            result.error = kErrInvalidLink;
+            return;
+        }
+        it->second.bSrq = parms.enable != 0;
+        it->second.strHandle.assign(parms.handle.handle_val, parms.handle.handle_len);
+    }
+
+    // Calls device_intr_srq on each link that enabled service requests when
+    // the status byte's request bit rises. The caller holds no lock.
+    void SignalServiceRequest() {
+        const bool bNow = (backend.StatusByte() & 0x40) != 0;
+        std::vector<std::pair<std::shared_ptr<IntrChannel>, std::string>> vecTargets;
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            if (bNow && !bRequesting) {
+                for (auto& [nLink, link] : mapLinks) {
+                    if (link.bSrq && link.pConnection != nullptr && link.pConnection->pIntr) {
+                        vecTargets.emplace_back(link.pConnection->pIntr, link.strHandle);
+                    }
+                }
+            }
+            bRequesting = bNow;
+        }
+        for (auto& [pChannel, strHandle] : vecTargets) {
+            CallServiceRequest(*pChannel, strHandle);
+        }
     }
 
     void Write(Call& call) {
@@ -535,6 +714,8 @@ struct Vxi11Server::Impl {
         if (it != mapLinks.end()) {
             it->second.strOut += strReplies;
         }
+        lock.unlock();
+        SignalServiceRequest();
     }
 
     void Read(Call& call) {
@@ -617,6 +798,7 @@ struct Vxi11Server::Impl {
     void Trigger(Call& call) {
         static_cast<Device_Error*>(call.pResult)->error = Generic(
             *static_cast<Device_GenericParms*>(call.pArgs), [&](Link&) { backend.Trigger(); });
+        SignalServiceRequest();
     }
 
     void Clear(Call& call) {
@@ -626,6 +808,7 @@ struct Vxi11Server::Impl {
                 link.strOut.clear();
                 backend.DeviceClear();
             });
+        SignalServiceRequest();
     }
 
     void RemoteOrLocal(Call& call) {
@@ -791,6 +974,12 @@ const Vxi11Server::Impl::ProcedureRow Vxi11Server::Impl::kProcedures[] = {
         &Impl::Unlock),
     Row(DEVICE_CORE, DEVICE_CORE_VERSION, destroy_link, xdr_Device_Link, xdr_Device_Error,
         &Impl::DestroyLink),
+    Row(DEVICE_CORE, DEVICE_CORE_VERSION, device_enable_srq, xdr_Device_EnableSrqParms,
+        xdr_Device_Error, &Impl::EnableSrq),
+    Row(DEVICE_CORE, DEVICE_CORE_VERSION, create_intr_chan, xdr_Device_RemoteFunc,
+        xdr_Device_Error, &Impl::CreateIntrChan),
+    Row(DEVICE_CORE, DEVICE_CORE_VERSION, destroy_intr_chan, XdrNoArguments, xdr_Device_Error,
+        &Impl::DestroyIntrChan),
     Row(DEVICE_ASYNC, DEVICE_ASYNC_VERSION, device_abort, xdr_Device_Link, xdr_Device_Error,
         &Impl::Abort),
 };

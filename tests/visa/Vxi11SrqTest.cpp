@@ -1,0 +1,174 @@
+// Service requests of LAN instrument sessions: the emulator raises its
+// request bit (*ESE 1;*SRE 32 then *OPC) and calls back over the interrupt
+// channel; the session delivers VI_EVENT_SERVICE_REQ to its queue or handlers.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <thread>
+
+#include "Emulator.h"
+#include "visa.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr const char* kRequestService = "*CLS;*ESE 1;*SRE 32;*OPC\n";
+
+// Each case runs in its own process, several at once: its own emulator on
+// an address from the case's line, apart from the other VXI-11 tests.
+std::string AddressOfCurrentTest() {
+    const int nLine = ::testing::UnitTest::GetInstance()->current_test_info()->line();
+    return "127.0.16." + std::to_string(20 + nLine % 200);
+}
+
+class Vxi11SrqTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        emu::EmulatorOptions options;
+        options.strHost = AddressOfCurrentTest();
+        options.bVxi11 = true;
+        m_pEmulator = std::make_unique<emu::Emulator>(options);
+        try {
+            m_pEmulator->Start();
+        } catch (const std::runtime_error& error) {
+            if (::geteuid() == 0) {
+                FAIL() << error.what();
+            }
+            GTEST_SKIP() << error.what();
+        }
+        ASSERT_EQ(viOpenDefaultRM(&m_rm), VI_SUCCESS);
+        m_vi = Open();
+    }
+    void TearDown() override {
+        if (m_rm != VI_NULL) {
+            viClose(m_rm);
+        }
+    }
+
+    ViSession Open() {
+        ViSession vi = VI_NULL;
+        EXPECT_EQ(viOpen(m_rm, m_pEmulator->Vxi11Resource().c_str(), VI_NULL, 2000, &vi),
+                  VI_SUCCESS);
+        return vi;
+    }
+
+    void RequestService(ViSession vi) {
+        ViUInt32 nCount = 0;
+        const std::string strCommand = kRequestService;
+        ASSERT_EQ(viWrite(vi, reinterpret_cast<ViConstBuf>(strCommand.data()),
+                          static_cast<ViUInt32>(strCommand.size()), &nCount),
+                  VI_SUCCESS);
+    }
+
+    std::unique_ptr<emu::Emulator> m_pEmulator;
+    ViSession m_rm = VI_NULL;
+    ViSession m_vi = VI_NULL;
+};
+
+TEST_F(Vxi11SrqTest, RequestArrivesInTheQueueAndTheStatusByteShowsIt) {
+    ASSERT_EQ(viEnableEvent(m_vi, VI_EVENT_SERVICE_REQ, VI_QUEUE, VI_NULL), VI_SUCCESS);
+    ViEventType nType = 0;
+    ViEvent context = VI_NULL;
+    // Nothing has asked for service yet.
+    EXPECT_EQ(viWaitOnEvent(m_vi, VI_EVENT_SERVICE_REQ, 100, &nType, &context), VI_ERROR_TMO);
+    RequestService(m_vi);
+    ASSERT_EQ(viWaitOnEvent(m_vi, VI_EVENT_SERVICE_REQ, 2000, &nType, &context), VI_SUCCESS);
+    EXPECT_EQ(nType, static_cast<ViEventType>(VI_EVENT_SERVICE_REQ));
+    ViEventType nAttributeType = 0;
+    EXPECT_EQ(viGetAttribute(context, VI_ATTR_EVENT_TYPE, &nAttributeType), VI_SUCCESS);
+    EXPECT_EQ(nAttributeType, static_cast<ViEventType>(VI_EVENT_SERVICE_REQ));
+    EXPECT_EQ(viClose(context), VI_SUCCESS);
+    ViUInt16 nStatus = 0;
+    ASSERT_EQ(viReadSTB(m_vi, &nStatus), VI_SUCCESS);
+    EXPECT_EQ(nStatus & 0x60, 0x60);
+    // One rise of the request bit is one event.
+    EXPECT_EQ(viWaitOnEvent(m_vi, VI_EVENT_SERVICE_REQ, 200, &nType, VI_NULL), VI_ERROR_TMO);
+    // Cleared and raised again: a second event.
+    RequestService(m_vi);
+    EXPECT_EQ(viWaitOnEvent(m_vi, VI_EVENT_SERVICE_REQ, 2000, &nType, VI_NULL), VI_SUCCESS);
+}
+
+struct HandlerRecord {
+    std::atomic<int> nCalls{0};
+    std::atomic<ViUInt16> nStatus{0};
+};
+
+ViStatus _VI_FUNCH RecordRequest(ViSession vi, ViEventType nType, ViEvent, ViAddr pUser) {
+    auto* pRecord = static_cast<HandlerRecord*>(pUser);
+    if (nType == VI_EVENT_SERVICE_REQ) {
+        // The handler may talk to the session it was called for.
+        ViUInt16 nStatus = 0;
+        if (viReadSTB(vi, &nStatus) == VI_SUCCESS) {
+            pRecord->nStatus = nStatus;
+        }
+        ++pRecord->nCalls;
+    }
+    return VI_SUCCESS;
+}
+
+bool WaitFor(const std::atomic<int>& nValue, int nWanted) {
+    for (int i = 0; i < 200 && nValue.load() < nWanted; ++i) {
+        std::this_thread::sleep_for(10ms);
+    }
+    return nValue.load() >= nWanted;
+}
+
+TEST_F(Vxi11SrqTest, HandlerIsCalledAndMayReadTheStatusByte) {
+    HandlerRecord record;
+    ASSERT_EQ(viInstallHandler(m_vi, VI_EVENT_SERVICE_REQ, RecordRequest, &record), VI_SUCCESS);
+    ASSERT_EQ(viEnableEvent(m_vi, VI_EVENT_SERVICE_REQ, VI_HNDLR, VI_NULL), VI_SUCCESS);
+    RequestService(m_vi);
+    ASSERT_TRUE(WaitFor(record.nCalls, 1));
+    EXPECT_EQ(record.nStatus.load() & 0x40, 0x40);
+    EXPECT_EQ(viDisableEvent(m_vi, VI_EVENT_SERVICE_REQ, VI_HNDLR), VI_SUCCESS);
+    EXPECT_EQ(viUninstallHandler(m_vi, VI_EVENT_SERVICE_REQ, RecordRequest, &record), VI_SUCCESS);
+}
+
+TEST_F(Vxi11SrqTest, DisablingStopsDelivery) {
+    ASSERT_EQ(viEnableEvent(m_vi, VI_EVENT_SERVICE_REQ, VI_QUEUE, VI_NULL), VI_SUCCESS);
+    ASSERT_EQ(viDisableEvent(m_vi, VI_EVENT_SERVICE_REQ, VI_QUEUE), VI_SUCCESS);
+    RequestService(m_vi);
+    ViUInt16 nStatus = 0;
+    ASSERT_EQ(viReadSTB(m_vi, &nStatus), VI_SUCCESS);
+    EXPECT_EQ(nStatus & 0x40, 0x40);  // the device asks, but nobody listens
+    ASSERT_EQ(viEnableEvent(m_vi, VI_EVENT_SERVICE_REQ, VI_QUEUE, VI_NULL), VI_SUCCESS);
+    ViEventType nType = 0;
+    EXPECT_EQ(viWaitOnEvent(m_vi, VI_EVENT_SERVICE_REQ, 300, &nType, VI_NULL), VI_ERROR_TMO);
+}
+
+TEST_F(Vxi11SrqTest, OnlyTheSessionThatEnabledRequestsGetsThem) {
+    const ViSession viOther = Open();
+    ASSERT_EQ(viEnableEvent(viOther, VI_EVENT_SERVICE_REQ, VI_QUEUE, VI_NULL), VI_SUCCESS);
+    ASSERT_EQ(viEnableEvent(m_vi, VI_EVENT_SERVICE_REQ, VI_QUEUE, VI_NULL), VI_SUCCESS);
+    ASSERT_EQ(viDisableEvent(m_vi, VI_EVENT_SERVICE_REQ, VI_QUEUE), VI_SUCCESS);
+    RequestService(m_vi);
+    ViEventType nType = 0;
+    EXPECT_EQ(viWaitOnEvent(viOther, VI_EVENT_SERVICE_REQ, 2000, &nType, VI_NULL), VI_SUCCESS);
+    EXPECT_EQ(viWaitOnEvent(m_vi, VI_EVENT_SERVICE_REQ, 0, &nType, VI_NULL), VI_ERROR_NENABLED);
+    EXPECT_EQ(viClose(viOther), VI_SUCCESS);
+}
+
+TEST_F(Vxi11SrqTest, ClosingWithTheChannelOpenNeitherHangsNorLeaks) {
+    ASSERT_EQ(viEnableEvent(m_vi, VI_EVENT_SERVICE_REQ, VI_QUEUE, VI_NULL), VI_SUCCESS);
+    RequestService(m_vi);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(viClose(m_vi), VI_SUCCESS);  // with an event still queued
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
+    // The receiver stopped with the last session; a new one starts it again.
+    const ViSession vi = Open();
+    ASSERT_EQ(viEnableEvent(vi, VI_EVENT_SERVICE_REQ, VI_QUEUE, VI_NULL), VI_SUCCESS);
+    RequestService(vi);
+    ViEventType nType = 0;
+    EXPECT_EQ(viWaitOnEvent(vi, VI_EVENT_SERVICE_REQ, 2000, &nType, VI_NULL), VI_SUCCESS);
+    // Closing the device side first: the session's later close still returns.
+    m_pEmulator->Stop();
+    EXPECT_EQ(viClose(vi), VI_SUCCESS);
+}
+
+}  // namespace
