@@ -18,7 +18,9 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr const char* kRequestService = "*CLS;*ESE 1;*SRE 32;*OPC\n";
+// The request bit falls with *CLS and rises with *OPC: two messages, so the
+// device sees both edges.
+constexpr const char* kRequestService[] = {"*CLS\n", "*ESE 1;*SRE 32;*OPC\n"};
 
 // Each case runs in its own process, several at once: its own emulator on
 // an address from the case's line, apart from the other VXI-11 tests.
@@ -59,11 +61,12 @@ class Vxi11SrqTest : public ::testing::Test {
     }
 
     void RequestService(ViSession vi) {
-        ViUInt32 nCount = 0;
-        const std::string strCommand = kRequestService;
-        ASSERT_EQ(viWrite(vi, reinterpret_cast<ViConstBuf>(strCommand.data()),
-                          static_cast<ViUInt32>(strCommand.size()), &nCount),
-                  VI_SUCCESS);
+        for (const std::string strCommand : kRequestService) {
+            ViUInt32 nCount = 0;
+            ASSERT_EQ(viWrite(vi, reinterpret_cast<ViConstBuf>(strCommand.data()),
+                              static_cast<ViUInt32>(strCommand.size()), &nCount),
+                      VI_SUCCESS);
+        }
     }
 
     std::unique_ptr<emu::Emulator> m_pEmulator;

@@ -197,8 +197,7 @@ void CallServiceRequest(IntrChannel& channel, std::string& strHandle) {
     const timeval timeout{0, 500000};
     const clnt_stat result = clnt_call(
         channel.pClient, device_intr_srq, reinterpret_cast<xdrproc_t>(xdr_Device_SrqParms),
-        reinterpret_cast<char*>(&parms), reinterpret_cast<xdrproc_t>(XdrNothing), nullptr,
-        timeout);
+        reinterpret_cast<char*>(&parms), reinterpret_cast<xdrproc_t>(XdrNothing), nullptr, timeout);
     if (result == RPC_CANTSEND || result == RPC_CANTRECV) {
         clnt_destroy(channel.pClient);  // the client has gone: no more calls
         channel.pClient = nullptr;
@@ -220,9 +219,9 @@ struct Vxi11Server::Impl {
         Channel eChannel = Channel::Core;
         std::thread thread;
         std::atomic<bool> bDone{false};
-        std::vector<long> vecLinks;  // links created on this connection
-        bool bDrop = false;          // close without replying (fault injection)
-        std::string strReplyBuffer;  // bytes of the last read or address reply
+        std::vector<long> vecLinks;          // links created on this connection
+        bool bDrop = false;                  // close without replying (fault injection)
+        std::string strReplyBuffer;          // bytes of the last read or address reply
         std::shared_ptr<IntrChannel> pIntr;  // guarded by the server's mutex
     };
 
@@ -278,7 +277,7 @@ struct Vxi11Server::Impl {
     std::condition_variable cvChange;
     std::map<long, Link> mapLinks;
     long nNextLink = 1;
-    long nLockOwner = 0;  // the link holding the device lock, or 0
+    long nLockOwner = 0;       // the link holding the device lock, or 0
     bool bRequesting = false;  // the status byte's request bit, as last seen
 
     static const ProcedureRow kProcedures[];
@@ -976,8 +975,8 @@ const Vxi11Server::Impl::ProcedureRow Vxi11Server::Impl::kProcedures[] = {
         &Impl::DestroyLink),
     Row(DEVICE_CORE, DEVICE_CORE_VERSION, device_enable_srq, xdr_Device_EnableSrqParms,
         xdr_Device_Error, &Impl::EnableSrq),
-    Row(DEVICE_CORE, DEVICE_CORE_VERSION, create_intr_chan, xdr_Device_RemoteFunc,
-        xdr_Device_Error, &Impl::CreateIntrChan),
+    Row(DEVICE_CORE, DEVICE_CORE_VERSION, create_intr_chan, xdr_Device_RemoteFunc, xdr_Device_Error,
+        &Impl::CreateIntrChan),
     Row(DEVICE_CORE, DEVICE_CORE_VERSION, destroy_intr_chan, XdrNoArguments, xdr_Device_Error,
         &Impl::DestroyIntrChan),
     Row(DEVICE_ASYNC, DEVICE_ASYNC_VERSION, device_abort, xdr_Device_Link, xdr_Device_Error,
