@@ -599,3 +599,19 @@ def test_vxi11_lock_holds_the_device_against_other_clients(tk, vxi11_emulator):
         other.close()
         other_rm.close()
         inst.close()
+
+
+def test_vxi11_service_request_arrives_as_an_event(tk, vxi11_emulator):
+    # pyvisa-py has no interrupt channel, so only the project's library runs this.
+    inst = tk.open_resource(vxi11_emulator, read_termination="\n", write_termination="\n",
+                            timeout=2000)
+    try:
+        inst.enable_event(constants.EventType.service_request, constants.EventMechanism.queue)
+        inst.write("*CLS")
+        inst.write("*ESE 1;*SRE 32;*OPC")
+        response = inst.wait_on_event(constants.EventType.service_request, 2000)
+        assert response.event.event_type == constants.EventType.service_request
+        assert inst.read_stb() & 0x40
+        inst.disable_event(constants.EventType.service_request, constants.EventMechanism.queue)
+    finally:
+        inst.close()
