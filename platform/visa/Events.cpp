@@ -273,6 +273,16 @@ ViStatus _VI_FUNC viEnableEvent(ViSession vi, ViEventType eventType, ViUInt16 me
             return VI_ERROR_INV_MECH;
         }
         if (eventType == VI_EVENT_SERVICE_REQ) {
+            // The device is asked for requests only once the enable can succeed.
+            if (mechanism & VI_HNDLR) {
+                EventTable& table = EventTable::Instance();
+                std::lock_guard<std::mutex> lock(table.m_mutex);
+                const auto it = table.m_mapSessions.find(vi);
+                if (it == table.m_mapSessions.end() || it->second.mapTypes.count(eventType) == 0 ||
+                    it->second.mapTypes[eventType].vecHandlers.empty()) {
+                    return VI_ERROR_HNDLR_NINSTALLED;
+                }
+            }
             status = SetServiceRequests(vi, true);
             if (status < VI_SUCCESS) {
                 return status;

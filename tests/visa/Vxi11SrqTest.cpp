@@ -124,6 +124,8 @@ bool WaitFor(const std::atomic<int>& nValue, int nWanted) {
 
 TEST_F(Vxi11SrqTest, HandlerIsCalledAndMayReadTheStatusByte) {
     HandlerRecord record;
+    EXPECT_EQ(viEnableEvent(m_vi, VI_EVENT_SERVICE_REQ, VI_HNDLR, VI_NULL),
+              VI_ERROR_HNDLR_NINSTALLED);
     ASSERT_EQ(viInstallHandler(m_vi, VI_EVENT_SERVICE_REQ, RecordRequest, &record), VI_SUCCESS);
     ASSERT_EQ(viEnableEvent(m_vi, VI_EVENT_SERVICE_REQ, VI_HNDLR, VI_NULL), VI_SUCCESS);
     RequestService(m_vi);
