@@ -649,6 +649,13 @@ class HislipTransport final : public Transport {
         }
     }
 
+    // Service requests arrive on the asynchronous channel, which is read
+    // only while an asynchronous operation runs; without a reader of its own
+    // an enabled event would never be raised, so the event is refused.
+    ViStatus EnableServiceRequests(ViSession, bool bEnable, const Deadline&) override {
+        return bEnable ? VI_ERROR_INV_EVENT : VI_SUCCESS;
+    }
+
     void SetServiceRequestHook(std::function<void(ViUInt8)> hook) override {
         m_serviceRequestHook = std::move(hook);
     }

@@ -119,6 +119,14 @@ TEST_F(HislipSessionTest, DeviceOperationsUseTheirMessages) {
     EXPECT_EQ(Read(), "1\n");
 }
 
+TEST_F(HislipSessionTest, ServiceRequestEventsAreRefusedAndTheSessionGoesOn) {
+    EXPECT_EQ(viEnableEvent(m_vi, VI_EVENT_SERVICE_REQ, VI_QUEUE, VI_NULL), VI_ERROR_INV_EVENT);
+    ViEventType nType = 0;
+    EXPECT_EQ(viWaitOnEvent(m_vi, VI_EVENT_SERVICE_REQ, 0, &nType, VI_NULL), VI_ERROR_NENABLED);
+    EXPECT_EQ(Write("*OPC?\n"), VI_SUCCESS);
+    EXPECT_EQ(Read(), "1\n");
+}
+
 TEST_F(HislipSessionTest, LateReplyAfterTimeoutIsNotTheNextAnswer) {
     EXPECT_EQ(viSetAttribute(m_vi, VI_ATTR_TMO_VALUE, 100), VI_SUCCESS);
     m_pEmulator->SetReplyDelay(300ms);
