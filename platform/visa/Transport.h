@@ -122,9 +122,7 @@ class Transport {
     // Service requests a link asks the device for (VXI-11's interrupt
     // channel): while enabled, the device's requests arrive as
     // VI_EVENT_SERVICE_REQ on session vi. Links that need no asking accept.
-    virtual ViStatus EnableServiceRequests(ViSession, bool, const Deadline&) {
-        return VI_SUCCESS;
-    }
+    virtual ViStatus EnableServiceRequests(ViSession, bool, const Deadline&) { return VI_SUCCESS; }
 };
 
 struct TransportEntry {

@@ -44,11 +44,11 @@ class Emulator {
     void Stop();
 
     unsigned short Port() const;
-    std::string Resource() const;        // "TCPIP::127.0.0.1::<port>::SOCKET"
-    std::string Vxi11Resource() const;   // "TCPIP::127.0.0.1::INSTR" with VXI-11, else ""
-    unsigned short RpcPort() const;      // the VXI-11 portmapper's port, or 0
-    size_t Vxi11LinkCount() const;       // VXI-11 links open now
-    size_t Vxi11CoreCalls() const;       // VXI-11 core-channel RPCs answered so far
+    std::string Resource() const;       // "TCPIP::127.0.0.1::<port>::SOCKET"
+    std::string Vxi11Resource() const;  // "TCPIP::127.0.0.1::INSTR" with VXI-11, else ""
+    unsigned short RpcPort() const;     // the VXI-11 portmapper's port, or 0
+    size_t Vxi11LinkCount() const;      // VXI-11 links open now
+    size_t Vxi11CoreCalls() const;      // VXI-11 core-channel RPCs answered so far
     // "TCPIP::127.0.0.1::hislip0::INSTR" with HiSLIP (",<port>" after
     // "hislip0" when the port is not 4880), else "".
     std::string HislipResource() const;
