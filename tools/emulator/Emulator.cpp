@@ -544,18 +544,33 @@ std::string Emulator::Resource() const {
     return "TCPIP::" + strHost + "::" + std::to_string(m_pImpl->nPort) + "::SOCKET";
 }
 
+// "TCPIP::<host>::<device>::INSTR" for the address the emulator listens on,
+// built by appending in place (GCC 12 at -O3 warns of overlapping copies in
+// chains of string concatenations).
+static std::string InstrResource(const std::string& strListen, const std::string& strDevice) {
+    std::string strResource = "TCPIP::";
+    if (strListen.empty() || strListen == "0.0.0.0" || strListen == "::") {
+        strResource += "127.0.0.1";
+    } else if (strListen.find(':') != std::string::npos) {
+        strResource += '[';
+        strResource += strListen;
+        strResource += ']';
+    } else {
+        strResource += strListen;
+    }
+    if (!strDevice.empty()) {
+        strResource += "::";
+        strResource += strDevice;
+    }
+    strResource += "::INSTR";
+    return strResource;
+}
+
 std::string Emulator::Vxi11Resource() const {
     if (!m_pImpl->options.bVxi11) {
         return {};
     }
-    std::string strHost = m_pImpl->options.strHost;
-    if (strHost.empty() || strHost == "0.0.0.0" || strHost == "::") {
-        strHost = "127.0.0.1";
-    }
-    if (strHost.find(':') != std::string::npos) {
-        strHost = "[" + strHost + "]";
-    }
-    return "TCPIP::" + strHost + "::INSTR";
+    return InstrResource(m_pImpl->options.strHost, {});
 }
 
 unsigned short Emulator::RpcPort() const {
@@ -574,16 +589,13 @@ std::string Emulator::HislipResource() const {
     if (!m_pImpl->options.bHislip) {
         return {};
     }
-    std::string strHost = m_pImpl->options.strHost;
-    if (strHost.empty() || strHost == "0.0.0.0" || strHost == "::") {
-        strHost = "127.0.0.1";
-    }
-    if (strHost.find(':') != std::string::npos) {
-        strHost = "[" + strHost + "]";
-    }
     const unsigned short nPort = m_pImpl->hislip.Port();
-    return "TCPIP::" + strHost + "::hislip0" + (nPort == 4880 ? "" : "," + std::to_string(nPort)) +
-           "::INSTR";
+    std::string strDevice = "hislip0";
+    if (nPort != 4880) {
+        strDevice += ',';
+        strDevice += std::to_string(nPort);
+    }
+    return InstrResource(m_pImpl->options.strHost, strDevice);
 }
 
 unsigned short Emulator::HislipPort() const {
