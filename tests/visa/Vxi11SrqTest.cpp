@@ -26,7 +26,7 @@ constexpr const char* kRequestService[] = {"*CLS\n", "*ESE 1;*SRE 32;*OPC\n"};
 // an address from the case's line, apart from the other VXI-11 tests.
 std::string AddressOfCurrentTest() {
     const int nLine = ::testing::UnitTest::GetInstance()->current_test_info()->line();
-    return "127.0.16." + std::to_string(20 + nLine % 200);
+    return "127.0.18." + std::to_string(20 + nLine % 200);
 }
 
 class Vxi11SrqTest : public ::testing::Test {
