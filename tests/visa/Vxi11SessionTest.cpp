@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "Emulator.h"
+#include "Vxi11TestEmulator.h"
 #include "visa.h"
 
 namespace {
@@ -21,33 +22,17 @@ namespace {
 using Lines = std::vector<std::string>;
 using namespace std::chrono_literals;
 
-// CTest runs each case in its own process, several at once, so the address
-// comes from the case's line in this file: distinct per case, stable per run.
-std::string AddressOfCurrentTest() {
-    const int nLine = ::testing::UnitTest::GetInstance()->current_test_info()->line();
-    return "127.0." + std::to_string(1 + nLine / 200) + "." + std::to_string(20 + nLine % 200);
-}
-
 class Vxi11SessionTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        emu::EmulatorOptions options;
-        options.strHost = AddressOfCurrentTest();
-        options.bVxi11 = true;
-        m_pEmulator = std::make_unique<emu::Emulator>(options);
-        try {
-            m_pEmulator->Start();
-        } catch (const std::runtime_error& error) {
-            // Port 111 needs root (or CAP_NET_BIND_SERVICE); as root a
-            // failure to bind is a real failure.
-            if (::geteuid() == 0) {
-                FAIL() << error.what();
-            }
-            GTEST_SKIP() << error.what();
+        const std::string strHost = Vxi11AddressOfCurrentTest(1);
+        StartVxi11Emulator(strHost, m_pEmulator);
+        if (HasFatalFailure() || IsSkipped()) {
+            return;
         }
         ASSERT_EQ(viOpenDefaultRM(&m_rm), VI_SUCCESS);
         m_strResource = m_pEmulator->Vxi11Resource();
-        m_strHost = options.strHost;
+        m_strHost = strHost;
     }
     void TearDown() override {
         if (m_rm != VI_NULL) {

@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "Emulator.h"
+#include "Vxi11TestEmulator.h"
 #include "visa.h"
 
 namespace {
@@ -22,27 +23,13 @@ using namespace std::chrono_literals;
 // device sees both edges.
 constexpr const char* kRequestService[] = {"*CLS\n", "*ESE 1;*SRE 32;*OPC\n"};
 
-// Each case runs in its own process, several at once: its own emulator on
-// an address from the case's line, apart from the other VXI-11 tests.
-std::string AddressOfCurrentTest() {
-    const int nLine = ::testing::UnitTest::GetInstance()->current_test_info()->line();
-    return "127.0.18." + std::to_string(20 + nLine % 200);
-}
-
 class Vxi11SrqTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        emu::EmulatorOptions options;
-        options.strHost = AddressOfCurrentTest();
-        options.bVxi11 = true;
-        m_pEmulator = std::make_unique<emu::Emulator>(options);
-        try {
-            m_pEmulator->Start();
-        } catch (const std::runtime_error& error) {
-            if (::geteuid() == 0) {
-                FAIL() << error.what();
-            }
-            GTEST_SKIP() << error.what();
+        const std::string strHost = Vxi11AddressOfCurrentTest(18);
+        StartVxi11Emulator(strHost, m_pEmulator);
+        if (HasFatalFailure() || IsSkipped()) {
+            return;
         }
         ASSERT_EQ(viOpenDefaultRM(&m_rm), VI_SUCCESS);
         m_vi = Open();

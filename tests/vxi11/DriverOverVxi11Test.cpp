@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "../visa/Vxi11TestEmulator.h"
 #include "Emulator.h"
 #include "TARVEK.h"
 #include "visa.h"
@@ -21,28 +22,13 @@ namespace {
 using Lines = std::vector<std::string>;
 using namespace std::chrono_literals;
 
-// The client finds the server through the portmapper on port 111, so each
-// case runs its emulator on its own address, taken from the case's line.
-std::string AddressOfCurrentTest() {
-    const int nLine = ::testing::UnitTest::GetInstance()->current_test_info()->line();
-    return "127.0.16." + std::to_string(1 + nLine % 250);
-}
-
 class DriverOverVxi11 : public ::testing::Test {
   protected:
     void SetUp() override {
-        emu::EmulatorOptions options;
-        options.strHost = AddressOfCurrentTest();
-        options.bVxi11 = true;
-        m_pEmulator = std::make_unique<emu::Emulator>(options);
-        try {
-            m_pEmulator->Start();
-        } catch (const std::runtime_error& error) {
-            // Port 111 needs root; as root a failure to bind is a failure.
-            if (::geteuid() == 0) {
-                FAIL() << error.what();
-            }
-            GTEST_SKIP() << error.what();
+        const std::string strHost = Vxi11AddressOfCurrentTest(16);
+        StartVxi11Emulator(strHost, m_pEmulator);
+        if (HasFatalFailure() || IsSkipped()) {
+            return;
         }
     }
     void TearDown() override {
