@@ -1,54 +1,44 @@
 // Raw TCP socket transport (TCPIP::host::port::SOCKET).
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+
 #include <atomic>
 #include <cerrno>
 #include <string>
+#include <vector>
 
+#include "Socket.h"
 #include "Transport.h"
 
 namespace tkvisa {
 namespace {
 
-ViStatus StatusFromErrno(int nError) {
-    switch (nError) {
-        case EPIPE:
-        case ECONNRESET:
-        case ECONNABORTED:
-        case ENOTCONN:
-        case ESHUTDOWN:
-        case ETIMEDOUT:
-        case EHOSTUNREACH:
-        case ENETUNREACH:
+// A device clear on a raw socket can only drop bytes: it waits until the
+// line has been quiet this long, so that a reply already on its way is
+// dropped with the rest rather than answering the next query.
+constexpr int kClearQuietMs = 100;
+
+ViStatus StatusOf(tknet::Result result) {
+    switch (result) {
+        case tknet::Result::kOk:
+            return VI_SUCCESS;
+        case tknet::Result::kTimeout:
+            return VI_ERROR_TMO;
+        case tknet::Result::kClosed:
+        case tknet::Result::kLost:
             return VI_ERROR_CONN_LOST;
+        case tknet::Result::kRefused:
+        case tknet::Result::kNoHost:
+            return VI_ERROR_RSRC_NFOUND;
         default:
             return VI_ERROR_IO;
-    }
-}
-
-// Waits for the socket to become ready; VI_SUCCESS, VI_ERROR_TMO or an error.
-ViStatus WaitReady(int nFd, short nEvents, const Deadline& deadline) {
-    for (;;) {
-        pollfd pfd{nFd, nEvents, 0};
-        const int nReady = ::poll(&pfd, 1, deadline.RemainingMs());
-        if (nReady > 0) {
-            return VI_SUCCESS;
-        }
-        if (nReady == 0) {
-            return VI_ERROR_TMO;
-        }
-        if (errno != EINTR) {
-            return VI_ERROR_IO;
-        }
     }
 }
 
@@ -58,27 +48,23 @@ class TcpipSocketTransport final : public Transport {
 
     ViStatus Open(const ResourceName& resource, ViUInt32 nOpenTimeoutMs,
                   const LineSettings& settings) override {
-        addrinfo hints{};
-        hints.ai_family = AF_UNSPEC;
-        hints.ai_socktype = SOCK_STREAM;
-        addrinfo* pList = nullptr;
-        const std::string strPort = std::to_string(resource.nPort);
-        if (::getaddrinfo(resource.strHost.c_str(), strPort.c_str(), &hints, &pList) != 0 ||
-            pList == nullptr) {
+        std::vector<tknet::Address> vecAddresses;
+        if (tknet::Resolve(resource.strHost, resource.nPort, &vecAddresses) != tknet::Result::kOk) {
             return VI_ERROR_RSRC_NFOUND;
         }
-        const Deadline deadline(nOpenTimeoutMs);
-        ViStatus status = VI_ERROR_RSRC_NFOUND;
-        for (addrinfo* pAddr = pList; pAddr != nullptr; pAddr = pAddr->ai_next) {
-            status = Connect(pAddr, deadline);
-            if (status == VI_SUCCESS || status == VI_ERROR_TMO) {
-                break;
-            }
+        tknet::Fd fd;
+        tknet::Address peer;
+        const tknet::Result result =
+            tknet::ConnectAny(vecAddresses, Deadline(nOpenTimeoutMs).Start(), &fd, &peer);
+        if (result != tknet::Result::kOk) {
+            return result == tknet::Result::kTimeout ? VI_ERROR_TMO : VI_ERROR_RSRC_NFOUND;
         }
-        ::freeaddrinfo(pList);
-        if (status != VI_SUCCESS) {
-            return status;
-        }
+        m_strPeer = peer.Host();
+        // Blocking from here on: reads wait in recv with a receive timeout,
+        // writes use MSG_DONTWAIT and poll.
+        const int nStatusFlags = ::fcntl(fd.Get(), F_GETFL);
+        ::fcntl(fd.Get(), F_SETFL, nStatusFlags & ~O_NONBLOCK);
+        m_nFd.store(fd.Release());
         return Apply(settings);
     }
 
@@ -91,35 +77,13 @@ class TcpipSocketTransport final : public Transport {
 
     ViStatus Write(const ViByte* pData, std::size_t nCount, const Deadline& deadline,
                    std::size_t* pWritten) override {
-        const int nFd = m_nFd.load();
-        std::size_t nDone = 0;
         *pWritten = 0;
         if (m_bLost) {
             return VI_ERROR_CONN_LOST;
         }
-        ViStatus status = VI_SUCCESS;
-        while (nDone < nCount) {
-            const ssize_t nSent =
-                ::send(nFd, pData + nDone, nCount - nDone, MSG_NOSIGNAL | MSG_DONTWAIT);
-            if (nSent > 0) {
-                nDone += static_cast<std::size_t>(nSent);
-                continue;
-            }
-            if (nSent < 0 && errno == EINTR) {
-                continue;
-            }
-            if (nSent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-                status = WaitReady(nFd, POLLOUT, deadline);
-                if (status != VI_SUCCESS) {
-                    break;
-                }
-                continue;
-            }
-            status = nSent < 0 ? Lost(StatusFromErrno(errno)) : VI_ERROR_IO;
-            break;
-        }
-        *pWritten = nDone;
-        return status;
+        const tknet::Result result =
+            tknet::SendAll(m_nFd.load(), pData, nCount, deadline, pWritten);
+        return Lost(StatusOf(result));
     }
 
     // A blocking recv bounded by SO_RCVTIMEO: one system call per reply in
@@ -161,32 +125,49 @@ class TcpipSocketTransport final : public Transport {
                 continue;
             }
             if (errno != EINTR) {
-                return Lost(StatusFromErrno(errno));
+                return Lost(errno == ECONNRESET || errno == EPIPE || errno == ETIMEDOUT
+                                ? VI_ERROR_CONN_LOST
+                                : VI_ERROR_IO);
             }
         }
     }
 
     ViStatus DiscardInput() override {
-        const int nFd = m_nFd.load();
+        if (m_bLost) {
+            return VI_ERROR_CONN_LOST;
+        }
         ViByte buffer[4096];
+        std::size_t nGot = 0;
+        tknet::Result result;
+        do {
+            result = tknet::ReceiveNow(m_nFd.load(), buffer, sizeof buffer, &nGot);
+        } while (result == tknet::Result::kOk && nGot > 0);
+        return Lost(StatusOf(result));
+    }
+
+    // Drops input until the line has been quiet for a moment or the deadline
+    // passes: bytes of a reply still in flight go too. What the instrument
+    // sends later (a query it is still working on) cannot be told apart from
+    // the answer to the next query on a raw socket.
+    ViStatus DeviceClear(const Deadline& deadline) override {
         for (;;) {
-            if (m_bLost) {
-                return VI_ERROR_CONN_LOST;
+            if (const ViStatus status = DiscardInput(); status < VI_SUCCESS) {
+                return status;
             }
-            const ssize_t nGot = ::recv(nFd, buffer, sizeof buffer, MSG_DONTWAIT);
-            if (nGot > 0) {
-                continue;
-            }
-            if (nGot == 0) {
-                return Lost(VI_ERROR_CONN_LOST);
-            }
-            if (errno == EINTR) {
-                continue;
-            }
-            if (errno == EAGAIN || errno == EWOULDBLOCK) {
+            const tknet::Deadline quiet(
+                static_cast<std::uint32_t>(deadline.RemainingMsAtMost(kClearQuietMs)));
+            const tknet::Result result = tknet::WaitReady(m_nFd.load(), POLLIN, quiet);
+            if (result == tknet::Result::kTimeout) {
                 return VI_SUCCESS;
             }
-            return Lost(StatusFromErrno(errno));
+            if (result != tknet::Result::kOk) {
+                return VI_ERROR_IO;
+            }
+            if (deadline.Passed()) {
+                // The peer never stops talking: what is left is dropped by
+                // the next clear or read, and the caller learns of it.
+                return DiscardInput() < VI_SUCCESS ? VI_ERROR_CONN_LOST : VI_ERROR_TMO;
+            }
         }
     }
 
@@ -226,45 +207,6 @@ class TcpipSocketTransport final : public Transport {
             m_bLost = true;
         }
         return status;
-    }
-
-    ViStatus Connect(const addrinfo* pAddr, const Deadline& deadline) {
-        const int nFd =
-            ::socket(pAddr->ai_family, pAddr->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC,
-                     pAddr->ai_protocol);
-        if (nFd < 0) {
-            return VI_ERROR_RSRC_NFOUND;
-        }
-        ViStatus status = VI_SUCCESS;
-        if (::connect(nFd, pAddr->ai_addr, pAddr->ai_addrlen) != 0) {
-            if (errno != EINPROGRESS) {
-                status = VI_ERROR_RSRC_NFOUND;
-            } else {
-                status = WaitReady(nFd, POLLOUT, deadline);
-                int nError = 0;
-                socklen_t nLength = sizeof nError;
-                if (status == VI_SUCCESS &&
-                    (::getsockopt(nFd, SOL_SOCKET, SO_ERROR, &nError, &nLength) != 0 ||
-                     nError != 0)) {
-                    status = VI_ERROR_RSRC_NFOUND;
-                }
-            }
-        }
-        if (status != VI_SUCCESS) {
-            ::close(nFd);
-            return status;
-        }
-        char szHost[INET6_ADDRSTRLEN] = {};
-        if (::getnameinfo(pAddr->ai_addr, pAddr->ai_addrlen, szHost, sizeof szHost, nullptr, 0,
-                          NI_NUMERICHOST) == 0) {
-            m_strPeer = szHost;
-        }
-        // Blocking from here on: reads wait in recv with a receive timeout,
-        // writes use MSG_DONTWAIT and poll.
-        const int nStatusFlags = ::fcntl(nFd, F_GETFL);
-        ::fcntl(nFd, F_SETFL, nStatusFlags & ~O_NONBLOCK);
-        m_nFd.store(nFd);
-        return VI_SUCCESS;
     }
 
     std::atomic<int> m_nFd{-1};

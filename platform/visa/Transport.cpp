@@ -5,28 +5,6 @@
 
 namespace tkvisa {
 
-std::int64_t NowMs() {
-    timespec ts{};
-    ::clock_gettime(CLOCK_MONOTONIC_COARSE, &ts);
-    return static_cast<std::int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
-}
-
-int Deadline::RemainingMs() const {
-    if (m_bInfinite) {
-        return -1;
-    }
-    if (!m_bStarted) {
-        m_bStarted = true;
-        m_nEndMs = NowMs() + m_nTimeoutMs;
-        return m_nTimeoutMs > 0x7FFFFFFFu ? 0x7FFFFFFF : static_cast<int>(m_nTimeoutMs);
-    }
-    const std::int64_t nLeft = m_nEndMs - NowMs();
-    if (nLeft <= 0) {
-        return 0;
-    }
-    return nLeft > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(nLeft);
-}
-
 namespace {
 
 constexpr TransportEntry kTransports[] = {

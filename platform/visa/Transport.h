@@ -11,33 +11,15 @@
 #include <memory>
 #include <string>
 
+#include "Deadline.h"
 #include "ResourceName.h"
 #include "visa.h"
 
 namespace tkvisa {
 
-// Monotonic milliseconds from the coarse clock: reading it costs nothing
-// worth counting, and its resolution (a few ms) is finer than what VISA
-// timeouts promise.
-std::int64_t NowMs();
-
-// The end of an operation; VI_TMO_INFINITE gives a deadline that never passes.
-// The clock starts at the first question, so an operation that never has to
-// wait never reads the clock.
-class Deadline {
-  public:
-    explicit Deadline(ViUInt32 nTimeoutMs)
-        : m_bInfinite(nTimeoutMs == VI_TMO_INFINITE), m_nTimeoutMs(nTimeoutMs) {}
-    bool IsInfinite() const { return m_bInfinite; }
-    // Milliseconds left for poll(): -1 for infinite, 0 once passed.
-    int RemainingMs() const;
-
-  private:
-    bool m_bInfinite;
-    ViUInt32 m_nTimeoutMs;
-    mutable bool m_bStarted = false;
-    mutable std::int64_t m_nEndMs = 0;
-};
+// One deadline per VISA call; see platform/net/Deadline.h.
+using tknet::Deadline;
+using tknet::NowMs;
 
 // Settings of a session that a transport applies to its line. The session
 // validates ranges before handing them down.
