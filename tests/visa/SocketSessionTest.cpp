@@ -1,5 +1,7 @@
 // The VISA layer over a real loopback TCP connection to a scripted instrument.
 #include <gtest/gtest.h>
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
 
 #include <chrono>
@@ -30,6 +32,7 @@ Reply Instrument(const std::string& strLine) {
         {"NAME?", {{"CH1\n"}}},
         {"SPLIT?", {{"12", "3.", "5\n"}, 20}},
         {"TWO?", {{"1\n2\n"}}},
+        {"LATE?", {{"", "99\n"}, 40}},
         {"PART?", {{"abc"}}},
         {"BAD?", {{"abc\n"}}},
         {"BYE?", {{"xyz"}, 0, true}},
@@ -302,6 +305,18 @@ TEST_F(SocketSession, ClearDiscardsBufferedInput) {
     ViInt32 nValue = 0;
     EXPECT_EQ(viQueryf(m_vi, "INT?\n", "%ld%*t", &nValue), VI_SUCCESS);
     EXPECT_EQ(nValue, -7);
+}
+
+TEST_F(SocketSession, ClearDropsAReplyStillInFlight) {
+    EnableLineTermination();
+    for (int nTry = 0; nTry < 5; ++nTry) {
+        SCOPED_TRACE(nTry);
+        ASSERT_EQ(viPrintf(m_vi, "LATE?\n"), VI_SUCCESS);
+        ASSERT_EQ(viClear(m_vi), VI_SUCCESS);
+        ViInt32 nValue = 0;
+        EXPECT_EQ(viQueryf(m_vi, "INT?\n", "%ld%*t", &nValue), VI_SUCCESS);
+        EXPECT_EQ(nValue, -7);
+    }
 }
 
 TEST_F(SocketSession, InfiniteTimeoutWaitsForTheReply) {
