@@ -141,9 +141,9 @@ class Listener {
 
     // Binds host:port (port 0 for an ephemeral one; an empty host for every
     // address) with SO_REUSEADDR and listens.
-    Result Open(const std::string& strHost, std::uint16_t nPort, int nBacklog = 16);
+    Result Open(const std::string& strHost, std::uint16_t nPort, int nBacklog = 128);
     // Binds exactly this address.
-    Result Open(const Address& address, int nBacklog = 16);
+    Result Open(const Address& address, int nBacklog = 128);
     std::uint16_t Port() const { return m_nPort; }
     int Fd() const { return m_listen.Get(); }
     // The read end of the pipe that Stop() wakes; servers wait on it too.

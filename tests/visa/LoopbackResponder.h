@@ -68,8 +68,8 @@ class LoopbackResponder {
         for (;;) {
             char buffer[4096];
             std::size_t nGot = 0;
-            if (tknet::ReceiveSome(nFd, buffer, sizeof buffer, never, &nGot,
-                                   m_listener.WakeFd()) != tknet::Result::kOk) {
+            if (tknet::ReceiveSome(nFd, buffer, sizeof buffer, never, &nGot, m_listener.WakeFd()) !=
+                tknet::Result::kOk) {
                 return;
             }
             {

@@ -1,6 +1,6 @@
 // The VISA layer over a real loopback TCP connection to a scripted instrument.
-#include <gtest/gtest.h>
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 
