@@ -25,6 +25,7 @@
 
 #include "HislipServer.h"
 #include "Instrument.h"
+#include "Socket.h"
 #include "Vxi11Server.h"
 
 namespace emu {
@@ -59,21 +60,12 @@ std::string Printable(const std::string& str) {
     return strOut;
 }
 
-void CloseFd(int& fd) {
-    if (fd >= 0) {
-        ::close(fd);
-        fd = -1;
-    }
-}
-
 }  // namespace
 
 struct Emulator::Impl final : Vxi11Backend {
     struct Connection {
         int fd = -1;
         bool bSocket = true;
-        std::thread thread;
-        std::atomic<bool> bDone{false};
         int nId = 0;
     };
 
@@ -90,19 +82,17 @@ struct Emulator::Impl final : Vxi11Backend {
     Vxi11Server vxi11{*this};
     HislipServer hislip{*this};
 
-    std::mutex mutexThreads;
-    std::list<std::unique_ptr<Connection>> listConnections;
-    std::thread threadAccept;
-    std::thread threadPty;
-    int fdListen = -1;
+    // Wakes every wait of the connections and the pseudo-terminal at Stop().
+    std::optional<tknet::WakePipe> wake;
     int fdWakeRead = -1;
-    int fdWakeWrite = -1;
-    int fdPtyMaster = -1;
-    int fdPtySlave = -1;
+    std::optional<tknet::Listener> listener;
+    std::thread threadPty;
+    tknet::Fd fdPtyMaster;
+    tknet::Fd fdPtySlave;
     std::string strPtyName;
     unsigned short nPort = 0;
     bool bStarted = false;
-    int nNextId = 1;
+    std::atomic<int> nNextId{1};
     std::mutex mutexTrace;
 
     explicit Impl(EmulatorOptions opts)
@@ -323,136 +313,73 @@ struct Emulator::Impl final : Vxi11Backend {
                 strBuffer.clear();
             }
         }
-        if (connection.bSocket) {
-            CloseFd(connection.fd);
-        }
-        connection.bDone = true;
-    }
-
-    void ReapFinished() {
-        std::lock_guard<std::mutex> lock(mutexThreads);
-        for (auto it = listConnections.begin(); it != listConnections.end();) {
-            if ((*it)->bDone) {
-                (*it)->thread.join();
-                it = listConnections.erase(it);
-            } else {
-                ++it;
-            }
-        }
-    }
-
-    void AcceptLoop() {
-        for (;;) {
-            bool bReadable = false;
-            if (!WaitReadable(fdListen, 1000, bReadable)) {
-                break;
-            }
-            ReapFinished();
-            if (!bReadable) {
-                continue;
-            }
-            int fd = ::accept4(fdListen, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
-            if (fd < 0) {
-                continue;
-            }
-            int nOne = 1;
-            ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &nOne, sizeof nOne);
-            std::lock_guard<std::mutex> lock(mutexThreads);
-            auto pConnection = std::make_unique<Connection>();
-            pConnection->fd = fd;
-            pConnection->nId = nNextId++;
-            Connection* pRaw = pConnection.get();
-            Trace(pRaw->nId, "--", "connected");
-            pConnection->thread = std::thread([this, pRaw] { Serve(*pRaw); });
-            listConnections.push_back(std::move(pConnection));
-        }
     }
 
     void OpenListener() {
-        addrinfo hints{};
-        hints.ai_family = AF_UNSPEC;
-        hints.ai_socktype = SOCK_STREAM;
-        hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
-        addrinfo* pResult = nullptr;
-        std::string strPort = std::to_string(options.nPort);
-        int nStatus = ::getaddrinfo(options.strHost.empty() ? nullptr : options.strHost.c_str(),
-                                    strPort.c_str(), &hints, &pResult);
-        if (nStatus != 0) {
-            throw std::runtime_error("cannot resolve '" + options.strHost +
-                                     "': " + ::gai_strerror(nStatus));
+        listener.emplace();
+        const tknet::Result result = listener->Open(options.strHost, options.nPort);
+        if (result != tknet::Result::kOk) {
+            listener.reset();
+            throw std::runtime_error(result == tknet::Result::kNoHost
+                                         ? "cannot resolve '" + options.strHost + "'"
+                                         : "cannot listen on " + options.strHost + ":" +
+                                               std::to_string(options.nPort) + ": " +
+                                               std::strerror(errno));
         }
-        std::string strError = "no address";
-        for (addrinfo* p = pResult; p != nullptr; p = p->ai_next) {
-            int fd = ::socket(p->ai_family, p->ai_socktype | SOCK_CLOEXEC, p->ai_protocol);
-            if (fd < 0) {
-                strError = std::strerror(errno);
-                continue;
-            }
-            int nOne = 1;
-            ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &nOne, sizeof nOne);
-            if (::bind(fd, p->ai_addr, p->ai_addrlen) == 0 && ::listen(fd, 16) == 0) {
-                fdListen = fd;
-                break;
-            }
-            strError = std::strerror(errno);
-            ::close(fd);
-        }
-        ::freeaddrinfo(pResult);
-        if (fdListen < 0) {
-            throw std::runtime_error("cannot listen on " + options.strHost + ":" + strPort + ": " +
-                                     strError);
-        }
-        sockaddr_storage address{};
-        socklen_t nLength = sizeof address;
-        ::getsockname(fdListen, reinterpret_cast<sockaddr*>(&address), &nLength);
-        nPort = address.ss_family == AF_INET6
-                    ? ntohs(reinterpret_cast<sockaddr_in6*>(&address)->sin6_port)
-                    : ntohs(reinterpret_cast<sockaddr_in*>(&address)->sin_port);
+        nPort = listener->Port();
+    }
+
+    // Serves one accepted client on the listener's thread for it.
+    void ServeClient(tknet::Fd fd) {
+        ::fcntl(fd.Get(), F_SETFL, ::fcntl(fd.Get(), F_GETFL) | O_NONBLOCK);
+        Connection connection;
+        connection.fd = fd.Get();
+        connection.nId = nNextId++;
+        Trace(connection.nId, "--", "connected");
+        Serve(connection);
     }
 
     void OpenPty() {
-        fdPtyMaster = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-        if (fdPtyMaster < 0 || ::grantpt(fdPtyMaster) != 0 || ::unlockpt(fdPtyMaster) != 0) {
+        fdPtyMaster.Reset(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
+        if (!fdPtyMaster || ::grantpt(fdPtyMaster.Get()) != 0 ||
+            ::unlockpt(fdPtyMaster.Get()) != 0) {
             throw std::runtime_error(std::string("cannot open a pseudo-terminal: ") +
                                      std::strerror(errno));
         }
         char szName[128] = {};
-        if (::ptsname_r(fdPtyMaster, szName, sizeof szName) != 0) {
+        if (::ptsname_r(fdPtyMaster.Get(), szName, sizeof szName) != 0) {
             throw std::runtime_error("cannot name the pseudo-terminal");
         }
         strPtyName = szName;
         // Holding the slave open keeps the master readable while no client is
         // attached; raw mode stops the line discipline echoing or translating.
-        fdPtySlave = ::open(szName, O_RDWR | O_NOCTTY | O_CLOEXEC);
-        if (fdPtySlave >= 0) {
+        fdPtySlave.Reset(::open(szName, O_RDWR | O_NOCTTY | O_CLOEXEC));
+        if (fdPtySlave) {
             termios settings{};
-            if (::tcgetattr(fdPtySlave, &settings) == 0) {
+            if (::tcgetattr(fdPtySlave.Get(), &settings) == 0) {
                 ::cfmakeraw(&settings);
-                ::tcsetattr(fdPtySlave, TCSANOW, &settings);
+                ::tcsetattr(fdPtySlave.Get(), TCSANOW, &settings);
             }
         }
-        int nFlags = ::fcntl(fdPtyMaster, F_GETFL);
-        ::fcntl(fdPtyMaster, F_SETFL, nFlags | O_NONBLOCK);
-        auto pConnection = std::make_unique<Connection>();
-        pConnection->fd = fdPtyMaster;
-        pConnection->bSocket = false;
-        pConnection->nId = 0;
-        Connection* pRaw = pConnection.get();
-        std::lock_guard<std::mutex> lock(mutexThreads);
-        pConnection->thread = std::thread([this, pRaw] { Serve(*pRaw); });
-        listConnections.push_back(std::move(pConnection));
+        const int nFlags = ::fcntl(fdPtyMaster.Get(), F_GETFL);
+        ::fcntl(fdPtyMaster.Get(), F_SETFL, nFlags | O_NONBLOCK);
+        threadPty = std::thread([this] {
+            Connection connection;
+            connection.fd = fdPtyMaster.Get();
+            connection.bSocket = false;
+            Serve(connection);
+        });
     }
 
     void Start() {
         if (bStarted) {
             return;
         }
-        int afdPipe[2];
-        if (::pipe2(afdPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+        wake.emplace();
+        if (!wake->Valid()) {
             throw std::runtime_error("cannot create the wake-up pipe");
         }
-        fdWakeRead = afdPipe[0];
-        fdWakeWrite = afdPipe[1];
+        fdWakeRead = wake->ReadFd();
         try {
             if (options.bTcp) {
                 OpenListener();
@@ -480,8 +407,9 @@ struct Emulator::Impl final : Vxi11Backend {
                 throw;
             }
         }
-        if (fdListen >= 0) {
-            threadAccept = std::thread([this] { AcceptLoop(); });
+        if (listener) {
+            listener->Start(
+                [this](tknet::Fd fd, const tknet::Address&) { ServeClient(std::move(fd)); });
         }
         bStarted = true;
     }
@@ -489,30 +417,20 @@ struct Emulator::Impl final : Vxi11Backend {
     void Stop() {
         vxi11.Stop();
         hislip.Stop();
-        if (fdWakeWrite >= 0) {
-            char c = 1;
-            [[maybe_unused]] ssize_t n = ::write(fdWakeWrite, &c, 1);
+        if (wake) {
+            wake->Wake();
         }
-        if (threadAccept.joinable()) {
-            threadAccept.join();
+        if (listener) {
+            listener->Stop();
+            listener.reset();
         }
-        {
-            std::lock_guard<std::mutex> lock(mutexThreads);
-            for (auto& pConnection : listConnections) {
-                if (pConnection->thread.joinable()) {
-                    pConnection->thread.join();
-                }
-                if (pConnection->bSocket) {
-                    CloseFd(pConnection->fd);
-                }
-            }
-            listConnections.clear();
+        if (threadPty.joinable()) {
+            threadPty.join();
         }
-        CloseFd(fdListen);
-        CloseFd(fdPtyMaster);
-        CloseFd(fdPtySlave);
-        CloseFd(fdWakeRead);
-        CloseFd(fdWakeWrite);
+        fdPtyMaster.Reset();
+        fdPtySlave.Reset();
+        wake.reset();
+        fdWakeRead = -1;
         strPtyName.clear();
         bStarted = false;
     }
@@ -795,14 +713,7 @@ std::vector<std::pair<int, std::string>> Emulator::ErrorQueue() const {
 }
 
 size_t Emulator::ConnectionCount() const {
-    std::lock_guard<std::mutex> lock(m_pImpl->mutexThreads);
-    size_t nCount = 0;
-    for (const auto& pConnection : m_pImpl->listConnections) {
-        if (pConnection->bSocket && !pConnection->bDone) {
-            ++nCount;
-        }
-    }
-    return nCount;
+    return m_pImpl->listener ? m_pImpl->listener->ActiveConnections() : 0;
 }
 
 void Emulator::PowerCycle() {
