@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "HislipMessage.h"
+#include "Socket.h"
 
 namespace emu {
 namespace {
@@ -38,47 +39,6 @@ constexpr std::uint16_t kServerVendorId = ('N' << 8) | 'V';
 // A lock request or a message held by another session's lock waits at most
 // this long.
 constexpr std::uint32_t kMaxWaitMs = 10000;
-
-void CloseFd(int& fd) {
-    if (fd >= 0) {
-        ::close(fd);
-        fd = -1;
-    }
-}
-
-int Listen(const std::string& strHost, unsigned short nPort) {
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
-    addrinfo* pList = nullptr;
-    const std::string strPort = std::to_string(nPort);
-    if (::getaddrinfo(strHost.empty() ? nullptr : strHost.c_str(), strPort.c_str(), &hints,
-                      &pList) != 0) {
-        throw std::runtime_error("cannot resolve '" + strHost + "'");
-    }
-    int fdResult = -1;
-    std::string strError = "no address";
-    for (addrinfo* p = pList; p != nullptr && fdResult < 0; p = p->ai_next) {
-        const int fd = ::socket(p->ai_family, p->ai_socktype | SOCK_CLOEXEC, p->ai_protocol);
-        if (fd < 0) {
-            continue;
-        }
-        const int nOne = 1;
-        ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &nOne, sizeof nOne);
-        if (::bind(fd, p->ai_addr, p->ai_addrlen) == 0 && ::listen(fd, 16) == 0) {
-            fdResult = fd;
-        } else {
-            strError = std::strerror(errno);
-            ::close(fd);
-        }
-    }
-    ::freeaddrinfo(pList);
-    if (fdResult < 0) {
-        throw std::runtime_error("cannot bind " + strHost + ":" + strPort + ": " + strError);
-    }
-    return fdResult;
-}
 
 }  // namespace
 
@@ -101,21 +61,14 @@ struct HislipServer::Impl {
 
     struct Connection {
         int fd = -1;
-        std::thread thread;
-        std::atomic<bool> bDone{false};
     };
 
     explicit Impl(Vxi11Backend& backendIn) : backend(backendIn) {}
 
     Vxi11Backend& backend;
-    int fdListen = -1;
-    int fdWakeRead = -1;
-    int fdWakeWrite = -1;
+    std::optional<tknet::Listener> listener;
+    int fdWakeRead = -1;  // the listener's: Stop() wakes every wait on it
     unsigned short nPort = 0;
-    std::thread threadAccept;
-
-    std::mutex mutexConnections;
-    std::list<std::unique_ptr<Connection>> listConnections;
 
     mutable std::mutex mutex;  // guards the sessions, the locks and the faults
     std::condition_variable cvChange;
@@ -588,87 +541,36 @@ struct HislipServer::Impl {
              "invalid initialization sequence");
     }
 
-    void AcceptLoop() {
-        for (;;) {
-            if (!WaitReadable(fdListen)) {
-                return;
-            }
-            const int fd = ::accept4(fdListen, nullptr, nullptr, SOCK_CLOEXEC);
-            if (fd < 0) {
-                continue;
-            }
-            const int nOne = 1;
-            ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &nOne, sizeof nOne);
-            std::lock_guard<std::mutex> lock(mutexConnections);
-            for (auto it = listConnections.begin(); it != listConnections.end();) {
-                if ((*it)->bDone) {
-                    (*it)->thread.join();
-                    it = listConnections.erase(it);
-                } else {
-                    ++it;
-                }
-            }
-            auto pConnection = std::make_unique<Connection>();
-            pConnection->fd = fd;
-            Connection* pRaw = pConnection.get();
-            pConnection->thread = std::thread([this, pRaw] {
-                ServeConnection(*pRaw);
-                CloseFd(pRaw->fd);
-                pRaw->bDone = true;
-            });
-            listConnections.push_back(std::move(pConnection));
-        }
-    }
-
     void Start(const std::string& strHost, unsigned short nPortIn) {
-        int afdPipe[2];
-        if (::pipe2(afdPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
-            throw std::runtime_error("cannot create the wake-up pipe");
+        listener.emplace();
+        if (listener->Open(strHost, nPortIn) != tknet::Result::kOk) {
+            listener.reset();
+            throw std::runtime_error("cannot bind " + strHost + ":" + std::to_string(nPortIn) +
+                                     ": " + std::strerror(errno));
         }
-        fdWakeRead = afdPipe[0];
-        fdWakeWrite = afdPipe[1];
-        try {
-            fdListen = Listen(strHost, nPortIn);
-        } catch (...) {
-            Stop();
-            throw;
-        }
-        sockaddr_storage address{};
-        socklen_t nLength = sizeof address;
-        ::getsockname(fdListen, reinterpret_cast<sockaddr*>(&address), &nLength);
-        nPort = address.ss_family == AF_INET6
-                    ? ntohs(reinterpret_cast<sockaddr_in6*>(&address)->sin6_port)
-                    : ntohs(reinterpret_cast<sockaddr_in*>(&address)->sin_port);
+        nPort = listener->Port();
+        fdWakeRead = listener->WakeFd();
         {
             std::lock_guard<std::mutex> lock(mutex);
             bStopping = false;
         }
-        threadAccept = std::thread([this] { AcceptLoop(); });
+        listener->Start([this](tknet::Fd fd, const tknet::Address&) {
+            Connection connection{fd.Get()};
+            ServeConnection(connection);
+        });
     }
 
     void Stop() {
-        if (fdWakeWrite >= 0) {
-            char c = 1;
-            [[maybe_unused]] ssize_t n = ::write(fdWakeWrite, &c, 1);
-        }
         {
             std::lock_guard<std::mutex> lock(mutex);
             bStopping = true;
             cvChange.notify_all();
         }
-        if (threadAccept.joinable()) {
-            threadAccept.join();
+        if (listener) {
+            listener->Stop();
+            listener.reset();
         }
-        {
-            std::lock_guard<std::mutex> lock(mutexConnections);
-            for (auto& pConnection : listConnections) {
-                pConnection->thread.join();
-            }
-            listConnections.clear();
-        }
-        CloseFd(fdListen);
-        CloseFd(fdWakeRead);
-        CloseFd(fdWakeWrite);
+        fdWakeRead = -1;
     }
 };
 
