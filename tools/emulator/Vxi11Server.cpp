@@ -25,10 +25,12 @@
 #include <list>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <stdexcept>
 #include <thread>
 #include <vector>
 
+#include "Socket.h"
 #include "vxi11.h"
 
 namespace emu {
@@ -75,6 +77,7 @@ void CloseFd(int& fd) {
     }
 }
 
+// The portmapper's datagram socket (streams are served by tknet::Listener).
 int BindSocket(const std::string& strHost, unsigned short nPort, int nType) {
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
@@ -110,15 +113,6 @@ int BindSocket(const std::string& strHost, unsigned short nPort, int nType) {
     return fdResult;
 }
 
-unsigned short PortOf(int fd) {
-    sockaddr_storage address{};
-    socklen_t nLength = sizeof address;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &nLength);
-    return address.ss_family == AF_INET6
-               ? ntohs(reinterpret_cast<sockaddr_in6*>(&address)->sin6_port)
-               : ntohs(reinterpret_cast<sockaddr_in*>(&address)->sin_port);
-}
-
 // The universal address ("h1.h2.h3.h4.p1.p2") of a port on the socket's address.
 std::string UniversalAddress(int fd, unsigned short nPort) {
     sockaddr_storage address{};
@@ -151,32 +145,18 @@ struct IntrChannel {
 // Connects to an IPv4 address and port (host order) within a second; the
 // socket is blocking afterwards, as the RPC library expects.
 int ConnectBack(unsigned long nAddress, unsigned short nPort) {
-    sockaddr_in target{};
-    target.sin_family = AF_INET;
-    target.sin_addr.s_addr = htonl(static_cast<uint32_t>(nAddress));
-    target.sin_port = htons(nPort);
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (fd < 0) {
+    tknet::Address target;
+    auto* pTarget = reinterpret_cast<sockaddr_in*>(&target.storage);
+    pTarget->sin_family = AF_INET;
+    pTarget->sin_addr.s_addr = htonl(static_cast<uint32_t>(nAddress));
+    pTarget->sin_port = htons(nPort);
+    target.nLength = sizeof(sockaddr_in);
+    tknet::Fd fd;
+    if (tknet::Connect(target, tknet::Deadline(1000), &fd) != tknet::Result::kOk) {
         return -1;
     }
-    int nResult = ::connect(fd, reinterpret_cast<sockaddr*>(&target), sizeof target);
-    if (nResult != 0 && errno == EINPROGRESS) {
-        pollfd pfd{fd, POLLOUT, 0};
-        int nError = 0;
-        socklen_t nLength = sizeof nError;
-        if (::poll(&pfd, 1, 1000) > 0 &&
-            ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &nError, &nLength) == 0 && nError == 0) {
-            nResult = 0;
-        }
-    }
-    if (nResult != 0) {
-        ::close(fd);
-        return -1;
-    }
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    const int nOne = 1;
-    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &nOne, sizeof nOne);
-    return fd;
+    ::fcntl(fd.Get(), F_SETFL, ::fcntl(fd.Get(), F_GETFL) & ~O_NONBLOCK);
+    return fd.Release();
 }
 
 // device_intr_srq with the link's handle. The RPC library writes with plain
@@ -217,8 +197,6 @@ struct Vxi11Server::Impl {
     struct Connection {
         int fd = -1;
         Channel eChannel = Channel::Core;
-        std::thread thread;
-        std::atomic<bool> bDone{false};
         std::vector<long> vecLinks;          // links created on this connection
         bool bDrop = false;                  // close without replying (fault injection)
         std::string strReplyBuffer;          // bytes of the last read or address reply
@@ -259,19 +237,15 @@ struct Vxi11Server::Impl {
 
     Vxi11Backend& backend;
     std::atomic<std::size_t> nCoreCalls{0};  // core-channel procedures served
-    int fdPmapTcp = -1;
+    // The portmapper's, the core channel's and the abort channel's streams.
+    std::optional<tknet::Listener> aListeners[3];
     int fdPmapUdp = -1;
-    int fdCore = -1;
-    int fdAbort = -1;
+    std::optional<tknet::WakePipe> wake;  // Stop() ends every wait on it
     int fdWakeRead = -1;
-    int fdWakeWrite = -1;
     unsigned short nRpcPort = 0;
     unsigned short nCorePort = 0;
     unsigned short nAbortPort = 0;
-    std::vector<std::thread> vecListeners;
-
-    std::mutex mutexConnections;
-    std::list<std::unique_ptr<Connection>> listConnections;
+    std::thread threadDatagrams;
 
     mutable std::mutex mutex;  // guards the links and the lock
     std::condition_variable cvChange;
@@ -431,8 +405,6 @@ struct Vxi11Server::Impl {
         }
         xdr_destroy(&xdrs);
         DropLinks(connection);
-        CloseFd(connection.fd);
-        connection.bDone = true;
     }
 
     void ServeDatagrams() {
@@ -487,7 +459,7 @@ struct Vxi11Server::Impl {
         const unsigned short nPort = PortOfProgram(query.r_prog, query.r_vers);
         const bool bTcp = query.r_netid != nullptr && std::strncmp(query.r_netid, "tcp", 3) == 0;
         call.connection.strReplyBuffer =
-            nPort != 0 && bTcp ? UniversalAddress(fdCore, nPort) : std::string();
+            nPort != 0 && bTcp ? UniversalAddress(aListeners[1]->Fd(), nPort) : std::string();
         *static_cast<char**>(call.pResult) = call.connection.strReplyBuffer.data();
     }
 
@@ -860,64 +832,46 @@ struct Vxi11Server::Impl {
 
     // ----- threads ---------------------------------------------------------
 
-    void AcceptLoop(int fdListen, Channel eChannel) {
-        for (;;) {
-            if (!WaitReadable(fdListen)) {
-                return;
-            }
-            const int fd = ::accept4(fdListen, nullptr, nullptr, SOCK_CLOEXEC);
-            if (fd < 0) {
-                continue;
-            }
-            const int nOne = 1;
-            ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &nOne, sizeof nOne);
-            std::lock_guard<std::mutex> lock(mutexConnections);
-            for (auto it = listConnections.begin(); it != listConnections.end();) {
-                if ((*it)->bDone) {
-                    (*it)->thread.join();
-                    it = listConnections.erase(it);
-                } else {
-                    ++it;
-                }
-            }
-            auto pConnection = std::make_unique<Connection>();
-            pConnection->fd = fd;
-            pConnection->eChannel = eChannel;
-            Connection* pRaw = pConnection.get();
-            pConnection->thread = std::thread([this, pRaw] { ServeStream(*pRaw); });
-            listConnections.push_back(std::move(pConnection));
+    // Listens on host:port for one channel and serves each client on a thread.
+    unsigned short Listen(tknet::Listener& listener, const std::string& strHost,
+                          unsigned short nPort, Channel eChannel) {
+        if (listener.Open(strHost, nPort) != tknet::Result::kOk) {
+            throw std::runtime_error("cannot bind " + strHost + ":" + std::to_string(nPort) + ": " +
+                                     std::strerror(errno));
         }
+        listener.Start([this, eChannel](tknet::Fd fd, const tknet::Address&) {
+            Connection connection;
+            connection.fd = fd.Get();
+            connection.eChannel = eChannel;
+            ServeStream(connection);
+        });
+        return listener.Port();
     }
 
     void Start(const std::string& strHost, unsigned short nPort) {
-        int afdPipe[2];
-        if (::pipe2(afdPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+        wake.emplace();
+        if (!wake->Valid()) {
             throw std::runtime_error("cannot create the wake-up pipe");
         }
-        fdWakeRead = afdPipe[0];
-        fdWakeWrite = afdPipe[1];
+        fdWakeRead = wake->ReadFd();
         try {
-            fdPmapTcp = BindSocket(strHost, nPort, SOCK_STREAM);
-            nRpcPort = PortOf(fdPmapTcp);
+            for (auto& listener : aListeners) {
+                listener.emplace();
+            }
+            nRpcPort = Listen(*aListeners[0], strHost, nPort, Channel::Portmapper);
             fdPmapUdp = BindSocket(strHost, nRpcPort, SOCK_DGRAM);
-            fdCore = BindSocket(strHost, 0, SOCK_STREAM);
-            nCorePort = PortOf(fdCore);
-            fdAbort = BindSocket(strHost, 0, SOCK_STREAM);
-            nAbortPort = PortOf(fdAbort);
+            nCorePort = Listen(*aListeners[1], strHost, 0, Channel::Core);
+            nAbortPort = Listen(*aListeners[2], strHost, 0, Channel::Abort);
         } catch (...) {
             Stop();
             throw;
         }
-        vecListeners.emplace_back([this] { AcceptLoop(fdPmapTcp, Channel::Portmapper); });
-        vecListeners.emplace_back([this] { AcceptLoop(fdCore, Channel::Core); });
-        vecListeners.emplace_back([this] { AcceptLoop(fdAbort, Channel::Abort); });
-        vecListeners.emplace_back([this] { ServeDatagrams(); });
+        threadDatagrams = std::thread([this] { ServeDatagrams(); });
     }
 
     void Stop() {
-        if (fdWakeWrite >= 0) {
-            char c = 1;
-            [[maybe_unused]] ssize_t n = ::write(fdWakeWrite, &c, 1);
+        if (wake) {
+            wake->Wake();
         }
         {
             // Wake reads and lock waits.
@@ -927,23 +881,18 @@ struct Vxi11Server::Impl {
             }
             cvChange.notify_all();
         }
-        for (std::thread& thread : vecListeners) {
-            thread.join();
+        if (threadDatagrams.joinable()) {
+            threadDatagrams.join();
         }
-        vecListeners.clear();
-        {
-            std::lock_guard<std::mutex> lock(mutexConnections);
-            for (auto& pConnection : listConnections) {
-                pConnection->thread.join();
+        for (auto& listener : aListeners) {
+            if (listener) {
+                listener->Stop();
+                listener.reset();
             }
-            listConnections.clear();
         }
-        CloseFd(fdPmapTcp);
         CloseFd(fdPmapUdp);
-        CloseFd(fdCore);
-        CloseFd(fdAbort);
-        CloseFd(fdWakeRead);
-        CloseFd(fdWakeWrite);
+        wake.reset();
+        fdWakeRead = -1;
     }
 };
 
