@@ -16,6 +16,10 @@
 
 namespace cfgstore {
 
+// The largest store file the reader accepts. A store file is small; anything
+// larger is refused rather than read, and the writer never writes one.
+constexpr std::size_t kMaxStoreFileSize = 16u * 1024u * 1024u;
+
 enum class DataType { Boolean, Integer, Real, String, Structure, Other };
 
 struct DataComponent {
@@ -99,7 +103,8 @@ struct StoreData {
 std::shared_ptr<const StoreData> BuiltInStore();
 
 // Reads the text of a store file. On failure returns null and sets strError to
-// a description naming strLocation, the line and the column.
+// a description naming strLocation, the line and the column (or the size, for
+// a text over kMaxStoreFileSize).
 std::shared_ptr<const StoreData> ReadStoreText(std::string_view svText,
                                                const std::string& strLocation,
                                                std::string& strError);

@@ -30,8 +30,6 @@ namespace {
 // Where the store lives when IVI_CONFIG_STORE is not set.
 constexpr const char* kDefaultMasterLocation = "/etc/ivi/IviConfigurationStore.xml";
 constexpr const char* kMasterLocationVariable = "IVI_CONFIG_STORE";
-// A store file is small; anything larger is refused rather than read.
-constexpr std::uintmax_t kMaxStoreFileSize = 16u * 1024u * 1024u;
 
 enum class Kind {
     Store,

@@ -456,6 +456,14 @@ std::shared_ptr<const StoreData> BuiltInStore() {
 std::shared_ptr<const StoreData> ReadStoreText(std::string_view svText,
                                                const std::string& strLocation,
                                                std::string& strError) {
+    // The limit is checked here, not only where a file is read, so that every
+    // text the reader accepts (the writer's included) fits in a store file.
+    if (svText.size() > kMaxStoreFileSize) {
+        strError = "The configuration store " + Quoted(strLocation) + " is " +
+                   std::to_string(svText.size()) + " bytes, more than the " +
+                   std::to_string(kMaxStoreFileSize) + " bytes a store file may hold.";
+        return nullptr;
+    }
     pugi::xml_document doc;
     // UTF-8 only: the offsets pugixml reports then point into the file as it
     // stands, which keeps line and column numbers right.

@@ -4,7 +4,10 @@
 // exclusive lock on a companion file "<store>.lock" (the store itself is
 // replaced by every edit, so a lock on it would not outlive the first
 // writer), writes the new text to a temporary file in the same directory and
-// renames it over the store.
+// renames it over the store. The store tool often runs as root on a folder
+// other users may write to, so neither file is ever reached through a
+// symbolic link: a planted link must not make the writer create or open a
+// file elsewhere.
 #include "StoreWriter.h"
 
 #include <fcntl.h>
@@ -17,6 +20,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -33,7 +38,6 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr const char* kDriverModule = "TARVEK";
-constexpr std::size_t kMaxStoreFileSize = 16u * 1024u * 1024u;
 // Another writer holds the lock only for the few milliseconds of its edit.
 constexpr auto kLockTimeout = std::chrono::seconds(10);
 
@@ -121,11 +125,44 @@ class EditLock {
   public:
     bool Acquire(const std::string& strStorePath, std::string& strError) {
         const std::string strLockPath = strStorePath + ".lock";
-        m_fd.Reset(::open(strLockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
+        const std::string strCannot = "The configuration store " + Quoted(strStorePath) +
+                                      " cannot be locked for editing: " + Quoted(strLockPath);
+        // The lock file is only ever locked, never written, so it is opened
+        // for reading; O_NONBLOCK keeps a planted FIFO from hanging the open.
+        m_fd.Reset(::open(strLockPath.c_str(),
+                          O_RDONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC,
+                          0644));
         if (m_fd.Get() < 0) {
-            strError = "The configuration store " + Quoted(strStorePath) +
-                       " cannot be locked for editing: " + Quoted(strLockPath) + ": " +
-                       ErrnoText(errno) + ".";
+            const int nError = errno;
+            struct stat link = {};
+            if (nError == ELOOP && ::lstat(strLockPath.c_str(), &link) == 0 &&
+                S_ISLNK(link.st_mode)) {
+                strError = strCannot +
+                           " is a symbolic link, which the store writer never follows; remove "
+                           "it. Nothing was changed.";
+            } else {
+                strError = strCannot + ": " + ErrnoText(nError) + ". Nothing was changed.";
+            }
+            return false;
+        }
+        // A hard link could make it another file, and a file of a stranger
+        // in a shared folder could be held locked by that stranger forever.
+        struct stat info = {};
+        struct stat folder = {};
+        const std::string strFolder = fs::path(strLockPath).parent_path().string();
+        if (::fstat(m_fd.Get(), &info) != 0 || !S_ISREG(info.st_mode)) {
+            strError = strCannot + " is not a regular file. Nothing was changed.";
+            return false;
+        }
+        if (info.st_nlink != 1) {
+            strError = strCannot + " has other hard links. Nothing was changed.";
+            return false;
+        }
+        if (info.st_uid != ::geteuid() && info.st_uid != 0 &&
+            (::stat(strFolder.c_str(), &folder) != 0 || info.st_uid != folder.st_uid)) {
+            strError = strCannot + " belongs to user " + std::to_string(info.st_uid) +
+                       ", who is neither this user, root nor the owner of its folder. Nothing "
+                       "was changed.";
             return false;
         }
         const auto deadline = std::chrono::steady_clock::now() + kLockTimeout;
@@ -293,6 +330,9 @@ enum class ItemKind { LogicalName, DriverSession, HardwareAsset, SoftwareModule 
 struct NameChanges {
     std::vector<std::pair<ItemKind, std::string>> vecAdded;
     std::vector<std::pair<ItemKind, std::string>> vecRemoved;
+    // What else the edited store must read back as: "" when it does, else
+    // which part of the edit it would lose.
+    std::function<std::string(const StoreData& after)> fnReadsBack;
 };
 
 const std::map<std::string, std::size_t, std::less<>>& NamesOf(const StoreData& data,
@@ -378,7 +418,9 @@ bool ReplaceFile(const std::string& strPath, const std::string& strText, bool bE
     const std::string strWhere = "The configuration store " + Quoted(strPath);
     std::string strTemplate =
         (path.parent_path() / ("." + path.filename().string() + ".XXXXXX")).string();
-    FileDescriptor file(::mkstemp(strTemplate.data()));
+    // mkostemp creates the file with O_CREAT | O_EXCL, which never follows a
+    // symbolic link planted under the chosen name.
+    FileDescriptor file(::mkostemp(strTemplate.data(), O_CLOEXEC));
     if (file.Get() < 0) {
         strError = strWhere + " cannot be written: " + ErrnoText(errno) + "; nothing was changed.";
         return false;
@@ -485,12 +527,29 @@ bool EditStoreFile(const std::string& strGivenPath, const EditFunction& edit,
     if (!edit(*pData, doc.document_element(), editor, changes, strError)) {
         return false;
     }
+    // The complete new text goes through the reader before it replaces the
+    // store: a file the reader refuses would break every logical name in it,
+    // and one that reads back differently would lose part of the edit.
     const std::string strNewText = editor.Result();
+    if (strNewText.size() > kMaxStoreFileSize) {
+        strError = strWhere + " would grow to " + std::to_string(strNewText.size()) +
+                   " bytes, more than the " + std::to_string(kMaxStoreFileSize) +
+                   " bytes the store reader accepts; nothing was changed.";
+        return false;
+    }
     const auto pNewData = ReadStoreText(strNewText, strGivenPath, strReadError);
-    if (!pNewData || !ChangesAreExact(*pData, *pNewData, changes)) {
-        strError = strWhere + " cannot be edited safely (" +
-                   (pNewData ? std::string("an item would be lost") : strReadError) +
-                   "); nothing was changed.";
+    if (!pNewData) {
+        strError = strWhere + " was not changed: the store reader would refuse the edited file. " +
+                   strReadError;
+        return false;
+    }
+    std::string strLost =
+        ChangesAreExact(*pData, *pNewData, changes) ? std::string() : "an item would be lost";
+    if (strLost.empty() && changes.fnReadsBack) {
+        strLost = changes.fnReadsBack(*pNewData);
+    }
+    if (!strLost.empty()) {
+        strError = strWhere + " cannot be edited safely (" + strLost + "); nothing was changed.";
         return false;
     }
     return ReplaceFile(strPath, strNewText, bExisted, before, strError);
@@ -503,6 +562,94 @@ const SoftwareModule* FindModule(const StoreData& data, const std::string& strNa
 
 pugi::xml_node FindChild(pugi::xml_node root, const char* szKind, const std::string& strName) {
     return root.find_child_by_attribute(szKind, "name", strName.c_str());
+}
+
+// Why a text cannot stand in the store file (UTF-8, XML 1.0), or "" when it
+// can. The XML library would write a control character as a character
+// reference, which XML 1.0 forbids and other tools reading the store refuse,
+// and would cut a text at a NUL.
+std::string XmlTextProblem(const std::string& strText) {
+    static constexpr std::uint32_t kShortest[] = {0, 0, 0x80, 0x800, 0x10000};
+    for (std::size_t n = 0; n < strText.size();) {
+        const auto cLead = static_cast<unsigned char>(strText[n]);
+        const std::size_t nLength = cLead < 0x80             ? 1
+                                    : (cLead & 0xE0) == 0xC0 ? 2
+                                    : (cLead & 0xF0) == 0xE0 ? 3
+                                    : (cLead & 0xF8) == 0xF0 ? 4
+                                                             : 0;
+        const std::string strInvalid = "is not valid UTF-8 (byte " + std::to_string(n + 1) + ")";
+        if (nLength == 0 || n + nLength > strText.size()) {
+            return strInvalid;
+        }
+        std::uint32_t nCode = nLength == 1 ? cLead : cLead & (0x7Fu >> nLength);
+        for (std::size_t k = 1; k < nLength; ++k) {
+            const auto c = static_cast<unsigned char>(strText[n + k]);
+            if ((c & 0xC0) != 0x80) {
+                return strInvalid;
+            }
+            nCode = (nCode << 6) | (c & 0x3Fu);
+        }
+        if (nCode < kShortest[nLength] || nCode > 0x10FFFF ||
+            (nCode >= 0xD800 && nCode <= 0xDFFF)) {
+            return strInvalid;
+        }
+        const bool bXmlChar = nCode == 0x9 || nCode == 0xA || nCode == 0xD ||
+                              (nCode >= 0x20 && nCode <= 0xD7FF) ||
+                              (nCode >= 0xE000 && nCode <= 0xFFFD) || nCode >= 0x10000;
+        if (!bXmlChar) {
+            char szCode[16];
+            std::snprintf(szCode, sizeof szCode, "U+%04X", static_cast<unsigned>(nCode));
+            return std::string("holds the character ") + szCode + ", which an XML file cannot hold";
+        }
+        n += nLength;
+    }
+    return {};
+}
+
+// The session option attributes and the members the reader fills from them.
+constexpr std::pair<const char*, bool DriverSession::*> kOptionMembers[] = {
+    {"cache", &DriverSession::bCache},
+    {"interchangeCheck", &DriverSession::bInterchangeCheck},
+    {"queryInstrStatus", &DriverSession::bQueryInstrStatus},
+    {"rangeCheck", &DriverSession::bRangeCheck},
+    {"recordCoercions", &DriverSession::bRecordCoercions},
+    {"simulate", &DriverSession::bSimulate},
+};
+
+// Which part of an added entry the store read back differently, or "".
+std::string EntryReadBack(const StoreData& data, const LogicalNameEntry& entry) {
+    const auto itLogical = data.mapLogicalNames.find(entry.strName);
+    if (itLogical == data.mapLogicalNames.end()) {
+        return "the logical name would be lost";
+    }
+    const DriverSession& session =
+        data.vecDriverSessions[data.vecLogicalNames[itLogical->second].nDriverSession];
+    if (session.strName != entry.strName || !session.nHardwareAsset || !session.nSoftwareModule ||
+        data.vecSoftwareModules[*session.nSoftwareModule].strName != kDriverModule) {
+        return "its driver session would not be the one added";
+    }
+    if (data.vecHardwareAssets[*session.nHardwareAsset].strResourceDescriptor !=
+        entry.strResource) {
+        return "its resource would read back differently";
+    }
+    for (const auto& [strAttribute, bValue] : entry.vecOptions) {
+        for (const auto& [szAttribute, pMember] : kOptionMembers) {
+            if (strAttribute == szAttribute && session.*pMember != bValue) {
+                return "its option " + Quoted(strAttribute) + " would read back differently";
+            }
+        }
+    }
+    if (session.strDriverSetup != entry.strDriverSetup) {
+        return "its DriverSetup would read back differently";
+    }
+    bool bSameVirtualNames = session.vecVirtualNames.size() == entry.vecVirtualNames.size();
+    for (std::size_t n = 0; bSameVirtualNames && n < entry.vecVirtualNames.size(); ++n) {
+        const VirtualName& name = session.vecVirtualNames[n];
+        bSameVirtualNames = name.strName == entry.vecVirtualNames[n].first &&
+                            name.strMapTo == entry.vecVirtualNames[n].second &&
+                            name.vecRanges.empty();
+    }
+    return bSameVirtualNames ? std::string() : "its virtual names would read back differently";
 }
 
 }  // namespace
@@ -571,6 +718,26 @@ std::string CheckStoreFile(const std::string& strPath) {
 
 bool AddLogicalName(const std::string& strPath, const LogicalNameEntry& entry,
                     std::string& strError) {
+    std::vector<std::pair<std::string, const std::string*>> vecTexts = {
+        {"The logical name", &entry.strName},
+        {"The resource", &entry.strResource},
+        {"The DriverSetup", &entry.strDriverSetup},
+    };
+    for (const auto& [strVirtual, strPhysical] : entry.vecVirtualNames) {
+        vecTexts.emplace_back("A virtual name", &strVirtual);
+        vecTexts.emplace_back("The physical name of a virtual name", &strPhysical);
+    }
+    for (const auto& [strAttribute, bValue] : entry.vecOptions) {
+        vecTexts.emplace_back("A session option", &strAttribute);
+    }
+    for (const auto& [strWhat, pText] : vecTexts) {
+        const std::string strProblem = XmlTextProblem(*pText);
+        if (!strProblem.empty()) {
+            strError = strWhat + " " + strProblem + "; the configuration store " + Quoted(strPath) +
+                       " was not changed.";
+            return false;
+        }
+    }
     return EditStoreFile(
         strPath,
         [&](const StoreData& data, pugi::xml_node, TextEditor& editor, NameChanges& changes,
@@ -653,6 +820,9 @@ bool AddLogicalName(const std::string& strPath, const LogicalNameEntry& entry,
                  {ItemKind::LogicalName, ItemKind::DriverSession, ItemKind::HardwareAsset}) {
                 changes.vecAdded.emplace_back(eKind, entry.strName);
             }
+            changes.fnReadsBack = [&](const StoreData& after) {
+                return EntryReadBack(after, entry);
+            };
             return true;
         },
         strError);

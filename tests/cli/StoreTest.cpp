@@ -268,6 +268,60 @@ TEST_F(StoreTest, CorruptStoreIsReportedWithItsLineAndNeverOverwritten) {
         << result.strErr;
 }
 
+TEST_F(StoreTest, AddPastTheReadersSizeLimitIsRefusedAndTheStoreStaysReadable) {
+    // The reader takes store files of up to 16 MiB; this one has room for
+    // less than one more entry.
+    constexpr std::size_t kLimit = 16u * 1024u * 1024u;
+    std::string strFull = kHandWritten;
+    strFull += "<!-- " + std::string(kLimit - 100 - strFull.size(), 'x') + " -->\n";
+    Write(strFull);
+    const CliResult add = Store({"add", "Spare", "--resource", "ASRL1::INSTR"});
+    EXPECT_EQ(add.nExit, kExitFailure) << Describe(add);
+    EXPECT_NE(add.strErr.find("The configuration store \"" + m_store.string() + "\" would grow to"),
+              std::string::npos)
+        << add.strErr;
+    EXPECT_NE(add.strErr.find("more than the 16777216 bytes the store reader accepts; nothing "
+                              "was changed."),
+              std::string::npos)
+        << add.strErr;
+    EXPECT_TRUE(ReadFile(m_store) == strFull) << "the store file changed";
+    const CliResult list = Store({"list"});
+    EXPECT_EQ(list.nExit, 0) << Describe(list).substr(0, 400);
+    EXPECT_EQ(list.strOut, "Bench4               TCPIP::10.0.0.4::5025::SOCKET\n");
+}
+
+TEST_F(StoreTest, SymbolicLinkAsLockFileIsRefusedAndNothingIsCreatedAtItsTarget) {
+    const fs::path lock = m_dir / "store.xml.lock";
+    const fs::path target = m_dir / "elsewhere";
+    struct Case {
+        const char* szWhat;
+        bool bTargetExists;
+    };
+    for (const Case& row : {Case{"dangling link", false}, Case{"link to a file", true}}) {
+        SCOPED_TRACE(row.szWhat);
+        Write(kHandWritten);
+        std::error_code ec;
+        fs::remove(target, ec);
+        fs::remove(lock, ec);
+        if (row.bTargetExists) {
+            std::ofstream(target) << "keep";
+        }
+        fs::create_symlink(target, lock);
+        const CliResult add = Store({"add", "Spare", "--resource", "ASRL1::INSTR"});
+        EXPECT_EQ(add.nExit, kExitFailure) << Describe(add);
+        EXPECT_NE(add.strErr.find("\"" + lock.string() +
+                                  "\" is a symbolic link, which the store writer never follows"),
+                  std::string::npos)
+            << add.strErr;
+        EXPECT_EQ(ReadFile(m_store), kHandWritten);
+        EXPECT_TRUE(fs::is_symlink(lock));
+        EXPECT_EQ(fs::exists(target), row.bTargetExists);
+        if (row.bTargetExists) {
+            EXPECT_EQ(ReadFile(target), "keep");
+        }
+    }
+}
+
 TEST_F(StoreTest, ReadOnlyStoreIsRefused) {
     Write(kHandWritten);
     fs::permissions(m_store, fs::perms(0444));
