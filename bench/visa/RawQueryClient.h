@@ -2,42 +2,40 @@
 // reads until the reply's line feed, with nothing of the VISA layer between.
 #pragma once
 
-#include <arpa/inet.h>
 #include <benchmark/benchmark.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
+#include <fcntl.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <cstddef>
 #include <cstring>
+#include <vector>
+
+#include "Socket.h"
 
 class RawQueryClient {
   public:
     RawQueryClient(const char* pszHost, unsigned short nPort, const char* pszQuery)
         : m_pszQuery(pszQuery), m_nQueryLength(std::strlen(pszQuery)) {
-        m_nFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        ::inet_pton(AF_INET, pszHost, &addr.sin_addr);
-        addr.sin_port = htons(nPort);
-        const int nOne = 1;
-        ::setsockopt(m_nFd, IPPROTO_TCP, TCP_NODELAY, &nOne, sizeof nOne);
-        m_bOk = ::connect(m_nFd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+        std::vector<tknet::Address> vecAddresses;
+        m_bOk = tknet::Resolve(pszHost, nPort, &vecAddresses) == tknet::Result::kOk &&
+                tknet::ConnectAny(vecAddresses, tknet::Deadline(2000), &m_fd) == tknet::Result::kOk;
+        if (m_bOk) {
+            // Blocking, as the simplest client would be.
+            ::fcntl(m_fd.Get(), F_SETFL, ::fcntl(m_fd.Get(), F_GETFL) & ~O_NONBLOCK);
+        }
     }
-    ~RawQueryClient() { ::close(m_nFd); }
     RawQueryClient(const RawQueryClient&) = delete;
     RawQueryClient& operator=(const RawQueryClient&) = delete;
 
     bool Ok() const { return m_bOk; }
     bool Query() {
-        if (::send(m_nFd, m_pszQuery, m_nQueryLength, MSG_NOSIGNAL) !=
+        if (::send(m_fd.Get(), m_pszQuery, m_nQueryLength, MSG_NOSIGNAL) !=
             static_cast<ssize_t>(m_nQueryLength)) {
             return false;
         }
         std::size_t nHave = 0;
         while (nHave == 0 || m_buffer[nHave - 1] != '\n') {
-            const ssize_t nGot = ::recv(m_nFd, m_buffer + nHave, sizeof m_buffer - nHave, 0);
+            const ssize_t nGot = ::recv(m_fd.Get(), m_buffer + nHave, sizeof m_buffer - nHave, 0);
             if (nGot <= 0) {
                 return false;
             }
@@ -50,7 +48,7 @@ class RawQueryClient {
   private:
     const char* m_pszQuery;
     std::size_t m_nQueryLength;
-    int m_nFd = -1;
+    tknet::Fd m_fd;
     bool m_bOk = false;
     char m_buffer[256];
 };

@@ -4,12 +4,8 @@
 // for it, so the instrument stays real while the link misbehaves.
 #pragma once
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -20,6 +16,8 @@
 #include <thread>
 #include <utility>
 #include <vector>
+
+#include "Socket.h"
 
 namespace faulttest {
 
@@ -35,27 +33,16 @@ enum class LinkFault {
 
 class FaultProxy {
   public:
-    explicit FaultProxy(std::uint16_t nTargetPort) : m_nTargetPort(nTargetPort) {
-        m_nListen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in addr = Loopback(0);
-        socklen_t nLength = sizeof addr;
-        m_bListening = m_nListen >= 0 &&
-                       ::bind(m_nListen, reinterpret_cast<sockaddr*>(&addr), nLength) == 0 &&
-                       ::listen(m_nListen, 16) == 0 &&
-                       ::getsockname(m_nListen, reinterpret_cast<sockaddr*>(&addr), &nLength) == 0;
-        m_nPort = ntohs(addr.sin_port);
-        m_thread = std::thread([this] { Run(); });
-    }
-    ~FaultProxy() {
-        m_bStop = true;
-        m_thread.join();
-        for (std::thread& worker : m_vecWorkers) {
-            worker.join();
-        }
-        if (m_nListen >= 0) {
-            ::close(m_nListen);
+    explicit FaultProxy(std::uint16_t nTargetPort) {
+        m_bListening = m_listener.Open("127.0.0.1", 0) == tknet::Result::kOk &&
+                       tknet::Resolve("127.0.0.1", nTargetPort, &m_vecTarget) == tknet::Result::kOk;
+        m_nPort = m_listener.Port();
+        if (m_bListening) {
+            m_listener.Start(
+                [this](tknet::Fd client, const tknet::Address&) { Proxy(std::move(client)); });
         }
     }
+    ~FaultProxy() { m_listener.Stop(); }
     FaultProxy(const FaultProxy&) = delete;
     FaultProxy& operator=(const FaultProxy&) = delete;
 
@@ -81,52 +68,19 @@ class FaultProxy {
     }
 
   private:
-    static sockaddr_in Loopback(std::uint16_t nPort) {
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        addr.sin_port = htons(nPort);
-        return addr;
-    }
-
-    void Run() {
-        while (!m_bStop && m_bListening) {
-            pollfd pfd{m_nListen, POLLIN, 0};
-            if (::poll(&pfd, 1, 20) <= 0) {
-                continue;
-            }
-            const int nClient = ::accept4(m_nListen, nullptr, nullptr, SOCK_CLOEXEC);
-            if (nClient < 0) {
-                continue;
-            }
-            const int nServer = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-            const sockaddr_in target = Loopback(m_nTargetPort);
-            if (nServer < 0 || ::connect(nServer, reinterpret_cast<const sockaddr*>(&target),
-                                         sizeof target) != 0) {
-                ::close(nClient);
-                if (nServer >= 0) {
-                    ::close(nServer);
-                }
-                continue;
-            }
-            // Small replies go out at once, as the instrument sent them.
-            const int nOne = 1;
-            ::setsockopt(nClient, IPPROTO_TCP, TCP_NODELAY, &nOne, sizeof nOne);
-            ::setsockopt(nServer, IPPROTO_TCP, TCP_NODELAY, &nOne, sizeof nOne);
-            {
-                std::lock_guard<std::mutex> lock(m_mutex);
-                m_vecClients.push_back(nClient);
-            }
-            m_vecWorkers.emplace_back([this, nClient, nServer] {
-                Serve(nClient, nServer);
-                {
-                    std::lock_guard<std::mutex> lock(m_mutex);
-                    std::erase(m_vecClients, nClient);
-                }
-                ::close(nClient);
-                ::close(nServer);
-            });
+    // Connects the client to the instrument and forwards between them.
+    void Proxy(tknet::Fd client) {
+        tknet::Fd server;
+        if (tknet::ConnectAny(m_vecTarget, tknet::Deadline(2000), &server) != tknet::Result::kOk) {
+            return;
         }
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_vecClients.push_back(client.Get());
+        }
+        Serve(client.Get(), server.Get());
+        std::lock_guard<std::mutex> lock(m_mutex);
+        std::erase(m_vecClients, client.Get());
     }
 
     static void SendAll(int nFd, const std::string& strBytes) {
@@ -138,10 +92,14 @@ class FaultProxy {
         std::string strReply;
         std::string strRequest;
         std::deque<std::string> queQueries;  // sent and not yet answered, in order
-        while (!m_bStop) {
-            pollfd pfds[2] = {{nClient, POLLIN, 0}, {nServer, POLLIN, 0}};
-            if (::poll(pfds, 2, 20) <= 0) {
+        for (;;) {
+            pollfd pfds[3] = {
+                {nClient, POLLIN, 0}, {nServer, POLLIN, 0}, {m_listener.WakeFd(), POLLIN, 0}};
+            if (::poll(pfds, 3, -1) <= 0) {
                 continue;
+            }
+            if (pfds[2].revents != 0) {
+                return;
             }
             char buffer[65536];
             if (pfds[0].revents != 0) {
@@ -228,18 +186,16 @@ class FaultProxy {
         return true;
     }
 
-    std::uint16_t m_nTargetPort;
-    int m_nListen = -1;
+    std::vector<tknet::Address> m_vecTarget;
     bool m_bListening = false;
     std::uint16_t m_nPort = 0;
-    std::atomic<bool> m_bStop{false};
     std::mutex m_mutex;
     LinkFault m_eFault = LinkFault::None;
     std::string m_strFaultQuery;
     int m_nSkip = 0;
     std::vector<int> m_vecClients;
-    std::vector<std::thread> m_vecWorkers;
-    std::thread m_thread;
+    // Last: stopped first, while the state above still lives.
+    tknet::Listener m_listener;
 };
 
 }  // namespace faulttest
