@@ -20,8 +20,9 @@
 
 #include "visatype.h"
 
-/* Symbols are exported from the shared build only; the static build keeps
- * them hidden so that a driver linking it never binds to another VISA. */
+/* The library's own objects mark the vi* functions visible; libtkvisa.so
+ * exports them, and a driver linking the static library hides them again
+ * with its version script, so that it never binds to another VISA. */
 #if defined(TKVISA_BUILD_SHARED) && defined(__GNUC__)
 #define TKVISA_EXPORT __attribute__((visibility("default")))
 #else
