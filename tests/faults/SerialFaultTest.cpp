@@ -54,7 +54,7 @@ struct PtyCase {
     int nSettleMs = 0;
 };
 
-long ResidentKiB() {
+[[maybe_unused]] long ResidentKiB() {
     long nPages = 0, nResident = 0;
     if (std::FILE* pFile = std::fopen("/proc/self/statm", "r")) {
         if (std::fscanf(pFile, "%ld %ld", &nPages, &nResident) != 2) {
