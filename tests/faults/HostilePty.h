@@ -159,9 +159,10 @@ class HostilePty {
                 return true;
             case PtyFault::HangUpMidReply:
                 // A hang-up discards what the slave side has not read yet:
-                // the pause lets the reader take the first half.
+                // the pause lets the reader take the first half, with room
+                // for a slow scheduler yet well inside a 300 ms timeout.
                 Send(strReply.substr(0, strReply.size() / 2));
-                Pause(50);
+                Pause(150);
                 HangUpNow();
                 return false;
             case PtyFault::HangUp:
