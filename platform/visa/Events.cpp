@@ -1,8 +1,10 @@
 // viEnableEvent, viDisableEvent, viDiscardEvents, viWaitOnEvent and the
 // handler calls. A session accepts only the event types its interface can
-// raise (I/O completion everywhere, service requests on VXI-11 instruments)
-// and answers VI_ERROR_INV_EVENT for the rest. Asynchronous transfers complete before their call
-// returns, so the I/O completion event is posted from the calling thread.
+// raise (exceptions on every session, I/O completion on instruments, service
+// requests on VXI-11 instruments) and answers VI_ERROR_INV_EVENT for the
+// rest. Asynchronous transfers complete before their call returns, so the I/O
+// completion event is posted from the calling thread; so is an exception, by
+// the failing operation itself once it has released the session.
 #include "Events.h"
 
 #include <algorithm>
@@ -60,11 +62,31 @@ class EventTable {
 };
 
 std::atomic<ViObject> g_nNextObject{0x40000000};
+// Set while this thread runs an exception handler.
+thread_local bool t_bInExceptionHandler = false;
+
+// Marks the thread as in an exception handler for a scope, even when the
+// handler leaves by throwing.
+class InExceptionHandler {
+  public:
+    explicit InExceptionHandler(bool bException) : m_bOuter(t_bInExceptionHandler) {
+        t_bInExceptionHandler = m_bOuter || bException;
+    }
+    ~InExceptionHandler() { t_bInExceptionHandler = m_bOuter; }
+    InExceptionHandler(const InExceptionHandler&) = delete;
+    InExceptionHandler& operator=(const InExceptionHandler&) = delete;
+
+  private:
+    bool m_bOuter;
+};
 std::atomic<ViJobId> g_nNextJob{0};
 
 // Whether a session can raise events of a type; every other type, standard
 // or not, is VI_ERROR_INV_EVENT.
 bool Raises(const Session& session, ViEventType nType) {
+    if (nType == VI_EVENT_EXCEPTION) {
+        return true;
+    }
     if (session.m_eKind != SessionKind::Instrument) {
         return false;
     }
@@ -128,7 +150,12 @@ void RunHandlers(ViSession vi, const std::vector<Handler>& vecHandlers,
                 std::lock_guard<std::mutex> lock(table.m_mutex);
                 nContext = NewContext(table, vi, event);
             }
-            it->pfnHandler(vi, event.nType, nContext, it->pUserHandle);
+            // A call that fails inside an exception handler raises nothing,
+            // so that a handler cannot recurse.
+            {
+                const InExceptionHandler scope(event.nType == VI_EVENT_EXCEPTION);
+                it->pfnHandler(vi, event.nType, nContext, it->pUserHandle);
+            }
             std::lock_guard<std::mutex> lock(table.m_mutex);
             table.m_mapContexts.erase(nContext);
         }
@@ -192,6 +219,8 @@ bool GetEventAttribute(ViObject vi, ViAttr nAttribute, void* pValue, ViStatus& s
     }
     const EventData& data = it->second.data;
     const bool bIo = data.nType == VI_EVENT_IO_COMPLETION;
+    // An exception carries the failed operation's status and name.
+    const bool bFailure = bIo || data.nType == VI_EVENT_EXCEPTION;
     if (pValue == nullptr) {
         status = VI_ERROR_USER_BUF;
         return true;
@@ -199,7 +228,7 @@ bool GetEventAttribute(ViObject vi, ViAttr nAttribute, void* pValue, ViStatus& s
     status = VI_SUCCESS;
     if (nAttribute == VI_ATTR_EVENT_TYPE) {
         *static_cast<ViEventType*>(pValue) = data.nType;
-    } else if (bIo && nAttribute == VI_ATTR_STATUS) {
+    } else if (bFailure && nAttribute == VI_ATTR_STATUS) {
         *static_cast<ViStatus*>(pValue) = data.status;
     } else if (bIo && nAttribute == VI_ATTR_JOB_ID) {
         *static_cast<ViJobId*>(pValue) = data.nJobId;
@@ -209,7 +238,7 @@ bool GetEventAttribute(ViObject vi, ViAttr nAttribute, void* pValue, ViStatus& s
         *static_cast<ViUInt64*>(pValue) = data.nRetCount;
     } else if (bIo && nAttribute == VI_ATTR_BUFFER) {
         *static_cast<ViBuf*>(pValue) = data.pBuffer;
-    } else if (bIo && nAttribute == VI_ATTR_OPER_NAME) {
+    } else if (bFailure && nAttribute == VI_ATTR_OPER_NAME) {
         const std::size_t nLength =
             std::min(std::strlen(data.pszOperation), std::size_t{VI_FIND_BUFLEN - 1});
         std::memcpy(pValue, data.pszOperation, nLength);
@@ -218,6 +247,22 @@ bool GetEventAttribute(ViObject vi, ViAttr nAttribute, void* pValue, ViStatus& s
         status = VI_ERROR_NSUP_ATTR;
     }
     return true;
+}
+
+ViStatus RaiseException(ViObject vi, const char* pszOperation, ViStatus status) {
+    if (status >= VI_SUCCESS || t_bInExceptionHandler) {
+        return status;
+    }
+    EventData event;
+    event.nType = VI_EVENT_EXCEPTION;
+    event.status = status;
+    event.pszOperation = pszOperation;
+    try {
+        PostEvent(vi, event);
+    } catch (...) {
+        // The operation's own status matters more than a failed report of it.
+    }
+    return status;
 }
 
 bool SetEventAttribute(ViObject vi, ViAttr nAttribute, ViStatus& status) {
@@ -270,6 +315,11 @@ ViStatus _VI_FUNC viEnableEvent(ViSession vi, ViEventType eventType, ViUInt16 me
         }
         if (mechanism == 0 || (mechanism & ~kMechanisms) != 0 ||
             ((mechanism & VI_HNDLR) && (mechanism & VI_SUSPEND_HNDLR))) {
+            return VI_ERROR_INV_MECH;
+        }
+        // An exception reaches its handler in the failing call; a queue
+        // would hand it to a waiter after the call has already returned.
+        if (eventType == VI_EVENT_EXCEPTION && (mechanism & VI_QUEUE)) {
             return VI_ERROR_INV_MECH;
         }
         if (eventType == VI_EVENT_SERVICE_REQ) {

@@ -28,6 +28,10 @@ ViObject NewObjectHandle();
 // Delivers an event to session vi: queued, suspended or passed to the
 // handlers, as enabled. The caller must not hold the session's lock.
 void PostEvent(ViSession vi, const EventData& event);
+// Raises VI_EVENT_EXCEPTION on vi when status is an error, with the status
+// and the operation's name, and returns status. The caller must not hold
+// the session's lock: the handlers run in this call.
+ViStatus RaiseException(ViObject vi, const char* pszOperation, ViStatus status);
 // A job id for an asynchronous transfer, never VI_NULL_JOB.
 ViJobId NewJobId();
 

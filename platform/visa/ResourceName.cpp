@@ -54,8 +54,11 @@ bool SplitTokens(std::string_view strName, std::vector<std::string_view>& vecTok
         }
         ++nPos;
     }
-    return std::none_of(vecTokens.begin(), vecTokens.end(),
-                        [](std::string_view strToken) { return strToken.empty(); });
+    // A token of nothing but blanks is as empty as no token at all.
+    return std::none_of(vecTokens.begin(), vecTokens.end(), [](std::string_view strToken) {
+        return std::all_of(strToken.begin(), strToken.end(),
+                           [](char c) { return std::isspace(static_cast<unsigned char>(c)); });
+    });
 }
 
 std::string Upper(std::string_view strText) {
@@ -258,6 +261,11 @@ ViStatus ParseResourceName(std::string_view strName, ResourceName& resource) {
         return status;
     }
     // Not an interface keyword: could only be an alias, and there are none.
+    // A name with an empty or blank "::" part is malformed whatever it names.
+    Tokens vecTokens;
+    if (!SplitTokens(strName, vecTokens)) {
+        return VI_ERROR_INV_RSRC_NAME;
+    }
     return VI_ERROR_RSRC_NFOUND;
 }
 

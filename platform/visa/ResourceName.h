@@ -21,7 +21,8 @@ struct ResourceName {
 };
 
 // VI_SUCCESS, VI_ERROR_INV_RSRC_NAME for a malformed name of a known
-// interface, VI_ERROR_RSRC_NFOUND for a name no interface claims.
+// interface or with an empty "::" part, VI_ERROR_RSRC_NFOUND for a name no
+// interface claims.
 ViStatus ParseResourceName(std::string_view strName, ResourceName& resource);
 
 }  // namespace tkvisa

@@ -1,12 +1,17 @@
 // Serial port transport (ASRLn::INSTR, ASRL/dev/...::INSTR): termios raw mode
-// with the session's ASRL settings.
+// with the session's ASRL settings. A hang-up (an unplugged adapter, a closed
+// pseudo-terminal) is final: once seen, every call reports the lost
+// connection, since the terminal calls themselves would go on succeeding or
+// failing with a plain I/O error on a line nobody is on.
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 
 #include "Transport.h"
 
@@ -86,6 +91,10 @@ class SerialTransport final : public Transport {
 
     ViStatus Write(const ViByte* pData, std::size_t nCount, const Deadline& deadline,
                    std::size_t* pWritten) override {
+        *pWritten = 0;
+        if (HungUp()) {
+            return VI_ERROR_CONN_LOST;
+        }
         std::size_t nDone = 0;
         ViStatus status = VI_SUCCESS;
         while (nDone < nCount) {
@@ -108,16 +117,19 @@ class SerialTransport final : public Transport {
             break;
         }
         *pWritten = nDone;
-        return status;
+        return Seen(status);
     }
 
     ViStatus Read(ViByte* pData, std::size_t nMax, const Deadline& deadline,
                   std::size_t* pRead) override {
         *pRead = 0;
+        if (m_bHungUp) {
+            return VI_ERROR_CONN_LOST;
+        }
         for (;;) {
             const ViStatus status = WaitReady(m_nFd, m_nWake[0], POLLIN, deadline);
             if (status != VI_SUCCESS) {
-                return status;
+                return Seen(status);
             }
             const ssize_t nGot = ::read(m_nFd, pData, nMax);
             if (nGot > 0) {
@@ -126,21 +138,61 @@ class SerialTransport final : public Transport {
             }
             if (nGot == 0 || errno == EIO) {
                 // The other end hung up (a closed pseudo-terminal, an unplugged adapter).
-                return VI_ERROR_CONN_LOST;
+                return Seen(VI_ERROR_CONN_LOST);
             }
             if (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK) {
-                return VI_ERROR_IO;
+                return Seen(VI_ERROR_IO);
             }
         }
     }
 
     ViStatus DiscardInput() override {
-        return ::tcflush(m_nFd, TCIFLUSH) == 0 ? VI_SUCCESS : VI_ERROR_IO;
+        if (HungUp()) {
+            return VI_ERROR_CONN_LOST;
+        }
+        return Seen(::tcflush(m_nFd, TCIFLUSH) == 0 ? VI_SUCCESS : VI_ERROR_IO);
     }
 
-    ViStatus DrainOutput() override { return ::tcdrain(m_nFd) == 0 ? VI_SUCCESS : VI_ERROR_IO; }
+    // tcdrain would wait for ever on a line that flow control holds: this
+    // waits for the output queue to empty for no longer than the queued bytes
+    // take at the line's rate, plus a little, and tells a stuck line by a
+    // timeout.
+    ViStatus DrainOutput() override {
+        const std::int64_t nStartMs = NowMs();
+        std::int64_t nLimitMs = -1;
+        for (;;) {
+            if (HungUp()) {
+                return VI_ERROR_CONN_LOST;
+            }
+            int nQueued = 0;
+            if (::ioctl(m_nFd, TIOCOUTQ, &nQueued) != 0) {
+                return Seen(VI_ERROR_IO);
+            }
+            if (nQueued <= 0) {
+                return VI_SUCCESS;
+            }
+            if (nLimitMs < 0) {
+                // Ten bits a character covers start, stop and parity bits.
+                nLimitMs = kDrainSlackMs + static_cast<std::int64_t>(nQueued) * 10 * 1000 /
+                                               std::max<std::int64_t>(m_nBaud, 1);
+            }
+            if (NowMs() - nStartMs >= nLimitMs) {
+                return VI_ERROR_TMO;
+            }
+            pollfd pfd{m_nWake[0], POLLIN, 0};
+            if (::poll(&pfd, 1, kDrainPollMs) > 0) {
+                return VI_ERROR_CONN_LOST;
+            }
+        }
+    }
 
     ViStatus Apply(const LineSettings& settings) override {
+        // Before the first settings are in force (CLOCAL) a port without
+        // carrier may look hung up: only later is the line asked.
+        if (m_bConfigured ? HungUp() : m_bHungUp) {
+            return VI_ERROR_CONN_LOST;
+        }
+        m_nBaud = settings.nBaud;
         termios tio{};
         if (::tcgetattr(m_nFd, &tio) != 0) {
             return VI_ERROR_IO;
@@ -191,11 +243,18 @@ class SerialTransport final : public Transport {
         }
         tio.c_cc[VMIN] = 0;
         tio.c_cc[VTIME] = 0;
-        return ::tcsetattr(m_nFd, TCSANOW, &tio) == 0 ? VI_SUCCESS : VI_ERROR_NSUP_ATTR_STATE;
+        if (::tcsetattr(m_nFd, TCSANOW, &tio) != 0) {
+            return VI_ERROR_NSUP_ATTR_STATE;
+        }
+        m_bConfigured = true;
+        return VI_SUCCESS;
     }
 
     ViStatus SendBreak() override {
-        return ::tcsendbreak(m_nFd, 0) == 0 ? VI_SUCCESS : VI_ERROR_IO;
+        if (HungUp()) {
+            return VI_ERROR_CONN_LOST;
+        }
+        return Seen(::tcsendbreak(m_nFd, 0) == 0 ? VI_SUCCESS : VI_ERROR_IO);
     }
 
     std::size_t Available() override {
@@ -214,7 +273,34 @@ class SerialTransport final : public Transport {
     }
 
   private:
+    static constexpr std::int64_t kDrainSlackMs = 100;
+    static constexpr int kDrainPollMs = 5;
+
+    // Remembers a hang-up that a call ran into; a plain I/O error on a line
+    // that is gone is the hang-up too.
+    ViStatus Seen(ViStatus status) {
+        if (status == VI_ERROR_CONN_LOST) {
+            m_bHungUp = true;
+        } else if (status == VI_ERROR_IO && HungUp()) {
+            return VI_ERROR_CONN_LOST;
+        }
+        return status;
+    }
+
+    // Whether the other end has hung up, asking the line without waiting
+    // when no call has run into it yet.
+    bool HungUp() {
+        if (!m_bHungUp && m_nFd >= 0) {
+            pollfd pfd{m_nFd, 0, 0};
+            m_bHungUp = ::poll(&pfd, 1, 0) > 0 && (pfd.revents & (POLLHUP | POLLNVAL)) != 0;
+        }
+        return m_bHungUp;
+    }
+
     int m_nFd = -1;
+    bool m_bHungUp = false;
+    bool m_bConfigured = false;  // settings applied at least once
+    ViUInt32 m_nBaud = 9600;
     int m_nWake[2] = {-1, -1};  // written by Interrupt to end a wait
 };
 

@@ -1,6 +1,7 @@
 // The VISA C entry points. Each one finds its session in the handle table,
 // holds the session's lock for the whole operation and turns any exception
-// into a status before returning to C.
+// into a status before returning to C. A failing operation raises
+// VI_EVENT_EXCEPTION on its session once it has released the lock.
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -104,7 +105,7 @@ ViStatus _VI_FUNC viOpen(ViSession sesn, ViConstRsrc name, ViAccessMode mode, Vi
         return VI_ERROR_USER_BUF;
     }
     *vi = VI_NULL;
-    return Guarded([&]() -> ViStatus {
+    const ViStatus callStatus = Guarded([&]() -> ViStatus {
         ResourceName resource;
         ViStatus status = ParseForRm(sesn, name, resource);
         if (status < VI_SUCCESS) {
@@ -144,6 +145,7 @@ ViStatus _VI_FUNC viOpen(ViSession sesn, ViConstRsrc name, ViAccessMode mode, Vi
         *vi = pAdded->m_nHandle;
         return VI_SUCCESS;
     });
+    return RaiseException(sesn, "viOpen", callStatus);
 }
 
 ViStatus _VI_FUNC viClose(ViObject vi) {
@@ -182,8 +184,9 @@ ViStatus _VI_FUNC viGetAttribute(ViObject vi, ViAttr attrName, void _VI_PTR attr
     if (GetEventAttribute(vi, attrName, attrValue, eventStatus)) {
         return eventStatus;
     }
-    return WithSession(vi, false,
-                       [&](Session& session) { return session.GetAttribute(attrName, attrValue); });
+    const ViStatus callStatus = WithSession(
+        vi, false, [&](Session& session) { return session.GetAttribute(attrName, attrValue); });
+    return RaiseException(vi, "viGetAttribute", callStatus);
 }
 
 ViStatus _VI_FUNC viSetAttribute(ViObject vi, ViAttr attrName, ViAttrState attrValue) {
@@ -191,8 +194,9 @@ ViStatus _VI_FUNC viSetAttribute(ViObject vi, ViAttr attrName, ViAttrState attrV
     if (SetEventAttribute(vi, attrName, eventStatus)) {
         return eventStatus;
     }
-    return WithSession(vi, false,
-                       [&](Session& session) { return session.SetAttribute(attrName, attrValue); });
+    const ViStatus callStatus = WithSession(
+        vi, false, [&](Session& session) { return session.SetAttribute(attrName, attrValue); });
+    return RaiseException(vi, "viSetAttribute", callStatus);
 }
 
 ViStatus _VI_FUNC viStatusDesc(ViObject vi, ViStatus status, ViChar _VI_FAR desc[]) {
@@ -214,7 +218,7 @@ ViStatus _VI_FUNC viRead(ViSession vi, ViPBuf buf, ViUInt32 cnt, ViPUInt32 retCn
     if (retCnt != nullptr) {
         *retCnt = 0;
     }
-    return WithSession(vi, true, [&](Session& session) -> ViStatus {
+    const ViStatus callStatus = WithSession(vi, true, [&](Session& session) -> ViStatus {
         if (buf == nullptr && cnt != 0) {
             return VI_ERROR_USER_BUF;
         }
@@ -225,13 +229,14 @@ ViStatus _VI_FUNC viRead(ViSession vi, ViPBuf buf, ViUInt32 cnt, ViPUInt32 retCn
         }
         return status;
     });
+    return RaiseException(vi, "viRead", callStatus);
 }
 
 ViStatus _VI_FUNC viWrite(ViSession vi, ViConstBuf buf, ViUInt32 cnt, ViPUInt32 retCnt) {
     if (retCnt != nullptr) {
         *retCnt = 0;
     }
-    return WithSession(vi, true, [&](Session& session) -> ViStatus {
+    const ViStatus callStatus = WithSession(vi, true, [&](Session& session) -> ViStatus {
         if (buf == nullptr && cnt != 0) {
             return VI_ERROR_USER_BUF;
         }
@@ -242,45 +247,53 @@ ViStatus _VI_FUNC viWrite(ViSession vi, ViConstBuf buf, ViUInt32 cnt, ViPUInt32 
         }
         return status;
     });
+    return RaiseException(vi, "viWrite", callStatus);
 }
 
 ViStatus _VI_FUNC viClear(ViSession vi) {
-    return WithSession(vi, true, [&](Session& session) { return session.Clear(); });
+    const ViStatus callStatus =
+        WithSession(vi, true, [&](Session& session) { return session.Clear(); });
+    return RaiseException(vi, "viClear", callStatus);
 }
 
 ViStatus _VI_FUNC viReadSTB(ViSession vi, ViPUInt16 status) {
     if (status == nullptr) {
         return VI_ERROR_USER_BUF;
     }
-    return WithSession(vi, true, [&](Session& session) {
+    const ViStatus callStatus = WithSession(vi, true, [&](Session& session) {
         const ViStatus result =
             session.m_pTransport->ReadStatusByte(status, Deadline(session.m_nTimeoutMs));
         return result == VI_ERROR_NSUP_OPER ? ReadStatusByteByMessage(session, status) : result;
     });
+    return RaiseException(vi, "viReadSTB", callStatus);
 }
 
 ViStatus _VI_FUNC viAssertTrigger(ViSession vi, ViUInt16 protocol) {
     if (protocol != VI_TRIG_PROT_DEFAULT) {
         return VI_ERROR_INV_PROT;
     }
-    return WithSession(vi, true, [&](Session& session) {
+    const ViStatus callStatus = WithSession(vi, true, [&](Session& session) {
         const ViStatus result = session.m_pTransport->AssertTrigger(Deadline(session.m_nTimeoutMs));
         return result == VI_ERROR_NSUP_OPER ? AssertTriggerByMessage(session) : result;
     });
+    return RaiseException(vi, "viAssertTrigger", callStatus);
 }
 
 ViStatus _VI_FUNC viFlush(ViSession vi, ViUInt16 mask) {
-    return WithSession(vi, true, [&](Session& session) { return session.Flush(mask); });
+    const ViStatus callStatus =
+        WithSession(vi, true, [&](Session& session) { return session.Flush(mask); });
+    return RaiseException(vi, "viFlush", callStatus);
 }
 
 ViStatus _VI_FUNC viVPrintf(ViSession vi, ViConstString writeFmt, ViVAList params) {
-    return WithSession(vi, true, [&](Session& session) {
+    const ViStatus callStatus = WithSession(vi, true, [&](Session& session) {
         VaList list;
         va_copy(list.args, params);
         const ViStatus status = session.Printf(writeFmt, list);
         va_end(list.args);
         return status;
     });
+    return RaiseException(vi, "viVPrintf", callStatus);
 }
 
 ViStatus _VI_FUNCC viPrintf(ViSession vi, ViConstString writeFmt, ...) {
@@ -292,13 +305,14 @@ ViStatus _VI_FUNCC viPrintf(ViSession vi, ViConstString writeFmt, ...) {
 }
 
 ViStatus _VI_FUNC viVScanf(ViSession vi, ViConstString readFmt, ViVAList params) {
-    return WithSession(vi, true, [&](Session& session) {
+    const ViStatus callStatus = WithSession(vi, true, [&](Session& session) {
         VaList list;
         va_copy(list.args, params);
         const ViStatus status = session.Scanf(readFmt, list);
         va_end(list.args);
         return status;
     });
+    return RaiseException(vi, "viVScanf", callStatus);
 }
 
 ViStatus _VI_FUNCC viScanf(ViSession vi, ViConstString readFmt, ...) {
@@ -311,7 +325,7 @@ ViStatus _VI_FUNCC viScanf(ViSession vi, ViConstString readFmt, ...) {
 
 ViStatus _VI_FUNC viVQueryf(ViSession vi, ViConstString writeFmt, ViConstString readFmt,
                             ViVAList params) {
-    return WithSession(vi, true, [&](Session& session) -> ViStatus {
+    const ViStatus callStatus = WithSession(vi, true, [&](Session& session) -> ViStatus {
         // The write side takes its arguments first, the read side the rest.
         VaList list;
         va_copy(list.args, params);
@@ -322,6 +336,7 @@ ViStatus _VI_FUNC viVQueryf(ViSession vi, ViConstString writeFmt, ViConstString 
         va_end(list.args);
         return status;
     });
+    return RaiseException(vi, "viVQueryf", callStatus);
 }
 
 ViStatus _VI_FUNCC viQueryf(ViSession vi, ViConstString writeFmt, ViConstString readFmt, ...) {

@@ -365,6 +365,22 @@ TEST(EmulatorStatus, ClsClearsQueueAndEventsAndStbSummarises) {
     EXPECT_EQ(client.Query("*ESR?"), "0");
 }
 
+TEST(EmulatorStatus, MavShowsAReplyQueuedBeforeTheStatusQuery) {
+    auto pEmulator = StartEmulator();
+    TestClient client(pEmulator->Port());
+    const std::string strIdn = client.Query("*IDN?");
+    // A socket sends each message's replies when the message has run: within
+    // "*IDN?;*STB?" the identity is queued, unread, when *STB? runs.
+    EXPECT_EQ(client.Query("*IDN?;*STB?"), strIdn + ";16");
+    // Read: nothing waits any more, and *STB?'s own answer does not count.
+    EXPECT_EQ(client.Query("*STB?"), "0");
+    EXPECT_EQ(client.Query("*STB?;*STB?"), "0;16");
+    // With MAV enabled for service requests, MSS follows it.
+    client.Send("*SRE 16");
+    EXPECT_EQ(client.Query("*IDN?;*STB?"), strIdn + ";80");
+    EXPECT_EQ(client.Query("*STB?"), "0");
+}
+
 TEST(EmulatorModel, MeasurementsFollowOhmsLawAndRegulationMode) {
     auto pEmulator = StartEmulator();
     TestClient client(pEmulator->Port());

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <regex>
 #include <string>
@@ -193,6 +194,107 @@ TEST_F(EventsAndLocks, HandlersRunWithoutLocksAndCanBeSuspended) {
               VI_ERROR_INV_HNDLR_REF);
     EXPECT_EQ(viUninstallHandler(m_vi[0], VI_EVENT_IO_COMPLETION, ReadStatusInHandler, &nStb),
               VI_SUCCESS);
+}
+
+// What an exception handler saw of each exception it was handed.
+struct SeenException {
+    ViSession vi;
+    ViEventType nType;
+    ViStatus status;
+    std::string strOperation;
+    ViStatus nReadStatus;  // a failing call made inside the handler
+};
+
+ViStatus _VI_FUNCH RecordException(ViSession vi, ViEventType nType, ViEvent context, ViAddr pUser) {
+    auto& vecSeen = *static_cast<std::vector<SeenException>*>(pUser);
+    SeenException seen{vi, nType, VI_SUCCESS, {}, VI_SUCCESS};
+    viGetAttribute(context, VI_ATTR_STATUS, &seen.status);
+    char szOperation[VI_FIND_BUFLEN] = {};
+    viGetAttribute(context, VI_ATTR_OPER_NAME, szOperation);
+    seen.strOperation = szOperation;
+    // Calls on the session work in the handler; one that fails there raises
+    // no exception of its own.
+    seen.nReadStatus = viGetAttribute(vi, 0x3FFF7777, szOperation);
+    vecSeen.push_back(seen);
+    return VI_SUCCESS;
+}
+
+TEST_F(EventsAndLocks, ExceptionEventsReachTheirHandlerFromTheFailingCall) {
+    std::vector<SeenException> vecSeen;
+    // Every session offers exceptions, the resource manager's too, but only
+    // to handlers: nobody would wait on a queue for them.
+    for (const ViSession vi : {m_vi[0], m_rm}) {
+        SCOPED_TRACE(vi);
+        EXPECT_EQ(viEnableEvent(vi, VI_EVENT_EXCEPTION, VI_HNDLR, VI_NULL),
+                  VI_ERROR_HNDLR_NINSTALLED);
+        ASSERT_EQ(viInstallHandler(vi, VI_EVENT_EXCEPTION, RecordException, &vecSeen), VI_SUCCESS);
+        EXPECT_EQ(viEnableEvent(vi, VI_EVENT_EXCEPTION, VI_QUEUE, VI_NULL), VI_ERROR_INV_MECH);
+        EXPECT_EQ(viEnableEvent(vi, VI_EVENT_EXCEPTION, VI_HNDLR | VI_QUEUE, VI_NULL),
+                  VI_ERROR_INV_MECH);
+        ASSERT_EQ(viEnableEvent(vi, VI_EVENT_EXCEPTION, VI_HNDLR, VI_NULL), VI_SUCCESS);
+        EXPECT_EQ(viEnableEvent(vi, VI_EVENT_EXCEPTION, VI_HNDLR, VI_NULL), VI_SUCCESS_EVENT_EN);
+        EXPECT_EQ(viDiscardEvents(vi, VI_EVENT_EXCEPTION, VI_ALL_MECH), VI_SUCCESS_QUEUE_EMPTY);
+        ViEventType nType = 0;
+        EXPECT_EQ(viWaitOnEvent(vi, VI_EVENT_EXCEPTION, 0, &nType, nullptr), VI_ERROR_NENABLED);
+    }
+
+    // Calls that succeed raise nothing.
+    ASSERT_EQ(viSetAttribute(m_vi[0], VI_ATTR_TERMCHAR_EN, VI_TRUE), VI_SUCCESS);
+    ASSERT_EQ(viWrite(m_vi[0], reinterpret_cast<ViConstBuf>("*IDN?\n"), 6, nullptr), VI_SUCCESS);
+    char szReply[64] = {};
+    ViUInt32 nCount = 0;
+    ASSERT_EQ(viRead(m_vi[0], reinterpret_cast<ViBuf>(szReply), sizeof szReply, &nCount),
+              VI_SUCCESS_TERM_CHAR);
+    EXPECT_TRUE(vecSeen.empty());
+
+    // Failing calls hand their status and name to the handler before they return.
+    ASSERT_EQ(viSetAttribute(m_vi[0], VI_ATTR_TMO_VALUE, 50), VI_SUCCESS);
+    struct Row {
+        const char* pszOperation;
+        ViSession vi;
+        ViStatus nStatus;
+        std::function<ViStatus()> call;
+    };
+    const Row rows[] = {
+        {"viRead", m_vi[0], VI_ERROR_TMO,
+         [&] {
+             return viRead(m_vi[0], reinterpret_cast<ViBuf>(szReply), sizeof szReply, &nCount);
+         }},
+        {"viSetAttribute", m_vi[0], VI_ERROR_NSUP_ATTR_STATE,
+         [&] { return viSetAttribute(m_vi[0], VI_ATTR_TERMCHAR_EN, 7); }},
+        {"viFlush", m_vi[0], VI_ERROR_INV_MASK, [&] { return viFlush(m_vi[0], 0); }},
+        {"viOpen", m_rm, VI_ERROR_INV_RSRC_NAME,
+         [&] {
+             ViSession vi = VI_NULL;
+             return viOpen(m_rm, "::", VI_NO_LOCK, 100, &vi);
+         }},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.pszOperation);
+        vecSeen.clear();
+        EXPECT_EQ(row.call(), row.nStatus);
+        ASSERT_EQ(vecSeen.size(), 1u);
+        EXPECT_EQ(vecSeen[0].vi, row.vi);
+        EXPECT_EQ(vecSeen[0].nType, static_cast<ViEventType>(VI_EVENT_EXCEPTION));
+        EXPECT_EQ(vecSeen[0].status, row.nStatus);
+        EXPECT_EQ(vecSeen[0].strOperation, row.pszOperation);
+        EXPECT_EQ(vecSeen[0].nReadStatus, VI_ERROR_NSUP_ATTR);
+    }
+
+    // Suspended exceptions wait for the handler; disabled ones are dropped.
+    vecSeen.clear();
+    ASSERT_EQ(viEnableEvent(m_vi[0], VI_EVENT_EXCEPTION, VI_SUSPEND_HNDLR, VI_NULL), VI_SUCCESS);
+    EXPECT_EQ(viFlush(m_vi[0], 0), VI_ERROR_INV_MASK);
+    EXPECT_TRUE(vecSeen.empty());
+    ASSERT_EQ(viEnableEvent(m_vi[0], VI_EVENT_EXCEPTION, VI_HNDLR, VI_NULL), VI_SUCCESS);
+    EXPECT_EQ(vecSeen.size(), 1u);
+    ASSERT_EQ(viDisableEvent(m_vi[0], VI_EVENT_EXCEPTION, VI_ALL_MECH), VI_SUCCESS);
+    EXPECT_EQ(viFlush(m_vi[0], 0), VI_ERROR_INV_MASK);
+    EXPECT_EQ(vecSeen.size(), 1u);
+    EXPECT_EQ(viDisableEvent(m_vi[0], VI_EVENT_EXCEPTION, VI_ALL_MECH), VI_SUCCESS_EVENT_DIS);
+    EXPECT_EQ(viUninstallHandler(m_vi[0], VI_EVENT_EXCEPTION, RecordException, &vecSeen),
+              VI_SUCCESS);
+    EXPECT_EQ(viUninstallHandler(m_rm, VI_EVENT_EXCEPTION, nullptr, nullptr), VI_SUCCESS);
 }
 
 TEST_F(EventsAndLocks, BadArgumentsGetClearStatuses) {

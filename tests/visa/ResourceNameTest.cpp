@@ -77,14 +77,32 @@ TEST_F(ResourceNames, MalformedNamesAreRefused) {
         {"ASRL1::SOCKET", VI_ERROR_INV_RSRC_NAME},
         {"GPIB0::31::INSTR", VI_ERROR_INV_RSRC_NAME},
         {"USB::1::INSTR", VI_ERROR_INV_RSRC_NAME},
+        {"\t \n", VI_ERROR_INV_RSRC_NAME},
+        {"::", VI_ERROR_INV_RSRC_NAME},
+        {"::::", VI_ERROR_INV_RSRC_NAME},
+        {"::INSTR", VI_ERROR_INV_RSRC_NAME},
+        {"TCPIP::", VI_ERROR_INV_RSRC_NAME},
+        {"TCPIP0::", VI_ERROR_INV_RSRC_NAME},
+        {"TCPIP::::INSTR", VI_ERROR_INV_RSRC_NAME},
+        {"TCPIP::  ::INSTR", VI_ERROR_INV_RSRC_NAME},
+        {"TCPIP::127.0.0.1::", VI_ERROR_INV_RSRC_NAME},
+        {"ASRL1::", VI_ERROR_INV_RSRC_NAME},
+        {"GPIB::", VI_ERROR_INV_RSRC_NAME},
+        {"FOO::::INSTR", VI_ERROR_INV_RSRC_NAME},
+        {"FOO::1::INSTR", VI_ERROR_RSRC_NFOUND},
         {"MyAlias", VI_ERROR_RSRC_NFOUND},
-        {"::", VI_ERROR_RSRC_NFOUND},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.pszName);
         ViUInt16 nType = 77, nNum = 77;
         EXPECT_EQ(viParseRsrc(m_rm, row.pszName, &nType, &nNum), row.nExpected);
+        // Opening answers as parsing does, and leaves no session behind.
+        ViSession vi = 77;
+        EXPECT_EQ(viOpen(m_rm, row.pszName, VI_NO_LOCK, 100, &vi), row.nExpected);
+        EXPECT_EQ(vi, static_cast<ViSession>(VI_NULL));
     }
+    ViSession vi = 77;
+    EXPECT_EQ(viOpen(m_rm, nullptr, VI_NO_LOCK, 100, &vi), VI_ERROR_INV_RSRC_NAME);
     EXPECT_EQ(viParseRsrc(m_rm, nullptr, nullptr, nullptr), VI_ERROR_INV_RSRC_NAME);
     EXPECT_EQ(viParseRsrc(0x7777777, "ASRL1::INSTR", nullptr, nullptr), VI_ERROR_INV_OBJECT);
 }

@@ -84,6 +84,58 @@ TEST_F(Vxi11SrqTest, RequestArrivesInTheQueueAndTheStatusByteShowsIt) {
     EXPECT_EQ(viWaitOnEvent(m_vi, VI_EVENT_SERVICE_REQ, 2000, &nType, VI_NULL), VI_SUCCESS);
 }
 
+ViStatus WriteText(ViSession vi, const std::string& strText) {
+    ViUInt32 nCount = 0;
+    return viWrite(vi, reinterpret_cast<ViConstBuf>(strText.data()),
+                   static_cast<ViUInt32>(strText.size()), &nCount);
+}
+
+std::string ReadText(ViSession vi) {
+    char szReply[256] = {};
+    ViUInt32 nCount = 0;
+    EXPECT_EQ(viRead(vi, reinterpret_cast<ViBuf>(szReply), sizeof szReply, &nCount), VI_SUCCESS);
+    return std::string(szReply, nCount);
+}
+
+TEST_F(Vxi11SrqTest, MavShowsAReplyWaitingUntilItIsRead) {
+    ViUInt16 nStatus = 0xFF;
+    ASSERT_EQ(viReadSTB(m_vi, &nStatus), VI_SUCCESS);
+    EXPECT_EQ(nStatus & 0x10, 0);
+    ASSERT_EQ(WriteText(m_vi, "*IDN?\n"), VI_SUCCESS);
+    ASSERT_EQ(viReadSTB(m_vi, &nStatus), VI_SUCCESS);
+    EXPECT_EQ(nStatus & 0x10, 0x10);
+    // Asked by message while the reply waits: MAV counts the identity, not
+    // the *STB? answer queued after it.
+    ASSERT_EQ(WriteText(m_vi, "*STB?\n"), VI_SUCCESS);
+    const std::string strIdn = ReadText(m_vi);
+    EXPECT_EQ(strIdn.rfind("Norvale,", 0), 0u) << strIdn;
+    EXPECT_EQ(ReadText(m_vi), "16\n");
+    ASSERT_EQ(viReadSTB(m_vi, &nStatus), VI_SUCCESS);
+    EXPECT_EQ(nStatus & 0x10, 0);
+    ASSERT_EQ(WriteText(m_vi, "*STB?\n"), VI_SUCCESS);
+    EXPECT_EQ(ReadText(m_vi), "0\n");
+}
+
+TEST_F(Vxi11SrqTest, WaitingReplyRequestsServiceUnderSre16) {
+    ASSERT_EQ(viEnableEvent(m_vi, VI_EVENT_SERVICE_REQ, VI_QUEUE, VI_NULL), VI_SUCCESS);
+    ASSERT_EQ(WriteText(m_vi, "*CLS;*SRE 16\n"), VI_SUCCESS);
+    ViEventType nType = 0;
+    EXPECT_EQ(viWaitOnEvent(m_vi, VI_EVENT_SERVICE_REQ, 100, &nType, VI_NULL), VI_ERROR_TMO);
+    // Each reply is one rise of MAV, so one request each time.
+    for (int nRound = 0; nRound < 2; ++nRound) {
+        SCOPED_TRACE(nRound);
+        ASSERT_EQ(WriteText(m_vi, "*IDN?\n"), VI_SUCCESS);
+        ASSERT_EQ(viWaitOnEvent(m_vi, VI_EVENT_SERVICE_REQ, 2000, &nType, VI_NULL), VI_SUCCESS);
+        ViUInt16 nStatus = 0;
+        ASSERT_EQ(viReadSTB(m_vi, &nStatus), VI_SUCCESS);
+        EXPECT_EQ(nStatus & 0x50, 0x50);
+        EXPECT_EQ(ReadText(m_vi).rfind("Norvale,", 0), 0u);
+        ASSERT_EQ(viReadSTB(m_vi, &nStatus), VI_SUCCESS);
+        EXPECT_EQ(nStatus & 0x50, 0);
+        EXPECT_EQ(viWaitOnEvent(m_vi, VI_EVENT_SERVICE_REQ, 100, &nType, VI_NULL), VI_ERROR_TMO);
+    }
+}
+
 struct HandlerRecord {
     std::atomic<int> nCalls{0};
     std::atomic<ViUInt16> nStatus{0};

@@ -104,7 +104,8 @@ struct Emulator::Impl final : Vxi11Backend {
 
     // ----- the VXI-11 server's view of the instrument -----
 
-    bool Execute(int nLink, const std::string& strLine, std::string& strReply) override {
+    bool Execute(int nLink, const std::string& strLine, std::string& strReply,
+                 bool bReplyWaiting) override {
         Reply reply;
         {
             std::lock_guard<std::mutex> lock(mutex);
@@ -123,7 +124,7 @@ struct Emulator::Impl final : Vxi11Backend {
             if (!strMessage.empty() && strMessage.back() == '\r') {
                 strMessage.pop_back();
             }
-            reply = instrument.Execute(strMessage);
+            reply = instrument.Execute(strMessage, bReplyWaiting);
         }
         if (reply.bHasReply) {
             strReply += reply.strText + "\n";
@@ -141,9 +142,9 @@ struct Emulator::Impl final : Vxi11Backend {
         return std::exchange(nDeviceError, 0);
     }
 
-    int StatusByte() override {
+    int StatusByte(bool bReplyWaiting) override {
         std::lock_guard<std::mutex> lock(mutex);
-        return std::atoi(instrument.Execute("*STB?").strText.c_str());
+        return std::atoi(instrument.Execute("*STB?", bReplyWaiting).strText.c_str());
     }
 
     void Trigger() override {

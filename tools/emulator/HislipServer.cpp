@@ -244,7 +244,9 @@ struct HislipServer::Impl {
         }
         lock.unlock();
         for (const std::string& strLine : vecLines) {
-            if (!backend.Execute(session.nId, strLine, strReply)) {
+            // Replies leave as soon as their message has run: only an
+            // earlier line of the same message is still waiting.
+            if (!backend.Execute(session.nId, strLine, strReply, !strReply.empty())) {
                 return false;
             }
         }
@@ -442,7 +444,7 @@ struct HislipServer::Impl {
                 }
                 case MessageType::AsyncStatusQuery:
                     bSent = SendAsync(session, MessageType::AsyncStatusResponse,
-                                      static_cast<std::uint8_t>(backend.StatusByte()), 0);
+                                      static_cast<std::uint8_t>(backend.StatusByte(false)), 0);
                     break;
                 case MessageType::AsyncDeviceClear: {
                     std::lock_guard<std::mutex> lock(mutex);

@@ -975,7 +975,7 @@ void Instrument::SetQueryFault(const std::string& strQuery, QueryFault fault) {
     m_mapFaults[strKey] = std::move(fault);
 }
 
-Reply Instrument::Execute(const std::string& strMessage) {
+Reply Instrument::Execute(const std::string& strMessage, bool bReplyWaiting) {
     Advance();
     Reply reply;
     std::vector<std::string> vecUnits;
@@ -1053,6 +1053,8 @@ Reply Instrument::Execute(const std::string& strMessage) {
             }
             std::vector<std::string> vecParameters = scpi::SplitParameters(unit.strParameters);
             Call call{vecParameters, resolved->vecSuffixes, {}};
+            // MAV as the unit sees it: "*IDN?;*STB?" finds the identity queued.
+            m_bOutputQueued = bReplyWaiting || !vecReplies.empty();
             handler(*this, call);
             if (unit.bQuery) {
                 vecReplies.push_back(std::move(call.strReply));
@@ -1065,6 +1067,7 @@ Reply Instrument::Execute(const std::string& strMessage) {
             }
         }
     }
+    m_bOutputQueued = false;
     SettleOutputs();
     UpdateStatus();
     if (!vecReplies.empty()) {
@@ -1302,6 +1305,9 @@ int Instrument::StatusByte() const {
     }
     if ((m_nQuesEvent & m_nQuesEnable) != 0) {
         nStb |= 0x08;
+    }
+    if (m_bOutputQueued) {
+        nStb |= 0x10;
     }
     if ((m_nEsr & m_nEse) != 0) {
         nStb |= 0x20;

@@ -187,8 +187,10 @@ class Instrument {
   public:
     Instrument(Identity identity, Family family);
 
-    // Executes one program message (without its terminator).
-    Reply Execute(const std::string& strMessage);
+    // Executes one program message (without its terminator). bReplyWaiting
+    // tells that an earlier reply still waits to be read (a link that holds
+    // replies until the client asks): the status byte's MAV shows it.
+    Reply Execute(const std::string& strMessage, bool bReplyWaiting = false);
 
     Family GetFamily() const { return m_family; }
     int ChannelCount() const { return m_family == Family::Series6310 ? 3 : 1; }
@@ -292,6 +294,9 @@ class Instrument {
     int m_nEsr = 0;
     int m_nEse = 0;
     int m_nSre = 0;
+    // A reply is queued and not yet read while the current message runs:
+    // an earlier query of the message, or one the link still holds.
+    bool m_bOutputQueued = false;
     bool m_bPsc = true;
     int m_nQuesCondition = 0;
     int m_nQuesEvent = 0;

@@ -18,6 +18,7 @@
 #include <rpc/rpcb_prot.h>
 // clang-format on
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <condition_variable>
@@ -633,10 +634,14 @@ struct Vxi11Server::Impl {
     // Calls device_intr_srq on each link that enabled service requests when
     // the status byte's request bit rises. The caller holds no lock.
     void SignalServiceRequest() {
-        const bool bNow = (backend.StatusByte() & 0x40) != 0;
         std::vector<std::pair<std::shared_ptr<IntrChannel>, std::string>> vecTargets;
         {
             std::lock_guard<std::mutex> lock(mutex);
+            // A reply held for any link is a message available (MAV).
+            const bool bReplyWaiting =
+                std::any_of(mapLinks.begin(), mapLinks.end(),
+                            [](const auto& entry) { return !entry.second.strOut.empty(); });
+            const bool bNow = (backend.StatusByte(bReplyWaiting) & 0x40) != 0;
             if (bNow && !bRequesting) {
                 for (auto& [nLink, link] : mapLinks) {
                     if (link.bSrq && link.pConnection != nullptr && link.pConnection->pIntr) {
@@ -660,6 +665,7 @@ struct Vxi11Server::Impl {
             return;
         }
         Link& link = mapLinks[parms.lid];
+        const bool bReplyWaiting = !link.strOut.empty();
         link.strIn.append(parms.data.data_val, parms.data.data_len);
         result.size = parms.data.data_len;
         std::vector<std::string> vecLines;
@@ -675,7 +681,8 @@ struct Vxi11Server::Impl {
         std::string strReplies;
         lock.unlock();
         for (const std::string& strLine : vecLines) {
-            if (!backend.Execute(static_cast<int>(parms.lid), strLine, strReplies)) {
+            if (!backend.Execute(static_cast<int>(parms.lid), strLine, strReplies,
+                                 bReplyWaiting || !strReplies.empty())) {
                 call.connection.bDrop = true;
                 return;
             }
@@ -689,7 +696,14 @@ struct Vxi11Server::Impl {
         SignalServiceRequest();
     }
 
+    // A read that takes the last held reply clears MAV: the request bit may
+    // fall, so that the next reply raises a new request.
     void Read(Call& call) {
+        TakeReply(call);
+        SignalServiceRequest();
+    }
+
+    void TakeReply(Call& call) {
         const auto& parms = *static_cast<Device_ReadParms*>(call.pArgs);
         auto& result = *static_cast<Device_ReadResp*>(call.pResult);
         std::unique_lock<std::mutex> lock(mutex);
@@ -761,8 +775,8 @@ struct Vxi11Server::Impl {
 
     void ReadStb(Call& call) {
         auto& result = *static_cast<Device_ReadStbResp*>(call.pResult);
-        result.error = Generic(*static_cast<Device_GenericParms*>(call.pArgs), [&](Link&) {
-            result.stb = static_cast<u_char>(backend.StatusByte());
+        result.error = Generic(*static_cast<Device_GenericParms*>(call.pArgs), [&](Link& link) {
+            result.stb = static_cast<u_char>(backend.StatusByte(!link.strOut.empty()));
         });
     }
 

@@ -15,13 +15,16 @@ class Vxi11Backend {
   public:
     virtual ~Vxi11Backend() = default;
     // Executes one program message line (without "\n") received on a link;
-    // appends the reply, with its "\n", to strReply. False drops the link.
-    virtual bool Execute(int nLink, const std::string& strLine, std::string& strReply) = 0;
+    // appends the reply, with its "\n", to strReply. bReplyWaiting tells that
+    // the link holds an unread reply (MAV). False drops the link.
+    virtual bool Execute(int nLink, const std::string& strLine, std::string& strReply,
+                         bool bReplyWaiting) = 0;
     // How long a reply waits before it is returned (fault injection).
     virtual std::chrono::milliseconds ReplyDelay() = 0;
     // A device error code to answer the next core call with, or 0.
     virtual int TakeDeviceError() = 0;
-    virtual int StatusByte() = 0;
+    // The status byte, with MAV when bReplyWaiting.
+    virtual int StatusByte(bool bReplyWaiting) = 0;
     virtual void Trigger() = 0;
     virtual void DeviceClear() = 0;
     virtual void Trace(int nLink, const char* pszDirection, const std::string& strText) = 0;
