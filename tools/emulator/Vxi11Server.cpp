@@ -148,9 +148,10 @@ struct IntrChannel {
     }
 };
 
-// Connects to an IPv4 address and port (host order) within a second; the
-// socket is blocking afterwards, as the RPC library expects.
-int ConnectBack(unsigned long nAddress, unsigned short nPort) {
+// Connects to an IPv4 address and port (host order) within a second, from
+// the address the client reached the device at, as a device with one
+// address does; the socket is blocking afterwards, as the RPC library expects.
+int ConnectBack(int fdLink, unsigned long nAddress, unsigned short nPort) {
     sockaddr_in target{};
     target.sin_family = AF_INET;
     target.sin_addr.s_addr = htonl(static_cast<uint32_t>(nAddress));
@@ -158,6 +159,13 @@ int ConnectBack(unsigned long nAddress, unsigned short nPort) {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0) {
         return -1;
+    }
+    sockaddr_in source{};
+    socklen_t nSourceLength = sizeof source;
+    if (::getsockname(fdLink, reinterpret_cast<sockaddr*>(&source), &nSourceLength) == 0 &&
+        source.sin_family == AF_INET) {
+        source.sin_port = 0;
+        ::bind(fd, reinterpret_cast<sockaddr*>(&source), sizeof source);
     }
     int nResult = ::connect(fd, reinterpret_cast<sockaddr*>(&target), sizeof target);
     if (nResult != 0 && errno == EINPROGRESS) {
@@ -610,7 +618,7 @@ struct Vxi11Server::Impl {
             result.error = kErrParameter;
             return;
         }
-        const int fd = ConnectBack(parms.hostAddr, parms.hostPort);
+        const int fd = ConnectBack(call.connection.fd, parms.hostAddr, parms.hostPort);
         if (fd < 0) {
             result.error = kErrNoResources;
             return;
