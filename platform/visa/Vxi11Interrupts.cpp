@@ -21,12 +21,11 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <condition_variable>
 #include <cstring>
-#include <deque>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -44,9 +43,9 @@ constexpr std::size_t kHandleBytes = 16;
 constexpr u_int kMaxHandleLength = 40;
 constexpr std::size_t kMaxRecord = 4096;
 constexpr std::size_t kMaxConnections = 64;
-// Events handed to the posting thread and not yet posted; sessions keep at
-// most kMaxEventQueueLength each, so more would only be dropped later.
-constexpr std::size_t kMaxPendingEvents = 1024;
+// Requests of one session not yet posted; the session keeps at most
+// kMaxEventQueueLength events, so more would only be dropped later.
+constexpr int kMaxPendingEvents = static_cast<int>(kMaxEventQueueLength);
 // A caller that leaves its replies unread this long is closed.
 constexpr std::int64_t kStuckOutputMs = 2000;
 constexpr std::uint32_t kLastFragment = 0x80000000u;
@@ -71,18 +70,22 @@ struct Registration {
     tknet::Address device;
 };
 
-// One run of the receiver: from the first hold to the last release. Its two
+struct Run;
+void PostRequests(const std::shared_ptr<Run>& pRun, ViSession vi);
+
+// One run of the receiver: from the first hold to the last release. Its
 // threads are detached and share the run, so stopping never waits for them:
-// a handler running on the posting thread may be blocked on the very session
-// whose close stops the receiver.
-struct Run {
+// a handler may be blocked on the very session whose close stops the
+// receiver.
+struct Run : std::enable_shared_from_this<Run> {
     tknet::WakePipe wake;
     std::mutex mutex;  // guards the members below
-    std::condition_variable cvEvents;
     bool bStopping = false;
     std::vector<ListenPtr> vecListens;
     std::map<std::string, Registration> mapHandles;
-    std::deque<ViSession> queEvents;
+    // Requests waiting per session, and the sessions whose poster runs.
+    std::map<ViSession, int> mapPending;
+    std::set<ViSession> setPosting;
 
     // Whether a connection from peer to pListen comes from a device of a link on it.
     bool Admits(const ListenPtr& pListen, const tknet::Address& peer) {
@@ -110,16 +113,26 @@ struct Run {
         return it->second.vi;
     }
 
+    // Hands requests to their sessions' posters, starting one where none
+    // runs. Each session has its own, so a handler that blocks holds up
+    // neither the receiver nor another session's requests; the threads
+    // number at most the sessions with requests waiting.
     void QueueEvents(const std::vector<ViSession>& vecSessions) {
-        {
-            std::lock_guard<std::mutex> lock(mutex);
-            for (ViSession vi : vecSessions) {
-                if (queEvents.size() < kMaxPendingEvents) {
-                    queEvents.push_back(vi);
+        std::lock_guard<std::mutex> lock(mutex);
+        for (ViSession vi : vecSessions) {
+            int& nPending = mapPending[vi];
+            nPending = std::min(nPending + 1, kMaxPendingEvents);
+            if (setPosting.insert(vi).second) {
+                try {
+                    std::thread([pRun = shared_from_this(), vi] {
+                        PostRequests(pRun, vi);
+                    }).detach();
+                } catch (const std::system_error&) {
+                    setPosting.erase(vi);  // no thread to spare: the request is lost
+                    mapPending.erase(vi);
                 }
             }
         }
-        cvEvents.notify_one();
     }
 };
 using RunPtr = std::shared_ptr<Run>;
@@ -378,10 +391,13 @@ void ServeLoop(const RunPtr& pRun) {
             run.wake.Drain();
         }
         std::size_t nIndex = 1;
-        std::erase_if(vecConnections, [&](ConnectionPtr& p) {
+        for (ConnectionPtr& p : vecConnections) {
             const short nEvents = vecPoll[nIndex++].revents;
-            return nEvents != 0 && !Serve(run, *p, nEvents);
-        });
+            if (nEvents != 0 && !Serve(run, *p, nEvents)) {
+                p.reset();
+            }
+        }
+        std::erase(vecConnections, nullptr);
         for (const ListenPtr& p : vecListens) {
             if (nIndex < vecPoll.size() && (vecPoll[nIndex++].revents & POLLIN) != 0 &&
                 !AcceptFrom(run, p, vecConnections)) {
@@ -391,18 +407,18 @@ void ServeLoop(const RunPtr& pRun) {
     }
 }
 
-// Posts the events the serving thread queued. Handlers run here, so the
-// serving thread never blocks on a session.
-void PostLoop(const RunPtr& pRun) {
+// Posts session vi's waiting requests, one at a time, until none is left.
+void PostRequests(const std::shared_ptr<Run>& pRun, ViSession vi) {
     Run& run = *pRun;
     std::unique_lock<std::mutex> lock(run.mutex);
     for (;;) {
-        run.cvEvents.wait(lock, [&] { return run.bStopping || !run.queEvents.empty(); });
-        if (run.bStopping) {
+        const auto it = run.mapPending.find(vi);
+        if (run.bStopping || it == run.mapPending.end() || it->second == 0) {
+            run.mapPending.erase(vi);
+            run.setPosting.erase(vi);
             return;
         }
-        const ViSession vi = run.queEvents.front();
-        run.queEvents.pop_front();
+        --it->second;
         lock.unlock();
         EventData event;
         event.nType = VI_EVENT_SERVICE_REQ;
@@ -498,6 +514,9 @@ class InterruptReceiver {
             return;
         }
         const ListenPtr pListen = it->second.pListen;
+        // Requests not yet posted die with the link: the session's number
+        // may come back for another session.
+        run.mapPending.erase(it->second.vi);
         run.mapHandles.erase(it);
         if (--pListen->nHolds == 0) {
             pListen->bOpen = false;
@@ -508,7 +527,7 @@ class InterruptReceiver {
     }
 
   private:
-    // Starts a run and its threads. m_mutex is held.
+    // Starts a run and its serving thread. m_mutex is held.
     bool Start() {
         auto pRun = std::make_shared<Run>();
         if (!pRun->wake.Valid()) {
@@ -517,14 +536,6 @@ class InterruptReceiver {
         try {
             std::thread([pRun] { ServeLoop(pRun); }).detach();
         } catch (const std::system_error&) {
-            return false;
-        }
-        try {
-            std::thread([pRun] { PostLoop(pRun); }).detach();
-        } catch (const std::system_error&) {
-            std::lock_guard<std::mutex> runLock(pRun->mutex);
-            pRun->bStopping = true;
-            pRun->wake.Wake();
             return false;
         }
         m_pRun = std::move(pRun);
@@ -538,7 +549,6 @@ class InterruptReceiver {
         }
         m_pRun->bStopping = true;
         m_pRun->wake.Wake();
-        m_pRun->cvEvents.notify_all();
         m_pRun.reset();
     }
 

@@ -2,9 +2,10 @@
 // channel (DEVICE_INTR) of every link in the process. It listens on the
 // address each link's connection comes from (one socket per local address,
 // shared by the links on it), admits connections only from the devices of
-// those links, and serves them all from one thread; a second thread posts
-// the events. Each link registers a random handle naming its session; a
-// device_intr_srq carrying it posts VI_EVENT_SERVICE_REQ to the session.
+// those links, and serves them all from one thread; events are posted by a
+// thread per session with requests waiting. Each link registers a random
+// handle naming its session; a device_intr_srq carrying it posts
+// VI_EVENT_SERVICE_REQ to the session.
 #pragma once
 
 #include <cstdint>
