@@ -448,6 +448,14 @@ ListenPtr OpenListenSocket(const tknet::Address& local) {
     auto pListen = std::make_shared<ListenSocket>();
     pListen->fd.Reset(::socket(local.Family(), SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
     const tknet::Address address = local.WithPort(0);
+    // Calls and replies are a few dozen bytes: small buffers, which the
+    // connections inherit, bound what a peer can park in the kernel and
+    // make one that does not read its replies stall soon.
+    const int nBuffer = 16384;
+    if (pListen->fd) {
+        ::setsockopt(pListen->fd.Get(), SOL_SOCKET, SO_RCVBUF, &nBuffer, sizeof nBuffer);
+        ::setsockopt(pListen->fd.Get(), SOL_SOCKET, SO_SNDBUF, &nBuffer, sizeof nBuffer);
+    }
     if (!pListen->fd || ::bind(pListen->fd.Get(), address.Raw(), address.nLength) != 0 ||
         ::listen(pListen->fd.Get(), static_cast<int>(kMaxConnections)) != 0 ||
         !tknet::LocalAddressOf(pListen->fd.Get(), &pListen->local)) {
