@@ -113,6 +113,16 @@ struct Run : std::enable_shared_from_this<Run> {
         return it->second.vi;
     }
 
+    // Whether a link of session vi still holds a handle. mutex is held.
+    bool Registered(ViSession vi) const {
+        for (const auto& [strHandle, registration] : mapHandles) {
+            if (registration.vi == vi) {
+                return true;
+            }
+        }
+        return false;
+    }
+
     // Hands requests to their sessions' posters, starting one where none
     // runs. Each session has its own, so a handler that blocks holds up
     // neither the receiver nor another session's requests; the threads
@@ -120,6 +130,9 @@ struct Run : std::enable_shared_from_this<Run> {
     void QueueEvents(const std::vector<ViSession>& vecSessions) {
         std::lock_guard<std::mutex> lock(mutex);
         for (ViSession vi : vecSessions) {
+            if (bStopping || !Registered(vi)) {
+                continue;  // the link went while the reply was on its way
+            }
             int& nPending = mapPending[vi];
             nPending = std::min(nPending + 1, kMaxPendingEvents);
             if (setPosting.insert(vi).second) {
