@@ -150,10 +150,16 @@ Result WaitReady(int fd, short nEvents, const Deadline& deadline, int fdWake) {
 
 // ----- Connecting ---------------------------------------------------------
 
-Result Connect(const Address& address, const Deadline& deadline, Fd* pFd) {
+Result Connect(const Address& address, const Deadline& deadline, Fd* pFd, const Address* pSource) {
     Fd fd(::socket(address.Family(), SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
     if (!fd) {
         return Result::kError;
+    }
+    if (pSource != nullptr) {
+        const Address source = pSource->WithPort(0);
+        if (::bind(fd.Get(), source.Raw(), source.nLength) != 0) {
+            return ResultOfErrno(errno);
+        }
     }
     if (::connect(fd.Get(), address.Raw(), address.nLength) != 0) {
         if (errno != EINPROGRESS) {

@@ -81,9 +81,11 @@ struct Address {
 Result Resolve(const std::string& strHost, std::uint16_t nPort, std::vector<Address>* pAddresses,
                bool bPassive = false);
 
-// Connects a non-blocking stream socket to one address within the deadline.
-// The socket stays non-blocking, with TCP_NODELAY set.
-Result Connect(const Address& address, const Deadline& deadline, Fd* pFd);
+// Connects a non-blocking stream socket to one address within the deadline,
+// from pSource (any port) when given. The socket stays non-blocking, with
+// TCP_NODELAY set.
+Result Connect(const Address& address, const Deadline& deadline, Fd* pFd,
+               const Address* pSource = nullptr);
 // Tries the addresses in turn until one connects, the deadline passes or one
 // refuses for good; *pPeer names the one that answered.
 Result ConnectAny(const std::vector<Address>& vecAddresses, const Deadline& deadline, Fd* pFd,

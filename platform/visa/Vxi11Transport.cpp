@@ -261,7 +261,7 @@ class Vxi11Transport final : public Transport {
                 Call(destroy_intr_chan, reinterpret_cast<xdrproc_t>(XdrNothing), nullptr,
                      reinterpret_cast<xdrproc_t>(xdr_Device_Error), &reply, 0);
             }
-            ReleaseInterruptReceiver();
+            ReleaseInterruptChannel(&m_interrupts);
             m_bInterrupts = false;
         }
         if (m_pCore != nullptr) {
@@ -413,7 +413,7 @@ class Vxi11Transport final : public Transport {
             return VI_ERROR_CONN_LOST;
         }
         if (bEnable && !m_bInterrupts) {
-            const ViStatus status = OpenInterruptChannel(deadline);
+            const ViStatus status = OpenInterruptChannel(vi, deadline);
             if (status < VI_SUCCESS) {
                 return status;
             }
@@ -421,7 +421,7 @@ class Vxi11Transport final : public Transport {
         if (!m_bInterrupts) {
             return VI_SUCCESS;
         }
-        std::string strHandle = InterruptHandleOf(vi);
+        std::string strHandle = m_interrupts.strHandle;
         Device_EnableSrqParms parms{};
         parms.lid = m_nLink;
         parms.enable = bEnable ? TRUE : FALSE;
@@ -470,21 +470,20 @@ class Vxi11Transport final : public Transport {
 
     // create_intr_chan: the device calls back the process's receiver at the
     // address this link's connection comes from (IPv4 only, as the call
-    // carries a 32-bit address).
-    ViStatus OpenInterruptChannel(const Deadline& deadline) {
-        sockaddr_storage local{};
-        socklen_t nLength = sizeof local;
-        if (::getsockname(m_fd, reinterpret_cast<sockaddr*>(&local), &nLength) != 0 ||
-            local.ss_family != AF_INET) {
+    // carries a 32-bit address); the receiver admits only this link's peer.
+    ViStatus OpenInterruptChannel(ViSession vi, const Deadline& deadline) {
+        tknet::Address local;
+        tknet::Address device;
+        if (!tknet::LocalAddressOf(m_fd, &local) || local.Family() != AF_INET ||
+            !tknet::PeerAddressOf(m_fd, &device)) {
             return VI_ERROR_NSUP_OPER;
         }
-        const std::uint16_t nPort = AcquireInterruptReceiver();
-        if (nPort == 0) {
+        if (!AcquireInterruptChannel(local, device, vi, &m_interrupts)) {
             return VI_ERROR_SYSTEM_ERROR;
         }
         Device_RemoteFunc parms{};
-        parms.hostAddr = ntohl(reinterpret_cast<sockaddr_in*>(&local)->sin_addr.s_addr);
-        parms.hostPort = nPort;
+        parms.hostAddr = ntohl(reinterpret_cast<const sockaddr_in*>(local.Raw())->sin_addr.s_addr);
+        parms.hostPort = m_interrupts.nPort;
         parms.progNum = DEVICE_INTR;
         parms.progVers = DEVICE_INTR_VERSION;
         parms.progFamily = DEVICE_TCP;
@@ -496,7 +495,7 @@ class Vxi11Transport final : public Transport {
             status = StatusOfDeviceError(reply.error);
         }
         if (status < VI_SUCCESS) {
-            ReleaseInterruptReceiver();
+            ReleaseInterruptChannel(&m_interrupts);
             return status;
         }
         m_bInterrupts = true;
@@ -586,6 +585,7 @@ class Vxi11Transport final : public Transport {
     bool m_bLost = false;
     bool m_bEnded = false;
     bool m_bInterrupts = false;  // an interrupt channel is open and holds the receiver
+    InterruptChannel m_interrupts;
     u_short m_nAbortPort = 0;
     u_long m_nMaxRecvSize = kDefaultMaxRecvSize;
     MessageOptions m_options;

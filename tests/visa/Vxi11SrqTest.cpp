@@ -174,6 +174,51 @@ TEST_F(Vxi11SrqTest, HandlerIsCalledAndMayReadTheStatusByte) {
     EXPECT_EQ(viUninstallHandler(m_vi, VI_EVENT_SERVICE_REQ, RecordRequest, &record), VI_SUCCESS);
 }
 
+struct BlockingHandler {
+    std::atomic<int> nEntered{0};
+    std::atomic<bool> bRelease{false};
+    std::atomic<int> nLeft{0};
+};
+
+// Holds its thread until released (five seconds at most).
+ViStatus _VI_FUNCH BlockUntilReleased(ViSession, ViEventType, ViEvent, ViAddr pUser) {
+    auto* pBlocking = static_cast<BlockingHandler*>(pUser);
+    ++pBlocking->nEntered;
+    for (int i = 0; i < 500 && !pBlocking->bRelease.load(); ++i) {
+        std::this_thread::sleep_for(10ms);
+    }
+    ++pBlocking->nLeft;
+    return VI_SUCCESS;
+}
+
+TEST_F(Vxi11SrqTest, BlockedHandlerHoldsUpNeitherAnotherSessionNorClose) {
+    BlockingHandler blocking;
+    ASSERT_EQ(viInstallHandler(m_vi, VI_EVENT_SERVICE_REQ, BlockUntilReleased, &blocking),
+              VI_SUCCESS);
+    ASSERT_EQ(viEnableEvent(m_vi, VI_EVENT_SERVICE_REQ, VI_HNDLR, VI_NULL), VI_SUCCESS);
+    const ViSession viOther = Open();
+    ASSERT_EQ(viEnableEvent(viOther, VI_EVENT_SERVICE_REQ, VI_QUEUE, VI_NULL), VI_SUCCESS);
+    // The device calls back both links; the first one's handler blocks.
+    RequestService(viOther);
+    ASSERT_TRUE(WaitFor(blocking.nEntered, 1));
+    ViEventType nType = 0;
+    EXPECT_EQ(viWaitOnEvent(viOther, VI_EVENT_SERVICE_REQ, 2000, &nType, VI_NULL), VI_SUCCESS);
+    // Closing the blocked handler's session, and then the last one, stops
+    // the receiver without waiting for the handler.
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(viClose(m_vi), VI_SUCCESS);
+    EXPECT_EQ(viClose(viOther), VI_SUCCESS);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
+    // A new session starts a receiver of its own while the old handler still blocks.
+    const ViSession vi = Open();
+    ASSERT_EQ(viEnableEvent(vi, VI_EVENT_SERVICE_REQ, VI_QUEUE, VI_NULL), VI_SUCCESS);
+    RequestService(vi);
+    EXPECT_EQ(viWaitOnEvent(vi, VI_EVENT_SERVICE_REQ, 2000, &nType, VI_NULL), VI_SUCCESS);
+    blocking.bRelease = true;
+    EXPECT_EQ(viClose(vi), VI_SUCCESS);
+    EXPECT_TRUE(WaitFor(blocking.nLeft, 1));
+}
+
 TEST_F(Vxi11SrqTest, DisablingStopsDelivery) {
     ASSERT_EQ(viEnableEvent(m_vi, VI_EVENT_SERVICE_REQ, VI_QUEUE, VI_NULL), VI_SUCCESS);
     ASSERT_EQ(viDisableEvent(m_vi, VI_EVENT_SERVICE_REQ, VI_QUEUE), VI_SUCCESS);

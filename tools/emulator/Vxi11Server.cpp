@@ -143,17 +143,21 @@ struct IntrChannel {
     }
 };
 
-// Connects to an IPv4 address and port (host order) within a second; the
-// socket is blocking afterwards, as the RPC library expects.
-int ConnectBack(unsigned long nAddress, unsigned short nPort) {
+// Connects to an IPv4 address and port (host order) within a second, from
+// the address the client reached the device at, as a device with one
+// address does; the socket is blocking afterwards, as the RPC library expects.
+int ConnectBack(int fdLink, unsigned long nAddress, unsigned short nPort) {
     tknet::Address target;
     auto* pTarget = reinterpret_cast<sockaddr_in*>(&target.storage);
     pTarget->sin_family = AF_INET;
     pTarget->sin_addr.s_addr = htonl(static_cast<uint32_t>(nAddress));
     pTarget->sin_port = htons(nPort);
     target.nLength = sizeof(sockaddr_in);
+    tknet::Address source;
+    const bool bSource = tknet::LocalAddressOf(fdLink, &source) && source.Family() == AF_INET;
     tknet::Fd fd;
-    if (tknet::Connect(target, tknet::Deadline(1000), &fd) != tknet::Result::kOk) {
+    if (tknet::Connect(target, tknet::Deadline(1000), &fd, bSource ? &source : nullptr) !=
+        tknet::Result::kOk) {
         return -1;
     }
     ::fcntl(fd.Get(), F_SETFL, ::fcntl(fd.Get(), F_GETFL) & ~O_NONBLOCK);
@@ -583,7 +587,7 @@ struct Vxi11Server::Impl {
             result.error = kErrParameter;
             return;
         }
-        const int fd = ConnectBack(parms.hostAddr, parms.hostPort);
+        const int fd = ConnectBack(call.connection.fd, parms.hostAddr, parms.hostPort);
         if (fd < 0) {
             result.error = kErrNoResources;
             return;
