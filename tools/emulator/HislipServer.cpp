@@ -153,6 +153,17 @@ struct HislipServer::Impl {
             return false;
         }
         bTooLarge = header.nLength > kServerMaxMessage - hs::kHeaderSize;
+        const bool bData =
+            header.Type() == MessageType::Data || header.Type() == MessageType::DataEnd;
+        if (bTooLarge && !bData) {
+            // Only data may be too large (it is then read and dropped); a
+            // control message that long is a peer out of step or lying.
+            Send(fd, MessageType::FatalError,
+                 static_cast<std::uint8_t>(hs::FatalCode::PoorlyFormedHeader), 0,
+                 "payload length " + std::to_string(header.nLength) + " of a " +
+                     hs::MessageTypeName(header.nType) + " message");
+            return false;
+        }
         strPayload.clear();
         std::uint64_t nLeft = header.nLength;
         char achChunk[8192];
