@@ -186,6 +186,9 @@ class HislipTransport final : public Transport {
         if (const ViStatus status = PollServiceRequests(); status < VI_SUCCESS) {
             return status;
         }
+        if (const ViStatus status = DropArrived(); status < VI_SUCCESS) {
+            return status;
+        }
         // The device's maximum message size counts the header too.
         const std::uint64_t nMaxPayload = m_nServerMaxMessage > hislip::kHeaderSize
                                               ? m_nServerMaxMessage - hislip::kHeaderSize
@@ -740,6 +743,56 @@ class HislipTransport final : public Transport {
                 }
             }
         }
+    }
+
+    // Before a write that starts a new exchange, drops the messages already
+    // here that answer nothing awaited: a repeated reply, or one that came
+    // after its query timed out. Replies that arrive later are told apart
+    // by their ids, but a repeat carrying the unknown id is not, so it must
+    // go before the next query is sent. Only what arrived already, and a
+    // bounded amount of it.
+    ViStatus DropArrived() {
+        if (m_nRangeStart != m_nMessageId && !m_bNewRange) {
+            return VI_SUCCESS;  // replies are awaited: they stay for the next read
+        }
+        const Deadline now(0);
+        for (int n = 0; n < kMaxPolledMessages; ++n) {
+            if (m_bInMessage && m_nLeft > 0) {
+                std::size_t nGot = 0;
+                const ChannelResult result = m_sync.ReadPayload(
+                    nullptr, static_cast<std::size_t>(std::min<std::uint64_t>(kSkipChunk, m_nLeft)),
+                    now, &nGot);
+                if (result == ChannelResult::kTimeout) {
+                    return VI_SUCCESS;
+                }
+                if (result != ChannelResult::kOk) {
+                    return StatusOf(result);
+                }
+                m_nLeft -= nGot;
+                continue;
+            }
+            m_bInMessage = false;
+            Header header;
+            std::string strPayload;
+            ViStatus status = Receive(m_sync, hislip::Channel::Sync, header, strPayload, now);
+            if (status == VI_ERROR_TMO) {
+                return VI_SUCCESS;
+            }
+            if (status < VI_SUCCESS) {
+                return status;
+            }
+            if (header.Type() == MessageType::Data || header.Type() == MessageType::DataEnd) {
+                status = StartData(header);
+                if (status < VI_SUCCESS) {
+                    return status;
+                }
+                m_bAccepted = false;
+                m_bResponseOpen = false;
+            } else if (header.Type() == MessageType::FatalError) {
+                return DeviceError(header, strPayload);
+            }
+        }
+        return VI_SUCCESS;
     }
 
     // The device broke the protocol: it hears why, and the connection ends.
