@@ -3,33 +3,38 @@
 namespace tkvisa::hislip {
 namespace {
 
-constexpr const char* kTypeNames[] = {
-    "Initialize",
-    "InitializeResponse",
-    "FatalError",
-    "Error",
-    "AsyncLock",
-    "AsyncLockResponse",
-    "Data",
-    "DataEND",
-    "DeviceClearComplete",
-    "DeviceClearAcknowledge",
-    "AsyncRemoteLocalControl",
-    "AsyncRemoteLocalResponse",
-    "Trigger",
-    "Interrupted",
-    "AsyncInterrupted",
-    "AsyncMaximumMessageSize",
-    "AsyncMaximumMessageSizeResponse",
-    "AsyncInitialize",
-    "AsyncInitializeResponse",
-    "AsyncDeviceClear",
-    "AsyncServiceRequest",
-    "AsyncStatusQuery",
-    "AsyncStatusResponse",
-    "AsyncDeviceClearAcknowledge",
-    "AsyncLockInfo",
-    "AsyncLockInfoResponse",
+using enum Channel;
+using enum Sender;
+using enum PayloadKind;
+
+// One row per message type, indexed by the type number.
+constexpr MessageRule kRules[] = {
+    {"Initialize", Sync, Client, Text},
+    {"InitializeResponse", Sync, Server, None},
+    {"FatalError", Both, Either, Text},
+    {"Error", Both, Either, Text},
+    {"AsyncLock", Async, Client, Text},
+    {"AsyncLockResponse", Async, Server, None},
+    {"Data", Sync, Either, Stream},
+    {"DataEND", Sync, Either, Stream},
+    {"DeviceClearComplete", Sync, Client, None},
+    {"DeviceClearAcknowledge", Sync, Server, None},
+    {"AsyncRemoteLocalControl", Async, Client, None},
+    {"AsyncRemoteLocalResponse", Async, Server, None},
+    {"Trigger", Sync, Client, None},
+    {"Interrupted", Sync, Server, None},
+    {"AsyncInterrupted", Async, Server, None},
+    {"AsyncMaximumMessageSize", Async, Client, Size},
+    {"AsyncMaximumMessageSizeResponse", Async, Server, Size},
+    {"AsyncInitialize", Async, Client, None},
+    {"AsyncInitializeResponse", Async, Server, None},
+    {"AsyncDeviceClear", Async, Client, None},
+    {"AsyncServiceRequest", Async, Server, None},
+    {"AsyncStatusQuery", Async, Client, None},
+    {"AsyncStatusResponse", Async, Server, None},
+    {"AsyncDeviceClearAcknowledge", Async, Server, None},
+    {"AsyncLockInfo", Async, Client, None},
+    {"AsyncLockInfoResponse", Async, Server, None},
 };
 
 void PutBigEndian(std::uint64_t nValue, std::size_t nBytes, std::uint8_t* pOut) {
@@ -91,11 +96,13 @@ std::uint64_t DecodeSize(const std::uint8_t* pIn) {
     return GetBigEndian(pIn, 8);
 }
 
+const MessageRule* RuleOf(std::uint8_t nType) {
+    return nType < std::size(kRules) ? &kRules[nType] : nullptr;
+}
+
 std::string MessageTypeName(std::uint8_t nType) {
-    if (nType < std::size(kTypeNames)) {
-        return kTypeNames[nType];
-    }
-    return "type " + std::to_string(nType);
+    const MessageRule* pRule = RuleOf(nType);
+    return pRule != nullptr ? pRule->pszName : "type " + std::to_string(nType);
 }
 
 }  // namespace tkvisa::hislip

@@ -115,4 +115,39 @@ std::uint64_t DecodeSize(const std::uint8_t* pIn);
 // "DataEND", "AsyncLock", ... for traces and errors; "type 42" for others.
 std::string MessageTypeName(std::uint8_t nType);
 
+// Which connection a message travels on.
+enum class Channel : std::uint8_t { Sync = 1, Async = 2, Both = 3 };
+// Who may send a message.
+enum class Sender : std::uint8_t { Client = 1, Server = 2, Either = 3 };
+// What a message's payload may hold, which bounds the length a receiver
+// accepts before it has read a byte of it.
+enum class PayloadKind : std::uint8_t {
+    None,    // nothing: any length but 0 is a broken header
+    Size,    // exactly one 8-byte size
+    Text,    // a short text (sub-address, lock key, error text)
+    Stream,  // Data and DataEND: up to the receiver's maximum message size,
+             // read piecewise by the receiver rather than buffered whole
+};
+
+struct MessageRule {
+    const char* pszName;
+    Channel eChannel;
+    Sender eSender;
+    PayloadKind ePayload;
+};
+
+// The rule of a message type of this protocol version, or null for a type
+// it does not define (later versions' types and vendor-defined ones).
+const MessageRule* RuleOf(std::uint8_t nType);
+constexpr bool TravelsOn(const MessageRule& rule, Channel eChannel) {
+    return (static_cast<unsigned>(rule.eChannel) & static_cast<unsigned>(eChannel)) != 0;
+}
+constexpr bool SentBy(const MessageRule& rule, Sender eSender) {
+    return (static_cast<unsigned>(rule.eSender) & static_cast<unsigned>(eSender)) != 0;
+}
+// Types 128-255 are vendor-defined.
+constexpr bool IsVendorType(std::uint8_t nType) {
+    return nType >= 128;
+}
+
 }  // namespace tkvisa::hislip

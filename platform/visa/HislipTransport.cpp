@@ -9,40 +9,51 @@
 // replies to the messages written since the last complete reply (or since a
 // timeout), so the late reply to a query that timed out is skipped instead
 // of being taken as the answer to the next one.
-#include <netdb.h>
+//
+// Nothing the device sends is trusted further than the protocol allows: a
+// Data or DataEND longer than the maximum this client announced, a header
+// without the prologue, a length its type cannot have, a message on the
+// wrong channel or a reply whose pieces carry different ids ends the
+// connection with a FatalError (VI_ERROR_CONN_LOST now and on every later
+// call); a message type this client does not know is answered with an
+// Error and skipped. Skipping (stale replies, service requests, unknown
+// messages) goes on only while the call's deadline lasts.
 #include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <poll.h>
 #include <sys/socket.h>
-#include <sys/uio.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "HislipChannel.h"
 #include "HislipMessage.h"
+#include "Socket.h"
 #include "Transport.h"
 
 namespace tkvisa {
 namespace {
 
+using hislip::ChannelResult;
 using hislip::Header;
+using hislip::MessageChannel;
 using hislip::MessageType;
 
 constexpr ViUInt32 kDefaultMaxMessageKb = 1024;
 // The vendor id sent in Initialize: two ASCII characters.
 constexpr std::uint16_t kVendorId = ('T' << 8) | 'K';
-// Input buffer of a channel; also the largest message other than Data and
-// DataEND that a channel accepts.
-constexpr std::size_t kChannelBuffer = 64 * 1024;
-// A lock request waits this much longer than the device's own lock timeout,
-// so that the device's answer arrives before the wait gives up.
-constexpr ViUInt32 kLockMarginMs = 2000;
+// Payload skipped in one piece when a reply is dropped.
+constexpr std::size_t kSkipChunk = 64 * 1024;
+// The device gets the caller's whole lock timeout and answers when it
+// passes; the wait for that answer lasts this much longer, so a refusal
+// arrives as "locked" rather than as a timeout. Within the margin every
+// VISA call may overrun its timeout by (200 ms).
+constexpr ViUInt32 kLockAnswerGraceMs = 100;
 constexpr ViUInt32 kDefaultOpenTimeoutMs = 2000;
+// Messages a poll for service requests handles at most, so a device that
+// floods the asynchronous channel cannot hold the caller.
+constexpr int kMaxPolledMessages = 64;
 
 struct ErrorRow {
     bool bFatal;
@@ -79,22 +90,6 @@ ViStatus StatusOfError(bool bFatal, std::uint8_t nCode) {
     return VI_ERROR_IO;
 }
 
-bool IsAsyncResponse(MessageType eType) {
-    switch (eType) {
-        case MessageType::AsyncLockResponse:
-        case MessageType::AsyncRemoteLocalResponse:
-        case MessageType::AsyncMaximumMessageSizeResponse:
-        case MessageType::AsyncInitializeResponse:
-        case MessageType::AsyncStatusResponse:
-        case MessageType::AsyncDeviceClearAcknowledge:
-        case MessageType::AsyncLockInfoResponse:
-        case MessageType::Error:
-            return true;
-        default:
-            return false;
-    }
-}
-
 // Splits "hislipN[,port]" into the sub-address and the port; false when
 // the name has another form.
 bool ParseDeviceName(const std::string& strDevice, std::string& strSubAddress,
@@ -123,222 +118,33 @@ bool ParseDeviceName(const std::string& strDevice, std::string& strSubAddress,
     return true;
 }
 
-// One of the two connections: a non-blocking socket with an input buffer,
-// so that a header split over several segments is put together before use
-// and a timeout in the middle of a small message loses nothing.
-class Channel {
-  public:
-    ~Channel() { Close(); }
+// How a message that arrived on a channel fits what this client may receive.
+enum class Fit { kExpected, kUnknown, kWrongChannel };
 
-    ViStatus Connect(const sockaddr_storage& address, socklen_t nLength, std::uint16_t nPort,
-                     const Deadline& deadline) {
-        sockaddr_storage target = address;
-        if (target.ss_family == AF_INET6) {
-            reinterpret_cast<sockaddr_in6*>(&target)->sin6_port = htons(nPort);
-        } else {
-            reinterpret_cast<sockaddr_in*>(&target)->sin_port = htons(nPort);
-        }
-        m_fd = ::socket(target.ss_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-        if (m_fd < 0) {
-            return VI_ERROR_RSRC_NFOUND;
-        }
-        if (::connect(m_fd, reinterpret_cast<sockaddr*>(&target), nLength) != 0) {
-            if (errno != EINPROGRESS || Wait(POLLOUT, deadline) != VI_SUCCESS) {
-                Close();
-                return VI_ERROR_RSRC_NFOUND;
-            }
-            int nError = 0;
-            socklen_t nErrorLength = sizeof nError;
-            if (::getsockopt(m_fd, SOL_SOCKET, SO_ERROR, &nError, &nErrorLength) != 0 ||
-                nError != 0) {
-                Close();
-                return VI_ERROR_RSRC_NFOUND;
-            }
-        }
-        const int nOne = 1;
-        ::setsockopt(m_fd, IPPROTO_TCP, TCP_NODELAY, &nOne, sizeof nOne);
-        return VI_SUCCESS;
+Fit FitOf(const Header& header, hislip::Channel eChannel) {
+    const hislip::MessageRule* pRule = hislip::RuleOf(header.nType);
+    if (pRule == nullptr || !hislip::SentBy(*pRule, hislip::Sender::Server)) {
+        return Fit::kUnknown;
     }
+    return hislip::TravelsOn(*pRule, eChannel) ? Fit::kExpected : Fit::kWrongChannel;
+}
 
-    void Close() {
-        if (m_fd >= 0) {
-            ::close(m_fd);
-            m_fd = -1;
-        }
-        m_nPos = m_nEnd = 0;
-    }
+// What Receive returns when the asynchronous channel woke a wait on the
+// synchronous one; never leaves this file.
+constexpr ViStatus kAsyncTraffic = 1;
 
-    void Shutdown() {
-        if (m_fd >= 0) {
-            ::shutdown(m_fd, SHUT_RDWR);
-        }
-    }
-
-    int Fd() const { return m_fd; }
-    bool Broken() const { return m_bBroken; }
-
-    // Sends a header and its payload; a send cut short by the deadline
-    // leaves the peer with part of a message, so the channel is broken.
-    ViStatus Send(const Header& header, const void* pPayload, std::size_t nPayload,
-                  const Deadline& deadline) {
-        std::uint8_t achHeader[hislip::kHeaderSize];
-        hislip::EncodeHeader(header, achHeader);
-        iovec aiov[2] = {{achHeader, sizeof achHeader}, {const_cast<void*>(pPayload), nPayload}};
-        std::size_t nLeft = sizeof achHeader + nPayload;
-        std::size_t nSent = 0;
-        while (nLeft > 0) {
-            msghdr message{};
-            message.msg_iov = aiov;
-            message.msg_iovlen = 2;
-            const ssize_t n = ::sendmsg(m_fd, &message, MSG_NOSIGNAL);
-            if (n < 0) {
-                if (errno == EINTR) {
-                    continue;
-                }
-                if (errno == EAGAIN || errno == EWOULDBLOCK) {
-                    const ViStatus status = Wait(POLLOUT, deadline);
-                    if (status < VI_SUCCESS) {
-                        m_bBroken = nSent > 0;
-                        return status;
-                    }
-                    continue;
-                }
-                m_bBroken = true;
-                return VI_ERROR_CONN_LOST;
-            }
-            nSent += static_cast<std::size_t>(n);
-            nLeft -= static_cast<std::size_t>(n);
-            std::size_t nSkip = static_cast<std::size_t>(n);
-            for (iovec& iov : aiov) {
-                const std::size_t nTake = std::min(nSkip, iov.iov_len);
-                iov.iov_base = static_cast<std::uint8_t*>(iov.iov_base) + nTake;
-                iov.iov_len -= nTake;
-                nSkip -= nTake;
-            }
-        }
-        return VI_SUCCESS;
-    }
-
-    ViStatus Send(MessageType eType, std::uint8_t nControl, std::uint32_t nParameter,
-                  const std::string& strPayload, const Deadline& deadline) {
-        Header header;
-        header.nType = static_cast<std::uint8_t>(eType);
-        header.nControl = nControl;
-        header.nParameter = nParameter;
-        header.nLength = strPayload.size();
-        return Send(header, strPayload.data(), strPayload.size(), deadline);
-    }
-
-    // The next message. Data and DataEND give only their header: the caller
-    // takes the payload with ReadPayload. Every other message comes whole,
-    // its payload in strPayload, or not at all. VI_ERROR_IO for a header
-    // without the prologue or a control message too large to be one.
-    ViStatus NextMessage(Header& header, std::string& strPayload, const Deadline& deadline) {
-        ViStatus status = Buffer(hislip::kHeaderSize, deadline);
-        if (status < VI_SUCCESS) {
-            return status;
-        }
-        if (!hislip::DecodeHeader(&m_vecIn[m_nPos], header)) {
-            return VI_ERROR_IO;
-        }
-        if (header.Type() == MessageType::Data || header.Type() == MessageType::DataEnd) {
-            m_nPos += hislip::kHeaderSize;
+ViStatus StatusOf(ChannelResult result) {
+    switch (result) {
+        case ChannelResult::kOk:
             return VI_SUCCESS;
-        }
-        if (header.nLength > kChannelBuffer - hislip::kHeaderSize) {
-            return VI_ERROR_IO;
-        }
-        const std::size_t nTotal = hislip::kHeaderSize + static_cast<std::size_t>(header.nLength);
-        status = Buffer(nTotal, deadline);
-        if (status < VI_SUCCESS) {
-            return status;
-        }
-        strPayload.assign(reinterpret_cast<const char*>(&m_vecIn[m_nPos + hislip::kHeaderSize]),
-                          nTotal - hislip::kHeaderSize);
-        m_nPos += nTotal;
-        return VI_SUCCESS;
-    }
-
-    // Up to nMax payload bytes (at least one), into pData or, when null, away.
-    ViStatus ReadPayload(ViByte* pData, std::size_t nMax, const Deadline& deadline,
-                         std::size_t* pGot) {
-        *pGot = 0;
-        if (m_nPos == m_nEnd) {
-            const ViStatus status = Buffer(1, deadline);
-            if (status < VI_SUCCESS) {
-                return status;
-            }
-        }
-        const std::size_t nTake = std::min(nMax, m_nEnd - m_nPos);
-        if (pData != nullptr) {
-            std::memcpy(pData, &m_vecIn[m_nPos], nTake);
-        }
-        m_nPos += nTake;
-        *pGot = nTake;
-        return VI_SUCCESS;
-    }
-
-  private:
-    ViStatus Wait(short nEvents, const Deadline& deadline) {
-        for (;;) {
-            pollfd pfd{m_fd, nEvents, 0};
-            const int nReady = ::poll(&pfd, 1, deadline.RemainingMs());
-            if (nReady > 0) {
-                return VI_SUCCESS;
-            }
-            if (nReady == 0) {
-                return VI_ERROR_TMO;
-            }
-            if (errno != EINTR) {
-                return VI_ERROR_IO;
-            }
-        }
-    }
-
-    // Reads until at least nCount bytes are buffered.
-    ViStatus Buffer(std::size_t nCount, const Deadline& deadline) {
-        if (m_fd < 0) {
+        case ChannelResult::kTimeout:
+            return VI_ERROR_TMO;
+        case ChannelResult::kWoken:
+            return kAsyncTraffic;
+        default:
             return VI_ERROR_CONN_LOST;
-        }
-        if (m_nEnd - m_nPos >= nCount) {
-            return VI_SUCCESS;
-        }
-        if (m_nPos > 0) {
-            std::memmove(m_vecIn.data(), &m_vecIn[m_nPos], m_nEnd - m_nPos);
-            m_nEnd -= m_nPos;
-            m_nPos = 0;
-        }
-        while (m_nEnd < nCount) {
-            const ssize_t n = ::recv(m_fd, &m_vecIn[m_nEnd], m_vecIn.size() - m_nEnd, 0);
-            if (n > 0) {
-                m_nEnd += static_cast<std::size_t>(n);
-                continue;
-            }
-            if (n == 0) {
-                m_bBroken = true;
-                return VI_ERROR_CONN_LOST;
-            }
-            if (errno == EINTR) {
-                continue;
-            }
-            if (errno != EAGAIN && errno != EWOULDBLOCK) {
-                m_bBroken = true;
-                return VI_ERROR_CONN_LOST;
-            }
-            const ViStatus status = Wait(POLLIN, deadline);
-            if (status < VI_SUCCESS) {
-                return status;
-            }
-        }
-        return VI_SUCCESS;
     }
-
-    int m_fd = -1;
-    bool m_bBroken = false;
-    std::vector<ViByte> m_vecIn = std::vector<ViByte>(kChannelBuffer);
-    std::size_t m_nPos = 0;
-    std::size_t m_nEnd = 0;
-};
+}
 
 class HislipTransport final : public Transport {
   public:
@@ -351,25 +157,14 @@ class HislipTransport final : public Transport {
         if (!ParseDeviceName(resource.strDevice, strSubAddress, nPort)) {
             return VI_ERROR_INV_RSRC_NAME;
         }
-        addrinfo hints{};
-        hints.ai_family = AF_UNSPEC;
-        hints.ai_socktype = SOCK_STREAM;
-        addrinfo* pList = nullptr;
-        if (::getaddrinfo(resource.strHost.c_str(), nullptr, &hints, &pList) != 0 ||
-            pList == nullptr) {
+        // One budget for the whole opening: connects, handshake, negotiation.
+        const Deadline deadline(nOpenTimeoutMs == 0 ? kDefaultOpenTimeoutMs : nOpenTimeoutMs);
+        deadline.Start();
+        std::vector<tknet::Address> vecAddresses;
+        if (tknet::Resolve(resource.strHost, nPort, &vecAddresses) != tknet::Result::kOk) {
             return VI_ERROR_RSRC_NFOUND;
         }
-        sockaddr_storage address{};
-        std::memcpy(&address, pList->ai_addr, pList->ai_addrlen);
-        const socklen_t nLength = pList->ai_addrlen;
-        ::freeaddrinfo(pList);
-        char szHost[NI_MAXHOST] = {};
-        if (::getnameinfo(reinterpret_cast<sockaddr*>(&address), nLength, szHost, sizeof szHost,
-                          nullptr, 0, NI_NUMERICHOST) == 0) {
-            m_strPeer = szHost;
-        }
-        const Deadline deadline(nOpenTimeoutMs == 0 ? kDefaultOpenTimeoutMs : nOpenTimeoutMs);
-        const ViStatus status = Initialize(address, nLength, nPort, strSubAddress, deadline);
+        const ViStatus status = Initialize(vecAddresses, strSubAddress, deadline);
         if (status < VI_SUCCESS) {
             Close();
         }
@@ -386,8 +181,13 @@ class HislipTransport final : public Transport {
     ViStatus Write(const ViByte* pData, std::size_t nCount, const Deadline& deadline,
                    std::size_t* pWritten) override {
         *pWritten = 0;
-        if (Lost()) {
-            return VI_ERROR_CONN_LOST;
+        // A closed asynchronous channel ends the connection before anything
+        // is written on the other.
+        if (const ViStatus status = PollServiceRequests(); status < VI_SUCCESS) {
+            return status;
+        }
+        if (const ViStatus status = DropArrived(); status < VI_SUCCESS) {
+            return status;
         }
         // The device's maximum message size counts the header too.
         const std::uint64_t nMaxPayload = m_nServerMaxMessage > hislip::kHeaderSize
@@ -403,12 +203,17 @@ class HislipTransport final : public Transport {
             header.nControl = TakeRmtDelivered();
             header.nParameter = m_nMessageId;
             header.nLength = nChunk;
-            const ViStatus status = m_sync.Send(header, pData + *pWritten, nChunk, deadline);
-            if (status < VI_SUCCESS) {
-                return status;
+            const ChannelResult result = m_sync.Send(header, pData + *pWritten, nChunk, deadline);
+            if (result != ChannelResult::kOk) {
+                return StatusOf(result);
             }
             NoteSent();
             *pWritten += nChunk;
+            // A device announcing a tiny maximum makes many messages; they
+            // still share the call's deadline.
+            if (*pWritten < nCount && deadline.Passed()) {
+                return VI_ERROR_TMO;
+            }
         } while (*pWritten < nCount);
         return VI_SUCCESS;
     }
@@ -417,56 +222,91 @@ class HislipTransport final : public Transport {
                   std::size_t* pRead) override {
         *pRead = 0;
         m_bEnded = false;
-        if (Lost()) {
+        if (m_bFatal || m_sync.Fd() < 0 || m_sync.Broken()) {
             return VI_ERROR_CONN_LOST;
         }
+        // Once the asynchronous channel has closed, what already arrived on
+        // this one is still read (the FatalError that tells why the device
+        // closed, say), without waiting for more; then the loss shows.
+        if (const ViStatus status = PollServiceRequests(); status < VI_SUCCESS && !AsyncGone()) {
+            return status;
+        }
+        const Deadline now(0);
+        const Deadline* pWait = AsyncGone() ? &now : &deadline;
+        const auto fail = [&](ViStatus status) {
+            status = Failed(status);
+            return status == VI_ERROR_TMO && pWait == &now ? VI_ERROR_CONN_LOST : status;
+        };
+        const WatchAsync watch(*this);
         for (;;) {
             if (m_bInMessage && m_nLeft > 0) {
                 std::size_t nGot = 0;
-                const ViStatus status =
+                const ChannelResult result =
                     m_sync.ReadPayload(m_bAccepted ? pData : nullptr,
                                        static_cast<std::size_t>(std::min<std::uint64_t>(
-                                           m_bAccepted ? nMax : kChannelBuffer, m_nLeft)),
-                                       deadline, &nGot);
-                if (status < VI_SUCCESS) {
-                    return Failed(status);
-                }
-                m_nLeft -= nGot;
-                if (!m_bAccepted) {
+                                           m_bAccepted ? nMax : kSkipChunk, m_nLeft)),
+                                       *pWait, &nGot);
+                if (result == ChannelResult::kWoken) {
+                    const ViStatus status = AsyncTraffic(*pWait, &pWait, now);
+                    if (status < VI_SUCCESS) {
+                        return fail(status);
+                    }
                     continue;
                 }
-                *pRead = nGot;
-                if (m_nLeft == 0) {
-                    FinishMessage();
+                if (result != ChannelResult::kOk) {
+                    return fail(StatusOf(result));
                 }
-                return VI_SUCCESS;
+                m_nLeft -= nGot;
+                if (m_bAccepted) {
+                    *pRead = nGot;
+                    return m_nLeft == 0 ? EndMessage() : VI_SUCCESS;
+                }
+                // Dropping a reply nobody waits for lasts only as long as
+                // the deadline, however long the reply claims to be.
+                if (pWait->Passed()) {
+                    return fail(VI_ERROR_TMO);
+                }
+                continue;
             }
             if (m_bInMessage) {
-                const bool bEnds = m_bAccepted && m_eMessage == MessageType::DataEnd;
-                FinishMessage();
-                if (bEnds) {
-                    return VI_SUCCESS;
+                const bool bTaken = m_bAccepted;
+                const ViStatus status = EndMessage();
+                if (status < VI_SUCCESS || (bTaken && m_bEnded)) {
+                    return status;
+                }
+                if (pWait->Passed()) {
+                    return fail(VI_ERROR_TMO);
                 }
             }
             Header header;
             std::string strPayload;
-            const ViStatus status = m_sync.NextMessage(header, strPayload, deadline);
+            ViStatus status = Receive(m_sync, hislip::Channel::Sync, header, strPayload, *pWait);
+            if (status == kAsyncTraffic) {
+                status = AsyncTraffic(*pWait, &pWait, now);
+                if (status < VI_SUCCESS) {
+                    return fail(status);
+                }
+                continue;
+            }
             if (status < VI_SUCCESS) {
-                return Failed(status);
+                return fail(status);
             }
             switch (header.Type()) {
                 case MessageType::Data:
                 case MessageType::DataEnd:
-                    m_bInMessage = true;
-                    m_eMessage = header.Type();
-                    m_nLeft = header.nLength;
-                    m_bAccepted = Accepts(header.nParameter);
+                    status = StartData(header);
+                    if (status < VI_SUCCESS) {
+                        return status;
+                    }
                     break;
                 case MessageType::Error:
                 case MessageType::FatalError:
                     return DeviceError(header, strPayload);
                 default:
-                    // Interrupted and anything else the read does not wait for.
+                    // Interrupted, or an acknowledgement nobody waits for.
+                    if (pWait->Passed()) {
+                        return fail(VI_ERROR_TMO);
+                    }
                     break;
             }
         }
@@ -479,7 +319,7 @@ class HislipTransport final : public Transport {
     ViStatus Apply(const LineSettings& settings) override {
         const int nNoDelay = settings.bNoDelay ? 1 : 0;
         const int nKeepAlive = settings.bKeepAlive ? 1 : 0;
-        for (const Channel* pChannel : {&m_sync, &m_async}) {
+        for (const MessageChannel* pChannel : {&m_sync, &m_async}) {
             if (pChannel->Fd() >= 0) {
                 ::setsockopt(pChannel->Fd(), IPPROTO_TCP, TCP_NODELAY, &nNoDelay, sizeof nNoDelay);
                 ::setsockopt(pChannel->Fd(), SOL_SOCKET, SO_KEEPALIVE, &nKeepAlive,
@@ -506,44 +346,54 @@ class HislipTransport final : public Transport {
             return status;
         }
         m_bAccepted = false;
-        status = m_sync.Send(MessageType::DeviceClearComplete,
-                             m_bOverlapWanted ? hislip::kOverlapBit : 0, 0, {}, deadline);
-        if (status < VI_SUCCESS) {
-            return Failed(status);
+        m_bResponseOpen = false;
+        const ChannelResult sent =
+            m_sync.Send(MessageType::DeviceClearComplete,
+                        m_bOverlapWanted ? hislip::kOverlapBit : 0, 0, {}, deadline);
+        if (sent != ChannelResult::kOk) {
+            return Failed(StatusOf(sent));
         }
         for (;;) {
             if (m_bInMessage && m_nLeft > 0) {
                 std::size_t nGot = 0;
-                status = m_sync.ReadPayload(
-                    nullptr,
-                    static_cast<std::size_t>(std::min<std::uint64_t>(kChannelBuffer, m_nLeft)),
+                const ChannelResult result = m_sync.ReadPayload(
+                    nullptr, static_cast<std::size_t>(std::min<std::uint64_t>(kSkipChunk, m_nLeft)),
                     deadline, &nGot);
-                if (status < VI_SUCCESS) {
-                    return Failed(status);
+                if (result != ChannelResult::kOk) {
+                    return Failed(StatusOf(result));
                 }
                 m_nLeft -= nGot;
+                if (deadline.Passed()) {
+                    return Failed(VI_ERROR_TMO);
+                }
                 continue;
             }
             m_bInMessage = false;
             Header header;
-            status = m_sync.NextMessage(header, strPayload, deadline);
+            status = Receive(m_sync, hislip::Channel::Sync, header, strPayload, deadline);
             if (status < VI_SUCCESS) {
                 return Failed(status);
             }
             if (header.Type() == MessageType::Data || header.Type() == MessageType::DataEnd) {
-                m_bInMessage = true;
+                status = StartData(header);
+                if (status < VI_SUCCESS) {
+                    return status;
+                }
                 m_bAccepted = false;
-                m_nLeft = header.nLength;
+                m_bResponseOpen = false;
             } else if (header.Type() == MessageType::FatalError) {
                 return DeviceError(header, strPayload);
             } else if (header.Type() == MessageType::DeviceClearAcknowledge) {
                 m_bOverlap = (header.nControl & hislip::kOverlapBit) != 0;
                 break;
             }
+            if (deadline.Passed()) {
+                return Failed(VI_ERROR_TMO);
+            }
         }
         m_nMessageId = hislip::kFirstMessageId;
-        m_bSentAny = false;
-        m_bNewRange = true;
+        m_nRangeStart = m_nMessageId;
+        m_bNewRange = false;
         m_bRmtDelivered = false;
         return VI_SUCCESS;
     }
@@ -561,15 +411,16 @@ class HislipTransport final : public Transport {
     }
 
     ViStatus AssertTrigger(const Deadline& deadline) override {
-        if (Lost()) {
-            return VI_ERROR_CONN_LOST;
+        if (const ViStatus status = PollServiceRequests(); status < VI_SUCCESS) {
+            return status;
         }
-        const ViStatus status =
+        const ChannelResult result =
             m_sync.Send(MessageType::Trigger, TakeRmtDelivered(), m_nMessageId, {}, deadline);
-        if (status >= VI_SUCCESS) {
-            NoteSent();
+        if (result != ChannelResult::kOk) {
+            return StatusOf(result);
         }
-        return status;
+        NoteSent();
+        return VI_SUCCESS;
     }
 
     ViStatus LockDevice(const Deadline& deadline) override { return Lock({}, deadline); }
@@ -578,6 +429,8 @@ class HislipTransport final : public Transport {
         return strKey.empty() ? VI_ERROR_INV_LOCK_TYPE : Lock(strKey, deadline);
     }
 
+    // The interface gives a release no deadline; it waits as long as an
+    // open may.
     ViStatus UnlockDevice() override {
         Header reply;
         std::string strPayload;
@@ -660,27 +513,31 @@ class HislipTransport final : public Transport {
         m_serviceRequestHook = std::move(hook);
     }
 
+    // Hands service requests that already arrived to the hook. Nothing else
+    // may be waiting on the asynchronous channel now: a response there
+    // answers a request that timed out, or none, and is dropped.
     ViStatus PollServiceRequests() override {
         if (Lost()) {
             return VI_ERROR_CONN_LOST;
         }
-        for (;;) {
+        const Deadline now(0);
+        for (int n = 0; n < kMaxPolledMessages; ++n) {
             Header header;
             std::string strPayload;
-            const ViStatus status = m_async.NextMessage(header, strPayload, Deadline(0));
+            const ViStatus status =
+                Receive(m_async, hislip::Channel::Async, header, strPayload, now);
             if (status == VI_ERROR_TMO) {
                 return VI_SUCCESS;
             }
             if (status < VI_SUCCESS) {
-                return Failed(status);
+                return status;
             }
             if (header.Type() == MessageType::FatalError) {
                 return DeviceError(header, strPayload);
             }
-            if (!Unsolicited(header) && IsAsyncResponse(header.Type()) && m_nStaleAsync > 0) {
-                --m_nStaleAsync;
-            }
+            Unsolicited(header);
         }
+        return VI_SUCCESS;
     }
 
     void Interrupt() override {
@@ -691,18 +548,20 @@ class HislipTransport final : public Transport {
     std::string PeerAddress() const override { return m_strPeer; }
 
   private:
-    ViStatus Initialize(const sockaddr_storage& address, socklen_t nLength, std::uint16_t nPort,
+    ViStatus Initialize(const std::vector<tknet::Address>& vecAddresses,
                         const std::string& strSubAddress, const Deadline& deadline) {
-        if (m_sync.Connect(address, nLength, nPort, deadline) < VI_SUCCESS) {
+        tknet::Address peer;
+        if (m_sync.Connect(vecAddresses, deadline, &peer) != tknet::Result::kOk) {
             return VI_ERROR_RSRC_NFOUND;
         }
-        ViStatus status = m_sync.Send(MessageType::Initialize, 0,
-                                      (std::uint32_t{hislip::kProtocolVersion} << 16) | kVendorId,
-                                      strSubAddress, deadline);
+        m_strPeer = peer.Host();
+        ViStatus status = StatusOf(m_sync.Send(
+            MessageType::Initialize, 0, (std::uint32_t{hislip::kProtocolVersion} << 16) | kVendorId,
+            strSubAddress, deadline));
         Header header;
         std::string strPayload;
         if (status >= VI_SUCCESS) {
-            status = m_sync.NextMessage(header, strPayload, deadline);
+            status = Receive(m_sync, hislip::Channel::Sync, header, strPayload, deadline);
         }
         if (status < VI_SUCCESS) {
             return status == VI_ERROR_TMO ? VI_ERROR_TMO : VI_ERROR_RSRC_NFOUND;
@@ -713,8 +572,10 @@ class HislipTransport final : public Transport {
         if (header.Type() != MessageType::InitializeResponse) {
             return VI_ERROR_RSRC_NFOUND;
         }
+        // The device answers with the version both sides speak; only
+        // versions 1.x are this client's.
         const std::uint16_t nServerVersion = static_cast<std::uint16_t>(header.nParameter >> 16);
-        if ((nServerVersion >> 8) == 0) {
+        if ((nServerVersion >> 8) != (hislip::kProtocolVersion >> 8)) {
             return VI_ERROR_RSRC_NFOUND;
         }
         m_nVersion = std::min(nServerVersion, hislip::kProtocolVersion);
@@ -722,35 +583,38 @@ class HislipTransport final : public Transport {
         m_bOverlapWanted = m_bOverlap;
         const std::uint16_t nSessionId = static_cast<std::uint16_t>(header.nParameter & 0xFFFF);
 
-        if (m_async.Connect(address, nLength, nPort, deadline) < VI_SUCCESS) {
+        if (m_async.Connect({peer}, deadline) != tknet::Result::kOk) {
             return VI_ERROR_RSRC_NFOUND;
         }
         status = AsyncCall(MessageType::AsyncInitialize, 0, nSessionId, {},
                            MessageType::AsyncInitializeResponse, header, strPayload, deadline);
         if (status < VI_SUCCESS) {
-            return status == VI_ERROR_TMO ? VI_ERROR_TMO : VI_ERROR_RSRC_NFOUND;
+            return status == VI_ERROR_TMO || status == VI_ERROR_RSRC_BUSY ? status
+                                                                          : VI_ERROR_RSRC_NFOUND;
         }
         status = NegotiateMessageSize(deadline);
         if (status < VI_SUCCESS) {
-            return status;
+            return status == VI_ERROR_TMO ? VI_ERROR_TMO : VI_ERROR_RSRC_NFOUND;
         }
         m_nMessageId = hislip::kFirstMessageId;
+        m_nRangeStart = m_nMessageId;
         return VI_SUCCESS;
     }
 
     ViStatus NegotiateMessageSize(const Deadline& deadline) {
+        const std::uint64_t nAnnounced = std::uint64_t{m_nMaxMessageKb} * 1024;
+        // Replies the device sent under an earlier, larger maximum may still
+        // be on their way, so the largest maximum announced stays the bound.
+        m_nAcceptMax = std::max(m_nAcceptMax, nAnnounced);
         Header reply;
         std::string strPayload;
         const ViStatus status =
-            AsyncCall(MessageType::AsyncMaximumMessageSize, 0, 0,
-                      hislip::EncodeSize(std::uint64_t{m_nMaxMessageKb} * 1024),
+            AsyncCall(MessageType::AsyncMaximumMessageSize, 0, 0, hislip::EncodeSize(nAnnounced),
                       MessageType::AsyncMaximumMessageSizeResponse, reply, strPayload, deadline);
         if (status < VI_SUCCESS) {
             return status;
         }
-        if (strPayload.size() != 8) {
-            return VI_ERROR_IO;
-        }
+        // The channel let the response through only with its 8-byte size.
         m_nServerMaxMessage =
             hislip::DecodeSize(reinterpret_cast<const std::uint8_t*>(strPayload.data()));
         return VI_SUCCESS;
@@ -759,13 +623,13 @@ class HislipTransport final : public Transport {
     ViStatus Lock(const std::string& strKey, const Deadline& deadline) {
         const int nRemaining = deadline.RemainingMs();
         const ViUInt32 nTimeoutMs =
-            nRemaining < 0 ? 0xFFFFFFFFu : static_cast<ViUInt32>(nRemaining);
+            nRemaining < 0 ? VI_TMO_INFINITE : static_cast<ViUInt32>(nRemaining);
+        const Deadline answer(nRemaining < 0 ? VI_TMO_INFINITE : nTimeoutMs + kLockAnswerGraceMs);
         Header reply;
         std::string strPayload;
-        const ViStatus status = AsyncCall(
-            MessageType::AsyncLock, hislip::kLockRequest, nTimeoutMs, strKey,
-            MessageType::AsyncLockResponse, reply, strPayload,
-            nRemaining < 0 ? Deadline(VI_TMO_INFINITE) : Deadline(nTimeoutMs + kLockMarginMs));
+        const ViStatus status =
+            AsyncCall(MessageType::AsyncLock, hislip::kLockRequest, nTimeoutMs, strKey,
+                      MessageType::AsyncLockResponse, reply, strPayload, answer);
         if (status < VI_SUCCESS) {
             return status;
         }
@@ -779,45 +643,196 @@ class HislipTransport final : public Transport {
         }
     }
 
-    // One request on the asynchronous channel and its response. Service
-    // requests that arrive meanwhile go to the hook; responses to requests
-    // that timed out earlier come first and are skipped.
+    // One request on the asynchronous channel and its response. Responses
+    // there carry no id, so after a request went unanswered in time the
+    // channel is out of step: the next request goes behind a size
+    // negotiation (harmless, and its response has a type of its own), and
+    // everything before that response answers older requests. Service
+    // requests that arrive meanwhile go to the hook.
     ViStatus AsyncCall(MessageType eRequest, std::uint8_t nControl, std::uint32_t nParameter,
                        const std::string& strRequestPayload, MessageType eResponse, Header& reply,
                        std::string& strPayload, const Deadline& deadline) {
-        if (Lost()) {
-            return VI_ERROR_CONN_LOST;
-        }
-        ViStatus status = m_async.Send(eRequest, nControl, nParameter, strRequestPayload, deadline);
+        // Whatever is already there answers nothing this call asked.
+        ViStatus status = PollServiceRequests();
         if (status < VI_SUCCESS) {
-            return Failed(status);
+            return status;
+        }
+        bool bInStep = !m_bAsyncOutOfStep;
+        if (!bInStep) {
+            status = StatusOf(
+                m_async.Send(MessageType::AsyncMaximumMessageSize, 0, 0,
+                             hislip::EncodeSize(std::uint64_t{m_nMaxMessageKb} * 1024), deadline));
+            if (status < VI_SUCCESS) {
+                return status;
+            }
+        }
+        status =
+            StatusOf(m_async.Send(eRequest, nControl, nParameter, strRequestPayload, deadline));
+        if (status < VI_SUCCESS) {
+            return status;
         }
         for (;;) {
-            status = m_async.NextMessage(reply, strPayload, deadline);
+            status = Receive(m_async, hislip::Channel::Async, reply, strPayload, deadline);
             if (status == VI_ERROR_TMO) {
-                ++m_nStaleAsync;
+                m_bAsyncOutOfStep = true;
                 return status;
             }
             if (status < VI_SUCCESS) {
-                return Failed(status);
-            }
-            if (Unsolicited(reply)) {
-                continue;
+                return status;
             }
             if (reply.Type() == MessageType::FatalError) {
                 return DeviceError(reply, strPayload);
             }
-            if (IsAsyncResponse(reply.Type()) && m_nStaleAsync > 0) {
-                --m_nStaleAsync;
-                continue;
-            }
-            if (reply.Type() == eResponse) {
+            if (Unsolicited(reply)) {
+                // handed to the hook
+            } else if (!bInStep) {
+                if (reply.Type() == MessageType::AsyncMaximumMessageSizeResponse) {
+                    bInStep = true;
+                    m_bAsyncOutOfStep = false;
+                }
+            } else if (reply.Type() == eResponse) {
                 return VI_SUCCESS;
-            }
-            if (reply.Type() == MessageType::Error) {
+            } else if (reply.Type() == MessageType::Error) {
                 return DeviceError(reply, strPayload);
             }
+            if (deadline.Passed()) {
+                m_bAsyncOutOfStep = true;
+                return VI_ERROR_TMO;
+            }
         }
+    }
+
+    // The next message on a channel that this client may receive there.
+    // A stream that can no longer be followed or a message on the wrong
+    // channel ends the connection; a type this client does not know is
+    // answered with an Error and skipped while the deadline lasts.
+    ViStatus Receive(MessageChannel& channel, hislip::Channel eChannel, Header& header,
+                     std::string& strPayload, const Deadline& deadline) {
+        for (;;) {
+            const ChannelResult result = channel.NextMessage(header, strPayload, deadline);
+            if (result == ChannelResult::kMalformed) {
+                return Violation(channel, hislip::FatalCode::PoorlyFormedHeader, channel.Problem());
+            }
+            if (result != ChannelResult::kOk) {
+                return StatusOf(result);
+            }
+            switch (FitOf(header, eChannel)) {
+                case Fit::kExpected:
+                    return VI_SUCCESS;
+                case Fit::kWrongChannel:
+                    return Violation(
+                        channel, hislip::FatalCode::Unidentified,
+                        hislip::MessageTypeName(header.nType) + " on the " +
+                            (eChannel == hislip::Channel::Sync ? "synchronous" : "asynchronous") +
+                            " channel");
+                case Fit::kUnknown: {
+                    const hislip::ErrorCode eCode =
+                        hislip::IsVendorType(header.nType)
+                            ? hislip::ErrorCode::UnrecognizedVendorMessage
+                            : hislip::ErrorCode::UnrecognizedMessageType;
+                    const ChannelResult sent = channel.Send(
+                        MessageType::Error, static_cast<std::uint8_t>(eCode), 0,
+                        "unrecognized message " + hislip::MessageTypeName(header.nType), deadline);
+                    if (sent != ChannelResult::kOk) {
+                        return StatusOf(sent);
+                    }
+                    if (deadline.Passed()) {
+                        return VI_ERROR_TMO;
+                    }
+                    break;
+                }
+            }
+        }
+    }
+
+    // Before a write that starts a new exchange, drops the messages already
+    // here that answer nothing awaited: a repeated reply, or one that came
+    // after its query timed out. Replies that arrive later are told apart
+    // by their ids, but a repeat carrying the unknown id is not, so it must
+    // go before the next query is sent. Only what arrived already, and a
+    // bounded amount of it.
+    ViStatus DropArrived() {
+        if (m_nRangeStart != m_nMessageId && !m_bNewRange) {
+            return VI_SUCCESS;  // replies are awaited: they stay for the next read
+        }
+        const Deadline now(0);
+        for (int n = 0; n < kMaxPolledMessages; ++n) {
+            if (m_bInMessage && m_nLeft > 0) {
+                std::size_t nGot = 0;
+                const ChannelResult result = m_sync.ReadPayload(
+                    nullptr, static_cast<std::size_t>(std::min<std::uint64_t>(kSkipChunk, m_nLeft)),
+                    now, &nGot);
+                if (result == ChannelResult::kTimeout) {
+                    return VI_SUCCESS;
+                }
+                if (result != ChannelResult::kOk) {
+                    return StatusOf(result);
+                }
+                m_nLeft -= nGot;
+                continue;
+            }
+            m_bInMessage = false;
+            Header header;
+            std::string strPayload;
+            ViStatus status = Receive(m_sync, hislip::Channel::Sync, header, strPayload, now);
+            if (status == VI_ERROR_TMO) {
+                return VI_SUCCESS;
+            }
+            if (status < VI_SUCCESS) {
+                return status;
+            }
+            if (header.Type() == MessageType::Data || header.Type() == MessageType::DataEnd) {
+                status = StartData(header);
+                if (status < VI_SUCCESS) {
+                    return status;
+                }
+                m_bAccepted = false;
+                m_bResponseOpen = false;
+            } else if (header.Type() == MessageType::FatalError) {
+                return DeviceError(header, strPayload);
+            }
+        }
+        return VI_SUCCESS;
+    }
+
+    // The device broke the protocol: it hears why, and the connection ends.
+    ViStatus Violation(MessageChannel& channel, hislip::FatalCode eCode, std::string strWhy) {
+        if (strWhy.size() > hislip::kMaxTextPayload) {
+            strWhy.resize(hislip::kMaxTextPayload);
+        }
+        channel.Send(MessageType::FatalError, static_cast<std::uint8_t>(eCode), 0, strWhy,
+                     Deadline(0));
+        m_bFatal = true;
+        Close();
+        return VI_ERROR_CONN_LOST;
+    }
+
+    // Starts reading a Data or DataEND message whose header just arrived.
+    ViStatus StartData(const Header& header) {
+        if (header.nLength > m_nAcceptMax) {
+            return Violation(
+                m_sync, hislip::FatalCode::PoorlyFormedHeader,
+                hislip::MessageTypeName(header.nType) + " of " + std::to_string(header.nLength) +
+                    " bytes exceeds the maximum message size of " + std::to_string(m_nAcceptMax));
+        }
+        // The pieces of one reply carry one id; another id before its
+        // DataEND would splice two replies into one.
+        if (m_bResponseOpen && header.nParameter != m_nResponseId) {
+            return Violation(m_sync, hislip::FatalCode::Unidentified,
+                             hislip::MessageTypeName(header.nType) + " with message id " +
+                                 std::to_string(header.nParameter) + " inside the reply to " +
+                                 std::to_string(m_nResponseId));
+        }
+        m_bInMessage = true;
+        m_eMessage = header.Type();
+        m_nLeft = header.nLength;
+        m_nCurrentId = header.nParameter;
+        m_bAccepted = Accepts(header.nParameter);
+        if (m_bAccepted && m_eMessage == MessageType::Data) {
+            m_bResponseOpen = true;
+            m_nResponseId = header.nParameter;
+        }
+        return VI_SUCCESS;
     }
 
     // Handles a message the device sends on its own; false for others.
@@ -841,35 +856,78 @@ class HislipTransport final : public Transport {
         return StatusOfError(bFatal, header.nControl);
     }
 
-    // A failed receive: a timeout leaves the rest of the current message to
-    // be skipped and restarts the range of awaited replies; a header without
-    // the prologue means the stream can no longer be followed.
+    // A failed read. After a timeout the next message written starts a new
+    // range of awaited replies, and a reply already partly delivered is
+    // dropped whole: its rest would complete nothing the caller can use.
     ViStatus Failed(ViStatus status) {
         if (status == VI_ERROR_TMO) {
+            if (m_bResponseOpen || (m_bInMessage && m_bAccepted)) {
+                const std::uint32_t nId = m_bResponseOpen ? m_nResponseId : m_nCurrentId;
+                m_nRangeStart = nId != hislip::kUnknownMessageId ? nId + 2 : m_nMessageId;
+                m_bResponseOpen = false;
+            }
             m_bAccepted = false;
             m_bNewRange = true;
-            return status;
-        }
-        if (status == VI_ERROR_IO) {
-            m_sync.Send(MessageType::FatalError,
-                        static_cast<std::uint8_t>(hislip::FatalCode::PoorlyFormedHeader), 0,
-                        "poorly formed message header", Deadline(0));
-            m_bFatal = true;
-            Close();
-            return VI_ERROR_IO;
         }
         return status;
     }
 
-    void FinishMessage() {
-        if (m_bAccepted && m_eMessage == MessageType::DataEnd) {
-            m_bEnded = true;
-            m_bRmtDelivered = true;
-            m_bNewRange = true;
-        }
+    // The Data or DataEND message being read has been read whole. A DataEND
+    // that was taken ends the reply, once the bytes after it are seen to
+    // start a header.
+    ViStatus EndMessage() {
+        const bool bEndsReply = m_bAccepted && m_eMessage == MessageType::DataEnd;
         m_bInMessage = false;
         m_bAccepted = false;
+        if (!bEndsReply) {
+            return VI_SUCCESS;
+        }
+        if (m_sync.CheckNextPrologue() == ChannelResult::kMalformed) {
+            return Violation(m_sync, hislip::FatalCode::PoorlyFormedHeader, m_sync.Problem());
+        }
+        m_bEnded = true;
+        m_bRmtDelivered = true;
+        m_bResponseOpen = false;
+        // Replies to this message and those before it are complete: a
+        // repeat of one is stale. A reply without a known id completes all.
+        m_nRangeStart = m_nCurrentId != hislip::kUnknownMessageId ? m_nCurrentId + 2 : m_nMessageId;
+        return VI_SUCCESS;
     }
+
+    // The asynchronous channel became readable while a read waited on the
+    // synchronous one: service requests go to the hook. When the channel
+    // closed, the read goes on without waiting (*ppWait becomes &now).
+    ViStatus AsyncTraffic(const Deadline& deadline, const Deadline** ppWait, const Deadline& now) {
+        const ViStatus status = PollServiceRequests();
+        if (status < VI_SUCCESS && AsyncGone() && !m_bFatal) {
+            m_sync.SetWakeFd(-1);
+            *ppWait = &now;
+            return VI_SUCCESS;
+        }
+        if (status < VI_SUCCESS) {
+            return status;
+        }
+        return deadline.Passed() ? VI_ERROR_TMO : VI_SUCCESS;
+    }
+
+    bool AsyncGone() const { return m_async.Fd() < 0 || m_async.Broken(); }
+
+    // While it lives, waits on the synchronous channel end when the
+    // asynchronous one becomes readable.
+    class WatchAsync {
+      public:
+        explicit WatchAsync(HislipTransport& transport) : m_transport(transport) {
+            if (!m_transport.AsyncGone()) {
+                m_transport.m_sync.SetWakeFd(m_transport.m_async.Fd());
+            }
+        }
+        ~WatchAsync() { m_transport.m_sync.SetWakeFd(-1); }
+        WatchAsync(const WatchAsync&) = delete;
+        WatchAsync& operator=(const WatchAsync&) = delete;
+
+      private:
+        HislipTransport& m_transport;
+    };
 
     bool Lost() const {
         return m_bFatal || m_sync.Fd() < 0 || m_async.Fd() < 0 || m_sync.Broken() ||
@@ -883,47 +941,53 @@ class HislipTransport final : public Transport {
     std::uint32_t LastSentId() const { return m_nMessageId - 2; }
 
     void NoteSent() {
-        if (m_bNewRange || !m_bSentAny) {
+        if (m_bNewRange) {
             m_nRangeStart = m_nMessageId;
             m_bNewRange = false;
         }
-        m_nLastSent = m_nMessageId;
-        m_bSentAny = true;
         m_nMessageId += 2;
     }
 
-    // Whether a reply with this message id answers a message sent since the
-    // last complete reply; ids wrap around.
+    // Whether a reply with this message id answers a message sent and not
+    // yet answered: ids from the range's start up to the last one sent, in
+    // steps of two; ids wrap around. The unknown id answers whatever is
+    // awaited, and nothing when nothing is.
     bool Accepts(std::uint32_t nId) const {
         if (nId == hislip::kUnknownMessageId) {
-            return true;
+            return m_nRangeStart != m_nMessageId;
         }
-        return m_bSentAny && nId - m_nRangeStart <= m_nLastSent - m_nRangeStart;
+        const std::uint32_t nOffset = nId - m_nRangeStart;
+        return nOffset < m_nMessageId - m_nRangeStart && nOffset % 2 == 0;
     }
 
-    Channel m_sync;
-    Channel m_async;
+    MessageChannel m_sync;
+    MessageChannel m_async;
     std::string m_strPeer;
     MessageOptions m_options;
     std::uint16_t m_nVersion = 0;
     ViUInt32 m_nMaxMessageKb = kDefaultMaxMessageKb;
+    // The largest Data or DataEND payload the device may send.
+    std::uint64_t m_nAcceptMax = 0;
     std::uint64_t m_nServerMaxMessage = 0;
     bool m_bOverlap = false;
     bool m_bOverlapWanted = false;
     bool m_bFatal = false;
+    bool m_bAsyncOutOfStep = false;
+    // The next id to send, and the first id of those awaiting a reply.
     std::uint32_t m_nMessageId = hislip::kFirstMessageId;
-    std::uint32_t m_nRangeStart = 0;
-    std::uint32_t m_nLastSent = 0;
-    bool m_bSentAny = false;
-    bool m_bNewRange = true;
+    std::uint32_t m_nRangeStart = hislip::kFirstMessageId;
+    bool m_bNewRange = false;
     bool m_bRmtDelivered = false;
     // The Data or DataEND message being read.
     bool m_bInMessage = false;
     bool m_bAccepted = false;
     MessageType m_eMessage = MessageType::Data;
+    std::uint32_t m_nCurrentId = 0;
     std::uint64_t m_nLeft = 0;
     bool m_bEnded = false;
-    unsigned m_nStaleAsync = 0;
+    // A reply whose Data pieces were taken and whose DataEND is due.
+    bool m_bResponseOpen = false;
+    std::uint32_t m_nResponseId = 0;
     std::function<void(ViUInt8)> m_serviceRequestHook;
 };
 

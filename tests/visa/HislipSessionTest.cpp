@@ -340,7 +340,8 @@ TEST_F(HislipPeerTest, FatalErrorAndBadHeaderEndTheSession) {
     ScriptedPeer::Put(peer.m_fdSync, std::string("XX") + std::string(14, '\0'));
     ViByte achReply[16] = {};
     ViUInt32 nCount = 0;
-    EXPECT_EQ(viRead(vi, achReply, sizeof achReply, &nCount), VI_ERROR_IO);
+    // A stream that can no longer be followed is a lost connection at once.
+    EXPECT_EQ(viRead(vi, achReply, sizeof achReply, &nCount), VI_ERROR_CONN_LOST);
     // The client answers a header without the prologue with a FatalError.
     const std::string strFatal = ScriptedPeer::Message(peer.m_fdSync);
     ASSERT_GE(strFatal.size(), hs::kHeaderSize);
