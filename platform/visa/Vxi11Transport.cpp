@@ -47,10 +47,10 @@ constexpr long kReasonTermChar = 0x02;
 constexpr long kReasonEnd = 0x04;
 // How long past the call's deadline the client waits for a reply, so that a
 // device that times out itself answers with its timeout error first.
-constexpr std::uint32_t kReplyMarginMs = 120;
+constexpr std::uint32_t kReplyMarginMs = 100;
 // The budget of device_abort on the abort channel after a timeout
 // (connecting included). With kReplyMarginMs it bounds the overrun of every
-// call: at most 170 ms past the timeout, within the 200 ms promised.
+// call: at most 150 ms past the timeout, within the 200 ms promised.
 constexpr std::uint32_t kAbortMs = 50;
 // The budget of the goodbye at close (device_abort when a call was cut
 // short, destroy_intr_chan, device_unlock, destroy_link).
