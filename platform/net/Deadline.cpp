@@ -33,6 +33,18 @@ int Deadline::RemainingMs() const {
     return nLeft > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(nLeft);
 }
 
+Deadline Deadline::Extended(std::uint32_t nMs) const {
+    if (m_bInfinite) {
+        return Deadline(kInfinite);
+    }
+    Start();
+    const std::uint64_t nTimeout = std::uint64_t{m_nTimeoutMs} + nMs;
+    Deadline later(nTimeout >= kInfinite ? kInfinite - 1 : static_cast<std::uint32_t>(nTimeout));
+    later.m_bStarted = true;
+    later.m_nEndMs = m_nEndMs + nMs;
+    return later;
+}
+
 int Deadline::RemainingMsAtMost(int nMs) const {
     const int nLeft = RemainingMs();
     return nLeft < 0 || nLeft > nMs ? nMs : nLeft;

@@ -33,6 +33,11 @@ class Deadline {
     int RemainingMsAtMost(int nMs) const;
     // The timeout this deadline was made with.
     std::uint32_t TimeoutMs() const { return m_nTimeoutMs; }
+    // The deadline nMs after this one (an infinite one stays infinite).
+    // Starts this one's clock: every operation of a call that may wait a
+    // little past the call's end (for a reply the peer owes) shares one
+    // allowance instead of each adding its own.
+    Deadline Extended(std::uint32_t nMs) const;
 
   private:
     bool m_bInfinite;

@@ -2,14 +2,17 @@
 // over ONC RPC. The portmapper on port 111 names the core channel's port; the
 // link carries message ends, device operations and locks; the abort channel
 // stops an operation that outlived its timeout.
-#include <fcntl.h>
-#include <netdb.h>
+//
+// Every call is bounded by the VISA call's one deadline: the device is given
+// the time left as its own timeout, and the client waits for the reply at
+// most kReplyMarginMs longer, so that the device's own timeout error arrives
+// first. A call still unanswered then asks the device to abort (at most
+// kAbortMs more) and reports VI_ERROR_TMO; its late reply is skipped by its
+// transaction id. The RPC client declares the connection lost on the second
+// silent timeout in a row, on a record longer than the call can carry and
+// on a record that is not a reply: every later call then reports
+// VI_ERROR_CONN_LOST.
 #include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <pthread.h>
-#include <signal.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 // rpc.h first: the portmapper header relies on its types.
@@ -19,17 +22,21 @@
 // clang-format on
 
 #include <algorithm>
-#include <atomic>
-#include <cerrno>
 #include <cstring>
 #include <string>
+#include <vector>
 
+#include "RpcClient.h"
+#include "Socket.h"
 #include "Transport.h"
 #include "Vxi11Interrupts.h"
 #include "vxi11.h"
 
 namespace tkvisa {
 namespace {
+
+using tkrpc::Outcome;
+using tkrpc::RpcClient;
 
 // Flags of device_write/device_read/device_lock.
 constexpr long kFlagWaitLock = 0x01;
@@ -38,47 +45,26 @@ constexpr long kFlagTermCharSet = 0x80;
 // Reasons a device_read ends.
 constexpr long kReasonTermChar = 0x02;
 constexpr long kReasonEnd = 0x04;
-// Time the RPC waits beyond the device's own timeout, so that a slow device
-// answers with its timeout error rather than the call failing.
-constexpr ViUInt32 kRpcMarginMs = 2000;
-
-// The RPC library writes with plain write(), so a peer that has closed the
-// connection would raise SIGPIPE and kill the caller's process. While an RPC
-// runs, SIGPIPE is blocked in the calling thread; one raised by the call is
-// taken off the thread's pending set before the mask is restored, so the
-// broken connection shows only as the call's error.
-class SigpipeBlock {
-  public:
-    SigpipeBlock() {
-        sigemptyset(&m_pipe);
-        sigaddset(&m_pipe, SIGPIPE);
-        sigset_t pending;
-        sigpending(&pending);
-        m_bWasPending = sigismember(&pending, SIGPIPE) == 1;
-        pthread_sigmask(SIG_BLOCK, &m_pipe, &m_old);
-    }
-    ~SigpipeBlock() {
-        if (!m_bWasPending) {
-            sigset_t pending;
-            sigpending(&pending);
-            if (sigismember(&pending, SIGPIPE) == 1) {
-                const timespec zero{0, 0};
-                sigtimedwait(&m_pipe, nullptr, &zero);
-            }
-        }
-        pthread_sigmask(SIG_SETMASK, &m_old, nullptr);
-    }
-    SigpipeBlock(const SigpipeBlock&) = delete;
-    SigpipeBlock& operator=(const SigpipeBlock&) = delete;
-
-  private:
-    sigset_t m_pipe{};
-    sigset_t m_old{};
-    bool m_bWasPending = false;
-};
-constexpr ViUInt32 kCloseTimeoutMs = 1000;
-constexpr u_int kDefaultMaxRecvSize = 1024;
-constexpr u_short kPortmapperPort = 111;
+// How long past the call's deadline the client waits for a reply, so that a
+// device that times out itself answers with its timeout error first.
+constexpr std::uint32_t kReplyMarginMs = 100;
+// The budget of device_abort on the abort channel after a timeout
+// (connecting included). With kReplyMarginMs it bounds the overrun of every
+// call: at most 150 ms past the timeout, within the 200 ms promised.
+constexpr std::uint32_t kAbortMs = 50;
+// The budget of the goodbye at close (device_abort when a call was cut
+// short, destroy_intr_chan, device_unlock, destroy_link).
+constexpr std::uint32_t kCloseMs = 300;
+// The budget of viUnlock's device_unlock, which has no timeout of its own.
+constexpr std::uint32_t kUnlockMs = 1000;
+constexpr std::uint32_t kDefaultOpenMs = 1000;
+constexpr u_long kDefaultMaxRecvSize = 1024;
+// The largest device_write and device_read: bounds the records either way;
+// longer transfers take several calls.
+constexpr u_long kMaxTransfer = 1024 * 1024;
+// A device_read reply's bytes beyond its data.
+constexpr std::size_t kReplySlack = 256;
+constexpr std::uint16_t kPortmapperPort = 111;
 
 struct DeviceErrorRow {
     long nError;
@@ -118,78 +104,50 @@ ViStatus StatusOfDeviceError(long nError) {
     return VI_ERROR_IO;
 }
 
+// The time left as a device timeout (VXI-11's infinite is 0xFFFFFFFF too).
 ViUInt32 RemainingOf(const Deadline& deadline) {
     const int nMs = deadline.RemainingMs();
     return nMs < 0 ? 0xFFFFFFFFu : static_cast<ViUInt32>(nMs);
 }
 
-timeval RpcTimeout(ViUInt32 nDeviceMs) {
-    // An infinite device timeout still needs a finite RPC timeout: a day.
-    const std::uint64_t nMs =
-        nDeviceMs == 0xFFFFFFFFu ? 86400000ull : std::uint64_t{nDeviceMs} + kRpcMarginMs;
-    timeval tv{};
-    tv.tv_sec = static_cast<time_t>(nMs / 1000);
-    tv.tv_usec = static_cast<suseconds_t>((nMs % 1000) * 1000);
-    return tv;
-}
+template <typename Args, typename Result>
+struct Procedure {
+    u_long nNumber;
+    bool_t (*pfnArgs)(XDR*, Args*);
+    bool_t (*pfnResult)(XDR*, Result*);
+};
 
-// Connects a TCP socket to the address with the port replaced, within the deadline.
-int ConnectTo(const sockaddr_storage& address, socklen_t nLength, u_short nPort,
-              const Deadline& deadline) {
-    sockaddr_storage target = address;
-    if (target.ss_family == AF_INET6) {
-        reinterpret_cast<sockaddr_in6*>(&target)->sin6_port = htons(nPort);
-    } else {
-        reinterpret_cast<sockaddr_in*>(&target)->sin_port = htons(nPort);
-    }
-    const int fd = ::socket(target.ss_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (fd < 0) {
-        return -1;
-    }
-    int nResult = ::connect(fd, reinterpret_cast<sockaddr*>(&target), nLength);
-    if (nResult != 0 && errno == EINPROGRESS) {
-        pollfd pfd{fd, POLLOUT, 0};
-        int nReady = 0;
-        do {
-            nReady = ::poll(&pfd, 1, deadline.RemainingMs());
-        } while (nReady < 0 && errno == EINTR);
-        int nError = 0;
-        socklen_t nErrorLength = sizeof nError;
-        if (nReady > 0 && ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &nError, &nErrorLength) == 0 &&
-            nError == 0) {
-            nResult = 0;
-        }
-    }
-    if (nResult != 0) {
-        ::close(fd);
-        return -1;
-    }
-    // The RPC library reads and writes blocking, with its own timeouts.
-    const int nOne = 1;
-    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &nOne, sizeof nOne);
-    return fd;
-}
+// The procedures the link calls, with their argument and result routines.
+constexpr Procedure<Create_LinkParms, Create_LinkResp> kCreateLink{
+    create_link, xdr_Create_LinkParms, xdr_Create_LinkResp};
+constexpr Procedure<Device_WriteParms, Device_WriteResp> kWrite{device_write, xdr_Device_WriteParms,
+                                                                xdr_Device_WriteResp};
+constexpr Procedure<Device_ReadParms, Device_ReadResp> kRead{device_read, xdr_Device_ReadParms,
+                                                             xdr_Device_ReadResp};
+constexpr Procedure<Device_GenericParms, Device_ReadStbResp> kReadStb{
+    device_readstb, xdr_Device_GenericParms, xdr_Device_ReadStbResp};
+constexpr Procedure<Device_LockParms, Device_Error> kLock{device_lock, xdr_Device_LockParms,
+                                                          xdr_Device_Error};
+constexpr Procedure<Device_Link, Device_Error> kUnlock{device_unlock, xdr_Device_Link,
+                                                       xdr_Device_Error};
+constexpr Procedure<Device_Link, Device_Error> kDestroyLink{destroy_link, xdr_Device_Link,
+                                                            xdr_Device_Error};
+constexpr Procedure<Device_Link, Device_Error> kAbort{device_abort, xdr_Device_Link,
+                                                      xdr_Device_Error};
+constexpr Procedure<Device_EnableSrqParms, Device_Error> kEnableSrq{
+    device_enable_srq, xdr_Device_EnableSrqParms, xdr_Device_Error};
+constexpr Procedure<Device_RemoteFunc, Device_Error> kCreateIntrChan{
+    create_intr_chan, xdr_Device_RemoteFunc, xdr_Device_Error};
+constexpr Procedure<void, Device_Error> kDestroyIntrChan{destroy_intr_chan, XdrNothing,
+                                                         xdr_Device_Error};
 
-void MakeBlocking(int fd) {
-    const int nFlags = ::fcntl(fd, F_GETFL);
-    ::fcntl(fd, F_SETFL, nFlags & ~O_NONBLOCK);
-}
-
-// An RPC client on a connected socket; the client closes the socket.
-CLIENT* ClientOn(int fd, const sockaddr_storage& address, socklen_t nLength, rpcprog_t nProgram,
-                 rpcvers_t nVersion) {
-    MakeBlocking(fd);
-    netbuf server{};
-    server.buf = const_cast<sockaddr_storage*>(&address);
-    server.len = nLength;
-    server.maxlen = nLength;
-    CLIENT* pClient = ::clnt_vc_create(fd, &server, nProgram, nVersion, 0, 0);
-    if (pClient == nullptr) {
-        ::close(fd);
-        return nullptr;
-    }
-    clnt_control(pClient, CLSET_FD_CLOSE, nullptr);
-    return pClient;
+template <typename Args, typename Result>
+Outcome CallOn(RpcClient& client, const Procedure<Args, Result>& procedure, const Args* pArgs,
+               Result* pResult, const Deadline& wait, std::size_t nMaxReply, int fdWake) {
+    return client.Call(static_cast<std::uint32_t>(procedure.nNumber),
+                       reinterpret_cast<xdrproc_t>(procedure.pfnArgs), pArgs,
+                       reinterpret_cast<xdrproc_t>(procedure.pfnResult), pResult, wait, nMaxReply,
+                       fdWake);
 }
 
 class Vxi11Transport final : public Transport {
@@ -198,36 +156,22 @@ class Vxi11Transport final : public Transport {
 
     ViStatus Open(const ResourceName& resource, ViUInt32 nOpenTimeoutMs,
                   const LineSettings&) override {
-        addrinfo hints{};
-        hints.ai_family = AF_UNSPEC;
-        hints.ai_socktype = SOCK_STREAM;
-        addrinfo* pList = nullptr;
-        if (::getaddrinfo(resource.strHost.c_str(), nullptr, &hints, &pList) != 0 ||
-            pList == nullptr) {
+        std::vector<tknet::Address> vecAddresses;
+        if (tknet::Resolve(resource.strHost, kPortmapperPort, &vecAddresses) !=
+            tknet::Result::kOk) {
             return VI_ERROR_RSRC_NFOUND;
         }
-        std::memcpy(&m_address, pList->ai_addr, pList->ai_addrlen);
-        m_nAddressLength = pList->ai_addrlen;
-        ::freeaddrinfo(pList);
-        char szHost[NI_MAXHOST] = {};
-        if (::getnameinfo(reinterpret_cast<sockaddr*>(&m_address), m_nAddressLength, szHost,
-                          sizeof szHost, nullptr, 0, NI_NUMERICHOST) == 0) {
-            m_strPeer = szHost;
+        const Deadline deadline(nOpenTimeoutMs == 0 ? kDefaultOpenMs : nOpenTimeoutMs);
+        const Deadline wait = deadline.Extended(kReplyMarginMs);
+        std::uint16_t nCorePort = 0;
+        ViStatus status = CorePort(vecAddresses, deadline, wait, &nCorePort);
+        if (status < VI_SUCCESS) {
+            return status;
         }
-        const Deadline deadline(nOpenTimeoutMs == 0 ? kCloseTimeoutMs : nOpenTimeoutMs);
-        const u_short nCorePort = CorePort(deadline);
-        if (nCorePort == 0) {
-            return VI_ERROR_RSRC_NFOUND;
-        }
-        const int fd = ConnectTo(m_address, m_nAddressLength, nCorePort, deadline);
-        if (fd < 0) {
-            return VI_ERROR_RSRC_NFOUND;
-        }
-        m_fd = fd;
-        m_pCore = ClientOn(fd, m_address, m_nAddressLength, DEVICE_CORE, DEVICE_CORE_VERSION);
-        if (m_pCore == nullptr) {
-            m_fd = -1;
-            return VI_ERROR_RSRC_NFOUND;
+        m_strPeer = m_peer.Host();
+        const tknet::Result connected = m_core.Connect(m_peer.WithPort(nCorePort), deadline);
+        if (connected != tknet::Result::kOk) {
+            return connected == tknet::Result::kTimeout ? VI_ERROR_TMO : VI_ERROR_RSRC_NFOUND;
         }
         std::string strDevice = resource.strDevice.empty() ? "inst0" : resource.strDevice;
         Create_LinkParms parms{};
@@ -236,12 +180,10 @@ class Vxi11Transport final : public Transport {
         parms.lock_timeout = 0;
         parms.device = strDevice.data();
         Create_LinkResp reply{};
-        const ViStatus status =
-            Call(create_link, reinterpret_cast<xdrproc_t>(xdr_Create_LinkParms), &parms,
-                 reinterpret_cast<xdrproc_t>(xdr_Create_LinkResp), &reply, RemainingOf(deadline));
+        status = Call(kCreateLink, &parms, &reply, deadline);
         if (status < VI_SUCCESS) {
             Close();
-            return status == VI_ERROR_CONN_LOST ? VI_ERROR_RSRC_NFOUND : status;
+            return status == VI_ERROR_TMO ? VI_ERROR_TMO : VI_ERROR_RSRC_NFOUND;
         }
         if (reply.error != 0) {
             Close();
@@ -249,33 +191,46 @@ class Vxi11Transport final : public Transport {
         }
         m_nLink = reply.lid;
         m_bLinked = true;
-        m_nAbortPort = reply.abortPort;
-        m_nMaxRecvSize = reply.maxRecvSize > 0 ? reply.maxRecvSize : kDefaultMaxRecvSize;
+        m_nAbortPort = static_cast<std::uint16_t>(reply.abortPort);
+        m_nMaxRecvSize = reply.maxRecvSize > 0 ? std::min<u_long>(reply.maxRecvSize, kMaxTransfer)
+                                               : kDefaultMaxRecvSize;
         return VI_SUCCESS;
     }
 
+    // Says goodbye before the connection goes: a device keeps a link, and
+    // its lock, until it is destroyed, however the connection ended, and
+    // has only so many links to give.
     void Close() override {
-        if (m_bInterrupts) {
-            if (!m_bLost && m_pCore != nullptr) {
-                Device_Error reply{};
-                Call(destroy_intr_chan, reinterpret_cast<xdrproc_t>(XdrNothing), nullptr,
-                     reinterpret_cast<xdrproc_t>(xdr_Device_Error), &reply, 0);
+        if (m_core.Connected() && !m_bLost) {
+            const Deadline budget(kCloseMs);
+            m_bClosing = true;
+            if (m_core.Unanswered() && m_bLinked) {
+                // A call cut short (Interrupt) may still hold the device.
+                Abort();
             }
+            if (m_bInterrupts) {
+                Device_Error reply{};
+                CallWithin(kDestroyIntrChan, static_cast<const void*>(nullptr), &reply, budget);
+            }
+            if (m_bLinked && m_bLocked) {
+                Device_Link nLink = m_nLink;
+                Device_Error reply{};
+                CallWithin(kUnlock, &nLink, &reply, budget);
+            }
+            if (m_bLinked) {
+                Device_Link nLink = m_nLink;
+                Device_Error reply{};
+                CallWithin(kDestroyLink, &nLink, &reply, budget);
+            }
+        }
+        if (m_bInterrupts) {
             ReleaseInterruptChannel(&m_interrupts);
             m_bInterrupts = false;
         }
-        if (m_pCore != nullptr) {
-            if (m_bLinked && !m_bLost) {
-                Device_Link nLink = m_nLink;
-                Device_Error reply{};
-                Call(destroy_link, reinterpret_cast<xdrproc_t>(xdr_Device_Link), &nLink,
-                     reinterpret_cast<xdrproc_t>(xdr_Device_Error), &reply, 0);
-            }
-            clnt_destroy(m_pCore);
-            m_pCore = nullptr;
-            m_fd = -1;
-        }
+        m_core.Close();
+        m_abort.Close();
         m_bLinked = false;
+        m_bLocked = false;
     }
 
     void SetMessageOptions(const MessageOptions& options) override { m_options = options; }
@@ -283,10 +238,10 @@ class Vxi11Transport final : public Transport {
     ViStatus Write(const ViByte* pData, std::size_t nCount, const Deadline& deadline,
                    std::size_t* pWritten) override {
         *pWritten = 0;
-        if (m_bLost) {
-            return VI_ERROR_CONN_LOST;
-        }
         do {
+            if (const ViStatus status = Begin(deadline); status < VI_SUCCESS) {
+                return status;
+            }
             const std::size_t nChunk = std::min<std::size_t>(nCount - *pWritten, m_nMaxRecvSize);
             const bool bLast = *pWritten + nChunk == nCount;
             Device_WriteParms parms{};
@@ -297,9 +252,7 @@ class Vxi11Transport final : public Transport {
             parms.data.data_len = static_cast<u_int>(nChunk);
             parms.data.data_val = reinterpret_cast<char*>(const_cast<ViByte*>(pData + *pWritten));
             Device_WriteResp reply{};
-            const ViStatus status =
-                Call(device_write, reinterpret_cast<xdrproc_t>(xdr_Device_WriteParms), &parms,
-                     reinterpret_cast<xdrproc_t>(xdr_Device_WriteResp), &reply, parms.io_timeout);
+            const ViStatus status = Call(kWrite, &parms, &reply, deadline);
             if (status < VI_SUCCESS) {
                 return status;
             }
@@ -314,28 +267,30 @@ class Vxi11Transport final : public Transport {
         return VI_SUCCESS;
     }
 
+    // One device_read. The session calls it again with the same deadline
+    // until the message ends, so a device sending data without end stops
+    // at the deadline.
     ViStatus Read(ViByte* pData, std::size_t nMax, const Deadline& deadline,
                   std::size_t* pRead) override {
         *pRead = 0;
         m_bEnded = false;
-        if (m_bLost) {
-            return VI_ERROR_CONN_LOST;
+        if (const ViStatus status = Begin(deadline); status < VI_SUCCESS) {
+            return status;
         }
         Device_ReadParms parms{};
         parms.lid = m_nLink;
-        parms.requestSize = static_cast<u_long>(std::min<std::size_t>(nMax, 0x7FFFFFFF));
+        parms.requestSize = static_cast<u_long>(std::min<std::size_t>(nMax, kMaxTransfer));
         parms.io_timeout = RemainingOf(deadline);
         parms.lock_timeout = parms.io_timeout;
         parms.flags = kFlagWaitLock | (m_options.bTermCharEnabled ? kFlagTermCharSet : 0);
         parms.termChar = static_cast<char>(m_options.nTermChar);
         Device_ReadResp reply{};
         const ViStatus status =
-            Call(device_read, reinterpret_cast<xdrproc_t>(xdr_Device_ReadParms), &parms,
-                 reinterpret_cast<xdrproc_t>(xdr_Device_ReadResp), &reply, parms.io_timeout);
+            Call(kRead, &parms, &reply, deadline, parms.requestSize + kReplySlack);
         if (status < VI_SUCCESS) {
             return status;
         }
-        const std::size_t nGot = std::min<std::size_t>(reply.data.data_len, nMax);
+        const std::size_t nGot = std::min<std::size_t>(reply.data.data_len, parms.requestSize);
         if (nGot > 0) {
             std::memcpy(pData, reply.data.data_val, nGot);
         }
@@ -363,14 +318,12 @@ class Vxi11Transport final : public Transport {
     }
 
     ViStatus ReadStatusByte(ViUInt16* pStatus, const Deadline& deadline) override {
-        if (m_bLost) {
-            return VI_ERROR_CONN_LOST;
+        if (const ViStatus status = Begin(deadline); status < VI_SUCCESS) {
+            return status;
         }
         Device_GenericParms parms = GenericParms(deadline);
         Device_ReadStbResp reply{};
-        const ViStatus status =
-            Call(device_readstb, reinterpret_cast<xdrproc_t>(xdr_Device_GenericParms), &parms,
-                 reinterpret_cast<xdrproc_t>(xdr_Device_ReadStbResp), &reply, parms.io_timeout);
+        const ViStatus status = Call(kReadStb, &parms, &reply, deadline);
         if (status < VI_SUCCESS) {
             return status;
         }
@@ -382,35 +335,44 @@ class Vxi11Transport final : public Transport {
     }
 
     ViStatus LockDevice(const Deadline& deadline) override {
-        if (m_bLost) {
-            return VI_ERROR_CONN_LOST;
+        if (const ViStatus status = Begin(deadline); status < VI_SUCCESS) {
+            return status;
         }
         Device_LockParms parms{};
         parms.lid = m_nLink;
         parms.lock_timeout = RemainingOf(deadline);
         parms.flags = parms.lock_timeout > 0 ? kFlagWaitLock : 0;
         Device_Error reply{};
-        const ViStatus status =
-            Call(device_lock, reinterpret_cast<xdrproc_t>(xdr_Device_LockParms), &parms,
-                 reinterpret_cast<xdrproc_t>(xdr_Device_Error), &reply, parms.lock_timeout);
-        return status < VI_SUCCESS ? status : StatusOfDeviceError(reply.error);
+        ViStatus status = Call(kLock, &parms, &reply, deadline);
+        if (status >= VI_SUCCESS) {
+            status = StatusOfDeviceError(reply.error);
+        }
+        // A lock whose reply never came may have been granted: released at
+        // close all the same.
+        m_bLocked = m_bLocked || status >= VI_SUCCESS || status == VI_ERROR_TMO;
+        return status;
     }
 
     ViStatus UnlockDevice() override {
-        if (m_bLost) {
-            return VI_ERROR_CONN_LOST;
+        const Deadline deadline(kUnlockMs);
+        if (const ViStatus status = Begin(deadline); status < VI_SUCCESS) {
+            return status;
         }
         Device_Link nLink = m_nLink;
         Device_Error reply{};
-        const ViStatus status =
-            Call(device_unlock, reinterpret_cast<xdrproc_t>(xdr_Device_Link), &nLink,
-                 reinterpret_cast<xdrproc_t>(xdr_Device_Error), &reply, 0);
-        return status < VI_SUCCESS ? status : StatusOfDeviceError(reply.error);
+        ViStatus status = Call(kUnlock, &nLink, &reply, deadline);
+        if (status >= VI_SUCCESS) {
+            status = StatusOfDeviceError(reply.error);
+        }
+        if (status >= VI_SUCCESS || status == VI_ERROR_SESN_NLOCKED) {
+            m_bLocked = false;
+        }
+        return status;
     }
 
     ViStatus EnableServiceRequests(ViSession vi, bool bEnable, const Deadline& deadline) override {
-        if (m_bLost) {
-            return VI_ERROR_CONN_LOST;
+        if (const ViStatus status = Begin(deadline); status < VI_SUCCESS) {
+            return status;
         }
         if (bEnable && !m_bInterrupts) {
             const ViStatus status = OpenInterruptChannel(vi, deadline);
@@ -428,44 +390,42 @@ class Vxi11Transport final : public Transport {
         parms.handle.handle_len = static_cast<u_int>(strHandle.size());
         parms.handle.handle_val = strHandle.data();
         Device_Error reply{};
-        const ViStatus status =
-            Call(device_enable_srq, reinterpret_cast<xdrproc_t>(xdr_Device_EnableSrqParms), &parms,
-                 reinterpret_cast<xdrproc_t>(xdr_Device_Error), &reply, RemainingOf(deadline));
+        const ViStatus status = Call(kEnableSrq, &parms, &reply, deadline);
         return status < VI_SUCCESS ? status : StatusOfDeviceError(reply.error);
     }
 
-    void Interrupt() override {
-        if (m_fd >= 0) {
-            ::shutdown(m_fd, SHUT_RDWR);
-        }
-    }
+    // Wakes a call blocked in another thread without touching the
+    // connection, which Close still needs for its goodbye.
+    void Interrupt() override { m_wake.Wake(); }
 
     std::string PeerAddress() const override { return m_strPeer; }
 
   private:
-    // The core channel's port from the portmapper (GETPORT over TCP), or 0.
-    u_short CorePort(const Deadline& deadline) {
-        const int fd = ConnectTo(m_address, m_nAddressLength, kPortmapperPort, deadline);
-        if (fd < 0) {
-            return 0;
-        }
-        CLIENT* pClient = ClientOn(fd, m_address, m_nAddressLength, PMAPPROG, PMAPVERS);
-        if (pClient == nullptr) {
-            return 0;
+    // The core channel's port from the portmapper (GETPORT over TCP); the
+    // address that answered becomes the peer.
+    ViStatus CorePort(const std::vector<tknet::Address>& vecAddresses, const Deadline& deadline,
+                      const Deadline& wait, std::uint16_t* pPort) {
+        RpcClient portmapper(PMAPPROG, PMAPVERS);
+        const tknet::Result connected = portmapper.ConnectAny(vecAddresses, deadline, &m_peer);
+        if (connected != tknet::Result::kOk) {
+            return connected == tknet::Result::kTimeout ? VI_ERROR_TMO : VI_ERROR_RSRC_NFOUND;
         }
         pmap query{};
         query.pm_prog = DEVICE_CORE;
         query.pm_vers = DEVICE_CORE_VERSION;
         query.pm_prot = IPPROTO_TCP;
         u_long nPort = 0;
-        const timeval tv = RpcTimeout(RemainingOf(deadline));
-        const SigpipeBlock block;
-        const clnt_stat result =
-            clnt_call(pClient, PMAPPROC_GETPORT, reinterpret_cast<xdrproc_t>(xdr_pmap),
-                      reinterpret_cast<char*>(&query), reinterpret_cast<xdrproc_t>(xdr_u_long),
-                      reinterpret_cast<char*>(&nPort), tv);
-        clnt_destroy(pClient);
-        return result == RPC_SUCCESS && nPort <= 0xFFFF ? static_cast<u_short>(nPort) : 0;
+        const Outcome outcome = portmapper.Call(
+            PMAPPROC_GETPORT, reinterpret_cast<xdrproc_t>(xdr_pmap), &query,
+            reinterpret_cast<xdrproc_t>(xdr_u_long), &nPort, wait, RpcClient::kDefaultMaxReply);
+        if (outcome == Outcome::kTimeout) {
+            return VI_ERROR_TMO;
+        }
+        if (outcome != Outcome::kOk || nPort == 0 || nPort > 0xFFFF) {
+            return VI_ERROR_RSRC_NFOUND;
+        }
+        *pPort = static_cast<std::uint16_t>(nPort);
+        return VI_SUCCESS;
     }
 
     // create_intr_chan: the device calls back the process's receiver at the
@@ -474,8 +434,8 @@ class Vxi11Transport final : public Transport {
     ViStatus OpenInterruptChannel(ViSession vi, const Deadline& deadline) {
         tknet::Address local;
         tknet::Address device;
-        if (!tknet::LocalAddressOf(m_fd, &local) || local.Family() != AF_INET ||
-            !tknet::PeerAddressOf(m_fd, &device)) {
+        if (!tknet::LocalAddressOf(m_core.Fd(), &local) || local.Family() != AF_INET ||
+            !tknet::PeerAddressOf(m_core.Fd(), &device)) {
             return VI_ERROR_NSUP_OPER;
         }
         if (!AcquireInterruptChannel(local, device, vi, &m_interrupts)) {
@@ -488,9 +448,7 @@ class Vxi11Transport final : public Transport {
         parms.progVers = DEVICE_INTR_VERSION;
         parms.progFamily = DEVICE_TCP;
         Device_Error reply{};
-        ViStatus status =
-            Call(create_intr_chan, reinterpret_cast<xdrproc_t>(xdr_Device_RemoteFunc), &parms,
-                 reinterpret_cast<xdrproc_t>(xdr_Device_Error), &reply, RemainingOf(deadline));
+        ViStatus status = Call(kCreateIntrChan, &parms, &reply, deadline);
         if (status >= VI_SUCCESS) {
             status = StatusOfDeviceError(reply.error);
         }
@@ -512,81 +470,107 @@ class Vxi11Transport final : public Transport {
     }
 
     ViStatus Generic(u_long nProcedure, const Deadline& deadline) {
-        if (m_bLost) {
-            return VI_ERROR_CONN_LOST;
+        if (const ViStatus status = Begin(deadline); status < VI_SUCCESS) {
+            return status;
         }
+        const Procedure<Device_GenericParms, Device_Error> procedure{
+            nProcedure, xdr_Device_GenericParms, xdr_Device_Error};
         Device_GenericParms parms = GenericParms(deadline);
         Device_Error reply{};
-        const ViStatus status =
-            Call(nProcedure, reinterpret_cast<xdrproc_t>(xdr_Device_GenericParms), &parms,
-                 reinterpret_cast<xdrproc_t>(xdr_Device_Error), &reply, parms.io_timeout);
+        const ViStatus status = Call(procedure, &parms, &reply, deadline);
         return status < VI_SUCCESS ? status : StatusOfDeviceError(reply.error);
     }
 
-    // One call on the core channel. A call that outlives its timeout asks
-    // the device to abort and reports VI_ERROR_TMO; its late reply carries an
-    // old transaction id, which the RPC library skips on the next call. A
-    // broken connection marks the link lost for every later call.
-    ViStatus Call(u_long nProcedure, xdrproc_t pfnArgs, void* pArgs, xdrproc_t pfnResult,
-                  void* pResult, ViUInt32 nDeviceTimeoutMs) {
-        if (m_pCore == nullptr) {
+    // Whether a call may start: not on a lost link, and not once the
+    // deadline has passed, unless the call was made with no time at all (a
+    // zero timeout still asks the device once, and the session's further
+    // reads of that call stop when the reply margin has passed too).
+    ViStatus Begin(const Deadline& deadline) const {
+        if (m_bLost || !m_core.Connected()) {
             return VI_ERROR_CONN_LOST;
         }
-        const SigpipeBlock block;
-        const clnt_stat result =
-            clnt_call(m_pCore, nProcedure, pfnArgs, static_cast<char*>(pArgs), pfnResult,
-                      static_cast<char*>(pResult), RpcTimeout(nDeviceTimeoutMs));
-        switch (result) {
-            case RPC_SUCCESS:
+        if (deadline.Passed() &&
+            (deadline.TimeoutMs() > 0 || deadline.Extended(kReplyMarginMs).Passed())) {
+            return VI_ERROR_TMO;
+        }
+        return VI_SUCCESS;
+    }
+
+    // One call on the core channel within the call's deadline plus the
+    // reply margin. A timeout asks the device to abort; a lost connection
+    // stays lost.
+    template <typename Args, typename Result>
+    ViStatus Call(const Procedure<Args, Result>& procedure, const Args* pArgs, Result* pResult,
+                  const Deadline& deadline, std::size_t nMaxReply = RpcClient::kDefaultMaxReply) {
+        if (m_bLost || !m_core.Connected()) {
+            return VI_ERROR_CONN_LOST;
+        }
+        const Outcome outcome =
+            CallOn(m_core, procedure, pArgs, pResult, deadline.Extended(kReplyMarginMs), nMaxReply,
+                   m_bClosing ? -1 : m_wake.ReadFd());
+        switch (outcome) {
+            case Outcome::kOk:
                 return VI_SUCCESS;
-            case RPC_TIMEDOUT:
+            case Outcome::kTimeout:
                 Abort();
                 return VI_ERROR_TMO;
-            case RPC_CANTSEND:
-            case RPC_CANTRECV:
-                m_bLost = true;
+            case Outcome::kWoken:
+                // The session is being closed under this call.
                 return VI_ERROR_CONN_LOST;
-            default:
+            case Outcome::kRefused:
                 return VI_ERROR_IO;
+            case Outcome::kLost:
+                break;
+        }
+        m_bLost = true;
+        m_abort.Close();
+        return VI_ERROR_CONN_LOST;
+    }
+
+    // A call of the goodbye at close: no abort, no wake, the budget as is.
+    template <typename Args, typename Result>
+    void CallWithin(const Procedure<Args, Result>& procedure, const Args* pArgs, Result* pResult,
+                    const Deadline& budget) {
+        if (m_core.Connected()) {
+            CallOn(m_core, procedure, pArgs, pResult, budget, RpcClient::kDefaultMaxReply, -1);
         }
     }
 
-    // device_abort on the abort channel; best effort, with a short timeout.
+    // device_abort on the abort channel, within kAbortMs. The connection is
+    // kept for the next abort; a channel that did not answer in time is
+    // dropped and connected afresh next time.
     void Abort() {
         if (m_nAbortPort == 0 || !m_bLinked) {
             return;
         }
-        const Deadline deadline(kCloseTimeoutMs);
-        const int fd = ConnectTo(m_address, m_nAddressLength, m_nAbortPort, deadline);
-        if (fd < 0) {
-            return;
-        }
-        CLIENT* pClient =
-            ClientOn(fd, m_address, m_nAddressLength, DEVICE_ASYNC, DEVICE_ASYNC_VERSION);
-        if (pClient == nullptr) {
+        const Deadline budget(kAbortMs);
+        if (!m_abort.Connected() &&
+            m_abort.Connect(m_peer.WithPort(m_nAbortPort), budget) != tknet::Result::kOk) {
+            m_abort.Close();
             return;
         }
         Device_Link nLink = m_nLink;
         Device_Error reply{};
-        const SigpipeBlock block;
-        clnt_call(pClient, device_abort, reinterpret_cast<xdrproc_t>(xdr_Device_Link),
-                  reinterpret_cast<char*>(&nLink), reinterpret_cast<xdrproc_t>(xdr_Device_Error),
-                  reinterpret_cast<char*>(&reply), RpcTimeout(0));
-        clnt_destroy(pClient);
+        if (CallOn(m_abort, kAbort, &nLink, &reply, budget, RpcClient::kDefaultMaxReply, -1) !=
+            Outcome::kOk) {
+            m_abort.Close();
+        }
     }
 
-    sockaddr_storage m_address{};
-    socklen_t m_nAddressLength = 0;
+    tknet::Address m_peer;
     std::string m_strPeer;
-    CLIENT* m_pCore = nullptr;
-    int m_fd = -1;
+    RpcClient m_core{DEVICE_CORE, DEVICE_CORE_VERSION};
+    RpcClient m_abort{DEVICE_ASYNC, DEVICE_ASYNC_VERSION};
+    tknet::WakePipe m_wake;
     Device_Link m_nLink = 0;
     bool m_bLinked = false;
+    bool m_bLocked = false;  // this link may hold the device's lock
     bool m_bLost = false;
     bool m_bEnded = false;
+    bool m_bClosing = false;
     bool m_bInterrupts = false;  // an interrupt channel is open and holds the receiver
     InterruptChannel m_interrupts;
-    u_short m_nAbortPort = 0;
+    std::uint16_t m_nAbortPort = 0;
     u_long m_nMaxRecvSize = kDefaultMaxRecvSize;
     MessageOptions m_options;
 };

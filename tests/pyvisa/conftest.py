@@ -154,12 +154,16 @@ def emulator() -> Iterator[Emulator]:
 VXI11_HOST = "127.0.17.61"
 
 
-@pytest.fixture(scope="module")
-def vxi11_emulator() -> Iterator[str]:
+# The same, on an address of its own, keeping links and the lock after their
+# connection ends, until destroy_link.
+VXI11_KEEPING_HOST = "127.0.17.62"
+
+
+def start_vxi11_emulator(host: str, extra: list) -> Iterator[str]:
     if not EMULATOR:
         pytest.skip("TARVEK_EMULATOR names no emulator program")
-    process = subprocess.Popen([EMULATOR, "--host", VXI11_HOST, "--port", "0", "--vxi11",
-                                "--rpc-port", "111"], stdout=subprocess.PIPE,
+    process = subprocess.Popen([EMULATOR, "--host", host, "--port", "0", "--vxi11",
+                                "--rpc-port", "111"] + extra, stdout=subprocess.PIPE,
                                stderr=subprocess.PIPE, text=True)
     assert process.stdout is not None
     process.stdout.readline()
@@ -167,6 +171,16 @@ def vxi11_emulator() -> Iterator[str]:
     if not resource.endswith("::INSTR"):
         process.kill()
         process.wait(10)
-        pytest.skip(f"no VXI-11 emulator on {VXI11_HOST}:111 (needs the privileged port)")
+        pytest.skip(f"no VXI-11 emulator on {host}:111 (needs the privileged port)")
     yield resource
     stop_process(process)
+
+
+@pytest.fixture(scope="module")
+def vxi11_emulator() -> Iterator[str]:
+    yield from start_vxi11_emulator(VXI11_HOST, [])
+
+
+@pytest.fixture(scope="module")
+def vxi11_keeping_emulator() -> Iterator[str]:
+    yield from start_vxi11_emulator(VXI11_KEEPING_HOST, ["--vxi11-keep-links"])

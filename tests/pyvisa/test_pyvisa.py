@@ -601,6 +601,25 @@ def test_vxi11_lock_holds_the_device_against_other_clients(tk, vxi11_emulator):
         inst.close()
 
 
+def test_vxi11_close_frees_the_lock_and_link_for_other_clients(tk, vxi11_keeping_emulator):
+    # The emulator keeps a link and its lock until destroy_link, however the
+    # connection ends: only the goodbye at close frees them. pyvisa-py, an
+    # independent client, must then find the device free at once.
+    for _ in range(20):
+        inst = tk.open_resource(vxi11_keeping_emulator, read_termination="\n",
+                                write_termination="\n")
+        inst.lock_excl(timeout=100)
+        inst.close()
+    other_rm = pyvisa.ResourceManager("@py")
+    other = other_rm.open_resource(vxi11_keeping_emulator, read_termination="\n",
+                                   write_termination="\n", timeout=500)
+    try:
+        assert other.query("*IDN?") == "Norvale,6313,SN000001,1.02"
+    finally:
+        other.close()
+        other_rm.close()
+
+
 def test_vxi11_service_request_arrives_as_an_event(tk, vxi11_emulator):
     # pyvisa-py has no interrupt channel, so only the project's library runs this.
     inst = tk.open_resource(vxi11_emulator, read_termination="\n", write_termination="\n",

@@ -296,4 +296,76 @@ TEST_F(Vxi11SessionTest, NoServerAndRefusedLinksAreNotFound) {
     }
 }
 
+// A server that keeps links, and their lock, after the connection ends, as
+// instruments do that never notice a client gone: only destroy_link and
+// device_unlock free them.
+class Vxi11CloseTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        emu::EmulatorOptions options;
+        options.bVxi11LinksOutliveConnections = true;
+        StartVxi11Emulator(Vxi11AddressOfCurrentTest(1), m_pEmulator, options);
+        if (HasFatalFailure() || IsSkipped()) {
+            return;
+        }
+        ASSERT_EQ(viOpenDefaultRM(&m_rm), VI_SUCCESS);
+        m_strResource = m_pEmulator->Vxi11Resource();
+    }
+    void TearDown() override {
+        if (m_rm != VI_NULL) {
+            viClose(m_rm);
+        }
+    }
+
+    std::unique_ptr<emu::Emulator> m_pEmulator;
+    ViSession m_rm = VI_NULL;
+    std::string m_strResource;
+};
+
+TEST_F(Vxi11CloseTest, RepeatedOpenAndCloseLeavesNoLinkOnTheDevice) {
+    for (int n = 0; n < 50; ++n) {
+        ViSession vi = VI_NULL;
+        ASSERT_EQ(viOpen(m_rm, m_strResource.c_str(), VI_NULL, 2000, &vi), VI_SUCCESS) << n;
+        ASSERT_EQ(viClose(vi), VI_SUCCESS);
+    }
+    EXPECT_EQ(m_pEmulator->Vxi11LinkCount(), 0u);
+}
+
+TEST_F(Vxi11CloseTest, LockHeldAtCloseIsReleasedForTheNextSession) {
+    ViSession viFirst = VI_NULL;
+    ASSERT_EQ(viOpen(m_rm, m_strResource.c_str(), VI_NULL, 2000, &viFirst), VI_SUCCESS);
+    ASSERT_EQ(viLock(viFirst, VI_EXCLUSIVE_LOCK, 0, VI_NULL, VI_NULL), VI_SUCCESS);
+    ASSERT_EQ(viClose(viFirst), VI_SUCCESS);
+    ViSession viSecond = VI_NULL;
+    ASSERT_EQ(viOpen(m_rm, m_strResource.c_str(), VI_NULL, 2000, &viSecond), VI_SUCCESS);
+    // At once: a lock left on the device would answer "locked" here.
+    EXPECT_EQ(viLock(viSecond, VI_EXCLUSIVE_LOCK, 0, VI_NULL, VI_NULL), VI_SUCCESS);
+    EXPECT_EQ(viWrite(viSecond, reinterpret_cast<const ViByte*>("*CLS\n"), 5, nullptr), VI_SUCCESS);
+    EXPECT_EQ(viClose(viSecond), VI_SUCCESS);
+    EXPECT_EQ(m_pEmulator->Vxi11LinkCount(), 0u);
+}
+
+TEST_F(Vxi11CloseTest, CloseDuringABlockedReadStillDestroysTheLink) {
+    ViSession vi = VI_NULL;
+    ASSERT_EQ(viOpen(m_rm, m_strResource.c_str(), VI_NULL, 2000, &vi), VI_SUCCESS);
+    ASSERT_EQ(viSetAttribute(vi, VI_ATTR_TMO_VALUE, 5000), VI_SUCCESS);
+    ASSERT_EQ(viWrite(vi, reinterpret_cast<const ViByte*>("*IDN?\n"), 6, nullptr), VI_SUCCESS);
+    m_pEmulator->SetReplyDelay(10000ms);
+    std::atomic<ViStatus> readStatus{VI_SUCCESS};
+    std::thread reader([&] {
+        ViByte achReply[64];
+        ViUInt32 nCount = 0;
+        readStatus = viRead(vi, achReply, sizeof achReply, &nCount);
+    });
+    std::this_thread::sleep_for(200ms);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(viClose(vi), VI_SUCCESS);
+    reader.join();
+    // Woken at once, not at the 5 s timeout; the abort freed the device to
+    // take destroy_link.
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 1000ms);
+    EXPECT_LT(readStatus.load(), VI_SUCCESS);
+    EXPECT_EQ(m_pEmulator->Vxi11LinkCount(), 0u);
+}
+
 }  // namespace

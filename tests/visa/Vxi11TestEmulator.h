@@ -23,8 +23,8 @@ inline std::string Vxi11AddressOfCurrentTest(int nBlock) {
 // CAP_NET_BIND_SERVICE): as root a failure to bind fails the case, otherwise
 // it skips it. The caller returns when the case has failed or been skipped.
 inline void StartVxi11Emulator(const std::string& strHost,
-                               std::unique_ptr<emu::Emulator>& pEmulator) {
-    emu::EmulatorOptions options;
+                               std::unique_ptr<emu::Emulator>& pEmulator,
+                               emu::EmulatorOptions options = {}) {
     options.strHost = strHost;
     options.bVxi11 = true;
     pEmulator = std::make_unique<emu::Emulator>(options);

@@ -394,6 +394,7 @@ struct Emulator::Impl final : Vxi11Backend {
         }
         if (options.bVxi11) {
             try {
+                vxi11.SetLinksOutliveConnections(options.bVxi11LinksOutliveConnections);
                 vxi11.Start(options.strHost, options.nRpcPort);
             } catch (...) {
                 Stop();

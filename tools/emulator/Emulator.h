@@ -21,12 +21,15 @@ struct EmulatorOptions {
     std::string strSerial = "SN000001";
     std::string strFirmware = "1.02";
     std::string strHost = "127.0.0.1";
-    unsigned short nPort = 0;           // 0: an ephemeral port
-    bool bTrace = false;                // log traffic to stderr
-    bool bSerialPty = false;            // also serve on a pseudo-terminal
-    bool bTcp = true;                   // serve on TCP
-    bool bVxi11 = false;                // also serve VXI-11 (LAN instrument, ...::INSTR)
-    unsigned short nRpcPort = 111;      // the VXI-11 portmapper's port (TCP and UDP); 0: ephemeral
+    unsigned short nPort = 0;       // 0: an ephemeral port
+    bool bTrace = false;            // log traffic to stderr
+    bool bSerialPty = false;        // also serve on a pseudo-terminal
+    bool bTcp = true;               // serve on TCP
+    bool bVxi11 = false;            // also serve VXI-11 (LAN instrument, ...::INSTR)
+    unsigned short nRpcPort = 111;  // the VXI-11 portmapper's port (TCP and UDP); 0: ephemeral
+    // VXI-11 links, and the lock, outlive the connection that created them
+    // until destroy_link, as on instruments that never notice a client gone.
+    bool bVxi11LinksOutliveConnections = false;
     bool bHislip = false;               // also serve HiSLIP (...::hislip0::INSTR)
     unsigned short nHislipPort = 4880;  // the HiSLIP port; 0: ephemeral
 };

@@ -256,8 +256,9 @@ struct Vxi11Server::Impl {
     std::condition_variable cvChange;
     std::map<long, Link> mapLinks;
     long nNextLink = 1;
-    long nLockOwner = 0;       // the link holding the device lock, or 0
-    bool bRequesting = false;  // the status byte's request bit, as last seen
+    long nLockOwner = 0;         // the link holding the device lock, or 0
+    bool bRequesting = false;    // the status byte's request bit, as last seen
+    bool bLinksOutlive = false;  // links stay when their connection ends
 
     static const ProcedureRow kProcedures[];
 
@@ -560,6 +561,12 @@ struct Vxi11Server::Impl {
     void DropLinks(Connection& connection) {
         std::lock_guard<std::mutex> lock(mutex);
         for (long nLink : connection.vecLinks) {
+            if (bLinksOutlive) {
+                // Kept, lock and all, but no longer reachable by service requests.
+                mapLinks[nLink].pConnection = nullptr;
+                mapLinks[nLink].bSrq = false;
+                continue;
+            }
             mapLinks.erase(nLink);
             if (nLockOwner == nLink) {
                 nLockOwner = 0;
@@ -969,6 +976,11 @@ Vxi11Server::~Vxi11Server() {
 
 void Vxi11Server::Start(const std::string& strHost, unsigned short nRpcPort) {
     m_pImpl->Start(strHost, nRpcPort);
+}
+
+void Vxi11Server::SetLinksOutliveConnections(bool bOutlive) {
+    std::lock_guard<std::mutex> lock(m_pImpl->mutex);
+    m_pImpl->bLinksOutlive = bOutlive;
 }
 
 void Vxi11Server::Stop() {

@@ -41,6 +41,9 @@ class Vxi11Server {
     // abort channels to ephemeral ports; throws std::runtime_error.
     void Start(const std::string& strHost, unsigned short nRpcPort);
     void Stop();
+    // Whether a link (and the lock it holds) stays after its connection
+    // ends, until destroy_link; set before Start.
+    void SetLinksOutliveConnections(bool bOutlive);
 
     unsigned short RpcPort() const;
     unsigned short CorePort() const;

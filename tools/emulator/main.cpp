@@ -34,6 +34,8 @@ const char* const kUsage =
     "                           core and abort channels\n"
     "  --rpc-port <port>        the VXI-11 portmapper's TCP and UDP port (default\n"
     "                           111; 0 picks a free port)\n"
+    "  --vxi11-keep-links       VXI-11 links and the lock outlive their connection\n"
+    "                           until destroy_link, as on some instruments\n"
     "  --hislip                 also serve HiSLIP (TCPIP::host::hislip0::INSTR)\n"
     "  --hislip-port <port>     the HiSLIP port (default 4880; 0 picks a free port)\n"
     "  --no-tcp                 do not listen on TCP (use with --serial-pty)\n"
@@ -96,6 +98,8 @@ int main(int argc, char** argv) {
             }
         } else if (strArg == "--vxi11") {
             options.bVxi11 = true;
+        } else if (strArg == "--vxi11-keep-links") {
+            options.bVxi11LinksOutliveConnections = true;
         } else if (strArg == "--rpc-port") {
             std::string strPort;
             Value(strPort);
