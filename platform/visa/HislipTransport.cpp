@@ -429,14 +429,12 @@ class HislipTransport final : public Transport {
         return strKey.empty() ? VI_ERROR_INV_LOCK_TYPE : Lock(strKey, deadline);
     }
 
-    // The interface gives a release no deadline; it waits as long as an
-    // open may.
-    ViStatus UnlockDevice() override {
+    ViStatus UnlockDevice(const Deadline& deadline) override {
         Header reply;
         std::string strPayload;
         const ViStatus status = AsyncCall(MessageType::AsyncLock, hislip::kLockRelease,
                                           LastSentId(), {}, MessageType::AsyncLockResponse, reply,
-                                          strPayload, Deadline(kDefaultOpenTimeoutMs));
+                                          strPayload, deadline);
         if (status < VI_SUCCESS) {
             return status;
         }

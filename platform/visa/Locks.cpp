@@ -69,7 +69,7 @@ ViStatus DeviceLock(ViSession vi, bool bLock, const Deadline& deadline) {
         return VI_ERROR_INV_OBJECT;
     }
     return bLock ? pSession->m_pTransport->LockDevice(deadline)
-                 : pSession->m_pTransport->UnlockDevice();
+                 : pSession->m_pTransport->UnlockDevice(deadline);
 }
 
 // Releases one level of session vi's lock; the table's lock is held.
@@ -295,7 +295,8 @@ ViStatus _VI_FUNC viUnlock(ViSession vi) {
             status = ReleaseOne(table, vi, bExclusiveEnded);
         }
         if (bExclusiveEnded) {
-            DeviceLock(vi, false, Deadline(VI_TMO_IMMEDIATE));
+            // The release waits as long as any call of the session may.
+            DeviceLock(vi, false, Deadline(pSession->m_nTimeoutMs));
         }
         return status;
     });

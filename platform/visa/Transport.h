@@ -83,7 +83,7 @@ class Transport {
     // An exclusive lock held by the device against other links, waiting up
     // to the deadline for another link's lock to go.
     virtual ViStatus LockDevice(const Deadline&) { return VI_ERROR_NSUP_OPER; }
-    virtual ViStatus UnlockDevice() { return VI_ERROR_NSUP_OPER; }
+    virtual ViStatus UnlockDevice(const Deadline&) { return VI_ERROR_NSUP_OPER; }
     // A shared lock under strKey (HiSLIP); released by UnlockDevice.
     virtual ViStatus LockDeviceShared(const std::string&, const Deadline&) {
         return VI_ERROR_NSUP_OPER;

@@ -55,8 +55,6 @@ constexpr std::uint32_t kAbortMs = 50;
 // The budget of the goodbye at close (device_abort when a call was cut
 // short, destroy_intr_chan, device_unlock, destroy_link).
 constexpr std::uint32_t kCloseMs = 300;
-// The budget of viUnlock's device_unlock, which has no timeout of its own.
-constexpr std::uint32_t kUnlockMs = 1000;
 constexpr std::uint32_t kDefaultOpenMs = 1000;
 constexpr u_long kDefaultMaxRecvSize = 1024;
 // The largest device_write and device_read: bounds the records either way;
@@ -353,8 +351,7 @@ class Vxi11Transport final : public Transport {
         return status;
     }
 
-    ViStatus UnlockDevice() override {
-        const Deadline deadline(kUnlockMs);
+    ViStatus UnlockDevice(const Deadline& deadline) override {
         if (const ViStatus status = Begin(deadline); status < VI_SUCCESS) {
             return status;
         }
