@@ -3,6 +3,7 @@
 // should not, and leaves the session working.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -202,6 +203,58 @@ TEST_F(BadInput, NonFiniteRealsNeverReachTheInstrument) {
             }
         }
     }
+    ExpectWorking();
+}
+
+TEST_F(BadInput, DirectIoCountsVisaCannotTakeAreRefusedBeforeAnyIo) {
+    // VISA counts are 32 bits and unsigned: a negative count, or one past
+    // 0xFFFFFFFF, would reach VISA as another count (-1 as 4 GB, 2^32 + 6 as 6).
+    constexpr ViInt64 kWrapsToSix = (ViInt64{1} << 32) + 6;
+    const ViInt64 counts[] = {kWrapsToSix, ViInt64{1} << 40, -1,
+                              std::numeric_limits<ViInt64>::min()};
+    const char command[] = "*IDN?\n";
+    for (const ViInt64 nCount : counts) {
+        SCOPED_TRACE(nCount);
+        m_pEmulator->ClearLines();
+        TARVEK_ClearError(m_vi);
+        ViInt64 nWritten = 99;
+        EXPECT_EQ(TARVEK_viWrite(m_vi, nCount, reinterpret_cast<ViConstBuf>(command), &nWritten),
+                  IVI_ERROR_INVALID_VALUE);
+        EXPECT_EQ(nWritten, 99) << "a refused call leaves the count alone";
+        EXPECT_EQ(RecordedText(m_vi),
+                  "Invalid value '" + std::to_string(nCount) +
+                      "' for function 'TARVEK_viWrite', parameter 'BufferSize'.  The count must "
+                      "be from 0 to 4294967295 (0xFFFFFFFF), the most one VISA transfer takes.");
+        EXPECT_FALSE(m_pEmulator->WaitForLines(1, std::chrono::milliseconds(50)))
+            << "nothing reached the instrument";
+    }
+    // A reply waits; a refused read leaves it, and the caller's buffer, alone.
+    ViInt64 nWritten = 0;
+    ASSERT_EQ(TARVEK_viWrite(m_vi, 6, reinterpret_cast<ViConstBuf>(command), &nWritten),
+              VI_SUCCESS);
+    ASSERT_TRUE(m_pEmulator->WaitForLines(1, std::chrono::seconds(2)));
+    for (const ViInt64 nCount : counts) {
+        SCOPED_TRACE(nCount);
+        TARVEK_ClearError(m_vi);
+        ViByte buffer[256];
+        std::memset(buffer, 'Z', sizeof buffer);
+        ViInt64 nRead = 99;
+        EXPECT_EQ(TARVEK_viRead(m_vi, nCount, buffer, &nRead), IVI_ERROR_INVALID_VALUE);
+        EXPECT_EQ(nRead, 99) << "a refused call leaves the count alone";
+        EXPECT_EQ(std::count(std::begin(buffer), std::end(buffer), 'Z'),
+                  static_cast<std::ptrdiff_t>(sizeof buffer))
+            << "the caller's buffer is untouched";
+        EXPECT_NE(RecordedText(m_vi).find("for function 'TARVEK_viRead', parameter 'BufferSize'"),
+                  std::string::npos)
+            << RecordedText(m_vi);
+    }
+    ViByte reply[256] = {};
+    ViInt64 nRead = 0;
+    EXPECT_EQ(TARVEK_viRead(m_vi, sizeof reply, reply, &nRead), VI_SUCCESS_TERM_CHAR);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(reply), static_cast<std::size_t>(nRead))
+                  .rfind("Norvale,6313", 0),
+              0u)
+        << "the waiting reply is still the next one read";
     ExpectWorking();
 }
 
