@@ -235,6 +235,30 @@ TEST_F(CliTest, DriverFailuresPrintTheDriverTextAndExitOne) {
     }
 }
 
+TEST_F(CliTest, TextValuesThatWouldAddCommandsAreRefusedByTheDriver) {
+    struct Row {
+        const char* pAttribute;
+        const char* pValue;
+        const char* pMessage;
+    };
+    const Row rows[] = {
+        {"system_date", "2024,1,1;:OUTP:STAT 1", "Value contains ';' (0x3B)"},
+        {"system_date", "2024,1,1;*RST", "Value contains ';' (0x3B)"},
+        {"system_time", "12,0,0\n:OUTP:STAT 1", "Value contains a line feed (0x0A)"},
+        {"timer_run", "5\r\n:OUTP:STAT 1", "Value contains a carriage return (0x0D)"},
+        {"system_date", "2024,1,1 OUTP", "which TARVEK_ATTR_SYSTEM_DATE cannot hold"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.pValue);
+        m_pEmulator->ClearLines();
+        const CliResult result = Run({"set", m_strResource, row.pAttribute, row.pValue});
+        EXPECT_EQ(result.nExit, kExitDriverError) << Describe(result);
+        EXPECT_NE(result.strErr.find(row.pMessage), std::string::npos) << result.strErr;
+        EXPECT_EQ(CommandsSent(), Lines{});
+        EXPECT_FALSE(m_pEmulator->OutputEnabled(0));
+    }
+}
+
 TEST_F(CliTest, SingleOutputSupplyRefusesOtherOutputs) {
     StartEmulator("6512");
     const CliResult result = Run({"measure", m_strResource, "--channel", "CH2"});

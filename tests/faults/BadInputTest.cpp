@@ -11,6 +11,8 @@
 #include <limits>
 #include <memory>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "Emulator.h"
@@ -255,6 +257,73 @@ TEST_F(BadInput, DirectIoCountsVisaCannotTakeAreRefusedBeforeAnyIo) {
                   .rfind("Norvale,6313", 0),
               0u)
         << "the waiting reply is still the next one read";
+    ExpectWorking();
+}
+
+TEST_F(BadInput, TextsThatWouldEndOrAddACommandNeverReachTheInstrument) {
+    using TextSetter = std::function<ViStatus(ViSession, ViConstString)>;
+    const auto byId = [](ViAttr nId) {
+        return [nId](ViSession vi, ViConstString pValue) {
+            return TARVEK_SetAttributeViString(vi, "", nId, pValue);
+        };
+    };
+    const std::pair<const char*, TextSetter> setters[] = {
+        {"SetSystemDate", TARVEK_SetSystemDate},
+        {"SetSystemTime", TARVEK_SetSystemTime},
+        {"SetTimerRun", TARVEK_SetTimerRun},
+        {"SetBatteryTestFailSafeTime", TARVEK_SetBatteryTestFailSafeTime},
+        {"SYSTEM_DATE by id", byId(TARVEK_ATTR_SYSTEM_DATE)},
+        {"SYSTEM_TIME by id", byId(TARVEK_ATTR_SYSTEM_TIME)},
+        {"TIMER_RUN by id", byId(TARVEK_ATTR_TIMER_RUN)},
+        {"BATTERY_TEST_FAIL_SAFE_TIME by id", byId(TARVEK_ATTR_BATTERY_TEST_FAIL_SAFE_TIME)},
+    };
+    struct Payload {
+        const char* pValue;
+        const char* pReason;  // part of the recorded text
+    } payloads[] = {
+        {"2024,1,1;:OUTP:STAT 1", "Value contains ';' (0x3B), which would end the command; "},
+        {"1;*RST", "Value contains ';' (0x3B), which would end the command; "},
+        {"1\n:OUTP:STAT 1", "Value contains a line feed (0x0A), which would end the command; "},
+        {"1\r\n:OUTP:STAT 1",
+         "Value contains a carriage return (0x0D), which would end the command; "},
+        {"1\x1b", "Value contains a control character (0x1B), which a command cannot carry; "},
+        {"1\x7f", "Value contains a control character (0x7F), which a command cannot carry; "},
+        {"1\xc3\xa9", "Value contains a byte outside ASCII (0xC3), which a command cannot carry; "},
+        {"1 OUTP:STAT 1", "Value contains 'O' (0x4F), which TARVEK_ATTR_"},
+        {"\"1\"", "Value contains '\"' (0x22), which TARVEK_ATTR_"},
+        {"#15abcde", "Value contains '#' (0x23), which TARVEK_ATTR_"},
+    };
+    for (const auto& [pSetter, set] : setters) {
+        for (const Payload& payload : payloads) {
+            SCOPED_TRACE(std::string(pSetter) + " " + payload.pReason);
+            TARVEK_ClearError(m_vi);
+            m_pEmulator->ClearLines();
+            EXPECT_EQ(set(m_vi, payload.pValue), IVI_ERROR_INVALID_VALUE);
+            const std::string strText = RecordedText(m_vi);
+            EXPECT_EQ(strText.rfind("Invalid value '", 0), 0u) << strText;
+            EXPECT_NE(strText.find(payload.pReason), std::string::npos) << strText;
+            EXPECT_EQ(strText.find('\n'), std::string::npos) << "the value is shown escaped";
+            EXPECT_FALSE(m_pEmulator->WaitForLines(1, std::chrono::milliseconds(20)))
+                << "sent: " << m_pEmulator->Lines().front();
+        }
+    }
+    for (int nChannel = 0; nChannel < 3; ++nChannel) {
+        EXPECT_FALSE(m_pEmulator->OutputEnabled(nChannel)) << "CH" << nChannel + 1;
+    }
+    // Values in each attribute's grammar still go out as they are.
+    const std::tuple<const char*, TextSetter, const char*> accepted[] = {
+        {"date", TARVEK_SetSystemDate, "SYST:DATE 2026,12,6"},
+        {"time", TARVEK_SetSystemTime, "SYST:TIME 10:20:30.5"},
+        {"timer", TARVEK_SetTimerRun, "OUTP:TIM:COUN 1.5E+1"},
+    };
+    for (const auto& [pName, set, pLine] : accepted) {
+        SCOPED_TRACE(pName);
+        m_pEmulator->ClearLines();
+        const std::string strLine = pLine;
+        EXPECT_EQ(set(m_vi, strLine.substr(strLine.find(' ') + 1).c_str()), VI_SUCCESS)
+            << RecordedText(m_vi);
+        EXPECT_EQ(m_pEmulator->Lines(), (std::vector<std::string>{strLine, "*ESR?"}));
+    }
     ExpectWorking();
 }
 
