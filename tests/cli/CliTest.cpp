@@ -223,6 +223,8 @@ TEST_F(CliTest, DriverFailuresPrintTheDriverTextAndExitOne) {
         {{"get", m_strResource, "battery_test_voltage"},
          "not supported for instrument model '6313'"},
         {{"get", "TCPIP::127.0.0.1::1::SOCKET", "voltage_level"}, "tarvek: error 0x"},
+        // A status from VISA is explained in VISA's words.
+        {{"get", "TCPIP::127.0.0.1::1::SOCKET", "voltage_level"}, "VI_ERROR_RSRC_NFOUND: "},
         {{"scpi", "", "*IDN?", "--simulate"}, "simulation"},
         {{"info", "NoSuchLogicalName"}, "tarvek: error 0x"},
     };

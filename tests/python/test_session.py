@@ -130,7 +130,10 @@ def test_init_failures_explain_themselves() -> None:
     assert "9999" in error.value.description
     with pytest.raises(tarvek.Error) as error:
         tarvek.Session("TCPIP::127.0.0.1::1::SOCKET")
-    assert error.value.code < 0 and error.value.description
+    assert error.value.code == status(0xBFFF0011)  # VI_ERROR_RSRC_NFOUND, in VISA's words
+    assert error.value.description.startswith("VI_ERROR_RSRC_NFOUND: ")
+    with tarvek.Session("", options="Simulate=1") as session:
+        assert session.error_message(status(0xBFFF0015)).startswith("VI_ERROR_TMO: ")
     with pytest.raises(ValueError, match="unknown option 'simulat'"):
         tarvek.Session("", options={"simulat": True})
     with pytest.raises(ValueError, match="boolean"):
