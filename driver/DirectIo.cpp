@@ -1,6 +1,7 @@
 // Raw reads and writes on the instrument session for commands the driver does
 // not wrap. Not available in simulation, where there is no instrument session.
 #include <algorithm>
+#include <string>
 
 #include "TARVEK.h"
 #include "driver/TARVEKDriverSession.h"
@@ -27,6 +28,22 @@ bool RefusedInSimulation(TARVEKDriverSession& session, ViStatus& status) {
     return true;
 }
 
+// Whether nCount is a count VISA can take: the exported count is 64 bits wide
+// and signed, VISA's is 32 bits and unsigned. A cast would turn -1 into 4 GB
+// (a read far past the caller's buffer) and 2^32 + 6 into 6, so anything
+// outside 0..0xFFFFFFFF is refused before any I/O.
+bool RefusedCount(TARVEKDriverSession& session, ViInt64 nCount, const char* pFunction,
+                  ViStatus& status) {
+    if (nCount >= 0 && nCount <= static_cast<ViInt64>(0xFFFFFFFFu)) {
+        return false;
+    }
+    status = session.ReportErrorText(IVI_ERROR_INVALID_VALUE,
+                                     "The count must be from 0 to 4294967295 (0xFFFFFFFF), the "
+                                     "most one VISA transfer takes.",
+                                     {std::to_string(nCount), pFunction, "BufferSize"});
+    return true;
+}
+
 }  // namespace tarvek
 
 extern "C" {
@@ -34,11 +51,11 @@ extern "C" {
 ViStatus _VI_FUNC TARVEK_viWrite(ViSession vi, ViInt64 BufferSize, ViConstBuf Buffer,
                                  ViInt64* ReturnCount) {
     return drt::CallLocked<TARVEKDriverSession>(vi, [&](TARVEKDriverSession& session) {
-        if (ViStatus status; tarvek::RefusedInSimulation(session, status)) {
+        if (ViStatus status; tarvek::RefusedCount(session, BufferSize, "TARVEK_viWrite", status) ||
+                             tarvek::RefusedInSimulation(session, status)) {
             return status;
         }
         ViUInt32 nWritten = 0;
-        // VISA counts are 32 bits wide; only the low 32 bits reach it.
         const ViStatus status = viWrite(session.GetInstrumentHandle(), Buffer,
                                         static_cast<ViUInt32>(BufferSize), &nWritten);
         if (ReturnCount != nullptr) {
@@ -51,7 +68,8 @@ ViStatus _VI_FUNC TARVEK_viWrite(ViSession vi, ViInt64 BufferSize, ViConstBuf Bu
 ViStatus _VI_FUNC TARVEK_viRead(ViSession vi, ViInt64 BufferSize, ViByte Buffer[],
                                 ViInt64* ReturnCount) {
     return drt::CallLocked<TARVEKDriverSession>(vi, [&](TARVEKDriverSession& session) {
-        if (ViStatus status; tarvek::RefusedInSimulation(session, status)) {
+        if (ViStatus status; tarvek::RefusedCount(session, BufferSize, "TARVEK_viRead", status) ||
+                             tarvek::RefusedInSimulation(session, status)) {
             return status;
         }
         ViUInt32 nRead = 0;

@@ -85,7 +85,7 @@ ViStatus _VI_FUNC TARVEK_error_message(ViSession vi, ViStatus ErrorCode, ViChar 
             return drt::CheckNullPointers(vi, "TARVEK_error_message", "ErrorMessage", nullptr,
                                           nullptr);
         }
-        const std::string strMessage = drt::FindStatusMessage(ErrorCode);
+        const std::string strMessage = drt::DescribeStatus(ErrorCode);
         if (!strMessage.empty()) {
             const std::size_t nCount = std::min<std::size_t>(strMessage.size(), 255);
             std::memcpy(ErrorMessage, strMessage.data(), nCount);
@@ -96,7 +96,7 @@ ViStatus _VI_FUNC TARVEK_error_message(ViSession vi, ViStatus ErrorCode, ViChar 
             return IVI_ERROR_INVALID_VALUE;
         }
         return drt::SetSessionError(vi, IVI_ERROR_INVALID_VALUE,
-                                    "The error code supplied is not defined by the driver.",
+                                    "The error code supplied is not defined by the driver or VISA.",
                                     {std::to_string(ErrorCode), "error_message", "ErrorCode"});
     } catch (...) {
         return IVI_ERROR_OUT_OF_MEMORY;

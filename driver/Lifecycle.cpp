@@ -5,6 +5,7 @@
 #include "TARVEK.h"
 #include "driver/Inherent.h"
 #include "driver/TARVEKDriverSession.h"
+#include "runtime/errors/StatusMessages.h"
 #include "runtime/session/CallFrame.h"
 #include "runtime/session/SessionRelease.h"
 
@@ -13,8 +14,11 @@ using tarvek::TARVEKDriverSession;
 namespace {
 
 // A failed initialization gives its handle back; its error moves to the
-// calling thread's record, where TARVEK_GetError(VI_NULL, ...) finds it.
-void DisposeFailedHandle(ViSession vi) {
+// calling thread's record, where TARVEK_GetError(VI_NULL, ...) finds it. A
+// status nobody recorded (VISA's, passed up unchanged: a refused connection, a
+// timeout) is recorded there with its description, so the record is never
+// an empty text for the status the call returned.
+void DisposeFailedHandle(ViSession vi, ViStatus nStatus) {
     ViStatus nCode = VI_SUCCESS;
     const ViStatus nSize = IviSession_GetError(vi, 0, &nCode, nullptr);
     std::string strText;
@@ -25,6 +29,10 @@ void DisposeFailedHandle(ViSession vi) {
                                                                : strText.find('\0'));
     }
     IviSession_Dispose(vi);
+    if (nCode != nStatus || strText.empty()) {
+        nCode = nStatus;
+        strText = drt::DescribeStatus(nStatus);
+    }
     IviSession_SetError(VI_NULL, nCode, strText.c_str());
 }
 
@@ -64,7 +72,7 @@ ViStatus InitWithOptions(ViConstString pResourceName, ViBoolean bIdQuery, ViBool
         // Initialize closed whatever I/O it had opened.
         IviSession_SetDataPtr(vi, nullptr);
         pSession.reset();
-        DisposeFailedHandle(vi);
+        DisposeFailedHandle(vi, status);
         return status;
     }
     pSession.release();  // owned by the handle from now on

@@ -75,6 +75,7 @@
 #include "runtime/attributes/AttributeRegistry.h"
 #include "runtime/attributes/CacheManager.h"
 #include "runtime/enums/EnumCommandMap.h"
+#include "runtime/io/CommandText.h"
 #include "runtime/repcap/OutputChannel.h"
 
 // The id and constant name of attribute TARVEK_ATTR_<NAME>.
@@ -134,6 +135,8 @@ struct AttributeRow {
     FamilyCommands family{};
     drt::AnyGetter getter{};  // hand-written read callback, replacing the generated one
     drt::AnySetter setter{};  // hand-written write callback, replacing the generated one
+    const drt::TextGrammar* text = nullptr;  // text rows: what the value may hold; null: any
+                                             // text a command can carry
 };
 
 // Per-row data built once on first use: the unsupported list and the callback
@@ -223,7 +226,10 @@ struct RowCallbacks {
         if (setter.Empty() && kRow.access == Access::ReadWrite) {
             setter = drt::AnySetter(&Set);
         }
-        return drt::AttributeDescriptor::Make(kRow.id, kRow.name, kRow.type, getter, setter);
+        drt::AttributeDescriptor descriptor =
+            drt::AttributeDescriptor::Make(kRow.id, kRow.name, kRow.type, getter, setter);
+        descriptor.pTextGrammar = kRow.text;
+        return descriptor;
     }
 };
 

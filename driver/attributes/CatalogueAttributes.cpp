@@ -74,6 +74,12 @@ struct Generated {
     }
 };
 
+// The descriptor with its row's text grammar.
+drt::AttributeDescriptor WithRowGrammar(drt::AttributeDescriptor descriptor) {
+    descriptor.pTextGrammar = kEntries[IndexOf(descriptor.id)].row.text;
+    return descriptor;
+}
+
 }  // namespace
 
 #define TARVEK_GETTER_ARGUMENTS_Int32 pValue
@@ -102,10 +108,10 @@ TARVEK_CATALOGUE_GROUPS(TARVEK_GROUP_CALLBACKS)
 
 #define TARVEK_SETTER_ReadOnly(NAME) nullptr
 #define TARVEK_SETTER_ReadWrite(NAME) &TARVEK_set_##NAME
-#define TARVEK_REGISTER_ROW(NAME, TYPE, ACCESS, ...)                                           \
-    registry.Register(drt::AttributeDescriptor::Make(TARVEK_ATTR_##NAME, "TARVEK_ATTR_" #NAME, \
-                                                     &TARVEK_get_##NAME,                       \
-                                                     TARVEK_SETTER_##ACCESS(NAME)));
+#define TARVEK_REGISTER_ROW(NAME, TYPE, ACCESS, ...)                             \
+    registry.Register(WithRowGrammar(                                            \
+        drt::AttributeDescriptor::Make(TARVEK_ATTR_##NAME, "TARVEK_ATTR_" #NAME, \
+                                       &TARVEK_get_##NAME, TARVEK_SETTER_##ACCESS(NAME))));
 #define TARVEK_GROUP_REGISTRATION(TITLE, ROWS) ROWS(TARVEK_REGISTER_ROW, TARVEK_REGISTER_ROW)
 
 void RegisterCatalogueAttributes(drt::AttributeRegistry& registry){

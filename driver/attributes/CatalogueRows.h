@@ -36,6 +36,16 @@ struct CatalogueGroup {
     std::span<const CatalogueEntry> entries;
 };
 
+// What the instrument's grammar holds for each kind of text value; a write of
+// anything else is refused before it is sent.
+inline constexpr drt::TextGrammar kDateText{"0123456789, ",
+                                            "digits, commas and spaces (year,month,day)"};
+inline constexpr drt::TextGrammar kTimeText{
+    "0123456789.,: ", "digits, '.', commas, colons and spaces (hour,minute,second)"};
+inline constexpr drt::TextGrammar kDurationText{
+    "0123456789.:+-Ee ",
+    "seconds or hours:minutes:seconds (digits, '.', ':', 'E', signs and spaces)"};
+
 // Every row of the catalogue in registration order, and the same rows grouped.
 std::span<const CatalogueEntry> CatalogueEntries();
 std::span<const CatalogueGroup> CatalogueGroups();
@@ -91,7 +101,7 @@ std::span<const CatalogueGroup> CatalogueGroups();
     G(TIMER_ENABLED, Boolean, ReadWrite, .query = "OUTP:TIM?\n", .command = "OUTP:TIM %s\n", \
       .values = &drt::BooleanMap, .sim = VI_TRUE) \
     G(TIMER_RUN, String, ReadWrite, .query = "OUTP:TIM:COUN?\n", \
-      .command = "OUTP:TIM:COUN %s\n", .sim = "0")
+      .command = "OUTP:TIM:COUN %s\n", .sim = "0", .text = &kDurationText)
 
 // Triggering
 #define TARVEK_TRIGGER_ROWS(G, H) \
@@ -170,7 +180,8 @@ std::span<const CatalogueGroup> CatalogueGroups();
       .query = "BATT:FAILSAF:OVP?\n", .command = "BATT:FAILSAF:OVP %0.15lg\n", \
       .unsupported = kFamily6310, .sim = 0.0) \
     G(BATTERY_TEST_FAIL_SAFE_TIME, String, ReadWrite, .query = "BATT:FAILSAF:TIM?\n", \
-      .command = "BATT:FAILSAF:TIM %s\n", .unsupported = kFamily6310, .sim = "0") \
+      .command = "BATT:FAILSAF:TIM %s\n", .unsupported = kFamily6310, .sim = "0", \
+      .text = &kDurationText) \
     G(BATTERY_TEST_FAIL_SAFE_WH_VALUE, Real64, ReadWrite, .query = "BATT:FAILSAF:W?\n", \
       .command = "BATT:FAILSAF:W %0.15lg\n", .unsupported = kFamily6310, .sim = 0.0)
 
@@ -251,9 +262,9 @@ std::span<const CatalogueGroup> CatalogueGroups();
     G(SCPI_VERSION, String, ReadOnly, .query = "SYST:VERS?\n", .sim = "1999.0", \
       .simKind = SimKind::Fixed) \
     G(SYSTEM_DATE, String, ReadWrite, .query = "SYST:DATE?\n", .command = "SYST:DATE %s\n", \
-      .sim = "") \
+      .sim = "", .text = &kDateText) \
     G(SYSTEM_TIME, String, ReadWrite, .query = "SYST:TIME?\n", .command = "SYST:TIME %s\n", \
-      .sim = "")
+      .sim = "", .text = &kTimeText)
 
 // clang-format on
 

@@ -13,7 +13,7 @@ the library of the build or installation this package belongs to, or the one
 named by the TARVEK_LIBRARY environment variable.
 """
 from . import _generated
-from ._errors import DriverWarning, Error
+from ._errors import DriverWarning, Error, InvalidValueError
 from ._generated import *  # noqa: F401,F403 - the enums and result tuples
 from ._generated import ATTRIBUTES, ENUMS, FUNCTIONS, RESULTS, AttributeInfo
 from ._library import library_path
@@ -21,6 +21,7 @@ from ._session import ChannelGroup, Channels, OutputChannel, Session, option_str
 
 __version__ = "1.0.0"
 
-__all__ = ["Session", "OutputChannel", "ChannelGroup", "Channels", "Error", "DriverWarning", "AttributeInfo",
+__all__ = ["Session", "OutputChannel", "ChannelGroup", "Channels", "Error", "InvalidValueError",
+           "DriverWarning", "AttributeInfo",
            "ATTRIBUTES", "FUNCTIONS", "ENUMS", "RESULTS", "option_string", "library_path"]
 __all__ += _generated.__all__

@@ -3,8 +3,12 @@ lock and reading attributes of each value type."""
 from __future__ import annotations
 
 import ctypes
+import numbers
+import operator
+import re
 from typing import TYPE_CHECKING, Any, Callable, NamedTuple, Optional, Tuple
 
+from ._errors import INVALID_VALUE, InvalidValueError
 from ._library import LIB
 
 if TYPE_CHECKING:
@@ -15,15 +19,100 @@ if TYPE_CHECKING:
 _LARGEST_SIZE = 0x00FFFFFF
 
 
-def _text(value: str) -> bytes:
-    """A text for the driver, which sends it on as part of a command: a line
-    feed would end that command and start another, and a NUL would cut it
-    short, so neither is let through."""
+# Characters a text cannot carry into a command, and why: the driver sends a
+# text bare inside its command, so ';' would end that command and start one of
+# the caller's, a line feed or carriage return would end the whole message,
+# and a NUL would cut the text short on its way into C. The driver refuses all
+# but the NUL itself, in the same words; refusing them here too keeps them out
+# of resource names, option strings and channel selectors as well.
+_REFUSED_CHARACTER = re.compile("[\x00-\x1f;\x7f]")
+_CHARACTER_NAMES = {";": ("';'", "which would end the command"),
+                    "\n": ("a line feed", "which would end the command"),
+                    "\r": ("a carriage return", "which would end the command"),
+                    "\0": ("a NUL", "which would cut the text short")}
+
+
+def _type_name(value: Any) -> str:
+    return type(value).__name__
+
+
+def _text(value: str, name: str = "value") -> bytes:
+    """A text for the driver, as UTF-8: a str holding nothing that would end
+    or cut short the command it is sent in."""
     if not isinstance(value, str):
-        raise TypeError(f"expected a str, not {type(value).__name__}")
-    if "\n" in value or "\0" in value:
-        raise ValueError(f"{value!r}: a text for the instrument cannot hold a line feed or NUL")
+        raise TypeError(f"{name} takes a str, not {value!r} ({_type_name(value)})")
+    match = _REFUSED_CHARACTER.search(value)
+    if match:
+        character = match.group()
+        what, reason = _CHARACTER_NAMES.get(character,
+                                            ("a control character", "which a command cannot carry"))
+        raise InvalidValueError(
+            INVALID_VALUE, f"Value contains {what} (0x{ord(character):02X}), {reason}; a text "
+            f"sent to the instrument cannot hold it.")
     return value.encode()
+
+
+def _is_numpy_bool(value: Any) -> bool:
+    kind = type(value)
+    return kind.__module__ == "numpy" and kind.__name__ in ("bool_", "bool")
+
+
+def _boolean(value: Any, name: str = "value") -> bool:
+    """A boolean: True or False, numpy's bool, or the integer 0 or 1 (an int
+    or numpy integer). Anything else, "off" and 2 included, is refused rather
+    than judged by its truth."""
+    if value is True or value is False:
+        return value
+    if _is_numpy_bool(value):
+        return bool(value)
+    if not isinstance(value, (str, bytes, float)):
+        try:
+            number = operator.index(value)
+        except TypeError:
+            pass
+        else:
+            if number in (0, 1):
+                return bool(number)
+            raise ValueError(f"{name} takes True or False (or 1 or 0), not {number}")
+    raise TypeError(f"{name} takes a bool (True or False, or 1 or 0), not {value!r} "
+                    f"({_type_name(value)})")
+
+
+def _integer(value: Any, name: str = "value", bits: int = 32) -> int:
+    """A signed integer of the given width: an int or numpy integer, not a
+    bool and not a float (a float where an integer is due is refused, not
+    rounded)."""
+    if isinstance(value, bool) or _is_numpy_bool(value) or isinstance(value, (float, str, bytes)):
+        raise TypeError(f"{name} takes an int, not {value!r} ({_type_name(value)})")
+    try:
+        number = operator.index(value)
+    except TypeError:
+        raise TypeError(f"{name} takes an int, not {value!r} ({_type_name(value)})") from None
+    if not -2**(bits - 1) <= number < 2**(bits - 1):
+        raise ValueError(f"{name} takes an int from {-2**(bits - 1)} to {2**(bits - 1) - 1}, "
+                         f"not {number}")
+    return number
+
+
+def _real(value: Any, name: str = "value") -> float:
+    """A real: a float or an int (also numpy's), not a bool or a str. NaN and
+    infinities go on to the driver, which refuses them wherever they would be
+    sent to the instrument."""
+    if type(value) is float:
+        return value
+    if not isinstance(value, (bool, str, bytes)) and not _is_numpy_bool(value):
+        number: Any = value
+        if not isinstance(value, numbers.Real):
+            try:
+                number = operator.index(value)
+            except TypeError:
+                number = None
+        if number is not None:
+            try:
+                return float(number)
+            except OverflowError:
+                raise ValueError(f"{name}: {value!r} is too large for a real") from None
+    raise TypeError(f"{name} takes a float or an int, not {value!r} ({_type_name(value)})")
 
 
 class _Kind(NamedTuple):

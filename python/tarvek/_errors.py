@@ -31,6 +31,26 @@ class Error(Exception):
         super().__init__(text)
 
 
+class InvalidValueError(Error, ValueError):
+    """A value was refused (0xBFFA0010): by the driver, or by the package
+    before the call when the driver could not even be handed it (a text with
+    a NUL, or one that would end the command it is sent in). It is a
+    :class:`tarvek.Error` with the driver's code and text, and a
+    ``ValueError``, so that ``except ValueError`` catches every refused value
+    whichever side refused it."""
+
+
+INVALID_VALUE = -1074135024  # 0xBFFA0010
+
+
+def error_for(code: int, description: str, function: str = "",
+              instrument_errors: Optional[List[Tuple[int, str]]] = None) -> Error:
+    """The exception for a negative status: an InvalidValueError for a
+    refused value, an Error otherwise."""
+    kind = InvalidValueError if code == INVALID_VALUE else Error
+    return kind(code, description, function, instrument_errors)
+
+
 class DriverWarning(UserWarning):
     """A call of the driver succeeded with a warning (a positive status).
 
@@ -46,4 +66,4 @@ class DriverWarning(UserWarning):
         super().__init__(f"{where}0x{code & 0xFFFFFFFF:08X}: {description}")
 
 
-Error.__module__ = DriverWarning.__module__ = "tarvek"
+Error.__module__ = InvalidValueError.__module__ = DriverWarning.__module__ = "tarvek"

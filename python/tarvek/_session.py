@@ -11,8 +11,8 @@ from types import FrameType
 from typing import (Any, Iterator, List, Mapping, Optional, Sequence, Tuple, Union,
                     overload)
 
-from ._access import _Access, _text
-from ._errors import DriverWarning, Error
+from ._access import _Access, _boolean, _integer, _text
+from ._errors import DriverWarning, Error, error_for
 from ._generated import (ChannelAttributes, ChannelFunctions, ChannelGroupAttributes,
                          ChannelGroupFunctions, SessionAttributes, SessionFunctions)
 from ._library import LIB, ViInt32, ViInt64, ViSession, ViStatus
@@ -49,9 +49,14 @@ def option_string(options: Options) -> str:
         return ""
     if isinstance(options, str):
         return options
+    if not isinstance(options, Mapping):
+        raise TypeError(f"options takes None, an option string or a mapping of option names "
+                        f"to booleans, not {options!r} ({type(options).__name__})")
     pairs: List[str] = []
     setup: Any = None
     for key, value in options.items():
+        if not isinstance(key, str):
+            raise TypeError(f"option names are str, not {key!r} ({type(key).__name__})")
         folded = key.replace("_", "").lower()
         if folded == "driversetup":
             setup = value
@@ -60,13 +65,13 @@ def option_string(options: Options) -> str:
         if name is None:
             raise ValueError(f"unknown option {key!r}; the options are "
                              f"{', '.join(sorted(set(_OPTION_NAMES.values())))} and DriverSetup")
-        if isinstance(value, bool) or isinstance(value, int):
-            text = "1" if value else "0"
-        elif isinstance(value, str) and value.lower() in ("true", "false", "1", "0", "vi_true",
-                                                          "vi_false"):
+        if isinstance(value, str) and value.lower() in ("true", "false", "1", "0", "vi_true",
+                                                        "vi_false"):
             text = value
-        else:
+        elif isinstance(value, str):
             raise ValueError(f"option {key!r} takes a boolean, not {value!r}")
+        else:
+            text = "1" if _boolean(value, f"option {key!r}") else "0"
         pairs.append(f"{name}={text}")
     if setup is not None:
         if isinstance(setup, Mapping):
@@ -254,15 +259,17 @@ class Session(SessionAttributes, SessionFunctions, _Access):
         self._channels: Optional[Channels] = None
         self.resource_name = resource_name
         handle = ViSession(0)
-        status = LIB.TARVEK_InitWithOptions(_text(resource_name), bool(id_query), bool(reset),
-                                            _text(option_string(options)),
+        status = LIB.TARVEK_InitWithOptions(_text(resource_name, "resource_name"),
+                                            _boolean(id_query, "id_query"),
+                                            _boolean(reset, "reset"),
+                                            _text(option_string(options), "options"),
                                             ctypes.byref(handle))
         if status < 0:
             # A failed reset leaves the session open: explain, then close it.
             description = _describe(handle.value, status)
             if handle.value:
                 LIB.TARVEK_close(handle.value)
-            raise Error(status, description, "TARVEK_InitWithOptions")
+            raise error_for(status, description, "TARVEK_InitWithOptions")
         self._vi = handle.value
         if status > 0:
             self._report(status, LIB.TARVEK_InitWithOptions)
@@ -287,7 +294,7 @@ class Session(SessionAttributes, SessionFunctions, _Access):
             if vi:
                 status = LIB.TARVEK_close(vi)
                 if status < 0:
-                    raise Error(status, _describe(0, status), "TARVEK_close")
+                    raise error_for(status, _describe(0, status), "TARVEK_close")
 
     def __enter__(self) -> "Session":
         return self
@@ -323,7 +330,13 @@ class Session(SessionAttributes, SessionFunctions, _Access):
     def write(self, text: Union[str, bytes]) -> int:
         """Sends text to the instrument unchanged (add the line feed
         yourself); returns the number of bytes written. Not in simulation."""
-        data = text.encode() if isinstance(text, str) else bytes(text)
+        if isinstance(text, str):
+            data = text.encode()
+        elif isinstance(text, (bytes, bytearray, memoryview)):
+            data = bytes(text)
+        else:
+            # bytes(5) would be five NULs.
+            raise TypeError(f"text takes a str or bytes, not {text!r} ({type(text).__name__})")
         count = ViInt64(0)
         self._call(LIB.TARVEK_viWrite, len(data), data, ctypes.byref(count))
         return count.value
@@ -331,8 +344,9 @@ class Session(SessionAttributes, SessionFunctions, _Access):
     def read(self, size: int = 65536) -> str:
         """Reads one response of the instrument (at most size bytes of it;
         the rest of that response is discarded). Not in simulation."""
-        if size < 1:
-            raise ValueError(f"read size {size} is not positive")
+        size = _integer(size, "size", 64)
+        if not 1 <= size <= 0xFFFFFFFF:
+            raise ValueError(f"size takes an int from 1 to 4294967295, not {size}")
         buffer = ctypes.create_string_buffer(size)
         count = ViInt64(0)
         with self._lock:
@@ -359,7 +373,7 @@ class Session(SessionAttributes, SessionFunctions, _Access):
     def error_message(self, code: int) -> str:
         """The driver's message for a status code (TARVEK_error_message)."""
         message = ctypes.create_string_buffer(256)
-        self._call(LIB.TARVEK_error_message, code, message)
+        self._call(LIB.TARVEK_error_message, _integer(code, "code"), message)
         return message.value.decode(errors="replace")
 
     def _report(self, status: int, function: Any) -> None:
@@ -371,7 +385,7 @@ class Session(SessionAttributes, SessionFunctions, _Access):
                 raise Error(status, "The session is closed.", name)
             description = _describe(self._vi, status)
             errors = self._instrument_errors() if status == _INSTRUMENT_STATUS else []
-            raise Error(status, description, name, errors)
+            raise error_for(status, description, name, errors)
         warnings.warn(DriverWarning(status, _describe(self._vi, status), name),
                       stacklevel=_outside_level())
 

@@ -2,8 +2,10 @@
 
 #include <cstring>
 #include <string>
+#include <type_traits>
 
 #include "runtime/errors/StatusMessages.h"
+#include "runtime/io/CommandText.h"
 
 namespace drt {
 
@@ -95,6 +97,18 @@ ViStatus SetAttributeTyped(const AttributeRegistry& registry, ViSession vi,
     const auto setter = pDescriptor->setter.Get<T>();
     if (setter == nullptr) {
         return SetSessionError(vi, IVI_ERROR_IVI_ATTR_NOT_WRITABLE, {pDescriptor->name});
+    }
+    if constexpr (std::is_same_v<T, ViConstString>) {
+        // Every text write passes here, whoever wrote its callback; a text
+        // that would end or add a command goes no further. A null text is
+        // the callback's to report.
+        if (value != nullptr) {
+            nStatus = CheckCommandText(vi, value, pDescriptor->pTextGrammar, pDescriptor->name,
+                                       "SetAttributeViString", "AttributeValue");
+            if (nStatus < 0) {
+                return nStatus;
+            }
+        }
     }
     return setter(vi, channelName, value);
 }

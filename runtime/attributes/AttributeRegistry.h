@@ -11,6 +11,7 @@
 namespace drt {
 
 class DriverSession;
+struct TextGrammar;
 
 // The value types an attribute can have. ViInt32 and ViSession are distinct
 // although both are 32 bits wide.
@@ -170,6 +171,9 @@ struct AttributeDescriptor {
     AnyGetter getter;  // empty: not readable
     AnySetter setter;  // empty: read-only
     InvalidateCacheFn invalidateCache = nullptr;
+    // Text attributes: what the instrument's grammar for the value holds;
+    // null: any text a command can carry.
+    const TextGrammar* pTextGrammar = nullptr;
 
     // One constructor per value type: fills typeName, valueType and
     // invalidateCache from the callbacks' type.

@@ -6,6 +6,7 @@
 #include "IviSession.h"
 #include "runtime/errors/Assert.h"
 #include "runtime/errors/TextUtils.h"
+#include "visa.h"
 
 namespace drt {
 
@@ -102,6 +103,21 @@ std::string FindStatusMessage(ViStatus nCode) {
         return {};
     }
     return it->pMessage;
+}
+
+std::string DescribeStatus(ViStatus nCode) {
+    std::string strMessage = FindStatusMessage(nCode);
+    if (!strMessage.empty()) {
+        return strMessage;
+    }
+    // Statuses passed up from VISA unchanged (a refused connection, a
+    // timeout) are explained in VISA's words. viStatusDesc fills at most 256
+    // characters and warns about a code it does not know.
+    ViChar szDescription[256] = {};
+    if (viStatusDesc(VI_NULL, nCode, szDescription) != VI_SUCCESS) {
+        return {};
+    }
+    return szDescription;
 }
 
 std::string FormatMessage(std::string_view strFormat,

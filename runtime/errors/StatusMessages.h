@@ -22,6 +22,11 @@ std::span<const StatusMessage> StatusMessageTable();
 // A copy of the code's message, or an empty text when the table lacks it.
 std::string FindStatusMessage(ViStatus nCode);
 
+// What a caller is told about a status: the driver's message for its own
+// codes, VISA's description (viStatusDesc) for a code VISA knows, else an
+// empty text.
+std::string DescribeStatus(ViStatus nCode);
+
 // Recorded texts hold at most this many characters (plus the terminator).
 inline constexpr std::size_t kMaxErrorText = 1023;
 

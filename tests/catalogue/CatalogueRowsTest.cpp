@@ -136,6 +136,19 @@ INSTANTIATE_TEST_SUITE_P(Catalogue, SimulatedRow,
 // A reply the converter refuses leaves its -1 (narrowed to the type) in the
 // caller's variable; an unanswered query reaches no converter and leaves the
 // variable as it was, for enumerated and boolean rows as for numeric ones.
+// A text the generic write path sends is refused for any character its
+// attribute cannot hold, so every such row says which characters those are.
+TEST(CatalogueRows, EveryWritableTextRowNamesWhatItsValueHolds) {
+    for (const AttributeRow* pRow : GeneratedRows()) {
+        if (pRow->type == drt::ValueType::String && pRow->access == Access::ReadWrite) {
+            SCOPED_TRACE(pRow->name);
+            ASSERT_NE(pRow->text, nullptr);
+            EXPECT_EQ(pRow->text->strCharacters.find_first_of(";\r\n"), std::string_view::npos)
+                << "a grammar never holds what ends a command";
+        }
+    }
+}
+
 TEST(LiveRowFailure, OnlyAConversionFailureOverwritesTheCallersValue) {
     struct Case {
         const char* pQuery;

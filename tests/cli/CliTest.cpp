@@ -223,6 +223,8 @@ TEST_F(CliTest, DriverFailuresPrintTheDriverTextAndExitOne) {
         {{"get", m_strResource, "battery_test_voltage"},
          "not supported for instrument model '6313'"},
         {{"get", "TCPIP::127.0.0.1::1::SOCKET", "voltage_level"}, "tarvek: error 0x"},
+        // A status from VISA is explained in VISA's words.
+        {{"get", "TCPIP::127.0.0.1::1::SOCKET", "voltage_level"}, "VI_ERROR_RSRC_NFOUND: "},
         {{"scpi", "", "*IDN?", "--simulate"}, "simulation"},
         {{"info", "NoSuchLogicalName"}, "tarvek: error 0x"},
     };
@@ -232,6 +234,30 @@ TEST_F(CliTest, DriverFailuresPrintTheDriverTextAndExitOne) {
         EXPECT_EQ(result.nExit, kExitDriverError) << Describe(result);
         EXPECT_NE(result.strErr.find(row.pMessage), std::string::npos) << result.strErr;
         EXPECT_EQ(result.strOut, "");
+    }
+}
+
+TEST_F(CliTest, TextValuesThatWouldAddCommandsAreRefusedByTheDriver) {
+    struct Row {
+        const char* pAttribute;
+        const char* pValue;
+        const char* pMessage;
+    };
+    const Row rows[] = {
+        {"system_date", "2024,1,1;:OUTP:STAT 1", "Value contains ';' (0x3B)"},
+        {"system_date", "2024,1,1;*RST", "Value contains ';' (0x3B)"},
+        {"system_time", "12,0,0\n:OUTP:STAT 1", "Value contains a line feed (0x0A)"},
+        {"timer_run", "5\r\n:OUTP:STAT 1", "Value contains a carriage return (0x0D)"},
+        {"system_date", "2024,1,1 OUTP", "which TARVEK_ATTR_SYSTEM_DATE cannot hold"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.pValue);
+        m_pEmulator->ClearLines();
+        const CliResult result = Run({"set", m_strResource, row.pAttribute, row.pValue});
+        EXPECT_EQ(result.nExit, kExitDriverError) << Describe(result);
+        EXPECT_NE(result.strErr.find(row.pMessage), std::string::npos) << result.strErr;
+        EXPECT_EQ(CommandsSent(), Lines{});
+        EXPECT_FALSE(m_pEmulator->OutputEnabled(0));
     }
 }
 

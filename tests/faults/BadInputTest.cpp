@@ -3,6 +3,7 @@
 // should not, and leaves the session working.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -10,6 +11,8 @@
 #include <limits>
 #include <memory>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "Emulator.h"
@@ -201,6 +204,125 @@ TEST_F(BadInput, NonFiniteRealsNeverReachTheInstrument) {
                 EXPECT_EQ(strLine.find("inf"), std::string::npos) << strLine;
             }
         }
+    }
+    ExpectWorking();
+}
+
+TEST_F(BadInput, DirectIoCountsVisaCannotTakeAreRefusedBeforeAnyIo) {
+    // VISA counts are 32 bits and unsigned: a negative count, or one past
+    // 0xFFFFFFFF, would reach VISA as another count (-1 as 4 GB, 2^32 + 6 as 6).
+    constexpr ViInt64 kWrapsToSix = (ViInt64{1} << 32) + 6;
+    const ViInt64 counts[] = {kWrapsToSix, ViInt64{1} << 40, -1,
+                              std::numeric_limits<ViInt64>::min()};
+    const char command[] = "*IDN?\n";
+    for (const ViInt64 nCount : counts) {
+        SCOPED_TRACE(nCount);
+        m_pEmulator->ClearLines();
+        TARVEK_ClearError(m_vi);
+        ViInt64 nWritten = 99;
+        EXPECT_EQ(TARVEK_viWrite(m_vi, nCount, reinterpret_cast<ViConstBuf>(command), &nWritten),
+                  IVI_ERROR_INVALID_VALUE);
+        EXPECT_EQ(nWritten, 99) << "a refused call leaves the count alone";
+        EXPECT_EQ(RecordedText(m_vi),
+                  "Invalid value '" + std::to_string(nCount) +
+                      "' for function 'TARVEK_viWrite', parameter 'BufferSize'.  The count must "
+                      "be from 0 to 4294967295 (0xFFFFFFFF), the most one VISA transfer takes.");
+        EXPECT_FALSE(m_pEmulator->WaitForLines(1, std::chrono::milliseconds(50)))
+            << "nothing reached the instrument";
+    }
+    // A reply waits; a refused read leaves it, and the caller's buffer, alone.
+    ViInt64 nWritten = 0;
+    ASSERT_EQ(TARVEK_viWrite(m_vi, 6, reinterpret_cast<ViConstBuf>(command), &nWritten),
+              VI_SUCCESS);
+    ASSERT_TRUE(m_pEmulator->WaitForLines(1, std::chrono::seconds(2)));
+    for (const ViInt64 nCount : counts) {
+        SCOPED_TRACE(nCount);
+        TARVEK_ClearError(m_vi);
+        ViByte buffer[256];
+        std::memset(buffer, 'Z', sizeof buffer);
+        ViInt64 nRead = 99;
+        EXPECT_EQ(TARVEK_viRead(m_vi, nCount, buffer, &nRead), IVI_ERROR_INVALID_VALUE);
+        EXPECT_EQ(nRead, 99) << "a refused call leaves the count alone";
+        EXPECT_EQ(std::count(std::begin(buffer), std::end(buffer), 'Z'),
+                  static_cast<std::ptrdiff_t>(sizeof buffer))
+            << "the caller's buffer is untouched";
+        EXPECT_NE(RecordedText(m_vi).find("for function 'TARVEK_viRead', parameter 'BufferSize'"),
+                  std::string::npos)
+            << RecordedText(m_vi);
+    }
+    ViByte reply[256] = {};
+    ViInt64 nRead = 0;
+    EXPECT_EQ(TARVEK_viRead(m_vi, sizeof reply, reply, &nRead), VI_SUCCESS_TERM_CHAR);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(reply), static_cast<std::size_t>(nRead))
+                  .rfind("Norvale,6313", 0),
+              0u)
+        << "the waiting reply is still the next one read";
+    ExpectWorking();
+}
+
+TEST_F(BadInput, TextsThatWouldEndOrAddACommandNeverReachTheInstrument) {
+    using TextSetter = std::function<ViStatus(ViSession, ViConstString)>;
+    const auto byId = [](ViAttr nId) {
+        return [nId](ViSession vi, ViConstString pValue) {
+            return TARVEK_SetAttributeViString(vi, "", nId, pValue);
+        };
+    };
+    const std::pair<const char*, TextSetter> setters[] = {
+        {"SetSystemDate", TARVEK_SetSystemDate},
+        {"SetSystemTime", TARVEK_SetSystemTime},
+        {"SetTimerRun", TARVEK_SetTimerRun},
+        {"SetBatteryTestFailSafeTime", TARVEK_SetBatteryTestFailSafeTime},
+        {"SYSTEM_DATE by id", byId(TARVEK_ATTR_SYSTEM_DATE)},
+        {"SYSTEM_TIME by id", byId(TARVEK_ATTR_SYSTEM_TIME)},
+        {"TIMER_RUN by id", byId(TARVEK_ATTR_TIMER_RUN)},
+        {"BATTERY_TEST_FAIL_SAFE_TIME by id", byId(TARVEK_ATTR_BATTERY_TEST_FAIL_SAFE_TIME)},
+    };
+    struct Payload {
+        const char* pValue;
+        const char* pReason;  // part of the recorded text
+    } payloads[] = {
+        {"2024,1,1;:OUTP:STAT 1", "Value contains ';' (0x3B), which would end the command; "},
+        {"1;*RST", "Value contains ';' (0x3B), which would end the command; "},
+        {"1\n:OUTP:STAT 1", "Value contains a line feed (0x0A), which would end the command; "},
+        {"1\r\n:OUTP:STAT 1",
+         "Value contains a carriage return (0x0D), which would end the command; "},
+        {"1\x1b", "Value contains a control character (0x1B), which a command cannot carry; "},
+        {"1\x7f", "Value contains a control character (0x7F), which a command cannot carry; "},
+        {"1\xc3\xa9", "Value contains a byte outside ASCII (0xC3), which a command cannot carry; "},
+        {"1 OUTP:STAT 1", "Value contains 'O' (0x4F), which TARVEK_ATTR_"},
+        {"\"1\"", "Value contains '\"' (0x22), which TARVEK_ATTR_"},
+        {"#15abcde", "Value contains '#' (0x23), which TARVEK_ATTR_"},
+    };
+    for (const auto& [pSetter, set] : setters) {
+        for (const Payload& payload : payloads) {
+            SCOPED_TRACE(std::string(pSetter) + " " + payload.pReason);
+            TARVEK_ClearError(m_vi);
+            m_pEmulator->ClearLines();
+            EXPECT_EQ(set(m_vi, payload.pValue), IVI_ERROR_INVALID_VALUE);
+            const std::string strText = RecordedText(m_vi);
+            EXPECT_EQ(strText.rfind("Invalid value '", 0), 0u) << strText;
+            EXPECT_NE(strText.find(payload.pReason), std::string::npos) << strText;
+            EXPECT_EQ(strText.find('\n'), std::string::npos) << "the value is shown escaped";
+            EXPECT_FALSE(m_pEmulator->WaitForLines(1, std::chrono::milliseconds(20)))
+                << "sent: " << m_pEmulator->Lines().front();
+        }
+    }
+    for (int nChannel = 0; nChannel < 3; ++nChannel) {
+        EXPECT_FALSE(m_pEmulator->OutputEnabled(nChannel)) << "CH" << nChannel + 1;
+    }
+    // Values in each attribute's grammar still go out as they are.
+    const std::tuple<const char*, TextSetter, const char*> accepted[] = {
+        {"date", TARVEK_SetSystemDate, "SYST:DATE 2026,12,6"},
+        {"time", TARVEK_SetSystemTime, "SYST:TIME 10:20:30.5"},
+        {"timer", TARVEK_SetTimerRun, "OUTP:TIM:COUN 1.5E+1"},
+    };
+    for (const auto& [pName, set, pLine] : accepted) {
+        SCOPED_TRACE(pName);
+        m_pEmulator->ClearLines();
+        const std::string strLine = pLine;
+        EXPECT_EQ(set(m_vi, strLine.substr(strLine.find(' ') + 1).c_str()), VI_SUCCESS)
+            << RecordedText(m_vi);
+        EXPECT_EQ(m_pEmulator->Lines(), (std::vector<std::string>{strLine, "*ESR?"}));
     }
     ExpectWorking();
 }

@@ -388,6 +388,56 @@ TEST(FaultMatrixOpen, InstrumentFailingDuringOpenLeavesNoSession) {
     }
 }
 
+TEST(FaultMatrixOpen, FailedOpenIsExplainedToGetErrorWithoutASession) {
+    RefusingPort refusing;
+    emu::Emulator instrument;
+    instrument.Start();
+    const std::string strRefused =
+        "TCPIP::127.0.0.1::" + std::to_string(refusing.Port()) + "::SOCKET";
+    struct Case {
+        const char* pName;
+        std::string strResource;
+        std::function<void(emu::Emulator&)> inject;
+        ViStatus nStatus;
+        const char* pTextStart;  // the recorded text starts with this
+    } cases[] = {
+        {"connection refused", strRefused, nullptr, VI_ERROR_RSRC_NFOUND, "VI_ERROR_RSRC_NFOUND: "},
+        {"malformed resource name", "TCPIP::127.0.0.1::notaport::SOCKET", nullptr,
+         VI_ERROR_INV_RSRC_NAME, "VI_ERROR_INV_RSRC_NAME: "},
+        {"no answer to *IDN?", instrument.Resource(),
+         [](emu::Emulator& emulator) { emulator.SetNoReply("*IDN?"); }, VI_ERROR_TMO,
+         "VI_ERROR_TMO: "},
+        {"connection closed at *IDN?", instrument.Resource(),
+         [](emu::Emulator& emulator) { emulator.CloseAfterMessages(0); }, VI_ERROR_CONN_LOST,
+         "VI_ERROR_CONN_LOST: "},
+        {"garbage identity", instrument.Resource(),
+         [](emu::Emulator& emulator) { emulator.SetGarbledReply("*IDN?"); },
+         IVI_ERROR_ID_QUERY_FAILED, "Instrument ID query failed."},
+    };
+    for (Case& c : cases) {
+        SCOPED_TRACE(c.pName);
+        instrument.ClearFaults();
+        if (c.inject) {
+            c.inject(instrument);
+        }
+        ViSession vi = 99;
+        ASSERT_EQ(TARVEK_InitWithOptions(c.strResource.data(), VI_TRUE, VI_FALSE, "", &vi),
+                  c.nStatus);
+        EXPECT_EQ(vi, VI_NULL);
+        ViStatus nCode = VI_SUCCESS;
+        ViChar text[1024] = {};
+        EXPECT_EQ(TARVEK_GetError(VI_NULL, &nCode, sizeof text, text), VI_SUCCESS);
+        EXPECT_EQ(nCode, c.nStatus);
+        EXPECT_EQ(std::string(text).rfind(c.pTextStart, 0), 0u) << text;
+        if (!IsDriverStatus(c.nStatus)) {
+            EXPECT_EQ(text, StatusText(VI_NULL, c.nStatus)) << "VISA's own description";
+        }
+        ViChar message[256] = {};
+        EXPECT_EQ(TARVEK_error_message(VI_NULL, c.nStatus, message), VI_SUCCESS);
+        EXPECT_EQ(std::string(message).rfind(c.pTextStart, 0), 0u) << message;
+    }
+}
+
 TEST_F(FaultMatrix, FullErrorQueueIsReadInOrderAndEnds) {
     Open(kTimeoutMs);
     for (int n = 1; n <= 25; ++n) {

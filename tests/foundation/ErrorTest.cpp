@@ -5,6 +5,7 @@
 
 #include "TestSession.h"
 #include "runtime/errors/StatusMessages.h"
+#include "visa.h"
 
 namespace {
 
@@ -40,10 +41,36 @@ TEST(ErrorMessage, TableHasFortyNineEntriesThatFitTheBuffer) {
     }
 }
 
+TEST(ErrorMessage, VisaCodesAreAnsweredInVisasWords) {
+    struct Case {
+        ViStatus nCode;
+        const char* pExpected;
+    } cases[] = {
+        {VI_ERROR_TMO, "VI_ERROR_TMO: "},
+        {VI_ERROR_RSRC_NFOUND, "VI_ERROR_RSRC_NFOUND: "},
+        {VI_ERROR_CONN_LOST, "VI_ERROR_CONN_LOST: "},
+        {VI_ERROR_INV_RSRC_NAME, "VI_ERROR_INV_RSRC_NAME: "},
+        {VI_SUCCESS_TERM_CHAR, "VI_SUCCESS_TERM_CHAR: "},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pExpected);
+        for (const bool bSession : {false, true}) {
+            SimulatedSession session;
+            ViChar buffer[256] = "untouched";
+            ViChar visa[256] = {};
+            ASSERT_EQ(viStatusDesc(VI_NULL, c.nCode, visa), VI_SUCCESS);
+            EXPECT_EQ(TARVEK_error_message(bSession ? session.Handle() : VI_NULL, c.nCode, buffer),
+                      VI_SUCCESS);
+            EXPECT_STREQ(buffer, visa);
+            EXPECT_EQ(std::string(buffer).rfind(c.pExpected, 0), 0u) << buffer;
+        }
+    }
+}
+
 TEST(ErrorMessage, UndefinedCodeWithoutSessionLeavesBufferAlone) {
     ViChar buffer[256] = "untouched";
     TARVEK_ClearError(VI_NULL);
-    EXPECT_EQ(TARVEK_error_message(VI_NULL, static_cast<ViStatus>(0xBFFF0015), buffer),
+    EXPECT_EQ(TARVEK_error_message(VI_NULL, static_cast<ViStatus>(0xBFFC0123), buffer),
               IVI_ERROR_INVALID_VALUE);
     EXPECT_STREQ(buffer, "untouched");
     EXPECT_EQ(LastError(VI_NULL).nCode, VI_SUCCESS);
@@ -52,14 +79,14 @@ TEST(ErrorMessage, UndefinedCodeWithoutSessionLeavesBufferAlone) {
 TEST(ErrorMessage, UndefinedCodeWithSessionIsRecorded) {
     SimulatedSession session;
     ViChar buffer[256] = "untouched";
-    EXPECT_EQ(TARVEK_error_message(session.Handle(), static_cast<ViStatus>(0xBFFF0015), buffer),
+    EXPECT_EQ(TARVEK_error_message(session.Handle(), static_cast<ViStatus>(0xBFFC0123), buffer),
               IVI_ERROR_INVALID_VALUE);
     EXPECT_STREQ(buffer, "untouched");
     const RecordedError error = LastError(session.Handle());
     EXPECT_EQ(error.nCode, IVI_ERROR_INVALID_VALUE);
     EXPECT_EQ(error.strText,
-              "Invalid value '-1073807339' for function 'error_message', parameter 'ErrorCode'.  "
-              "The error code supplied is not defined by the driver.");
+              "Invalid value '-1074003677' for function 'error_message', parameter 'ErrorCode'.  "
+              "The error code supplied is not defined by the driver or VISA.");
 }
 
 TEST(ErrorMessage, NullBufferIsReported) {

@@ -4,6 +4,8 @@ from the metadata the package was generated with."""
 from __future__ import annotations
 
 import enum
+import re
+from fractions import Fraction
 from typing import Any, List
 
 import pytest
@@ -181,23 +183,102 @@ def test_enums_take_members_values_and_names(simulated: tarvek.Session) -> None:
     assert tarvek.ListPace.DWELL == 0 and tarvek.ListPace.TRIGGER == 1
 
 
+class Index:
+    """An integer that is not an int, as numpy's integer types are: it has
+    __index__ and nothing else."""
+
+    def __init__(self, value: int) -> None:
+        self.value = value
+
+    def __index__(self) -> int:
+        return self.value
+
+
 def test_booleans_are_bools_both_ways(emulator: Emulator, live: tarvek.Session) -> None:
-    for value, sent in ((1, "1"), (0, "0"), (True, "1"), ([], "0")):
+    for value, sent in ((True, "1"), (False, "0"), (1, "1"), (0, "0"), (Index(1), "1")):
         live.beeper_enabled = value
         assert emulator.lines() == [f"SYST:BEEP:STAT {sent}"]
         emulator.clear()
         live.invalidate_all_attributes()
-        assert live.beeper_enabled is bool(value)
+        assert live.beeper_enabled is (sent == "1")
         emulator.clear()
 
 
-def test_numbers_are_checked_before_sending(emulator: Emulator, live: tarvek.Session) -> None:
-    live.current_slew_rate = 2  # an int is a fine real
-    assert emulator.lines() == ["SOUR:CURR:SLOP 2"]
+# Values a property refuses, by the attribute's type, and the exception. None
+# of them may be judged by its truth, rounded or wrapped into another value.
+REFUSED_VALUES = {
+    "output_enabled": [("off", TypeError), ("no", TypeError), ("false", TypeError),
+                       ("0", TypeError), ("", TypeError), (None, TypeError), ([], TypeError),
+                       (1.0, TypeError), (b"1", TypeError), (2, ValueError),
+                       (-1, ValueError), (Index(2), ValueError)],
+    "standard_event_enable_register": [(1.5, TypeError), (60.0, TypeError), ("60", TypeError),
+                                       (True, TypeError), (None, TypeError),
+                                       (2**32 + 1, ValueError), (2**31, ValueError),
+                                       (-2**31 - 1, ValueError)],
+    "output_mode": [(3.7, TypeError), (3.0, TypeError), (True, TypeError), (None, TypeError),
+                    (2**32 + 1, ValueError), (-2**31 - 1, ValueError), ("series9", ValueError)],
+    "current_slew_rate": [(True, TypeError), ("5", TypeError), (None, TypeError),
+                          (b"5", TypeError), (10**400, ValueError),
+                          (float("nan"), tarvek.InvalidValueError),
+                          (float("inf"), tarvek.InvalidValueError)],
+    "system_date": [(20261207, TypeError), (None, TypeError), (b"2026,12,7", TypeError)],
+}
+
+
+@pytest.mark.parametrize("attribute", sorted(REFUSED_VALUES))
+def test_values_of_the_wrong_type_or_range_are_refused(emulator: Emulator, live: tarvek.Session,
+                                                       attribute: str) -> None:
+    info = next(info for info in tarvek.ATTRIBUTES if info.python_name == attribute)
+    if not supported(info, emulator.family):  # type: ignore[attr-defined]
+        pytest.skip(f"{info.name} is not supported on {emulator.family}")  # type: ignore
+    owner: Any = live.channels["CH1"] if info.channel else live
+    before = getattr(owner, attribute)
     emulator.clear()
-    for bad in ("5", None):
-        with pytest.raises(Exception):
-            live.current_slew_rate = bad  # type: ignore[assignment]
-    with pytest.raises(Exception):
+    for value, exception in REFUSED_VALUES[attribute]:
+        with pytest.raises(exception) as error:
+            setattr(owner, attribute, value)
+        if exception in (TypeError, ValueError) and attribute != "output_mode":
+            assert attribute in str(error.value), str(error.value)
+        assert emulator.lines() == [], value
+    live.invalidate_all_attributes()
+    assert getattr(owner, attribute) == before
+
+
+def test_numbers_are_checked_before_sending(emulator: Emulator, live: tarvek.Session) -> None:
+    for value, sent in ((2, "2"), (Index(3), "3"), (Fraction(1, 2), "0.5"), (1.25, "1.25")):
+        live.current_slew_rate = value
+        assert emulator.lines() == [f"SOUR:CURR:SLOP {sent}"]
+        emulator.clear()
+    live.standard_event_enable_register = Index(60)
+    assert emulator.lines() == ["*ESE 60"]
+    emulator.clear()
+    with pytest.raises(TypeError, match="current_slew_rate takes a float or an int, not '5'"):
+        live.current_slew_rate = "5"  # type: ignore[assignment]
+    with pytest.raises(TypeError, match="standard_event_enable_register takes an int, not 1.5"):
         live.standard_event_enable_register = 1.5  # type: ignore[assignment]
+    with pytest.raises(ValueError, match="from -2147483648 to 2147483647, not 4294967297"):
+        live.standard_event_enable_register = 2**32 + 1
+    with pytest.raises(TypeError, match=r"output_enabled takes a bool \(True or False, or 1 or 0\)"):
+        live.channels["CH1"].output_enabled = "off"  # type: ignore[assignment]
     assert emulator.lines() == []
+
+
+def test_function_arguments_are_checked_alike(emulator: Emulator, live: tarvek.Session) -> None:
+    refused = [
+        (lambda: live.configure_output_enabled("CH1", "off"), TypeError, "enabled takes a bool"),
+        (lambda: live.channels["CH1"].configure_ovp("no", 5.0), TypeError, "enabled takes a bool"),
+        (lambda: live.channels["CH1"].configure_ovp(True, "5"), TypeError, "limit takes a float"),
+        (lambda: live.configure_voltage_level("CH1", True), TypeError, "level takes a float"),
+        (lambda: live.save_state(1.0), TypeError, "takes an int"),
+        (lambda: live.save_state(2**32 + 1), ValueError, "not 4294967297"),
+        (lambda: live.channels["CH1"].measure(0.0), TypeError, "MeasurementType member"),
+        (lambda: live.channels["CH1"].measure(2**32), ValueError, "not 4294967296"),
+    ]
+    for call, exception, message in refused:
+        with pytest.raises(exception, match=re.escape(message)):
+            call()
+    assert emulator.lines() == []
+    # NaN is the driver's to refuse, after the channel selection it makes first.
+    with pytest.raises(tarvek.InvalidValueError, match="NaN"):
+        live.configure_voltage_level("CH1", float("nan"))
+    assert [line for line in emulator.lines() if not line.startswith("INST:SEL")] == []

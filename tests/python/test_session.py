@@ -130,7 +130,10 @@ def test_init_failures_explain_themselves() -> None:
     assert "9999" in error.value.description
     with pytest.raises(tarvek.Error) as error:
         tarvek.Session("TCPIP::127.0.0.1::1::SOCKET")
-    assert error.value.code < 0 and error.value.description
+    assert error.value.code == status(0xBFFF0011)  # VI_ERROR_RSRC_NFOUND, in VISA's words
+    assert error.value.description.startswith("VI_ERROR_RSRC_NFOUND: ")
+    with tarvek.Session("", options="Simulate=1") as session:
+        assert session.error_message(status(0xBFFF0015)).startswith("VI_ERROR_TMO: ")
     with pytest.raises(ValueError, match="unknown option 'simulat'"):
         tarvek.Session("", options={"simulat": True})
     with pytest.raises(ValueError, match="boolean"):
@@ -253,20 +256,73 @@ def test_help_reads_well() -> None:
     assert sorted(MODELS) == ["Series6310", "Series6510"]
 
 
-def test_texts_cannot_smuggle_commands(emulator: Emulator, live: tarvek.Session) -> None:
-    """A line feed in a text would end the driver's command and start one of
-    the caller's; a NUL would cut it short. Neither reaches the driver."""
-    for bad in ("2026,1,1\n*RST", "12\x00,0,0"):
-        with pytest.raises(ValueError, match="line feed or NUL"):
-            live.system_date = bad
-    with pytest.raises(ValueError):
+# Texts that would end the driver's command or add one of their own, and what
+# the refusal says. The first ones the package refuses before the call (a NUL
+# could not even reach the driver), the last ones the driver refuses in C; both
+# raise tarvek.InvalidValueError with the driver's code and wording.
+SMUGGLED_TEXTS = [
+    ("2024,1,1;:OUTP:STAT 1", "Value contains ';' (0x3B), which would end the command; "),
+    ("1;*RST", "Value contains ';' (0x3B), which would end the command; "),
+    ("1\n:OUTP:STAT 1", "Value contains a line feed (0x0A), which would end the command; "),
+    ("1\r\n:OUTP:STAT 1",
+     "Value contains a carriage return (0x0D), which would end the command; "),
+    ("12\x00,0,0", "Value contains a NUL (0x00), which would cut the text short; "),
+    ("1\x1b", "Value contains a control character (0x1B), which a command cannot carry; "),
+    ("1\u00e9", "Value contains a byte outside ASCII (0xC3), which a command cannot carry; "),
+    ("1 OUTP:STAT 1", "Value contains 'O' (0x4F), which TARVEK_ATTR_"),
+]
+TEXT_ATTRIBUTES = ["system_date", "system_time", "timer_run", "battery_test_fail_safe_time"]
+
+
+@pytest.mark.parametrize("attribute", TEXT_ATTRIBUTES)
+def test_texts_cannot_smuggle_commands(emulator: Emulator, live: tarvek.Session,
+                                       attribute: str) -> None:
+    outputs = [channel.output_enabled for channel in live.channels]
+    emulator.clear()
+    for text, reason in SMUGGLED_TEXTS:
+        with pytest.raises(tarvek.InvalidValueError) as error:
+            setattr(live, attribute, text)
+        assert isinstance(error.value, ValueError) and isinstance(error.value, tarvek.Error)
+        assert error.value.code == status(0xBFFA0010), text
+        assert reason in error.value.description, (text, error.value.description)
+        assert emulator.lines() == [], text
+    live.invalidate_all_attributes()
+    assert [channel.output_enabled for channel in live.channels] == outputs
+
+
+def test_texts_outside_attributes_are_refused_alike(emulator: Emulator,
+                                                    live: tarvek.Session) -> None:
+    """Channel selectors, resource names and option strings never reach an
+    instrument command, but are held to the same characters."""
+    with pytest.raises(ValueError, match=re.escape("a line feed (0x0A)")):
         live.channels["CH1\n*RST"]
-    with pytest.raises(ValueError):
-        live.configure_voltage_level("CH1\n*RST", 1.0)
-    with pytest.raises(TypeError):
+    with pytest.raises(ValueError, match=re.escape("';' (0x3B)")):
+        live.configure_voltage_level("CH1;*RST", 1.0)
+    with pytest.raises(TypeError, match="system_time takes a str, not 12"):
         live.system_time = 12  # type: ignore[assignment]
     with pytest.raises(ValueError):
         live.read(0)
     assert emulator.lines() == []
     with pytest.raises(ValueError):
         tarvek.Session("TCPIP::127.0.0.1::1::SOCKET\n")
+
+
+def test_session_arguments_are_checked(simulated: tarvek.Session) -> None:
+    refused = [
+        (lambda: tarvek.Session("", options=42), TypeError,  # type: ignore[arg-type]
+         "options takes None, an option string or a mapping"),
+        (lambda: tarvek.Session("", options={"simulate": "often"}), ValueError, "boolean"),
+        (lambda: tarvek.Session("", options={"simulate": 2}), ValueError, "not 2"),
+        (lambda: tarvek.Session("", reset="no", options="Simulate=1"),  # type: ignore[arg-type]
+         TypeError, "reset takes a bool"),
+        (lambda: tarvek.Session("", id_query=None, options="Simulate=1"),  # type: ignore
+         TypeError, "id_query takes a bool"),
+        (lambda: simulated.error_message(2**40), ValueError, "code takes an int from"),
+        (lambda: simulated.error_message(1.5), TypeError, "code takes an int"),  # type: ignore
+        (lambda: simulated.read(2**32), ValueError, "size takes an int from 1 to 4294967295"),
+        (lambda: simulated.write(5), TypeError, "text takes a str or bytes"),  # type: ignore
+    ]
+    for call, exception, message in refused:
+        with pytest.raises(exception, match=re.escape(message)):
+            call()
+    assert tarvek.option_string({"simulate": 1, "cache": False}) == "Simulate=1,Cache=0"

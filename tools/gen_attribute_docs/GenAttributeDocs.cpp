@@ -100,7 +100,7 @@ std::string Values(const AttributeRow& row) {
         case ValueType::Real64:
             return "real";
         case ValueType::String:
-            return "text";
+            return row.text != nullptr ? std::string("text: ") + row.text->pDescription : "text";
         default:
             return "integer";
     }
@@ -251,7 +251,8 @@ std::string JsonText(const char* pText) {
 std::string JsonStrings(const std::vector<std::string>& vecTexts) {
     std::string strJson = "[";
     for (const auto& strText : vecTexts) {
-        if (strJson.size() > 1) strJson += ',';
+        if (strJson.size() > 1)
+            strJson += ',';
         strJson += cli::JsonString(strText);
     }
     strJson += ']';

@@ -42,7 +42,8 @@ CTYPES = {"ViSession": "ViSession", "ViStatus": "ViStatus", "ViInt16": "ViInt16"
 ANNOTATION = {"ViInt16": "int", "ViInt32": "int", "ViInt64": "int", "ViReal64": "float",
               "ViBoolean": "bool", "ViSession": "int", "ViStatus": "int", "ViAttr": "int",
               "ViConstString": "str", "ViRsrc": "str", "ViString": "str", "ViChar": "str"}
-CONVERT = {"int": "int", "float": "float", "bool": "bool"}
+# The package's checked conversion of each C type of an input.
+CONVERT = {"ViInt32": "_integer", "ViReal64": "_real", "ViBoolean": "_boolean"}
 # Attribute access by value type: property annotation and accessor kind.
 ATTRIBUTE_KIND = {"ViReal64": ("float", "REAL64"), "ViInt32": ("int", "INT32"),
                   "ViBoolean": ("bool", "BOOLEAN"), "ViString": ("str", "STRING"),
@@ -326,17 +327,20 @@ def attribute_code(attribute: Attribute, several: bool = False) -> List[str]:
              docstring(attribute_doc(attribute, annotation), "        "),
              f"        return self._read(_{kind}, {row['id']}, {convert})", ""]
     if row["access"] == "RW":
-        # ctypes converts and checks numbers itself (an int where a real is
-        # due, but no real where an integer is); the write is inlined because
-        # it is the path a measurement loop runs most.
+        # Every value is checked for its type and range here, as the package
+        # promises (ctypes would judge a bool by its truth and wrap an
+        # integer); the write is inlined, with a float taken as it is,
+        # because it is the path a measurement loop runs most.
         if attribute.group is not None:
-            value = f"_enum_value({attribute.group.class_name}, value)"
+            value = f"_enum_value({attribute.group.class_name}, value, {name!r})"
         elif row["type"] == "ViString":
-            value = "_text(value)"
+            value = f"_text(value, {name!r})"
         elif row["type"] == "ViBoolean":
-            value = "bool(value)"
+            value = f"_boolean(value, {name!r})"
+        elif row["type"] == "ViReal64":
+            value = f"value if type(value) is float else _real(value, {name!r})"
         else:
-            value = "value"
+            value = f"_integer(value, {name!r})"
         lines += [f"    @{name}.setter",
                   f"    def {name}(self, value: {annotation}) -> None:",
                   "        session = self._session",
@@ -446,18 +450,22 @@ def function_code(function: Function, groups: List[ValueGroup], on_channel: bool
         elif parameter.name in sizes:
             arguments.append(str(sizes[parameter.name]))
         elif channel_selector and parameter is parameters[0]:
-            arguments.append("selector" if on_channel else f"_text({snake(parameter.name)})")
+            arguments.append("selector" if on_channel
+                             else f"_text({snake(parameter.name)}, {snake(parameter.name)!r})")
         else:
             group = enums.get(parameter.name)
             argument = snake(parameter.name)
             if keyword.iskeyword(argument):
                 fail(f"TARVEK.h: parameter name {argument} is a Python keyword")
             if group is not None:
-                arguments.append(f"_enum_value({group.class_name}, {argument})")
+                arguments.append(f"_enum_value({group.class_name}, {argument}, {argument!r})")
             elif parameter.ctype in ("ViConstString", "ViRsrc", "ViString"):
-                arguments.append(f"_text({argument})")
+                arguments.append(f"_text({argument}, {argument!r})")
+            elif parameter.ctype in CONVERT:
+                arguments.append(f"{CONVERT[parameter.ctype]}({argument}, {argument!r})")
             else:
-                arguments.append(f"{CONVERT[ANNOTATION[parameter.ctype]]}({argument})")
+                fail(f"TARVEK.h: TARVEK_{function.name}: no checked conversion for "
+                     f"{parameter.ctype} {parameter.name}")
     body.append(f"self._call(LIB.TARVEK_{function.name}, {', '.join(arguments)})")
     values = []
     for parameter, kind in zip(outputs, out_types):
@@ -482,9 +490,9 @@ def function_code(function: Function, groups: List[ValueGroup], on_channel: bool
         lines.append("        selector = self._selector")
         lines += [f"        {line}" for line in body]
     elif channel_selector:
-        lines += [f"        selector = _text({snake(parameters[0].name)})"]
-        lines += [f"        {line.replace(f'_text({snake(parameters[0].name)})', 'selector')}"
-                  for line in body]
+        selector_text = f"_text({snake(parameters[0].name)}, {snake(parameters[0].name)!r})"
+        lines += [f"        selector = {selector_text}"]
+        lines += [f"        {line.replace(selector_text, 'selector')}" for line in body]
     else:
         lines += [f"        {line}" for line in body]
     lines.append("")
@@ -515,19 +523,26 @@ import enum
 import functools
 from typing import Any, List, NamedTuple, Optional, Tuple, Type, TypeVar, Union, cast
 
-from ._access import _Access, _Kind, _text
+from ._access import _Access, _Kind, _boolean, _integer, _real, _text
 from ._library import (LIB, ViAttr, ViBoolean, ViInt16, ViInt32, ViInt64, ViReal64, ViSession,
                        ViStatus, ViString)
 
-def _enum_value(kind: Type[enum.IntEnum], value: Union[int, str]) -> int:
-    """A member, its value or its name (any case) as the C value."""
+def _enum_value(kind: Type[enum.IntEnum], value: Union[int, str], name: str = "value") -> int:
+    """A member, its value (an int of 32 bits, not a bool or a float) or its
+    name in any case, as the C value."""
     if isinstance(value, str):
         try:
             return int(kind[value.upper()])
         except KeyError:
             raise ValueError(f"{value!r} is not a {kind.__name__}: "
                              f"{', '.join(kind.__members__)}") from None
-    return int(value)
+    if isinstance(value, kind):
+        return int(value)
+    try:
+        return _integer(value, name)
+    except TypeError:
+        raise TypeError(f"{name} takes a {kind.__name__} member, its name or its number, not "
+                        f"{value!r} ({type(value).__name__})") from None
 
 
 _E = TypeVar("_E", bound=enum.IntEnum)
