@@ -31,8 +31,7 @@ ViStatus SendRaw(Session& session, const char* pszMessage) {
     std::size_t nDone = 0;
     session.m_pTransport->SetMessageOptions(session.MessageOptionsOf());
     return session.m_pTransport->Write(reinterpret_cast<const ViByte*>(pszMessage),
-                                       std::strlen(pszMessage), Deadline(session.m_nTimeoutMs),
-                                       &nDone);
+                                       std::strlen(pszMessage), session.m_callDeadline, &nDone);
 }
 
 struct FileCloser {

@@ -21,8 +21,7 @@ class SessionScanSource final : public ScanSource {
   public:
     explicit SessionScanSource(Session& session)
         : ScanSource(session.EndBytes(), session.m_nSoleEndByte, session.m_nTermChar),
-          m_session(session),
-          m_deadline(session.m_nTimeoutMs) {
+          m_session(session) {
         Window();
     }
     ~SessionScanSource() override {
@@ -48,7 +47,7 @@ class SessionScanSource final : public ScanSource {
             m_status = VI_SUCCESS;
             return false;
         }
-        m_status = m_session.Refill(m_deadline);
+        m_status = m_session.Refill();
         Window();
         return m_status >= VI_SUCCESS && m_pCur != m_pEnd;
     }
@@ -60,7 +59,6 @@ class SessionScanSource final : public ScanSource {
     }
 
     Session& m_session;
-    Deadline m_deadline;
 };
 
 // ----- Attribute table -----------------------------------------------------
@@ -362,7 +360,7 @@ const ScanSource::EndTable& Session::EndBytes() {
     return m_endBytes;
 }
 
-ViStatus Session::Refill(const Deadline& deadline) {
+ViStatus Session::Refill() {
     if (!m_pTransport) {
         return VI_ERROR_NSUP_OPER;
     }
@@ -370,7 +368,8 @@ ViStatus Session::Refill(const Deadline& deadline) {
     m_nInEnd = 0;
     std::size_t nGot = 0;
     m_pTransport->SetMessageOptions(MessageOptionsOf());
-    const ViStatus status = m_pTransport->Read(m_vecIn.data(), m_vecIn.size(), deadline, &nGot);
+    const ViStatus status =
+        m_pTransport->Read(m_vecIn.data(), m_vecIn.size(), m_callDeadline, &nGot);
     m_nInEnd = nGot;
     m_bInEndsMessage = status >= VI_SUCCESS && m_pTransport->ReadEndedMessage();
     return status;
@@ -385,7 +384,6 @@ ViStatus Session::Read(ViByte* pBuffer, ViUInt32 nCount, ViUInt32* pnRead) {
         *pnRead = 0;
         return status;
     }
-    const Deadline deadline(m_nTimeoutMs);
     const ScanSource::EndTable& endBytes = EndBytes();
     ViUInt32 nDone = 0;
     ViStatus status = VI_SUCCESS_MAX_CNT;
@@ -398,7 +396,7 @@ ViStatus Session::Read(ViByte* pBuffer, ViUInt32 nCount, ViUInt32* pnRead) {
                 status = VI_SUCCESS;
                 break;
             }
-            const ViStatus refillStatus = Refill(deadline);
+            const ViStatus refillStatus = Refill();
             if (refillStatus < VI_SUCCESS) {
                 status = refillStatus;
                 break;
@@ -430,16 +428,15 @@ ViStatus Session::Write(const ViByte* pBuffer, ViUInt32 nCount, ViUInt32* pnWrit
         *pnWritten = 0;
         return status;
     }
-    const Deadline deadline(m_nTimeoutMs);
     std::size_t nDone = 0;
     m_pTransport->SetMessageOptions(MessageOptionsOf());
-    ViStatus status = m_pTransport->Write(pBuffer, nCount, deadline, &nDone);
+    ViStatus status = m_pTransport->Write(pBuffer, nCount, m_callDeadline, &nDone);
     *pnWritten = static_cast<ViUInt32>(nDone);
     if (status == VI_SUCCESS && m_resource.nIntfType == VI_INTF_ASRL && m_bSendEndEnabled) {
         // END on a serial line is the termination character or a break after the data.
         if (m_nEndOut == VI_ASRL_END_TERMCHAR) {
             std::size_t nExtra = 0;
-            status = m_pTransport->Write(&m_nTermChar, 1, deadline, &nExtra);
+            status = m_pTransport->Write(&m_nTermChar, 1, m_callDeadline, &nExtra);
         } else if (m_nEndOut == VI_ASRL_END_BREAK) {
             status = m_pTransport->SendBreak();
         }
@@ -529,7 +526,7 @@ ViStatus Session::Clear() {
     m_nInPos = m_nInEnd = 0;
     m_bInEndsMessage = false;
     m_strOut.clear();
-    const ViStatus status = m_pTransport->DeviceClear(Deadline(m_nTimeoutMs));
+    const ViStatus status = m_pTransport->DeviceClear(m_callDeadline);
     return status == VI_ERROR_NSUP_OPER ? m_pTransport->DiscardInput() : status;
 }
 
@@ -595,7 +592,7 @@ ViStatus Session::GetAttribute(ViAttr nAttribute, void* pValue) {
 ViStatus Session::SetAttribute(ViAttr nAttribute, ViAttrState nValue) {
     if (m_pTransport) {
         const ViStatus linkStatus =
-            m_pTransport->SetLinkAttribute(nAttribute, nValue, Deadline(m_nTimeoutMs));
+            m_pTransport->SetLinkAttribute(nAttribute, nValue, m_callDeadline);
         if (linkStatus != VI_ERROR_NSUP_ATTR) {
             return linkStatus;
         }

@@ -55,6 +55,18 @@ class Session {
     ResourceName m_resource;
     std::unique_ptr<Transport> m_pTransport;
 
+    // The deadline of the VISA call in progress. Every transfer of one call
+    // (a query's write and its read, the held output a read sends first)
+    // shares it, so a call returns within its timeout however its time is
+    // spread over them.
+    Deadline m_callDeadline{kDefaultTimeoutMs};
+    // Starts the call's deadline; the frame calls it once the session's lock
+    // is held.
+    void BeginCall() {
+        m_callDeadline = Deadline(m_nTimeoutMs);
+        m_callDeadline.Start();
+    }
+
     ViStatus Read(ViByte* pBuffer, ViUInt32 nCount, ViUInt32* pnRead);
     ViStatus Write(const ViByte* pBuffer, ViUInt32 nCount, ViUInt32* pnWritten);
     ViStatus Printf(const char* pszFormat, VaList& list);
@@ -74,8 +86,9 @@ class Session {
     bool EndsMessage(ViByte c, bool& bTermChar) const;
     // Which bytes end a message under the current settings, as a table.
     const ScanSource::EndTable& EndBytes();
-    // Reads more bytes into the read buffer; the buffer must be empty.
-    ViStatus Refill(const Deadline& deadline);
+    // Reads more bytes into the read buffer within the call's deadline; the
+    // buffer must be empty.
+    ViStatus Refill();
     // Drops buffered bytes up to and including the end of the current message.
     void DiscardBufferedMessage();
 

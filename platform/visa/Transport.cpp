@@ -27,6 +27,11 @@ int Deadline::RemainingMs() const {
     return nLeft > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(nLeft);
 }
 
+void Deadline::Start() {
+    m_bStarted = true;
+    m_nEndMs = NowMs() + m_nTimeoutMs;
+}
+
 namespace {
 
 constexpr TransportEntry kTransports[] = {

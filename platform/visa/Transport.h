@@ -29,6 +29,9 @@ class Deadline {
     explicit Deadline(ViUInt32 nTimeoutMs)
         : m_bInfinite(nTimeoutMs == VI_TMO_INFINITE), m_nTimeoutMs(nTimeoutMs) {}
     bool IsInfinite() const { return m_bInfinite; }
+    // Starts the clock now rather than at the first question, for a deadline
+    // that several transfers share from the start of one call.
+    void Start();
     // Milliseconds left for poll(): -1 for infinite, 0 once passed.
     int RemainingMs() const;
 
