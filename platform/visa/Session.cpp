@@ -408,7 +408,11 @@ ViStatus Session::Read(ViByte* pBuffer, ViUInt32 nCount, ViUInt32* pnRead) {
         const ViByte c = m_vecIn[m_nInPos++];
         pBuffer[nDone++] = c;
         if (endBytes[c]) {
-            status = m_bTermCharEnabled && c == m_nTermChar ? VI_SUCCESS_TERM_CHAR : VI_SUCCESS;
+            // A termination character that is also the last byte of a
+            // message the link ended came with END, and END wins.
+            const bool bLinkEnd = m_nInPos == m_nInEnd && m_bInEndsMessage;
+            status = m_bTermCharEnabled && c == m_nTermChar && !bLinkEnd ? VI_SUCCESS_TERM_CHAR
+                                                                         : VI_SUCCESS;
             if (m_nInPos == m_nInEnd) {
                 m_bInEndsMessage = false;
             }

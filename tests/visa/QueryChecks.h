@@ -1,6 +1,6 @@
 // Checks that every kind of instrument session must pass: formatted queries
 // in the formats C callers write, each of which must read the reply to its
-// own query.
+// own query, and the status of reads that end on the termination character.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -83,6 +83,52 @@ inline void ExpectEveryQueryReadsItsOwnReply(ViSession vi) {
         ViStatus status = VI_ERROR_SYSTEM_ERROR;
         EXPECT_EQ(QueryAs(vi, "*IDN?\n", "%255[^\n]", status), "Norvale,6313,SN000001,1.02");
         EXPECT_EQ(status, VI_SUCCESS);
+    }
+}
+
+struct ReadStep {
+    int nTermChar;         // the enabled termination character, or -1 for none
+    const char* pszWrite;  // sent before the read, or null
+    const char* pszExpected;
+    ViStatus expected;
+};
+
+// Reads on a link that marks message ends (VXI-11, HiSLIP): END wins over a
+// termination character that comes with it; a termination character inside
+// a message ends the read with VI_SUCCESS_TERM_CHAR and leaves the rest.
+inline constexpr ReadStep kEndOnTermCharSteps[] = {
+    {'\n', "*OPC?\n", "1\n", VI_SUCCESS},
+    {-1, "*OPC?\n", "1\n", VI_SUCCESS},
+    {',', "*IDN?\n", "Norvale,", VI_SUCCESS_TERM_CHAR},
+    {',', nullptr, "6313,", VI_SUCCESS_TERM_CHAR},
+    {',', nullptr, "SN000001,", VI_SUCCESS_TERM_CHAR},
+    {',', nullptr, "1.02\n", VI_SUCCESS},
+    {'1', "*OPC?\n", "1", VI_SUCCESS_TERM_CHAR},
+    {'1', nullptr, "\n", VI_SUCCESS},
+    {'\n', "*IDN?\n", "Norvale,6313,SN000001,1.02\n", VI_SUCCESS},
+};
+
+inline void ExpectEndWinsOverTermChar(ViSession vi) {
+    for (const ReadStep& step : kEndOnTermCharSteps) {
+        SCOPED_TRACE(std::string("termination character ") + std::to_string(step.nTermChar) +
+                     ", expecting " + step.pszExpected);
+        ASSERT_EQ(viSetAttribute(vi, VI_ATTR_TERMCHAR_EN, step.nTermChar >= 0 ? VI_TRUE : VI_FALSE),
+                  VI_SUCCESS);
+        if (step.nTermChar >= 0) {
+            ASSERT_EQ(
+                viSetAttribute(vi, VI_ATTR_TERMCHAR, static_cast<ViAttrState>(step.nTermChar)),
+                VI_SUCCESS);
+        }
+        ViUInt32 nCount = 0;
+        if (step.pszWrite != nullptr) {
+            const std::string strWrite = step.pszWrite;
+            ASSERT_EQ(viWrite(vi, reinterpret_cast<const ViByte*>(strWrite.data()),
+                              static_cast<ViUInt32>(strWrite.size()), &nCount),
+                      VI_SUCCESS);
+        }
+        ViByte achReply[64] = {};
+        EXPECT_EQ(viRead(vi, achReply, sizeof achReply, &nCount), step.expected);
+        EXPECT_EQ(std::string(reinterpret_cast<char*>(achReply), nCount), step.pszExpected);
     }
 }
 

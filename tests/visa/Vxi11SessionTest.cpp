@@ -179,6 +179,12 @@ TEST_F(Vxi11SessionTest, HeldFormattedOutputLeavesAsOneDeviceWrite) {
     viClose(vi);
 }
 
+TEST_F(Vxi11SessionTest, EndOnTheTermCharIsSuccess) {
+    const ViSession vi = Open(m_strResource);
+    tkvisa_test::ExpectEndWinsOverTermChar(vi);
+    viClose(vi);
+}
+
 TEST_F(Vxi11SessionTest, EveryFormattedQueryReadsItsOwnReply) {
     const ViSession vi = Open(m_strResource);
     tkvisa_test::ExpectEveryQueryReadsItsOwnReply(vi);
