@@ -73,17 +73,22 @@ T SimulatedDefault(const AttributeRow& row) {
     }
 }
 
-// Reads the response line into a terminated text.
+// Reads the response line into a terminated text. "%#t" rather than
+// "%#[^\n]": an empty line is a response too (to be reported as one that does
+// not convert), and a scan set that matches nothing fails the read.
 ViStatus QueryText(TARVEKDriverSession& session, const char* pQuery, std::string& strResponse) {
     ViChar buffer[kResponseBufferSize] = {};
     ViInt32 nSize = kResponseBufferSize;
-    const ViStatus nStatus = session.Queryf(pQuery, "%#[^\n]%*t", &nSize, buffer);
+    const ViStatus nStatus = session.Queryf(pQuery, "%#t", &nSize, buffer);
     if (nStatus < 0) {
         return nStatus;
     }
     const auto nLength =
         static_cast<std::size_t>(std::clamp<ViInt32>(nSize, 0, kResponseBufferSize - 1));
     strResponse.assign(buffer, strnlen(buffer, nLength));
+    if (!strResponse.empty() && strResponse.back() == '\n') {
+        strResponse.pop_back();
+    }
     return nStatus;
 }
 

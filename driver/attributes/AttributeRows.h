@@ -22,7 +22,7 @@
 //
 // Formats: reals are written "%0.15lg" and read "%lf%*t"; numeric ViInt32
 // "%ld" / "%ld%*t"; booleans, enumerations and texts are written "%s" and read
-// as the response line "%#[^\n]%*t" (256 characters). So the row's command
+// as the response line "%#t" (256 characters, line feed dropped). So the row's command
 // carries "%0.15lg", "%ld" or "%s" for its value, and, like every command and
 // query, ends with its own "\n".
 //

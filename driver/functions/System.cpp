@@ -140,12 +140,16 @@ ViStatus _VI_FUNC TARVEK_QueryPowerOnState(ViSession vi, ViInt32* State, ViInt32
         }
         ViChar buffer[kResponseBufferSize] = {};
         ViInt32 nSize = kResponseBufferSize;
-        if ((status = session.Queryf("OUTP:PON:STAT?\n", "%#[^\n]%*t", &nSize, buffer)) < 0) {
+        // The whole line, which may be empty ("%#[^\n]" fails on an empty one).
+        if ((status = session.Queryf("OUTP:PON:STAT?\n", "%#t", &nSize, buffer)) < 0) {
             return status;
         }
         const auto nLength = static_cast<std::size_t>(
             nSize < 0 ? 0 : (nSize >= kResponseBufferSize ? kResponseBufferSize - 1 : nSize));
-        const std::string strResponse(buffer, strnlen(buffer, nLength));
+        std::string strResponse(buffer, strnlen(buffer, nLength));
+        if (!strResponse.empty() && strResponse.back() == '\n') {
+            strResponse.pop_back();
+        }
         ViInt32 nState = 0;
         ViInt32 nLocation = 0;
         status = ParsePowerOnState(session, strResponse, nState, nLocation);

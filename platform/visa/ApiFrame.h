@@ -44,6 +44,8 @@ ViStatus WithSession(ViObject vi, bool bInstrumentOnly, Body body) noexcept {
                 return VI_ERROR_RSRC_LOCKED;
             }
         }
+        // One deadline for all the I/O of this call, running from now.
+        pSession->BeginCall();
         return body(*pSession);
     });
 }

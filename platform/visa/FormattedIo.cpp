@@ -926,6 +926,11 @@ ViStatus ScanInput(ScanSource& source, const char* pszFormat, VaList& list) {
                     status = source.Status();
                 } else if (cConversion == 'c' && !conv.bCount && nTaken < nConsume) {
                     status = fail();
+                } else if ((cConversion == 's' || cConversion == '[') && nTaken == 0) {
+                    // A field of no characters is no match, as in C: reported
+                    // as success with an empty string, it would pass a reply
+                    // that is not there for one that is.
+                    status = fail();
                 }
                 break;
             }

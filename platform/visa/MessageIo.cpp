@@ -29,10 +29,11 @@ bool SpeaksStrings(const Session& session) {
 // the message carries its own line feed.
 ViStatus SendRaw(Session& session, const char* pszMessage) {
     std::size_t nDone = 0;
+    // As every write: what is left of earlier replies cannot answer this one.
+    session.DiscardBufferedInput();
     session.m_pTransport->SetMessageOptions(session.MessageOptionsOf());
     return session.m_pTransport->Write(reinterpret_cast<const ViByte*>(pszMessage),
-                                       std::strlen(pszMessage), Deadline(session.m_nTimeoutMs),
-                                       &nDone);
+                                       std::strlen(pszMessage), session.m_callDeadline, &nDone);
 }
 
 struct FileCloser {
@@ -91,14 +92,16 @@ ViStatus ReadStatusByteByMessage(Session& session, ViUInt16* pStatus) {
     char szReply[64] = {};
     ViUInt32 nRead = 0;
     status = session.Read(reinterpret_cast<ViByte*>(szReply), sizeof szReply - 1, &nRead);
+    if (status == VI_SUCCESS_MAX_CNT) {
+        // Too long to be a status byte; the rest of the line goes too.
+        const ViStatus discardStatus = session.DiscardRestOfMessage();
+        status = discardStatus < VI_SUCCESS ? discardStatus : status;
+    }
     session.m_nTermChar = nTermChar;
     session.m_bTermCharEnabled = bTermCharEnabled;
     session.m_bEndBytesStale = true;
     if (status < VI_SUCCESS) {
         return status;
-    }
-    if (status == VI_SUCCESS_MAX_CNT) {
-        session.DiscardBufferedMessage();
     }
     szReply[nRead] = '\0';
     char* pEnd = nullptr;

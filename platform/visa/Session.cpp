@@ -15,24 +15,16 @@ constexpr char kManufacturer[] = "TARVEK VISA";
 constexpr ViUInt16 kManufacturerId = 0x3FFF;
 constexpr ViVersion kImplementationVersion = 0x00100000UL;
 
-// A formatted read over the session's read buffer. Bytes after the end of the
-// message stay in the buffer for the next read.
+// A formatted read over the session's read buffer. What is left of the
+// message afterwards is the session's to drop (Session::Scanf).
 class SessionScanSource final : public ScanSource {
   public:
     explicit SessionScanSource(Session& session)
         : ScanSource(session.EndBytes(), session.m_nSoleEndByte, session.m_nTermChar),
-          m_session(session),
-          m_deadline(session.m_nTimeoutMs) {
+          m_session(session) {
         Window();
     }
-    ~SessionScanSource() override {
-        Sync();
-        // A scan that took every buffered byte took the whole message the
-        // link ended; the next scan starts a new one.
-        if (m_session.m_nInPos == m_session.m_nInEnd) {
-            m_session.m_bInEndsMessage = false;
-        }
-    }
+    ~SessionScanSource() override { Sync(); }
 
     // Hands the read position back to the session.
     void Sync() {
@@ -48,7 +40,7 @@ class SessionScanSource final : public ScanSource {
             m_status = VI_SUCCESS;
             return false;
         }
-        m_status = m_session.Refill(m_deadline);
+        m_status = m_session.Refill();
         Window();
         return m_status >= VI_SUCCESS && m_pCur != m_pEnd;
     }
@@ -60,7 +52,6 @@ class SessionScanSource final : public ScanSource {
     }
 
     Session& m_session;
-    Deadline m_deadline;
 };
 
 // ----- Attribute table -----------------------------------------------------
@@ -211,8 +202,17 @@ const AttributeRow kAttributes[] = {
      [](Session& s, ViAttrState n) { return SetBoolean(s.m_bFileAppend, n); }},
     {VI_ATTR_MAX_QUEUE_LENGTH, AttrType::UInt32, kInstr,
      [](const Session&) -> ViAttrState { return kMaxEventQueueLength; }, nullptr, nullptr},
+    // VI_FLUSH_ON_ACCESS drops every unread byte after each formatted read;
+    // VI_FLUSH_DISABLE keeps bytes after the end of the message scanned.
     {VI_ATTR_RD_BUF_OPER_MODE, AttrType::UInt16, kInstr,
-     [](const Session&) -> ViAttrState { return VI_FLUSH_DISABLE; }, nullptr, nullptr},
+     [](const Session& s) -> ViAttrState { return s.m_nReadBufferMode; }, nullptr,
+     [](Session& s, ViAttrState n) -> ViStatus {
+         if (n != VI_FLUSH_ON_ACCESS && n != VI_FLUSH_DISABLE) {
+             return VI_ERROR_NSUP_ATTR_STATE;
+         }
+         s.m_nReadBufferMode = static_cast<ViUInt16>(n);
+         return VI_SUCCESS;
+     }},
     // VI_FLUSH_DISABLE holds formatted output until a read, a write, a
     // flush or a full buffer, so a caller can send several formatted
     // commands as one message; the other modes send each call's output.
@@ -362,7 +362,7 @@ const ScanSource::EndTable& Session::EndBytes() {
     return m_endBytes;
 }
 
-ViStatus Session::Refill(const Deadline& deadline) {
+ViStatus Session::Refill() {
     if (!m_pTransport) {
         return VI_ERROR_NSUP_OPER;
     }
@@ -370,7 +370,8 @@ ViStatus Session::Refill(const Deadline& deadline) {
     m_nInEnd = 0;
     std::size_t nGot = 0;
     m_pTransport->SetMessageOptions(MessageOptionsOf());
-    const ViStatus status = m_pTransport->Read(m_vecIn.data(), m_vecIn.size(), deadline, &nGot);
+    const ViStatus status =
+        m_pTransport->Read(m_vecIn.data(), m_vecIn.size(), m_callDeadline, &nGot);
     m_nInEnd = nGot;
     m_bInEndsMessage = status >= VI_SUCCESS && m_pTransport->ReadEndedMessage();
     return status;
@@ -385,7 +386,6 @@ ViStatus Session::Read(ViByte* pBuffer, ViUInt32 nCount, ViUInt32* pnRead) {
         *pnRead = 0;
         return status;
     }
-    const Deadline deadline(m_nTimeoutMs);
     const ScanSource::EndTable& endBytes = EndBytes();
     ViUInt32 nDone = 0;
     ViStatus status = VI_SUCCESS_MAX_CNT;
@@ -398,7 +398,7 @@ ViStatus Session::Read(ViByte* pBuffer, ViUInt32 nCount, ViUInt32* pnRead) {
                 status = VI_SUCCESS;
                 break;
             }
-            const ViStatus refillStatus = Refill(deadline);
+            const ViStatus refillStatus = Refill();
             if (refillStatus < VI_SUCCESS) {
                 status = refillStatus;
                 break;
@@ -408,7 +408,11 @@ ViStatus Session::Read(ViByte* pBuffer, ViUInt32 nCount, ViUInt32* pnRead) {
         const ViByte c = m_vecIn[m_nInPos++];
         pBuffer[nDone++] = c;
         if (endBytes[c]) {
-            status = m_bTermCharEnabled && c == m_nTermChar ? VI_SUCCESS_TERM_CHAR : VI_SUCCESS;
+            // A termination character that is also the last byte of a
+            // message the link ended came with END, and END wins.
+            const bool bLinkEnd = m_nInPos == m_nInEnd && m_bInEndsMessage;
+            status = m_bTermCharEnabled && c == m_nTermChar && !bLinkEnd ? VI_SUCCESS_TERM_CHAR
+                                                                         : VI_SUCCESS;
             if (m_nInPos == m_nInEnd) {
                 m_bInEndsMessage = false;
             }
@@ -430,16 +434,19 @@ ViStatus Session::Write(const ViByte* pBuffer, ViUInt32 nCount, ViUInt32* pnWrit
         *pnWritten = 0;
         return status;
     }
-    const Deadline deadline(m_nTimeoutMs);
+    // A new message voids what is left unread of earlier replies (a device
+    // drops its own unread output the same way), so no reply read after
+    // this write can be one that was meant for an earlier one.
+    DiscardBufferedInput();
     std::size_t nDone = 0;
     m_pTransport->SetMessageOptions(MessageOptionsOf());
-    ViStatus status = m_pTransport->Write(pBuffer, nCount, deadline, &nDone);
+    ViStatus status = m_pTransport->Write(pBuffer, nCount, m_callDeadline, &nDone);
     *pnWritten = static_cast<ViUInt32>(nDone);
     if (status == VI_SUCCESS && m_resource.nIntfType == VI_INTF_ASRL && m_bSendEndEnabled) {
         // END on a serial line is the termination character or a break after the data.
         if (m_nEndOut == VI_ASRL_END_TERMCHAR) {
             std::size_t nExtra = 0;
-            status = m_pTransport->Write(&m_nTermChar, 1, deadline, &nExtra);
+            status = m_pTransport->Write(&m_nTermChar, 1, m_callDeadline, &nExtra);
         } else if (m_nEndOut == VI_ASRL_END_BREAK) {
             status = m_pTransport->SendBreak();
         }
@@ -463,11 +470,36 @@ ViStatus Session::Printf(const char* pszFormat, VaList& list) {
     return Flush(VI_WRITE_BUF);
 }
 
-void Session::DiscardBufferedMessage() {
+bool Session::LinkCarriesEnd() const {
+    return m_resource.nIntfType == VI_INTF_TCPIP && m_resource.strClass == "INSTR";
+}
+
+void Session::DiscardBufferedInput() {
+    m_nInPos = m_nInEnd = 0;
+    m_bInEndsMessage = false;
+}
+
+ViStatus Session::DiscardRestOfMessage() {
     const ScanSource::EndTable& endBytes = EndBytes();
-    while (m_nInPos < m_nInEnd) {
-        if (endBytes[m_vecIn[m_nInPos++]]) {
-            return;
+    const bool bCanTell = m_nSoleEndByte != ScanSource::kNoEndByte || LinkCarriesEnd();
+    for (;;) {
+        while (m_nInPos < m_nInEnd) {
+            if (endBytes[m_vecIn[m_nInPos++]]) {
+                if (m_nInPos == m_nInEnd) {
+                    m_bInEndsMessage = false;
+                }
+                return VI_SUCCESS;
+            }
+        }
+        if (m_bInEndsMessage) {
+            m_bInEndsMessage = false;
+            return VI_SUCCESS;
+        }
+        if (!bCanTell) {
+            return VI_SUCCESS;
+        }
+        if (const ViStatus status = Refill(); status < VI_SUCCESS) {
+            return status;
         }
     }
 }
@@ -483,10 +515,22 @@ ViStatus Session::Scanf(const char* pszFormat, VaList& list) {
         status = ScanInput(source, pszFormat, list);
         bEnded = source.Ended();
     }
-    if (status == VI_ERROR_INV_FMT && !bEnded) {
-        // A reply that does not match its format must not leak into the
-        // answer of the next query.
-        DiscardBufferedMessage();
+    if (bEnded) {
+        // A scan that took the byte ending the message with the last
+        // buffered byte took the whole message the link ended too.
+        if (m_nInPos == m_nInEnd) {
+            m_bInEndsMessage = false;
+        }
+    } else if (status >= VI_SUCCESS || status == VI_ERROR_INV_FMT) {
+        // The rest of a reply, matched or not, must never become the answer
+        // of a later read.
+        const ViStatus discardStatus = DiscardRestOfMessage();
+        if (status >= VI_SUCCESS && discardStatus < VI_SUCCESS) {
+            status = discardStatus;
+        }
+    }
+    if (m_nReadBufferMode == VI_FLUSH_ON_ACCESS) {
+        DiscardBufferedInput();
     }
     return status;
 }
@@ -499,8 +543,7 @@ ViStatus Session::Flush(ViUInt16 nMask) {
     }
     ViStatus status = VI_SUCCESS;
     if (nMask & (VI_READ_BUF | VI_READ_BUF_DISCARD)) {
-        m_nInPos = m_nInEnd = 0;
-        m_bInEndsMessage = false;
+        DiscardBufferedInput();
     }
     if (nMask & VI_WRITE_BUF_DISCARD) {
         m_strOut.clear();
@@ -526,10 +569,9 @@ ViStatus Session::Flush(ViUInt16 nMask) {
 }
 
 ViStatus Session::Clear() {
-    m_nInPos = m_nInEnd = 0;
-    m_bInEndsMessage = false;
+    DiscardBufferedInput();
     m_strOut.clear();
-    const ViStatus status = m_pTransport->DeviceClear(Deadline(m_nTimeoutMs));
+    const ViStatus status = m_pTransport->DeviceClear(m_callDeadline);
     return status == VI_ERROR_NSUP_OPER ? m_pTransport->DiscardInput() : status;
 }
 
@@ -595,7 +637,7 @@ ViStatus Session::GetAttribute(ViAttr nAttribute, void* pValue) {
 ViStatus Session::SetAttribute(ViAttr nAttribute, ViAttrState nValue) {
     if (m_pTransport) {
         const ViStatus linkStatus =
-            m_pTransport->SetLinkAttribute(nAttribute, nValue, Deadline(m_nTimeoutMs));
+            m_pTransport->SetLinkAttribute(nAttribute, nValue, m_callDeadline);
         if (linkStatus != VI_ERROR_NSUP_ATTR) {
             return linkStatus;
         }

@@ -48,12 +48,25 @@ class Session {
     ViUInt16 m_nEndOut = VI_ASRL_END_NONE;
     ViUInt8 m_nReplaceChar = 0;
     ViUInt16 m_nWriteBufferMode = VI_FLUSH_WHEN_FULL;
+    ViUInt16 m_nReadBufferMode = VI_FLUSH_DISABLE;
     ViBoolean m_bFileAppend = VI_FALSE;
     ViUInt32 m_nWriteBufSize = kWriteBufferSize;  // viBufWrite flushes when it fills
     LineSettings m_line;
 
     ResourceName m_resource;
     std::unique_ptr<Transport> m_pTransport;
+
+    // The deadline of the VISA call in progress. Every transfer of one call
+    // (a query's write and its read, the held output a read sends first, the
+    // rest of a message dropped after a scan) shares it, so a call returns
+    // within its timeout however its time is spread over them.
+    Deadline m_callDeadline{kDefaultTimeoutMs};
+    // Starts the call's deadline; the frame calls it once the session's lock
+    // is held.
+    void BeginCall() {
+        m_callDeadline = Deadline(m_nTimeoutMs);
+        m_callDeadline.Start();
+    }
 
     ViStatus Read(ViByte* pBuffer, ViUInt32 nCount, ViUInt32* pnRead);
     ViStatus Write(const ViByte* pBuffer, ViUInt32 nCount, ViUInt32* pnWritten);
@@ -74,10 +87,19 @@ class Session {
     bool EndsMessage(ViByte c, bool& bTermChar) const;
     // Which bytes end a message under the current settings, as a table.
     const ScanSource::EndTable& EndBytes();
-    // Reads more bytes into the read buffer; the buffer must be empty.
-    ViStatus Refill(const Deadline& deadline);
-    // Drops buffered bytes up to and including the end of the current message.
-    void DiscardBufferedMessage();
+    // Reads more bytes into the read buffer within the call's deadline; the
+    // buffer must be empty.
+    ViStatus Refill();
+    // Whether the link marks the end of each message itself (VXI-11, HiSLIP),
+    // so that a message can be read to its end without a termination byte.
+    bool LinkCarriesEnd() const;
+    // Drops the rest of the current message, up to and including the byte or
+    // END that ends it, reading on when the buffer does not hold the end.
+    // With nothing that ends a message (a socket without termination
+    // character) it drops nothing: where the message ends is unknown.
+    ViStatus DiscardRestOfMessage();
+    // Drops every unread byte the session holds.
+    void DiscardBufferedInput();
 
     std::vector<ViByte> m_vecIn = std::vector<ViByte>(kReadBufferSize);
     std::size_t m_nInPos = 0;

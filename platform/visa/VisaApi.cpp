@@ -262,7 +262,7 @@ ViStatus _VI_FUNC viReadSTB(ViSession vi, ViPUInt16 status) {
     }
     const ViStatus callStatus = WithSession(vi, true, [&](Session& session) {
         const ViStatus result =
-            session.m_pTransport->ReadStatusByte(status, Deadline(session.m_nTimeoutMs));
+            session.m_pTransport->ReadStatusByte(status, session.m_callDeadline);
         return result == VI_ERROR_NSUP_OPER ? ReadStatusByteByMessage(session, status) : result;
     });
     return RaiseException(vi, "viReadSTB", callStatus);
@@ -273,7 +273,7 @@ ViStatus _VI_FUNC viAssertTrigger(ViSession vi, ViUInt16 protocol) {
         return VI_ERROR_INV_PROT;
     }
     const ViStatus callStatus = WithSession(vi, true, [&](Session& session) {
-        const ViStatus result = session.m_pTransport->AssertTrigger(Deadline(session.m_nTimeoutMs));
+        const ViStatus result = session.m_pTransport->AssertTrigger(session.m_callDeadline);
         return result == VI_ERROR_NSUP_OPER ? AssertTriggerByMessage(session) : result;
     });
     return RaiseException(vi, "viAssertTrigger", callStatus);

@@ -42,8 +42,8 @@ using tkrpc::RpcClient;
 constexpr long kFlagWaitLock = 0x01;
 constexpr long kFlagEnd = 0x08;
 constexpr long kFlagTermCharSet = 0x80;
-// Reasons a device_read ends.
-constexpr long kReasonTermChar = 0x02;
+// The reason bit of a device_read that ended with END (0x02, the
+// termination character, and 0x01, the count, do not end the message).
 constexpr long kReasonEnd = 0x04;
 // How long past the call's deadline the client waits for a reply, so that a
 // device that times out itself answers with its timeout error first.
@@ -293,7 +293,10 @@ class Vxi11Transport final : public Transport {
             std::memcpy(pData, reply.data.data_val, nGot);
         }
         *pRead = nGot;
-        m_bEnded = (reply.reason & (kReasonEnd | kReasonTermChar)) != 0;
+        // Only END ends the message: a read that stopped at the termination
+        // character leaves the rest of the message with the device, and the
+        // session tells the two apart by it (END wins over the character).
+        m_bEnded = (reply.reason & kReasonEnd) != 0;
         const long nError = reply.error;
         xdr_free(reinterpret_cast<xdrproc_t>(xdr_Device_ReadResp), reinterpret_cast<char*>(&reply));
         if (nError != 0) {

@@ -256,6 +256,33 @@ TEST(ScanInput, MalformedInputGivesFormatError) {
     }
 }
 
+TEST(ScanInput, FieldsThatMatchNothingFail) {
+    struct Row {
+        const char* pszInput;
+        const char* pszFormat;
+    };
+    // Each row reads no character into a string or scan-set field.
+    const Row rows[] = {
+        {"\n", "%255[^\n]"}, {"", "%255[^\n]"},       {"\nA\n", "%[^\n]%*t"},
+        {"xyz", "%[0-9]"},   {"\n", "%*[^\n]"},       {"  \n", "%s"},
+        {"", "%s"},          {"A,,B", "%[^,],%[^,]"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(row.pszFormat) + " on '" + row.pszInput + "'");
+        char szA[256] = "untouched";
+        char szB[256] = "untouched";
+        EXPECT_EQ(Scan(row.pszInput, row.pszFormat, szA, szB), VI_ERROR_INV_FMT);
+    }
+    // Counted fields too; the count says nothing was stored.
+    char szText[16] = {};
+    ViInt32 nSize = sizeof szText;
+    EXPECT_EQ(Scan("\n", "%#[^\n]%*t", &nSize, szText), VI_ERROR_INV_FMT);
+    EXPECT_EQ(nSize, 0);
+    // One character is a match.
+    EXPECT_EQ(Scan("A\n", "%15[^\n]", szText), VI_SUCCESS);
+    EXPECT_STREQ(szText, "A");
+}
+
 TEST(ScanInput, BadFormatsAreRefused) {
     ViInt32 nValue = 0;
     EXPECT_EQ(Scan("1", "%q", &nValue), VI_ERROR_INV_FMT);

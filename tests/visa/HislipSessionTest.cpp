@@ -15,6 +15,7 @@
 
 #include "Emulator.h"
 #include "HislipMessage.h"
+#include "QueryChecks.h"
 #include "Session.h"
 #include "visa.h"
 
@@ -74,6 +75,10 @@ TEST_F(HislipSessionTest, QueriesCarryTheExactMessagesAndReadsEndWithDataEnd) {
     ViUInt32 nCount = 0;
     EXPECT_EQ(viRead(m_vi, achReply, sizeof achReply, &nCount), VI_SUCCESS_MAX_CNT);
     EXPECT_EQ(Read(), ",6313,SN000001,1.02\n");
+}
+
+TEST_F(HislipSessionTest, EndOnTheTermCharIsSuccess) {
+    tkvisa_test::ExpectEndWinsOverTermChar(m_vi);
 }
 
 TEST_F(HislipSessionTest, AttributesReportTheNegotiatedLink) {

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "Emulator.h"
+#include "QueryChecks.h"
 #include "Vxi11TestEmulator.h"
 #include "visa.h"
 
@@ -175,6 +176,18 @@ TEST_F(Vxi11SessionTest, HeldFormattedOutputLeavesAsOneDeviceWrite) {
         EXPECT_EQ(m_pEmulator->Vxi11CoreCalls() - nBefore, c.nCalls);
         EXPECT_EQ(m_pEmulator->Lines(), c.lines);
     }
+    viClose(vi);
+}
+
+TEST_F(Vxi11SessionTest, EndOnTheTermCharIsSuccess) {
+    const ViSession vi = Open(m_strResource);
+    tkvisa_test::ExpectEndWinsOverTermChar(vi);
+    viClose(vi);
+}
+
+TEST_F(Vxi11SessionTest, EveryFormattedQueryReadsItsOwnReply) {
+    const ViSession vi = Open(m_strResource);
+    tkvisa_test::ExpectEveryQueryReadsItsOwnReply(vi);
     viClose(vi);
 }
 
