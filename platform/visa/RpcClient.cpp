@@ -48,6 +48,41 @@ std::uint32_t RecordMarkOf(const unsigned char* pMark) {
            (std::uint32_t{pMark[2]} << 8) | std::uint32_t{pMark[3]};
 }
 
+namespace {
+
+bool_t XdrVoid(XDR*, void*) {
+    return TRUE;
+}
+
+}  // namespace
+
+rpc_msg CallMessage(std::uint32_t nXid, rpcprog_t nProgram, rpcvers_t nVersion,
+                    rpcproc_t nProcedure) {
+    rpc_msg call{};
+    call.rm_xid = nXid;
+    call.rm_direction = CALL;
+    call.rm_call.cb_rpcvers = RPC_MSG_VERSION;
+    call.rm_call.cb_prog = nProgram;
+    call.rm_call.cb_vers = nVersion;
+    call.rm_call.cb_proc = nProcedure;
+    call.rm_call.cb_cred = _null_auth;
+    call.rm_call.cb_verf = _null_auth;
+    return call;
+}
+
+rpc_msg AcceptedReply(std::uint32_t nXid, xdrproc_t pfnResult, void* pResult) {
+    rpc_msg reply{};
+    reply.rm_xid = nXid;
+    reply.rm_direction = REPLY;
+    reply.rm_reply.rp_stat = MSG_ACCEPTED;
+    reply.acpted_rply.ar_verf = _null_auth;
+    reply.acpted_rply.ar_stat = SUCCESS;
+    reply.acpted_rply.ar_results.proc =
+        pfnResult != nullptr ? pfnResult : reinterpret_cast<xdrproc_t>(XdrVoid);
+    reply.acpted_rply.ar_results.where = static_cast<caddr_t>(pResult);
+    return reply;
+}
+
 // ----- RecordReader ---------------------------------------------------------
 
 void RecordReader::Reset() {
@@ -186,15 +221,7 @@ Outcome RpcClient::Call(std::uint32_t nProcedure, xdrproc_t pfnArgs, const void*
     XDR xdrs{};
     xdrmem_create(&xdrs, reinterpret_cast<char*>(vecCall.data() + kRecordMarkSize),
                   static_cast<u_int>(nRoom), XDR_ENCODE);
-    rpc_msg call{};
-    call.rm_xid = nXid;
-    call.rm_direction = CALL;
-    call.rm_call.cb_rpcvers = RPC_MSG_VERSION;
-    call.rm_call.cb_prog = m_nProgram;
-    call.rm_call.cb_vers = m_nVersion;
-    call.rm_call.cb_proc = nProcedure;
-    call.rm_call.cb_cred = _null_auth;
-    call.rm_call.cb_verf = _null_auth;
+    rpc_msg call = CallMessage(nXid, m_nProgram, m_nVersion, nProcedure);
     const bool bEncoded = xdr_callmsg(&xdrs, &call) && pfnArgs(&xdrs, pArgsMutable);
     const u_int nLength = xdr_getpos(&xdrs);
     xdr_destroy(&xdrs);

@@ -32,6 +32,13 @@ constexpr std::size_t kRecordMarkSize = 4;
 void PutRecordMark(unsigned char* pMark, std::uint32_t nLength, bool bLast = true);
 std::uint32_t RecordMarkOf(const unsigned char* pMark);
 
+// The header of a call without credentials, for xdr_callmsg.
+rpc_msg CallMessage(std::uint32_t nXid, rpcprog_t nProgram, rpcvers_t nVersion,
+                    rpcproc_t nProcedure);
+// An accepted, successful reply to nXid whose results pfnResult encodes from
+// pResult (none when null), for xdr_replymsg; servers change ar_stat to refuse.
+rpc_msg AcceptedReply(std::uint32_t nXid, xdrproc_t pfnResult = nullptr, void* pResult = nullptr);
+
 // Reads whole records from a stream socket. A record the deadline cut
 // short is resumed by the next Read, so a slow peer never desynchronises the
 // stream; a record longer than the caller allows is refused before its bytes

@@ -32,6 +32,7 @@
 #include <vector>
 
 #include "Events.h"
+#include "RpcClient.h"
 #include "vxi11.h"
 
 namespace tkvisa {
@@ -49,10 +50,6 @@ constexpr int kMaxPendingEvents = static_cast<int>(kMaxEventQueueLength);
 // A caller that leaves its replies unread this long is closed.
 constexpr std::int64_t kStuckOutputMs = 2000;
 constexpr std::uint32_t kLastFragment = 0x80000000u;
-
-bool_t XdrNothing(XDR*, void*) {
-    return TRUE;
-}
 
 // A listening socket on one local address, shared by the links whose
 // connections come from that address.
@@ -226,14 +223,7 @@ bool ServeCall(std::string& strRecord, Run& run, const ListenPtr& pListen,
     if (!xdr_callmsg(&in, &call) || call.rm_direction != CALL) {
         return false;
     }
-    rpc_msg reply{};
-    reply.rm_xid = call.rm_xid;
-    reply.rm_direction = REPLY;
-    reply.rm_reply.rp_stat = MSG_ACCEPTED;
-    reply.acpted_rply.ar_verf = _null_auth;
-    reply.acpted_rply.ar_stat = SUCCESS;
-    reply.acpted_rply.ar_results.proc = reinterpret_cast<xdrproc_t>(XdrNothing);
-    reply.acpted_rply.ar_results.where = nullptr;
+    rpc_msg reply = tkrpc::AcceptedReply(call.rm_xid);
     if (call.rm_call.cb_prog != DEVICE_INTR) {
         reply.acpted_rply.ar_stat = PROG_UNAVAIL;
     } else if (call.rm_call.cb_vers != DEVICE_INTR_VERSION) {

@@ -20,6 +20,7 @@
 
 #include "Emulator.h"
 #include "HislipMessage.h"
+#include "RpcClient.h"
 #include "Socket.h"
 #include "vxi11.h"
 
@@ -58,15 +59,7 @@ std::string RpcRecord(std::uint32_t nXid, rpcprog_t nProgram, rpcvers_t nVersion
     std::vector<char> vecBody(4096);
     XDR xdrs{};
     xdrmem_create(&xdrs, vecBody.data(), static_cast<u_int>(vecBody.size()), XDR_ENCODE);
-    rpc_msg call{};
-    call.rm_xid = nXid;
-    call.rm_direction = CALL;
-    call.rm_call.cb_rpcvers = RPC_MSG_VERSION;
-    call.rm_call.cb_prog = nProgram;
-    call.rm_call.cb_vers = nVersion;
-    call.rm_call.cb_proc = nProcedure;
-    call.rm_call.cb_cred = _null_auth;
-    call.rm_call.cb_verf = _null_auth;
+    rpc_msg call = tkrpc::CallMessage(nXid, nProgram, nVersion, nProcedure);
     EXPECT_TRUE(xdr_callmsg(&xdrs, &call));
     if (pfnArgs != nullptr) {
         EXPECT_TRUE(pfnArgs(&xdrs, pArgs));

@@ -137,14 +137,7 @@ class HostileVxi11Server {
         XDR xdrs{};
         xdrmem_create(&xdrs, reinterpret_cast<char*>(reply.data() + tkrpc::kRecordMarkSize),
                       static_cast<u_int>(nRoom), XDR_ENCODE);
-        rpc_msg message{};
-        message.rm_xid = nXid;
-        message.rm_direction = REPLY;
-        message.rm_reply.rp_stat = MSG_ACCEPTED;
-        message.acpted_rply.ar_verf = _null_auth;
-        message.acpted_rply.ar_stat = SUCCESS;
-        message.acpted_rply.ar_results.where = static_cast<caddr_t>(pResult);
-        message.acpted_rply.ar_results.proc = pfnResult;
+        rpc_msg message = tkrpc::AcceptedReply(nXid, pfnResult, pResult);
         xdr_replymsg(&xdrs, &message);
         const u_int nLength = xdr_getpos(&xdrs);
         xdr_destroy(&xdrs);

@@ -31,6 +31,7 @@
 #include <thread>
 #include <vector>
 
+#include "RpcClient.h"
 #include "Socket.h"
 #include "vxi11.h"
 
@@ -345,13 +346,7 @@ struct Vxi11Server::Impl {
         if (!xdr_callmsg(&xdrIn, &call) || call.rm_direction != CALL) {
             return false;
         }
-        rpc_msg reply{};
-        reply.rm_xid = call.rm_xid;
-        reply.rm_direction = REPLY;
-        reply.rm_reply.rp_stat = MSG_ACCEPTED;
-        reply.acpted_rply.ar_verf = _null_auth;
-        reply.acpted_rply.ar_results.proc = reinterpret_cast<xdrproc_t>(XdrNothing);
-        reply.acpted_rply.ar_results.where = nullptr;
+        rpc_msg reply = tkrpc::AcceptedReply(call.rm_xid);
         const rpcprog_t nProgram = call.rm_call.cb_prog;
         const rpcvers_t nVersion = call.rm_call.cb_vers;
         const ProcedureRow* pRow = FindProcedure(nProgram, nVersion, call.rm_call.cb_proc);
