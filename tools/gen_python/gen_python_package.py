@@ -61,6 +61,10 @@ ABBREVIATIONS = {"ocp": "OCP", "ovp": "OVP", "scpi": "SCPI", "lxi": "LXI", "io":
                  "ah": "Ah", "wh": "Wh", "dc": "DC"}
 
 
+# Result tuples the hand-written part defines (with the IVI-Python names),
+# by name -> module; constructed from the outputs in order like the others.
+HAND_WRITTEN_RESULTS = {"ErrorQueryResult": "._ivi"}
+
 # Result NamedTuple name -> the C function whose outputs it holds.
 RESULT_FUNCTIONS: Dict[str, str] = {}
 
@@ -407,6 +411,8 @@ def function_code(function: Function, groups: List[ValueGroup], on_channel: bool
     for parameter in visible:
         group = enums.get(parameter.name)
         kind = group.class_name if group else ANNOTATION.get(parameter.ctype)
+        if channel_selector and parameter is parameters[0]:
+            kind = "ChannelLike"  # a name in any case, "" for the only channel, or a channel
         if kind is None:
             fail(f"TARVEK.h: TARVEK_{function.name}: no Python type for {parameter.ctype}")
         signature.append(f"{snake(parameter.name)}: {kind}")
@@ -450,8 +456,9 @@ def function_code(function: Function, groups: List[ValueGroup], on_channel: bool
         elif parameter.name in sizes:
             arguments.append(str(sizes[parameter.name]))
         elif channel_selector and parameter is parameters[0]:
-            arguments.append("selector" if on_channel
-                             else f"_text({snake(parameter.name)}, {snake(parameter.name)!r})")
+            arguments.append("selector" if on_channel else
+                             f"self._session._channel_text({snake(parameter.name)}, "
+                             f"{snake(parameter.name)!r})")
         else:
             group = enums.get(parameter.name)
             argument = snake(parameter.name)
@@ -490,7 +497,8 @@ def function_code(function: Function, groups: List[ValueGroup], on_channel: bool
         lines.append("        selector = self._selector")
         lines += [f"        {line}" for line in body]
     elif channel_selector:
-        selector_text = f"_text({snake(parameters[0].name)}, {snake(parameters[0].name)!r})"
+        selector_text = (f"self._session._channel_text({snake(parameters[0].name)}, "
+                         f"{snake(parameters[0].name)!r})")
         lines += [f"        selector = {selector_text}"]
         lines += [f"        {line.replace(selector_text, 'selector')}" for line in body]
     else:
@@ -523,7 +531,8 @@ import enum
 import functools
 from typing import Any, List, NamedTuple, Optional, Tuple, Type, TypeVar, Union, cast
 
-from ._access import _Access, _Kind, _boolean, _integer, _real, _text
+from ._access import ChannelLike, _Access, _Kind, _boolean, _integer, _real, _text
+from ._ivi import ErrorQueryResult
 from ._library import (LIB, ViAttr, ViBoolean, ViInt16, ViInt32, ViInt64, ViReal64, ViSession,
                        ViStatus, ViString)
 
@@ -543,6 +552,17 @@ def _enum_value(kind: Type[enum.IntEnum], value: Union[int, str], name: str = "v
     except TypeError:
         raise TypeError(f"{name} takes a {kind.__name__} member, its name or its number, not "
                         f"{value!r} ({type(value).__name__})") from None
+
+
+class _NamedEnum(enum.IntEnum):
+    """An IntEnum that prints as its name (MeasurementType.VOLTAGE), not
+    as its number; it still compares and converts like the int."""
+
+    def __str__(self) -> str:
+        return f"{type(self).__name__}.{self.name}"
+
+    def __format__(self, spec: str) -> str:
+        return str(self) if not spec else int.__format__(int(self), spec)
 
 
 _E = TypeVar("_E", bound=enum.IntEnum)
@@ -620,7 +640,7 @@ def generate(header_text: str, catalogue: dict) -> str:
     out = [HEADER]
     out.append("# Defined values, one IntEnum per group of TARVEK.h.")
     for group in groups:
-        out.append(f"class {group.class_name}(enum.IntEnum):")
+        out.append(f"class {group.class_name}(_NamedEnum):")
         out.append(docstring(f"{group.comment}.", "    ").replace("..", "."))
         for member, name, value in group.members:
             out.append(f"    {member} = {value}  # TARVEK_VAL_{name}")
@@ -648,6 +668,8 @@ def generate(header_text: str, catalogue: dict) -> str:
                 lines, _, _ = function_code(function, groups, True, results, several=True)
                 group_methods += lines
     for name in results:
+        if name in HAND_WRITTEN_RESULTS:
+            continue
         out.append(f"class {name}(NamedTuple):")
         out.append(f'    """The outputs of TARVEK_{RESULT_FUNCTIONS[name]}."""')
         for field_name, kind in result_fields[name]:
