@@ -253,8 +253,30 @@ def unit_of(attribute: Attribute) -> Optional[Tuple[str, str]]:
     return None
 
 
+def text_of(value: object) -> Optional[str]:
+    """A catalogue field as one line of text: a string as it is, a mapping
+    as "key value" pairs, a list item by item; None when absent."""
+    if value is None or value == "" or value == [] or value == {}:
+        return None
+    if isinstance(value, dict):
+        return ", ".join(f"{key} {text_of(item)}" for key, item in value.items())
+    if isinstance(value, (list, tuple)):
+        return ", ".join(str(text_of(item)) for item in value)
+    return str(value)
+
+
+def described(attribute: Attribute, field_name: str) -> Optional[str]:
+    """An optional descriptive field of the catalogue row ("description",
+    "unit", "range"): catalogues written before those fields lack them."""
+    return text_of(attribute.row.get(field_name))
+
+
 def summary(attribute: Attribute) -> str:
-    """A first docstring line built from the name: what the attribute is."""
+    """The first docstring line: the catalogue's description when it has
+    one, else what the attribute is, built from its name."""
+    description = described(attribute, "description")
+    if description:
+        return description if description.endswith(".") else description + "."
     name = attribute.name
     channel = " of the output channel" if attribute.row["channel"] else ""
     if name.endswith("_ENABLED"):
@@ -268,14 +290,26 @@ def summary(attribute: Attribute) -> str:
     return f"The {text}{channel}."
 
 
+def catalogue_unit(attribute: Attribute) -> Optional[str]:
+    unit = described(attribute, "unit")
+    if unit:
+        return unit
+    known = unit_of(attribute)
+    return known[0] if known else None
+
+
 def attribute_doc(attribute: Attribute, type_text: str) -> str:
     row = attribute.row
     lines = [summary(attribute), ""]
     unit = unit_of(attribute)
-    if unit:
+    if described(attribute, "unit"):
+        lines.append(f"Unit: {described(attribute, 'unit')}.")
+    elif unit:
         lines.append(f"Unit: {unit[1]} ({unit[0]}).")
     elif row["type"] == "ViString" and DURATION_TEXT.search(attribute.name):
         lines.append("Unit: a duration as text, seconds or hh:mm:ss.")
+    if described(attribute, "range"):
+        lines.append(f"Range: {described(attribute, 'range')}.")
     if attribute.group is not None:
         lines.append(f"Values: {attribute.group.class_name} "
                      f"({', '.join(member for member, _, _ in attribute.group.members)}).")
@@ -593,6 +627,9 @@ class AttributeInfo(NamedTuple):
     unsupported: Optional[str]
     family: Optional[Tuple[str, Optional[str], Optional[str]]]
     simulated: Optional[str]
+    unit: Optional[str] = None          # the catalogue's unit, else one known by name
+    range: Optional[str] = None         # the catalogue's range, as text
+    description: Optional[str] = None   # the catalogue's description
 
 
 '''
@@ -763,7 +800,10 @@ def generate(header_text: str, catalogue: dict) -> str:
                    f"{attribute.group.class_name if attribute.group else None}, "
                    f"{words_text!r}, {python_literal(row['query'])}, "
                    f"{python_literal(row['command'])}, {python_literal(row['unsupported'])}, "
-                   f"{family_text}, {python_literal(row['simulated'])}),")
+                   f"{family_text}, {python_literal(row['simulated'])}, "
+                   f"{python_literal(catalogue_unit(attribute))}, "
+                   f"{python_literal(described(attribute, 'range'))}, "
+                   f"{python_literal(described(attribute, 'description'))}),")
     out.append(")")
     out.append("")
     out.append("# The instrument functions that are methods, by C name without TARVEK_.")
