@@ -577,6 +577,19 @@ class Tarvek(SessionAttributes, SessionFunctions, _Access):
         """One output channel by name or position: ``channels[key]``."""
         return self.channels[key]
 
+    def _channel_index(self, value: Any, name: str = "channel") -> int:
+        """The channel number (0 for CH1) for an argument numbering a
+        channel: a SelectedChannel member, its number or name, a channel
+        name in any case, or an OutputChannel."""
+        from ._generated import SelectedChannel, _enum_value  # noqa: PLC0415
+        if isinstance(value, OutputChannel) or (
+                isinstance(value, str) and value.strip().upper() not in SelectedChannel.__members__):
+            channel = self.channels[value]
+            if len(channel.names) != 1:
+                raise ValueError(f"{name} takes one channel, not {channel.names}")
+            return self.channels.names.index(channel.names[0])
+        return _enum_value(SelectedChannel, value, name)
+
     def _channel_text(self, value: Any, name: str = "channel_name") -> bytes:
         """The selector for a channel argument: a name in any case, "" for
         the only channel of a one-output model, or an OutputChannel."""

@@ -292,3 +292,21 @@ def test_models_of_the_emulator_are_supported() -> None:
         supported = session.ivi_utility.supported_instrument_models
     assert all(any(model in name for name in supported) for model in ("631", "651"))
     assert set(MODELS) == {"Series6310", "Series6510"}
+
+
+def test_channel_numbers_take_channel_names_and_channels(emulator: Emulator,
+                                                         live: tarvek.Tarvek) -> None:
+    last = live.channels[-1]
+    number = tarvek.SelectedChannel(len(live.channels) - 1)
+    sent = []
+    for channel in (number, last.name.lower(), last, number.name.lower(), int(number)):
+        live.abort_list(channel)
+        sent.append(emulator.lines())
+        emulator.clear()
+    assert sent[0] and all(lines == sent[0] for lines in sent), sent
+    with pytest.raises(tarvek.UnknownChannelError, match="CH9"):
+        live.abort_list("CH9")
+    if len(live.channels) > 1:
+        with pytest.raises(ValueError, match="one channel"):
+            live.abort_list(live.channels[:])
+    assert emulator.lines() == []

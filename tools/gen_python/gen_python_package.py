@@ -61,6 +61,10 @@ ABBREVIATIONS = {"ocp": "OCP", "ovp": "OVP", "scpi": "SCPI", "lxi": "LXI", "io":
                  "ah": "Ah", "wh": "Wh", "dc": "DC"}
 
 
+# The defined values that number the output channels: where they are taken,
+# a channel name or OutputChannel is taken as well.
+CHANNEL_ENUM = "SelectedChannel"
+
 # Result tuples the hand-written part defines (with the IVI-Python names),
 # by name -> module; constructed from the outputs in order like the others.
 HAND_WRITTEN_RESULTS = {"ErrorQueryResult": "._ivi"}
@@ -369,7 +373,9 @@ def attribute_code(attribute: Attribute, several: bool = False) -> List[str]:
         # promises (ctypes would judge a bool by its truth and wrap an
         # integer); the write is inlined, with a float taken as it is,
         # because it is the path a measurement loop runs most.
-        if attribute.group is not None:
+        if attribute.group is not None and attribute.group.class_name == CHANNEL_ENUM:
+            value = f"session._channel_index(value, {name!r})"
+        elif attribute.group is not None:
             value = f"_enum_value({attribute.group.class_name}, value, {name!r})"
         elif row["type"] == "ViString":
             value = f"_text(value, {name!r})"
@@ -445,6 +451,8 @@ def function_code(function: Function, groups: List[ValueGroup], on_channel: bool
     for parameter in visible:
         group = enums.get(parameter.name)
         kind = group.class_name if group else ANNOTATION.get(parameter.ctype)
+        if group is not None and group.class_name == CHANNEL_ENUM:
+            kind = f"Union[{CHANNEL_ENUM}, ChannelLike]"  # the member, or the channel itself
         if channel_selector and parameter is parameters[0]:
             kind = "ChannelLike"  # a name in any case, "" for the only channel, or a channel
         if kind is None:
@@ -498,7 +506,9 @@ def function_code(function: Function, groups: List[ValueGroup], on_channel: bool
             argument = snake(parameter.name)
             if keyword.iskeyword(argument):
                 fail(f"TARVEK.h: parameter name {argument} is a Python keyword")
-            if group is not None:
+            if group is not None and group.class_name == CHANNEL_ENUM:
+                arguments.append(f"self._session._channel_index({argument}, {argument!r})")
+            elif group is not None:
                 arguments.append(f"_enum_value({group.class_name}, {argument}, {argument!r})")
             elif parameter.ctype in ("ViConstString", "ViRsrc", "ViString"):
                 arguments.append(f"_text({argument}, {argument!r})")
