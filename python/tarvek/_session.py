@@ -282,6 +282,41 @@ class ChannelGroup(ChannelGroupAttributes, ChannelGroupFunctions, OutputChannel)
     __slots__ = ()
     _several = True
 
+    # The per-channel reads of OutputChannel, typed as the lists they are here.
+    @property  # type: ignore[override]
+    def voltage(self) -> List[float]:
+        """The measured output voltage of each channel, in volts."""
+        return self._measured(_MEASURE_VOLTAGE)
+
+    @property  # type: ignore[override]
+    def current(self) -> List[float]:
+        """The measured output current of each channel, in amperes."""
+        return self._measured(_MEASURE_CURRENT)
+
+    @property  # type: ignore[override]
+    def power(self) -> List[float]:
+        """The measured output power of each channel, in watts."""
+        return OutputChannel.power.fget(self)  # type: ignore[attr-defined]
+
+    @property  # type: ignore[override]
+    def ocp_enabled(self) -> List[bool]:
+        """Whether over-current protection is enabled, per channel."""
+        return self._selected(lambda _: self._session.ocp_enabled)
+
+    @ocp_enabled.setter
+    def ocp_enabled(self, value: bool) -> None:
+        OutputChannel.ocp_enabled.fset(self, value)  # type: ignore[attr-defined]
+
+    @property  # type: ignore[override]
+    def ocp_tripped(self) -> List[bool]:
+        """Whether over-current protection has tripped, per channel."""
+        return self._selected(lambda _: self._session.ocp_tripped)
+
+    @property  # type: ignore[override]
+    def ovp_tripped(self) -> List[bool]:
+        """Whether over-voltage protection has tripped, per channel."""
+        return self._selected(lambda _: self._session.ovp_tripped)
+
 
 class OutputChannelCollection(Collection[OutputChannel]):
     """The instrument's output channels: iterate over them, index them by

@@ -285,6 +285,9 @@ def test_protection_is_read_per_channel_under_the_lock(emulator: Emulator,
     volts = last.voltage_level
     assert last.voltage == pytest.approx(volts) and last.current == pytest.approx(volts / 1000)
     assert last.power == pytest.approx(volts * volts / 1000)
+    group = live.channels[:]
+    assert group.ocp_tripped == [False] * len(live.channels)
+    assert group.voltage[-1] == pytest.approx(volts) and len(group.power) == len(live.channels)
 
 
 def test_models_of_the_emulator_are_supported() -> None:
