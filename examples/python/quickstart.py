@@ -22,7 +22,7 @@ OUTPUTS = {"CH1": (5.0, 1.0), "CH2": (12.0, 0.5), "CH3": (3.3, 2.0)}
 STEPS = [(1.0, 1.0, 0.2), (2.0, 1.0, 0.2), (3.0, 1.0, 0.2)]
 
 
-def tour(psu: tarvek.Session) -> None:
+def tour(psu: tarvek.Tarvek) -> None:
     simulated = psu.simulate
     outputs = list(psu.channels)
     print(f"  It is a {psu.instrument_manufacturer} {psu.instrument_model} "
@@ -149,10 +149,10 @@ def main() -> int:
     if not args.resource and not args.simulate:
         parser.error("name a resource, or run with --simulate")
     # Ask the instrument after every command whether it was happy with it.
-    options = {"query_instr_status": True, "simulate": args.simulate}
+    options: tarvek.Options = {"simulate": args.simulate}  # status checking is on by default
     print(f"Opening {args.resource or 'a simulated supply'} with an identity query and a reset.")
     try:
-        with tarvek.Session(args.resource, id_query=True, reset=True, options=options) as psu:
+        with tarvek.Tarvek(args.resource, id_query=True, reset=True, options=options) as psu:
             tour(psu)
     except tarvek.Error as error:
         print(f"  ! {error}", file=sys.stderr)

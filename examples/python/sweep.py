@@ -85,9 +85,9 @@ def main() -> int:
         parser.error("name a resource, or run with --simulate")
     if args.steps < 1:
         parser.error("--steps must be at least 1")
-    options = {"query_instr_status": True, "simulate": args.simulate}
+    options: tarvek.Options = {"simulate": args.simulate}  # status checking is on by default
     try:
-        with tarvek.Session(args.resource, reset=True, options=options) as psu:
+        with tarvek.Tarvek(args.resource, reset=True, options=options) as psu:
             readings = sweep(psu.channels[args.channel], args.start, args.stop, args.steps,
                              args.dwell)
             title = f"{psu.instrument_model} {args.channel}: {args.start:g} V to {args.stop:g} V"

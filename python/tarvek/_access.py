@@ -3,10 +3,11 @@ lock and reading attributes of each value type."""
 from __future__ import annotations
 
 import ctypes
+import difflib
 import numbers
 import operator
 import re
-from typing import TYPE_CHECKING, Any, Callable, NamedTuple, Optional, Tuple
+from typing import TYPE_CHECKING, Any, Callable, NamedTuple, Optional, Tuple, Union
 
 from ._errors import INVALID_VALUE, InvalidValueError
 from ._library import LIB
@@ -115,6 +116,11 @@ def _real(value: Any, name: str = "value") -> float:
     raise TypeError(f"{name} takes a float or an int, not {value!r} ({_type_name(value)})")
 
 
+# A channel argument: its name (physical names in any case; "" for the only
+# channel of a one-output model) or the OutputChannel itself.
+ChannelLike = Union[str, "_Access"]
+
+
 class _Kind(NamedTuple):
     """How one value type is read: its typed getter and ctypes type (None
     for text, which has a buffer protocol of its own)."""
@@ -132,6 +138,17 @@ class _Access:
     _selector: bytes
     _parts: Tuple[bytes, ...]
     _several = False  # reads return a list even for one channel (ChannelGroup)
+
+    def __setattr__(self, name: str, value: Any) -> None:
+        # Every driver object has __slots__, so a misspelt or misplaced
+        # attribute fails here instead of becoming a Python attribute that
+        # sends nothing to the instrument.
+        try:
+            object.__setattr__(self, name, value)
+        except AttributeError:
+            if name.startswith("_") or hasattr(type(self), name):
+                raise
+            raise unknown_attribute(self, name) from None
 
     def _call(self, function: Callable[..., int], *arguments: Any) -> int:
         session = self._session
@@ -187,3 +204,20 @@ class _Access:
         return [one(part) for part in self._parts]
 
 
+
+
+def unknown_attribute(owner: Any, name: str) -> AttributeError:
+    """The AttributeError for an attribute a driver object does not have,
+    naming the closest valid one (and where a channel attribute lives)."""
+    kind = type(owner)
+    public = sorted(item for item in dir(kind) if not item.startswith("_"))
+    text = f"{kind.__name__} has no attribute {name!r}"
+    close = difflib.get_close_matches(name, public, n=1, cutoff=0.6)
+    from ._session import OutputChannel, Session  # noqa: PLC0415 - no import cycle at load
+    if isinstance(owner, Session) and name in dir(OutputChannel):
+        text += (f"; it is an attribute of an output channel: "
+                 f"session.channels['CH1'].{name}")
+    elif close:
+        text += f"; did you mean {close[0]!r}?"
+    error = AttributeError(text + " (nothing was sent to the instrument)")
+    return error

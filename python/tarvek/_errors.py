@@ -40,6 +40,14 @@ class InvalidValueError(Error, ValueError):
     whichever side refused it."""
 
 
+class UnknownChannelError(Error, KeyError):
+    """A channel name the instrument does not have. It is a
+    :class:`tarvek.Error` and a ``KeyError`` (a missing key of
+    ``session.channels``); the message lists the valid names."""
+
+    __str__ = Exception.__str__
+
+
 INVALID_VALUE = -1074135024  # 0xBFFA0010
 
 
@@ -67,3 +75,4 @@ class DriverWarning(UserWarning):
 
 
 Error.__module__ = InvalidValueError.__module__ = DriverWarning.__module__ = "tarvek"
+UnknownChannelError.__module__ = "tarvek"

@@ -67,3 +67,21 @@ def test_catalogue_and_header_must_agree() -> None:
     row["values"][0]["value"] = 99
     with pytest.raises(SystemExit, match="disagree"):
         generator.generate(HEADER, catalogue)
+
+
+def test_description_unit_and_range_of_the_catalogue_are_used_when_present() -> None:
+    catalogue = copy.deepcopy(CATALOGUE)
+    row = next(row for row in catalogue["attributes"] if row["name"] == "VOLTAGE_LEVEL")
+    row.update(description="The programmed output voltage", unit="V",
+               range={"Series6310": "0 to 30", "Series6510": "0 to 60"})
+    text = generator.generate(HEADER, catalogue)
+    assert '"""The programmed output voltage.' in text
+    assert "Range: Series6310 0 to 30, Series6510 0 to 60." in text
+    for row in catalogue["attributes"]:
+        for name in ("description", "unit", "range"):
+            row.pop(name, None)
+    plain = generator.generate(HEADER, catalogue)
+    assert '"""The voltage level of the output channel.' in plain and "Range:" not in plain
+    info = next(info for info in tarvek.ATTRIBUTES if info.name == "VOLTAGE_LEVEL")
+    assert info.unit == "V"
+    assert all(info.range is None or isinstance(info.range, str) for info in tarvek.ATTRIBUTES)

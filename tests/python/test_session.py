@@ -34,7 +34,7 @@ def test_channels_iterate_index_and_contain(emulator: Emulator, live: tarvek.Ses
 
 @pytest.mark.parametrize("selector, names", [
     ("CH1-CH3", ["CH1", "CH2", "CH3"]), ("[CH2-CH3]", ["CH2", "CH3"]),
-    ("CH1,CH3", ["CH1", "CH3"]), ("ch3", ["ch3"]), ("CH2:CH3", ["CH2", "CH3"])])
+    ("CH1,CH3", ["CH1", "CH3"]), ("ch3", ["CH3"]), ("CH2:CH3", ["CH2", "CH3"])])
 def test_selectors_name_channels(simulated: tarvek.Session, selector: str, names: list) -> None:
     if simulated.channel_count == 1:
         pytest.skip("one output")
@@ -245,7 +245,8 @@ def test_two_threads_share_one_session(emulator: Emulator, live: tarvek.Session)
 def test_help_reads_well() -> None:
     import pydoc
     text = pydoc.render_doc(tarvek.Session, renderer=pydoc.plaintext)
-    assert "A session with a TARVEK power supply." in text
+    assert "A session with a TARVEK power supply: the driver's root class." in text
+    assert "Status checking is on" in text
     assert "configure_power_on_state(self, state: 'PowerOnState', memory_location: 'int')" in text
     assert "SCPI: reads with \"OUTP:PAIR?\"" in text
     channel = pydoc.render_doc(tarvek.OutputChannel, renderer=pydoc.plaintext)

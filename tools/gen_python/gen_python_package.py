@@ -61,6 +61,14 @@ ABBREVIATIONS = {"ocp": "OCP", "ovp": "OVP", "scpi": "SCPI", "lxi": "LXI", "io":
                  "ah": "Ah", "wh": "Wh", "dc": "DC"}
 
 
+# The defined values that number the output channels: where they are taken,
+# a channel name or OutputChannel is taken as well.
+CHANNEL_ENUM = "SelectedChannel"
+
+# Result tuples the hand-written part defines (with the IVI-Python names),
+# by name -> module; constructed from the outputs in order like the others.
+HAND_WRITTEN_RESULTS = {"ErrorQueryResult": "._ivi"}
+
 # Result NamedTuple name -> the C function whose outputs it holds.
 RESULT_FUNCTIONS: Dict[str, str] = {}
 
@@ -249,8 +257,30 @@ def unit_of(attribute: Attribute) -> Optional[Tuple[str, str]]:
     return None
 
 
+def text_of(value: object) -> Optional[str]:
+    """A catalogue field as one line of text: a string as it is, a mapping
+    as "key value" pairs, a list item by item; None when absent."""
+    if value is None or value == "" or value == [] or value == {}:
+        return None
+    if isinstance(value, dict):
+        return ", ".join(f"{key} {text_of(item)}" for key, item in value.items())
+    if isinstance(value, (list, tuple)):
+        return ", ".join(str(text_of(item)) for item in value)
+    return str(value)
+
+
+def described(attribute: Attribute, field_name: str) -> Optional[str]:
+    """An optional descriptive field of the catalogue row ("description",
+    "unit", "range"): catalogues written before those fields lack them."""
+    return text_of(attribute.row.get(field_name))
+
+
 def summary(attribute: Attribute) -> str:
-    """A first docstring line built from the name: what the attribute is."""
+    """The first docstring line: the catalogue's description when it has
+    one, else what the attribute is, built from its name."""
+    description = described(attribute, "description")
+    if description:
+        return description if description.endswith(".") else description + "."
     name = attribute.name
     channel = " of the output channel" if attribute.row["channel"] else ""
     if name.endswith("_ENABLED"):
@@ -264,14 +294,26 @@ def summary(attribute: Attribute) -> str:
     return f"The {text}{channel}."
 
 
+def catalogue_unit(attribute: Attribute) -> Optional[str]:
+    unit = described(attribute, "unit")
+    if unit:
+        return unit
+    known = unit_of(attribute)
+    return known[0] if known else None
+
+
 def attribute_doc(attribute: Attribute, type_text: str) -> str:
     row = attribute.row
     lines = [summary(attribute), ""]
     unit = unit_of(attribute)
-    if unit:
+    if described(attribute, "unit"):
+        lines.append(f"Unit: {described(attribute, 'unit')}.")
+    elif unit:
         lines.append(f"Unit: {unit[1]} ({unit[0]}).")
     elif row["type"] == "ViString" and DURATION_TEXT.search(attribute.name):
         lines.append("Unit: a duration as text, seconds or hh:mm:ss.")
+    if described(attribute, "range"):
+        lines.append(f"Range: {described(attribute, 'range')}.")
     if attribute.group is not None:
         lines.append(f"Values: {attribute.group.class_name} "
                      f"({', '.join(member for member, _, _ in attribute.group.members)}).")
@@ -331,7 +373,9 @@ def attribute_code(attribute: Attribute, several: bool = False) -> List[str]:
         # promises (ctypes would judge a bool by its truth and wrap an
         # integer); the write is inlined, with a float taken as it is,
         # because it is the path a measurement loop runs most.
-        if attribute.group is not None:
+        if attribute.group is not None and attribute.group.class_name == CHANNEL_ENUM:
+            value = f"session._channel_index(value, {name!r})"
+        elif attribute.group is not None:
             value = f"_enum_value({attribute.group.class_name}, value, {name!r})"
         elif row["type"] == "ViString":
             value = f"_text(value, {name!r})"
@@ -407,6 +451,10 @@ def function_code(function: Function, groups: List[ValueGroup], on_channel: bool
     for parameter in visible:
         group = enums.get(parameter.name)
         kind = group.class_name if group else ANNOTATION.get(parameter.ctype)
+        if group is not None and group.class_name == CHANNEL_ENUM:
+            kind = f"Union[{CHANNEL_ENUM}, ChannelLike]"  # the member, or the channel itself
+        if channel_selector and parameter is parameters[0]:
+            kind = "ChannelLike"  # a name in any case, "" for the only channel, or a channel
         if kind is None:
             fail(f"TARVEK.h: TARVEK_{function.name}: no Python type for {parameter.ctype}")
         signature.append(f"{snake(parameter.name)}: {kind}")
@@ -450,14 +498,17 @@ def function_code(function: Function, groups: List[ValueGroup], on_channel: bool
         elif parameter.name in sizes:
             arguments.append(str(sizes[parameter.name]))
         elif channel_selector and parameter is parameters[0]:
-            arguments.append("selector" if on_channel
-                             else f"_text({snake(parameter.name)}, {snake(parameter.name)!r})")
+            arguments.append("selector" if on_channel else
+                             f"self._session._channel_text({snake(parameter.name)}, "
+                             f"{snake(parameter.name)!r})")
         else:
             group = enums.get(parameter.name)
             argument = snake(parameter.name)
             if keyword.iskeyword(argument):
                 fail(f"TARVEK.h: parameter name {argument} is a Python keyword")
-            if group is not None:
+            if group is not None and group.class_name == CHANNEL_ENUM:
+                arguments.append(f"self._session._channel_index({argument}, {argument!r})")
+            elif group is not None:
                 arguments.append(f"_enum_value({group.class_name}, {argument}, {argument!r})")
             elif parameter.ctype in ("ViConstString", "ViRsrc", "ViString"):
                 arguments.append(f"_text({argument}, {argument!r})")
@@ -490,7 +541,8 @@ def function_code(function: Function, groups: List[ValueGroup], on_channel: bool
         lines.append("        selector = self._selector")
         lines += [f"        {line}" for line in body]
     elif channel_selector:
-        selector_text = f"_text({snake(parameters[0].name)}, {snake(parameters[0].name)!r})"
+        selector_text = (f"self._session._channel_text({snake(parameters[0].name)}, "
+                         f"{snake(parameters[0].name)!r})")
         lines += [f"        selector = {selector_text}"]
         lines += [f"        {line.replace(selector_text, 'selector')}" for line in body]
     else:
@@ -523,7 +575,8 @@ import enum
 import functools
 from typing import Any, List, NamedTuple, Optional, Tuple, Type, TypeVar, Union, cast
 
-from ._access import _Access, _Kind, _boolean, _integer, _real, _text
+from ._access import ChannelLike, _Access, _Kind, _boolean, _integer, _real, _text
+from ._ivi import ErrorQueryResult
 from ._library import (LIB, ViAttr, ViBoolean, ViInt16, ViInt32, ViInt64, ViReal64, ViSession,
                        ViStatus, ViString)
 
@@ -543,6 +596,17 @@ def _enum_value(kind: Type[enum.IntEnum], value: Union[int, str], name: str = "v
     except TypeError:
         raise TypeError(f"{name} takes a {kind.__name__} member, its name or its number, not "
                         f"{value!r} ({type(value).__name__})") from None
+
+
+class _NamedEnum(enum.IntEnum):
+    """An IntEnum that prints as its name (MeasurementType.VOLTAGE), not
+    as its number; it still compares and converts like the int."""
+
+    def __str__(self) -> str:
+        return f"{type(self).__name__}.{self.name}"
+
+    def __format__(self, spec: str) -> str:
+        return str(self) if not spec else int.__format__(int(self), spec)
 
 
 _E = TypeVar("_E", bound=enum.IntEnum)
@@ -573,6 +637,9 @@ class AttributeInfo(NamedTuple):
     unsupported: Optional[str]
     family: Optional[Tuple[str, Optional[str], Optional[str]]]
     simulated: Optional[str]
+    unit: Optional[str] = None          # the catalogue's unit, else one known by name
+    range: Optional[str] = None         # the catalogue's range, as text
+    description: Optional[str] = None   # the catalogue's description
 
 
 '''
@@ -620,7 +687,7 @@ def generate(header_text: str, catalogue: dict) -> str:
     out = [HEADER]
     out.append("# Defined values, one IntEnum per group of TARVEK.h.")
     for group in groups:
-        out.append(f"class {group.class_name}(enum.IntEnum):")
+        out.append(f"class {group.class_name}(_NamedEnum):")
         out.append(docstring(f"{group.comment}.", "    ").replace("..", "."))
         for member, name, value in group.members:
             out.append(f"    {member} = {value}  # TARVEK_VAL_{name}")
@@ -648,6 +715,8 @@ def generate(header_text: str, catalogue: dict) -> str:
                 lines, _, _ = function_code(function, groups, True, results, several=True)
                 group_methods += lines
     for name in results:
+        if name in HAND_WRITTEN_RESULTS:
+            continue
         out.append(f"class {name}(NamedTuple):")
         out.append(f'    """The outputs of TARVEK_{RESULT_FUNCTIONS[name]}."""')
         for field_name, kind in result_fields[name]:
@@ -741,7 +810,10 @@ def generate(header_text: str, catalogue: dict) -> str:
                    f"{attribute.group.class_name if attribute.group else None}, "
                    f"{words_text!r}, {python_literal(row['query'])}, "
                    f"{python_literal(row['command'])}, {python_literal(row['unsupported'])}, "
-                   f"{family_text}, {python_literal(row['simulated'])}),")
+                   f"{family_text}, {python_literal(row['simulated'])}, "
+                   f"{python_literal(catalogue_unit(attribute))}, "
+                   f"{python_literal(described(attribute, 'range'))}, "
+                   f"{python_literal(described(attribute, 'description'))}),")
     out.append(")")
     out.append("")
     out.append("# The instrument functions that are methods, by C name without TARVEK_.")
