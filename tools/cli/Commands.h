@@ -29,7 +29,9 @@ struct Invocation {
         return it == mapValues.end() ? strDefault : it->second;
     }
     // The option string for TARVEK_InitWithOptions from --simulate and --options.
-    std::string DriverOptions() const;
+    // bCheckStatus adds QueryInstrStatus=1 (unless --options names it), so
+    // that every call reports a value the instrument refused.
+    std::string DriverOptions(bool bCheckStatus = false) const;
 };
 
 using CommandHandler = int (*)(const Invocation&);
