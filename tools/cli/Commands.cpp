@@ -240,6 +240,13 @@ std::vector<std::string> AttributeChannels(const AttributeInfo& info, const Invo
                      "one-output 651x), a range such as CH1-CH3, or a virtual name");
 }
 
+// A malformed --channel is a usage error before anything is opened.
+void CheckChannelSyntax(const Invocation& inv) {
+    if (inv.Has("channel")) {
+        ParseChannels(inv.Value("channel"));
+    }
+}
+
 // The outputs a command acts on: --channel, or every output.
 std::vector<Output> SelectedOutputs(const Session& session, const Invocation& inv) {
     std::vector<Output> vecOutputs;
@@ -577,6 +584,7 @@ std::string TableRow(const Reading& reading) {
 }
 
 int RunMeasure(const Invocation& inv) {
+    CheckChannelSyntax(inv);
     Session session(inv.vecArgs[0], inv.DriverOptions());
     const std::vector<Output> vecOutputs = SelectedOutputs(session, inv);
     std::vector<std::string> vecJson;
@@ -612,6 +620,7 @@ int RunMonitor(const Invocation& inv) {
             throw UsageError("cannot write " + inv.Value("csv"));
         }
     }
+    CheckChannelSyntax(inv);
     Session session(inv.vecArgs[0], inv.DriverOptions());
     InstallInterruptHandler();
     const std::vector<Output> vecOutputs = SelectedOutputs(session, inv);
@@ -917,7 +926,7 @@ int RunScpi(const Invocation& inv) {
             // VISA reports a read that ended at the line feed as a success code.
             const ViStatus status = TARVEK_viRead(vi, sizeof buffer, buffer, &nRead);
             if (status < VI_SUCCESS) {
-                session.Check(status, "TARVEK_viRead");
+                session.Check(status, strCommand.c_str());
             }
             if (nRead <= 0) {
                 break;
