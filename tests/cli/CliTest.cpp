@@ -381,7 +381,7 @@ TEST_F(CliTest, FailedStatusesCarryTextAndHint) {
          "hint: 'NoSuchLogicalName' is neither a VISA resource nor a logical name of "},
         {{"scpi", m_strResource, "SOUR:VOLT?"},
          "error 0xBFFF0015: VI_ERROR_TMO: ",
-         "hint: no reply to SOUR:VOLT? within "},
+         "hint: no reply to SOUR:VOLT? within 2000 ms: is " + m_strResource + " the instrument"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.vecArgs[1]);
@@ -391,6 +391,10 @@ TEST_F(CliTest, FailedStatusesCarryTextAndHint) {
         EXPECT_NE(result.strErr.find(row.strHint), std::string::npos) << result.strErr;
         EXPECT_EQ(result.strErr.find("Unknown status"), std::string::npos) << result.strErr;
     }
+    const CliResult json = Run({"info", strClosed, "--json"});
+    EXPECT_NE(json.strOut.find(",\"hint\":\"connection refused at 127.0.0.1:" + strPort + ": "),
+              std::string::npos)
+        << json.strOut;
 }
 
 TEST_F(CliTest, EveryCommandTakesTheSameChannelSelectors) {

@@ -148,16 +148,14 @@ Parsed Parse(int argc, char** argv) {
 
 void ReportDriverError(const cli::DriverError& error, bool bJson) {
     if (bJson) {
-        std::printf(
-            "%s\n",
-            cli::JsonObject()
-                .Add("error", cli::JsonObject()
-                                  .Add("status", std::to_string(error.Status()))
-                                  .Add("code", cli::JsonString(cli::StatusHex(error.Status())))
-                                  .Add("message", cli::JsonString(error.what()))
-                                  .Text())
-                .Text()
-                .c_str());
+        cli::JsonObject json;
+        json.Add("status", std::to_string(error.Status()))
+            .Add("code", cli::JsonString(cli::StatusHex(error.Status())))
+            .Add("message", cli::JsonString(error.what()));
+        if (!error.Hint().empty()) {
+            json.Add("hint", cli::JsonString(error.Hint()));
+        }
+        std::printf("%s\n", cli::JsonObject().Add("error", json.Text()).Text().c_str());
     }
     std::fprintf(stderr, "tarvek: error %s: %s\n", cli::StatusHex(error.Status()).c_str(),
                  error.what());
