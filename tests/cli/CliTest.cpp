@@ -428,6 +428,24 @@ TEST_F(CliTest, PerChannelAttributeOnAOneOutputModelNeedsNoChannel) {
     EXPECT_EQ(result.strOut, "0\n");
 }
 
+TEST_F(CliTest, PerChannelAttributeOnAStoredOneOutputModelNeedsNoChannel) {
+    StartEmulator("6512");
+    const std::string strStore = "/tmp/tarvek-cli-store-" + std::to_string(getpid()) + ".xml";
+    const std::vector<std::string> vecEnv = {"IVI_CONFIG_STORE=" + strStore};
+    const CliResult added = clitest::RunProgram(
+        TARVEK_CLI_PATH,
+        {"store", "add", "One", "--resource", m_strResource, "--driver-setup", "Model:6512"},
+        vecEnv);
+    ASSERT_EQ(added.nExit, 0) << Describe(added);
+    ASSERT_EQ(Run({"apply", m_strResource, "--channel", "CH1", "--voltage", "3"}).nExit, 0);
+    const CliResult result =
+        clitest::RunProgram(TARVEK_CLI_PATH, {"get", "One", "voltage_level"}, vecEnv);
+    std::filesystem::remove(strStore);
+    std::filesystem::remove(strStore + ".lock");
+    EXPECT_EQ(result.nExit, 0) << Describe(result);
+    EXPECT_EQ(result.strOut, "3\n");
+}
+
 TEST_F(CliTest, EnumeratedValuesShowTheirShortNameInJson) {
     ASSERT_EQ(Run({"set", m_strResource, "output_mode", "series2"}).nExit, 0);
     const CliResult result = Run({"get", m_strResource, "output_mode", "--json"});

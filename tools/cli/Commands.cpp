@@ -213,12 +213,17 @@ std::vector<std::string> ParseChannels(const std::string& strSelector) {
     return vecNames;
 }
 
-// Whether the option string names a one-output model (DriverSetup=Model:65xx),
-// the only way the tool knows the model before it connects.
+// Whether the option string or the logical name's session in the store names
+// a one-output model (DriverSetup=Model:65xx): the ways the tool knows the
+// model before it connects.
 bool OneOutputModelNamed(const Invocation& inv) {
-    const std::string strOptions = ToUpperAscii(inv.DriverOptions());
-    const size_t nAt = strOptions.find("MODEL:");
-    return nAt != std::string::npos && strOptions.compare(nAt + 6, 2, "65") == 0;
+    auto namesOneOutput = [](const std::string& strText) {
+        const std::string strUpper = ToUpperAscii(strText);
+        const size_t nAt = strUpper.find("MODEL:");
+        return nAt != std::string::npos && strUpper.compare(nAt + 6, 2, "65") == 0;
+    };
+    return namesOneOutput(inv.DriverOptions()) ||
+           (!inv.vecArgs.empty() && namesOneOutput(LogicalNameDriverSetup(inv.vecArgs[0])));
 }
 
 // The channels an attribute is read or written on: --channel, or none for an
@@ -237,7 +242,8 @@ std::vector<std::string> AttributeChannels(const AttributeInfo& info, const Invo
     }
     throw UsageError(std::string(info.pName) +
                      " is set per output: give --channel CH1, CH2 or CH3 (CH1 alone on a "
-                     "one-output 651x), a range such as CH1-CH3, or a virtual name");
+                     "one-output 651x), a range such as CH1-CH3, or a virtual name; the model "
+                     "is not known before connecting unless DriverSetup names it");
 }
 
 // A malformed --channel is a usage error before anything is opened.

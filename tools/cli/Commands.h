@@ -55,6 +55,10 @@ bool IsRepeatableOption(const std::string& strName);
 // tarvek store: list, show, add, remove and check on the configuration store file.
 int RunStore(const Invocation& inv);
 
+// The DriverSetup of a logical name's (or driver session's) session in the
+// store file, or "" when the name is not there or the store cannot be read.
+std::string LogicalNameDriverSetup(const std::string& strName);
+
 // Long-running commands (monitor, list) catch Ctrl-C and poll for it; the
 // others keep the default, so Ctrl-C ends them at once.
 bool Interrupted();
