@@ -332,6 +332,20 @@ TEST_F(CliTest, RefusedValuesFailWithTheInstrumentsErrorText) {
     }
 }
 
+// An error flag that the status check sees while the session opens, with
+// nothing the tool could read from the queue.
+TEST_F(CliTest, AnErrorFlagAtOpenIsAFailureWithTextAndHint) {
+    m_pEmulator->SetFixedReply("*ESR?", "16");  // execution error, nothing queued
+    const CliResult result = Run({"set", m_strResource, "ocp_enabled", "on"});
+    EXPECT_EQ(result.nExit, kExitDriverError) << Describe(result);
+    EXPECT_NE(result.strErr.find("the instrument flagged an error in its status register while "
+                                 "the session was opened\ntarvek: hint: `tarvek errors " +
+                                 m_strResource + "` reads the instrument's error queue\n"),
+              std::string::npos)
+        << result.strErr;
+    EXPECT_EQ(result.strErr.find("ErrorQuery"), std::string::npos) << result.strErr;
+}
+
 TEST_F(CliTest, SettingCommandsCheckTheStatusAfterEveryWrite) {
     const CliResult result = Run({"apply", m_strResource, "--channel", "CH2", "--voltage", "5"});
     ASSERT_EQ(result.nExit, 0) << Describe(result);

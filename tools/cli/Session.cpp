@@ -62,8 +62,13 @@ Session::Session(const std::string& strResource, const std::string& strOptions)
     const ViStatus status =
         TARVEK_InitWithOptions(strName.data(), VI_TRUE, VI_FALSE, strOptions.c_str(), &vi);
     if (status < VI_SUCCESS) {
-        // Opening sends the identity query first.
-        throw DriverError(status, ErrorText(VI_NULL, status),
+        // Opening sends the identity query first. The failed session is
+        // gone, so an error flag seen while opening cannot be read out here.
+        throw DriverError(status,
+                          status == IVI_ERROR_INSTRUMENT_STATUS
+                              ? "the instrument flagged an error in its status register while "
+                                "the session was opened"
+                              : ErrorText(VI_NULL, status),
                           StatusHint(status, HintContext{strResource, "*IDN?"}));
     }
     m_vi = vi;
@@ -125,10 +130,11 @@ void Session::Check(ViStatus status, const char* pWhat) const {
     if (status == IVI_ERROR_INSTRUMENT_STATUS) {
         // The driver saw the instrument's error flag; its queue says why.
         const std::string strErrors = DrainErrorQueue();
-        if (!strErrors.empty()) {
-            throw DriverError(status,
-                              "the instrument refused " + std::string(pWhat) + ": " + strErrors);
-        }
+        throw DriverError(status,
+                          strErrors.empty()
+                              ? "the instrument flagged an error after " + std::string(pWhat) +
+                                    " in its status register, with an empty error queue"
+                              : "the instrument refused " + std::string(pWhat) + ": " + strErrors);
     }
     if (status < VI_SUCCESS) {
         throw Failure(status, ErrorText(m_vi, status), pWhat);
