@@ -55,13 +55,20 @@ def plot(path: Path, readings: List[Reading], title: str) -> bool:
     except ImportError:
         return False
     seconds = [row[0] for row in readings]
+    # Volts and amperes differ in scale by orders of magnitude: each gets its
+    # own y axis, coloured like its line, and one legend names both lines.
     figure, volts_axis = pyplot.subplots(figsize=(7, 4))
-    volts_axis.plot(seconds, [row[2] for row in readings], "o-", color="tab:blue")
+    (volts_line,) = volts_axis.plot(seconds, [row[2] for row in readings], "o-",
+                                    color="tab:blue", label="measured voltage (V)")
     volts_axis.set_xlabel("time (s)")
     volts_axis.set_ylabel("voltage (V)", color="tab:blue")
+    volts_axis.tick_params(axis="y", labelcolor="tab:blue")
     amps_axis = volts_axis.twinx()
-    amps_axis.plot(seconds, [row[3] for row in readings], "s--", color="tab:red")
+    (amps_line,) = amps_axis.plot(seconds, [row[3] for row in readings], "s--",
+                                  color="tab:red", label="measured current (A)")
     amps_axis.set_ylabel("current (A)", color="tab:red")
+    amps_axis.tick_params(axis="y", labelcolor="tab:red")
+    volts_axis.legend(handles=[volts_line, amps_line], loc="upper left")
     volts_axis.set_title(title)
     figure.tight_layout()
     figure.savefig(path, dpi=100)

@@ -69,6 +69,15 @@ class CliTest : public ::testing::Test {
         vecLines.erase(std::remove(vecLines.begin(), vecLines.end(), "*IDN?"), vecLines.end());
         return vecLines;
     }
+    // The same without the status checks (*CLS at the open, *ESR? after
+    // each call) of the commands that change settings.
+    Lines SettingsSent() const {
+        Lines vecLines = CommandsSent();
+        std::erase_if(vecLines, [](const std::string& strLine) {
+            return strLine == "*CLS" || strLine == "*ESR?";
+        });
+        return vecLines;
+    }
 
     // Runs tarvek and waits until the emulator has handled everything the
     // program sent (its connection is gone once every line has been read).
@@ -134,7 +143,7 @@ TEST_F(CliTest, AttributeNamesAreAcceptedInEverySpelling) {
         m_pEmulator->ClearLines();
         const CliResult set = Run({"set", m_strResource, pName, "7.5", "--channel", "CH2"});
         ASSERT_EQ(set.nExit, 0) << Describe(set);
-        EXPECT_EQ(CommandsSent(), (Lines{"INST:SEL 1", "SOUR:VOLT:LEV:IMM:AMPL 7.5"}));
+        EXPECT_EQ(SettingsSent(), (Lines{"INST:SEL 1", "SOUR:VOLT:LEV:IMM:AMPL 7.5"}));
         EXPECT_DOUBLE_EQ(m_pEmulator->VoltageSetpoint(1), 7.5);
         const CliResult get = Run({"get", m_strResource, pName, "--channel", "CH2"});
         ASSERT_EQ(get.nExit, 0) << Describe(get);
@@ -150,9 +159,12 @@ TEST_F(CliTest, ValuesAreWrittenAndShownByTheirNames) {
         const char* pShown;
     };
     const Row rows[] = {
-        {"output_mode", "TARVEK_VAL_OUTPUT_MODE_SERIES2", "OUTP:PAIR SERI2",
-         "TARVEK_VAL_OUTPUT_MODE_SERIES2"},
-        {"output_mode", "track3", "OUTP:PAIR TRAC3", "TARVEK_VAL_OUTPUT_MODE_TRACK3"},
+        {"output_mode", "TARVEK_VAL_OUTPUT_MODE_SERIES2", "OUTP:PAIR SERI2", "series2"},
+        {"output_mode", "track3", "OUTP:PAIR TRAC3", "track3"},
+        {"output_mode", "OUTPUT_MODE_PARALLEL2", "OUTP:PAIR PARA2", "parallel2"},
+        {"remote_state", "remote", "SYST:COMM:RLST REM", "remote"},
+        {"remote_state", "REMOTE_WITH_LOCK", "SYST:COMM:RLST RWL", "remote_with_lock"},
+        {"list_terminate_state", "state_last", "SOUR:LIST:TERM:LAST 1", "state_last"},
         {"ocp_enabled", "off", "SOUR:CURR:PROT:STAT 0", "off"},
         {"ocp_enabled", "TRUE", "SOUR:CURR:PROT:STAT 1", "on"},
         {"ocp_enabled", "0", "SOUR:CURR:PROT:STAT 0", "off"},
@@ -165,7 +177,7 @@ TEST_F(CliTest, ValuesAreWrittenAndShownByTheirNames) {
         m_pEmulator->ClearLines();
         const CliResult set = Run({"set", m_strResource, row.pAttribute, row.pValue});
         ASSERT_EQ(set.nExit, 0) << Describe(set);
-        EXPECT_EQ(CommandsSent(), (Lines{row.pSent}));
+        EXPECT_EQ(SettingsSent(), (Lines{row.pSent}));
         const CliResult get = Run({"get", m_strResource, row.pAttribute});
         ASSERT_EQ(get.nExit, 0) << Describe(get);
         EXPECT_EQ(get.strOut, std::string(row.pShown) + "\n");
@@ -185,7 +197,16 @@ TEST_F(CliTest, BadCommandLinesAreRefusedBeforeAnythingIsSent) {
         {{"get", r, "protection"}, "did you mean"},
         {{"set", r, "voltage_level", "five", "--channel", "CH1"}, "takes a number, not 'five'"},
         {{"set", r, "voltage_level", "1e999", "--channel", "CH1"}, "takes a number"},
-        {{"set", r, "output_mode", "sideways"}, "takes one of TARVEK_VAL_OUTPUT_MODE_OFF"},
+        {{"set", r, "output_mode", "sideways"},
+         "takes one of off parallel2 parallel3 series2 series3 track2 track3, not 'sideways'"},
+        {{"get", r, "voltage_level"},
+         "TARVEK_ATTR_VOLTAGE_LEVEL is set per output: give --channel CH1, CH2 or CH3"},
+        {{"set", r, "output_enabled", "on"}, "is set per output: give --channel"},
+        {{"get", r, "voltage_level", "--channel", "CH3-CH1"}, "must run upwards"},
+        {{"measure", r, "--channel", "CH1-CH4"}, "within CH1 to CH3"},
+        {{"apply", r, "--channel", "CH1,,CH2", "--voltage", "1"}, "empty name"},
+        {{"list", r, "--channel", "CH1-CH2", "--steps", badSteps.Path()},
+         "list runs on one output"},
         {{"set", r, "ocp_enabled", "maybe"}, "takes on, off, true, false, 1 or 0"},
         {{"set", r, "selected_list", "99999999999"}, "takes a whole number"},
         {{"set", r, "ocp_tripped", "on"}, "is read-only"},
@@ -222,9 +243,9 @@ TEST_F(CliTest, DriverFailuresPrintTheDriverTextAndExitOne) {
         {{"set", m_strResource, "voltage_level", "5", "--channel", "CH7"}, "CH7"},
         {{"get", m_strResource, "battery_test_voltage"},
          "not supported for instrument model '6313'"},
-        {{"get", "TCPIP::127.0.0.1::1::SOCKET", "voltage_level"}, "tarvek: error 0x"},
+        {{"get", "TCPIP::127.0.0.1::1::SOCKET", "ocp_enabled"}, "tarvek: error 0x"},
         // A status from VISA is explained in VISA's words.
-        {{"get", "TCPIP::127.0.0.1::1::SOCKET", "voltage_level"}, "VI_ERROR_RSRC_NFOUND: "},
+        {{"get", "TCPIP::127.0.0.1::1::SOCKET", "ocp_enabled"}, "VI_ERROR_RSRC_NFOUND: "},
         {{"scpi", "", "*IDN?", "--simulate"}, "simulation"},
         {{"info", "NoSuchLogicalName"}, "tarvek: error 0x"},
     };
@@ -256,7 +277,7 @@ TEST_F(CliTest, TextValuesThatWouldAddCommandsAreRefusedByTheDriver) {
         const CliResult result = Run({"set", m_strResource, row.pAttribute, row.pValue});
         EXPECT_EQ(result.nExit, kExitDriverError) << Describe(result);
         EXPECT_NE(result.strErr.find(row.pMessage), std::string::npos) << result.strErr;
-        EXPECT_EQ(CommandsSent(), Lines{});
+        EXPECT_EQ(SettingsSent(), Lines{});
         EXPECT_FALSE(m_pEmulator->OutputEnabled(0));
     }
 }
@@ -270,6 +291,194 @@ TEST_F(CliTest, SingleOutputSupplyRefusesOtherOutputs) {
     const CliResult measured = Run({"measure", m_strResource, "--json"});
     EXPECT_EQ(measured.nExit, 0) << Describe(measured);
     EXPECT_EQ(measured.strOut.rfind("{\"outputs\":[{\"channel\":\"CH1\",", 0), 0u);
+}
+
+// A value the instrument refuses never looks accepted: the command fails
+// with the instrument's own error text, and apply stops before switching the
+// output on.
+TEST_F(CliTest, RefusedValuesFailWithTheInstrumentsErrorText) {
+    const TempFile steps("1,0.5,0.05\n75,0.5,0.05\n");
+    const std::string& r = m_strResource;
+    struct Row {
+        std::vector<std::string> vecArgs;
+        const char* pWhat;
+    };
+    const Row rows[] = {
+        {{"apply", r, "--channel", "CH1", "--voltage", "75", "--output", "on"},
+         "TARVEK_ConfigureVoltageLevel"},
+        {{"apply", r, "--channel", "CH1-CH2", "--voltage", "75", "--output", "on", "--json"},
+         "TARVEK_ConfigureVoltageLevel"},
+        {{"set", r, "voltage_level", "75", "--channel", "CH1"}, "TARVEK_ATTR_VOLTAGE_LEVEL"},
+        // With status checking switched off the queue is read after the command.
+        {{"set", r, "voltage_level", "75", "--channel", "CH1", "--options", "QueryInstrStatus=0"},
+         "TARVEK_ATTR_VOLTAGE_LEVEL"},
+        {{"list", r, "--channel", "CH1", "--steps", steps.Path()}, "TARVEK_SetStepVoltage"},
+        {{"scpi", r, "SOUR:VOLT", "75"}, "SOUR:VOLT 75"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.vecArgs[0] + " " + row.vecArgs.back());
+        const CliResult result = Run(row.vecArgs);
+        EXPECT_EQ(result.nExit, kExitDriverError) << Describe(result);
+        EXPECT_NE(result.strErr.find(std::string("the instrument refused ") + row.pWhat +
+                                     ": -222,\"Data out of range\""),
+                  std::string::npos)
+            << result.strErr;
+        EXPECT_EQ(result.strErr.find("ErrorQuery"), std::string::npos) << result.strErr;
+        EXPECT_EQ(result.strOut.find("CH1:"), std::string::npos) << result.strOut;
+        EXPECT_FALSE(m_pEmulator->OutputEnabled(0));
+        EXPECT_FALSE(m_pEmulator->ListRunning(0));
+        // The queue was read: nothing is left for the next command to trip on.
+        EXPECT_EQ(Run({"errors", r}).strOut, "No errors.\n");
+    }
+}
+
+// An error flag that the status check sees while the session opens, with
+// nothing the tool could read from the queue.
+TEST_F(CliTest, AnErrorFlagAtOpenIsAFailureWithTextAndHint) {
+    m_pEmulator->SetFixedReply("*ESR?", "16");  // execution error, nothing queued
+    const CliResult result = Run({"set", m_strResource, "ocp_enabled", "on"});
+    EXPECT_EQ(result.nExit, kExitDriverError) << Describe(result);
+    EXPECT_NE(result.strErr.find("the instrument flagged an error in its status register while "
+                                 "the session was opened\ntarvek: hint: `tarvek errors " +
+                                 m_strResource + "` reads the instrument's error queue\n"),
+              std::string::npos)
+        << result.strErr;
+    EXPECT_EQ(result.strErr.find("ErrorQuery"), std::string::npos) << result.strErr;
+}
+
+TEST_F(CliTest, SettingCommandsCheckTheStatusAfterEveryWrite) {
+    const CliResult result = Run({"apply", m_strResource, "--channel", "CH2", "--voltage", "5"});
+    ASSERT_EQ(result.nExit, 0) << Describe(result);
+    const Lines vecSent = CommandsSent();
+    ASSERT_FALSE(vecSent.empty());
+    EXPECT_EQ(vecSent.front(), "*CLS");
+    for (size_t n = 0; n < vecSent.size(); ++n) {
+        if (vecSent[n] != "*CLS" && vecSent[n] != "*ESR?") {
+            SCOPED_TRACE(vecSent[n]);
+            ASSERT_LT(n + 1, vecSent.size());
+            EXPECT_EQ(vecSent[n + 1], "*ESR?");
+        }
+    }
+    EXPECT_TRUE(Contains(vecSent, "SOUR:VOLT:LEV:IMM:AMPL 5"));
+    // Reading commands keep the session as the caller opened it.
+    m_pEmulator->ClearLines();
+    ASSERT_EQ(Run({"get", m_strResource, "ocp_enabled"}).nExit, 0);
+    EXPECT_EQ(CommandsSent(), Lines{"SOUR:CURR:PROT:STAT?"});
+}
+
+// Statuses arrive with their text and a hint naming what to look at.
+TEST_F(CliTest, FailedStatusesCarryTextAndHint) {
+    // A port that nothing listens on: bound, then closed again.
+    emu::EmulatorOptions options;
+    options.nPort = 0;
+    auto pClosed = std::make_unique<emu::Emulator>(options);
+    pClosed->Start();
+    const std::string strClosed = pClosed->Resource();
+    pClosed.reset();
+    const std::string strPort = strClosed.substr(
+        strClosed.find("::", 7) + 2, strClosed.rfind("::") - strClosed.find("::", 7) - 2);
+    m_pEmulator->SetNoReply("SOUR:VOLT?");
+    struct Row {
+        std::vector<std::string> vecArgs;
+        std::string strText;
+        std::string strHint;
+    };
+    const Row rows[] = {
+        {{"info", strClosed},
+         "error 0xBFFF0011: VI_ERROR_RSRC_NFOUND: ",
+         "hint: connection refused at 127.0.0.1:" + strPort +
+             ": is an instrument or "
+             "`tarvek-emulator --port " +
+             strPort + "` listening there?"},
+        {{"info", "NoSuchLogicalName"},
+         "error 0xBFFF0011: VI_ERROR_RSRC_NFOUND: ",
+         "hint: 'NoSuchLogicalName' is neither a VISA resource nor a logical name of "},
+        {{"scpi", m_strResource, "SOUR:VOLT?"},
+         "error 0xBFFF0015: VI_ERROR_TMO: ",
+         "hint: no reply to SOUR:VOLT? within 2000 ms: is " + m_strResource + " the instrument"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.vecArgs[1]);
+        const CliResult result = Run(row.vecArgs);
+        EXPECT_EQ(result.nExit, kExitDriverError) << Describe(result);
+        EXPECT_NE(result.strErr.find(row.strText), std::string::npos) << result.strErr;
+        EXPECT_NE(result.strErr.find(row.strHint), std::string::npos) << result.strErr;
+        EXPECT_EQ(result.strErr.find("Unknown status"), std::string::npos) << result.strErr;
+    }
+    const CliResult json = Run({"info", strClosed, "--json"});
+    EXPECT_NE(json.strOut.find(",\"hint\":\"connection refused at 127.0.0.1:" + strPort + ": "),
+              std::string::npos)
+        << json.strOut;
+}
+
+TEST_F(CliTest, EveryCommandTakesTheSameChannelSelectors) {
+    ASSERT_EQ(Run({"apply", m_strResource, "--channel", "CH1-CH3", "--voltage", "4"}).nExit, 0);
+    for (int n = 0; n < 3; ++n) {
+        EXPECT_DOUBLE_EQ(m_pEmulator->VoltageSetpoint(n), 4.0);
+    }
+    CliResult result = Run({"get", m_strResource, "voltage_level", "--channel", "CH1-CH3"});
+    ASSERT_EQ(result.nExit, 0) << Describe(result);
+    EXPECT_EQ(result.strOut, "CH1: 4\nCH2: 4\nCH3: 4\n");
+    result = Run({"get", m_strResource, "voltage_level", "--channel", "CH2:CH3", "--json"});
+    ASSERT_EQ(result.nExit, 0) << Describe(result);
+    EXPECT_EQ(result.strOut.rfind("{\"outputs\":[{\"attribute\":\"TARVEK_ATTR_VOLTAGE_LEVEL\","
+                                  "\"channel\":\"CH2\"",
+                                  0),
+              0u)
+        << result.strOut;
+    result = Run({"measure", m_strResource, "--channel", "CH2-CH3"});
+    ASSERT_EQ(result.nExit, 0) << Describe(result);
+    EXPECT_EQ(std::count(result.strOut.begin(), result.strOut.end(), '\n'), 3) << result.strOut;
+    EXPECT_NE(result.strOut.find("\nCH3 "), std::string::npos);
+    const TempFile steps("2,0.5,0.05\n");
+    result = Run({"list", m_strResource, "--channel", "CH2-CH2", "--steps", steps.Path()});
+    EXPECT_EQ(result.nExit, 0) << Describe(result);
+}
+
+TEST_F(CliTest, PerChannelAttributeOnAOneOutputModelNeedsNoChannel) {
+    const CliResult result =
+        Run({"get", "", "voltage_level", "--simulate", "--options", "DriverSetup=Model:6510"});
+    ASSERT_EQ(result.nExit, 0) << Describe(result);
+    EXPECT_EQ(result.strOut, "0\n");
+}
+
+TEST_F(CliTest, PerChannelAttributeOnAStoredOneOutputModelNeedsNoChannel) {
+    StartEmulator("6512");
+    const std::string strStore = "/tmp/tarvek-cli-store-" + std::to_string(getpid()) + ".xml";
+    const std::vector<std::string> vecEnv = {"IVI_CONFIG_STORE=" + strStore};
+    const CliResult added = clitest::RunProgram(
+        TARVEK_CLI_PATH,
+        {"store", "add", "One", "--resource", m_strResource, "--driver-setup", "Model:6512"},
+        vecEnv);
+    ASSERT_EQ(added.nExit, 0) << Describe(added);
+    ASSERT_EQ(Run({"apply", m_strResource, "--channel", "CH1", "--voltage", "3"}).nExit, 0);
+    const CliResult result =
+        clitest::RunProgram(TARVEK_CLI_PATH, {"get", "One", "voltage_level"}, vecEnv);
+    std::filesystem::remove(strStore);
+    std::filesystem::remove(strStore + ".lock");
+    EXPECT_EQ(result.nExit, 0) << Describe(result);
+    EXPECT_EQ(result.strOut, "3\n");
+}
+
+TEST_F(CliTest, EnumeratedValuesShowTheirShortNameInJson) {
+    ASSERT_EQ(Run({"set", m_strResource, "output_mode", "series2"}).nExit, 0);
+    const CliResult result = Run({"get", m_strResource, "output_mode", "--json"});
+    ASSERT_EQ(result.nExit, 0) << Describe(result);
+    EXPECT_EQ(result.strOut,
+              "{\"attribute\":\"TARVEK_ATTR_OUTPUT_MODE\",\"channel\":\"\","
+              "\"type\":\"ViInt32\",\"value\":\"series2\",\"text\":\"series2\"}\n");
+    const CliResult table = Run({"attributes", "OUTPUT_MODE"});
+    EXPECT_NE(table.strOut.find(" off parallel2 parallel3 series2 series3 track2 track3\n"),
+              std::string::npos)
+        << table.strOut;
+}
+
+TEST(CliVersion, PrintsTheToolAndDriverVersion) {
+    const CliResult result = Tarvek({"--version"});
+    EXPECT_EQ(result.nExit, 0) << Describe(result);
+    EXPECT_TRUE(std::regex_match(
+        result.strOut, std::regex(R"(tarvek \d+\.\d+\.\d+ \(driver revision \d[\d.]*\)\n)")))
+        << result.strOut;
 }
 
 TEST_F(CliTest, JsonErrorIsMachineReadable) {
@@ -413,7 +622,7 @@ TEST_F(CliTest, InterruptedListIsAbortedWithTheOutputOff) {
     EXPECT_FALSE(m_pEmulator->OutputEnabled(0));
     const Lines vecSent = CommandsSent();
     EXPECT_TRUE(Contains(vecSent, "ABOR 0"));
-    EXPECT_EQ(vecSent.back(), "OUTP:STAT 0");
+    EXPECT_EQ(SettingsSent().back(), "OUTP:STAT 0");
 }
 
 TEST_F(CliTest, ScpiQueriesPrintTheirReply) {

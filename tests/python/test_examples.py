@@ -75,3 +75,31 @@ def test_sweep_simulated(tmp_path: Path) -> None:
     run([str(EXAMPLES / "sweep.py"), "--simulate", "--steps", "3", "--dwell", "0",
          "--csv", "sim.csv", "--png", "sim.png"], tmp_path)
     assert len((tmp_path / "sim.csv").read_text(encoding="utf-8").splitlines()) == 4
+
+
+def test_sweep_plot_puts_volts_and_amperes_on_labelled_axes_with_a_legend(
+        tmp_path: Path, monkeypatch: pytest.MonkeyPatch) -> None:
+    matplotlib = pytest.importorskip("matplotlib")
+    matplotlib.use("Agg")
+    from matplotlib.figure import Figure
+    figures: List[Figure] = []
+    save = Figure.savefig
+
+    def keep(figure: Figure, *arguments, **keywords):  # type: ignore[no-untyped-def]
+        figures.append(figure)
+        return save(figure, *arguments, **keywords)
+
+    monkeypatch.setattr(Figure, "savefig", keep)
+    monkeypatch.syspath_prepend(str(EXAMPLES))
+    import sweep  # type: ignore[import]
+    readings = [(0.0, 1.0, 1.0, 0.001), (0.1, 2.0, 2.0, 0.002)]
+    assert sweep.plot(tmp_path / "plot.png", readings, "6313 CH1")
+    (figure,) = figures
+    volts_axis, amps_axis = figure.axes
+    assert volts_axis.get_ylabel() == "voltage (V)"
+    assert amps_axis.get_ylabel() == "current (A)"
+    assert volts_axis.get_xlabel() == "time (s)"
+    legend = volts_axis.get_legend()
+    assert legend is not None
+    assert [text.get_text() for text in legend.get_texts()] == [
+        "measured voltage (V)", "measured current (A)"]

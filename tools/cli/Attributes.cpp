@@ -101,10 +101,41 @@ std::optional<ViBoolean> ParseBoolean(std::string_view strText) {
     return std::nullopt;
 }
 
+std::string ShortValueName(std::span<const EnumValue> values, const EnumValue& value) {
+    // The part every value of the group shares, cut back to a '_' boundary;
+    // a group of one keeps only the last word of its name.
+    std::string_view strPrefix = value.pName;
+    for (const EnumValue& other : values) {
+        const std::string_view strOther = other.pName;
+        size_t nSame = 0;
+        while (nSame < strPrefix.size() && nSame < strOther.size() &&
+               strPrefix[nSame] == strOther[nSame]) {
+            ++nSame;
+        }
+        strPrefix = strPrefix.substr(0, nSame);
+    }
+    const std::string_view strName = value.pName;
+    size_t nCut = strPrefix.rfind('_');
+    if (nCut == std::string_view::npos || nCut + 1 >= strName.size()) {
+        nCut = strName.rfind('_');
+    }
+    std::string strShort(strName.substr(nCut + 1));
+    for (char& c : strShort) {
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return strShort;
+}
+
 std::optional<ViInt32> ParseInt32(std::string_view strText, std::span<const EnumValue> values) {
-    // A defined value by its full name, or by the end of its name when that
-    // names one value of the attribute ("series2" for ..._OUTPUT_MODE_SERIES2).
+    // A defined value by its short name, its full name, or by the end of its
+    // name when that names one value of the attribute ("series2" for
+    // ..._OUTPUT_MODE_SERIES2).
     const std::string strKey = NormalizeName(strText);
+    for (const EnumValue& value : values) {
+        if (!strKey.empty() && strKey == ToUpperAscii(ShortValueName(values, value))) {
+            return value.nValue;
+        }
+    }
     if (!strKey.empty()) {
         const EnumValue* pMatch = nullptr;
         int nMatches = 0;
@@ -172,7 +203,7 @@ std::string FormatBoolean(ViBoolean bValue) {
 std::string FormatInt32(ViInt32 nValue, std::span<const EnumValue> values) {
     for (const EnumValue& value : values) {
         if (value.nValue == nValue) {
-            return value.pName;
+            return ShortValueName(values, value);
         }
     }
     return std::to_string(nValue);

@@ -41,15 +41,20 @@ std::vector<std::string> SimilarAttributes(std::string_view strName);
 
 const char* KindName(ValueKind eKind);  // "ViReal64", ...
 
-// Parsed command-line forms (defined values by full name or by their unique
-// ending, as "series2" for TARVEK_VAL_OUTPUT_MODE_SERIES2). Each returns nothing when the text is
-// not a valid value of its kind.
+// Parsed command-line forms (defined values by short name, full name or a
+// unique ending, as "series2" for TARVEK_VAL_OUTPUT_MODE_SERIES2). Each returns nothing when the
+// text is not a valid value of its kind.
 std::optional<ViBoolean> ParseBoolean(std::string_view strText);
 std::optional<ViInt32> ParseInt32(std::string_view strText, std::span<const EnumValue> values);
 std::optional<ViReal64> ParseReal(std::string_view strText);
 
-// Display forms: booleans "on"/"off", enumerated integers by their
-// TARVEK_VAL_* name when one matches, reals in the shortest exact form.
+// The short lower-case name of a defined value: its TARVEK_VAL_* name after
+// the part all values of its group share ("series2" for
+// TARVEK_VAL_OUTPUT_MODE_SERIES2).
+std::string ShortValueName(std::span<const EnumValue> values, const EnumValue& value);
+
+// Display forms: booleans "on"/"off", enumerated integers by their short
+// name when one matches, reals in the shortest exact form.
 std::string FormatBoolean(ViBoolean bValue);
 std::string FormatInt32(ViInt32 nValue, std::span<const EnumValue> values);
 std::string FormatReal(ViReal64 dValue);

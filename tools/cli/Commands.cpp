@@ -113,7 +113,7 @@ AttributeValue ParseValue(const AttributeInfo& info, const std::string& strText)
                 if (!info.values.empty()) {
                     strMessage = std::string(info.pName) + " takes one of";
                     for (const EnumValue& enumValue : info.values) {
-                        strMessage += std::string(" ") + enumValue.pName;
+                        strMessage += " " + ShortValueName(info.values, enumValue);
                     }
                     strMessage += ", not '" + strText + "'";
                 }
@@ -145,6 +145,12 @@ std::string ValueJson(const AttributeInfo& info, const AttributeValue& value) {
         case ValueKind::Boolean:
             return JsonBool(value.bValue != VI_FALSE);
         case ValueKind::Int32:
+            // A defined value by its short name, as the text output shows it.
+            for (const EnumValue& enumValue : info.values) {
+                if (enumValue.nValue == value.nValue) {
+                    return JsonString(ShortValueName(info.values, enumValue));
+                }
+            }
             return std::to_string(value.nValue);
         case ValueKind::Real64:
             return JsonNumber(value.dValue);
@@ -165,7 +171,89 @@ struct Output {
     std::string strPhysical;  // "CH1"...
 };
 
-// The outputs a command acts on: --channel as a comma list, or every output.
+constexpr int kMaxOutputs = 3;
+
+// "CH2" -> 2; 0 for anything that is not a physical output name.
+int PhysicalNumber(std::string_view strName) {
+    const std::string strUpper = ToUpperAscii(Trim(strName));
+    if (strUpper.size() == 3 && strUpper.starts_with("CH") && strUpper[2] >= '1' &&
+        strUpper[2] <= '9') {
+        return strUpper[2] - '0';
+    }
+    return 0;
+}
+
+// The one reader of --channel for every command: a comma list of physical
+// names (CH1), virtual names and ranges of physical names (CH1-CH3 or
+// CH1:CH3), in the order given. Checked before anything is opened.
+std::vector<std::string> ParseChannels(const std::string& strSelector) {
+    std::vector<std::string> vecNames;
+    for (const std::string& strItem : Split(strSelector, ',')) {
+        if (strItem.empty()) {
+            throw UsageError("--channel has an empty name in '" + strSelector + "'");
+        }
+        const size_t nDash = strItem.find_first_of("-:");
+        const int nFirst =
+            nDash == std::string::npos ? 0 : PhysicalNumber(strItem.substr(0, nDash));
+        const int nLast = nDash == std::string::npos
+                              ? 0
+                              : PhysicalNumber(std::string_view(strItem).substr(nDash + 1));
+        if (nFirst == 0 || nLast == 0) {
+            vecNames.push_back(strItem);  // a single name, physical or virtual
+            continue;
+        }
+        if (nFirst > nLast || nLast > kMaxOutputs) {
+            throw UsageError("--channel range '" + strItem +
+                             "' must run upwards within CH1 to CH3, as CH1-CH3");
+        }
+        for (int n = nFirst; n <= nLast; ++n) {
+            vecNames.push_back("CH" + std::to_string(n));
+        }
+    }
+    return vecNames;
+}
+
+// Whether the option string or the logical name's session in the store names
+// a one-output model (DriverSetup=Model:65xx): the ways the tool knows the
+// model before it connects.
+bool OneOutputModelNamed(const Invocation& inv) {
+    auto namesOneOutput = [](const std::string& strText) {
+        const std::string strUpper = ToUpperAscii(strText);
+        const size_t nAt = strUpper.find("MODEL:");
+        return nAt != std::string::npos && strUpper.compare(nAt + 6, 2, "65") == 0;
+    };
+    return namesOneOutput(inv.DriverOptions()) ||
+           (!inv.vecArgs.empty() && namesOneOutput(LogicalNameDriverSetup(inv.vecArgs[0])));
+}
+
+// The channels an attribute is read or written on: --channel, or none for an
+// attribute of the whole instrument. A per-channel attribute without
+// --channel is refused before connecting, unless the options name a
+// one-output model, where CH1 is the only choice.
+std::vector<std::string> AttributeChannels(const AttributeInfo& info, const Invocation& inv) {
+    if (inv.Has("channel")) {
+        return ParseChannels(inv.Value("channel"));
+    }
+    if (!info.bPerChannel) {
+        return {""};
+    }
+    if (OneOutputModelNamed(inv)) {
+        return {"CH1"};
+    }
+    throw UsageError(std::string(info.pName) +
+                     " is set per output: give --channel CH1, CH2 or CH3 (CH1 alone on a "
+                     "one-output 651x), a range such as CH1-CH3, or a virtual name; the model "
+                     "is not known before connecting unless DriverSetup names it");
+}
+
+// A malformed --channel is a usage error before anything is opened.
+void CheckChannelSyntax(const Invocation& inv) {
+    if (inv.Has("channel")) {
+        ParseChannels(inv.Value("channel"));
+    }
+}
+
+// The outputs a command acts on: --channel, or every output.
 std::vector<Output> SelectedOutputs(const Session& session, const Invocation& inv) {
     std::vector<Output> vecOutputs;
     if (!inv.Has("channel")) {
@@ -174,13 +262,18 @@ std::vector<Output> SelectedOutputs(const Session& session, const Invocation& in
         }
         return vecOutputs;
     }
-    for (const std::string& strName : Split(inv.Value("channel"), ',')) {
-        if (strName.empty()) {
-            throw UsageError("--channel has an empty name in '" + inv.Value("channel") + "'");
-        }
+    for (const std::string& strName : ParseChannels(inv.Value("channel"))) {
         vecOutputs.push_back({strName, PhysicalName(session, strName)});
     }
     return vecOutputs;
+}
+
+// After the settings of a command: a session whose caller turned status
+// checking off still reports what the instrument refused.
+void CheckChangesTookEffect(const Session& session, const char* pWhat) {
+    if (!session.ChecksInstrumentStatus()) {
+        session.CheckInstrumentErrors(pWhat);
+    }
 }
 
 struct Reading {
@@ -342,19 +435,27 @@ int RunInfo(const Invocation& inv) {
 
 int RunGet(const Invocation& inv) {
     const AttributeInfo& info = RequireAttribute(inv.vecArgs[1]);
+    const std::vector<std::string> vecChannels = AttributeChannels(info, inv);
     Session session(inv.vecArgs[0], inv.DriverOptions());
-    const std::string strChannel = inv.Value("channel");
-    const AttributeValue value = session.Get(info, strChannel);
+    std::vector<std::string> vecJson;
+    for (const std::string& strChannel : vecChannels) {
+        const AttributeValue value = session.Get(info, strChannel);
+        const std::string strText = session.Format(info, value);
+        vecJson.push_back(JsonObject()
+                              .Add("attribute", JsonString(info.pName))
+                              .Add("channel", JsonString(strChannel))
+                              .Add("type", JsonString(KindName(info.eKind)))
+                              .Add("value", ValueJson(info, value))
+                              .Add("text", JsonString(strText))
+                              .Text());
+        if (!inv.bJson) {
+            // One value prints alone, for scripts; several carry their output.
+            Print(vecChannels.size() == 1 ? strText : strChannel + ": " + strText);
+        }
+    }
     if (inv.bJson) {
-        Print(JsonObject()
-                  .Add("attribute", JsonString(info.pName))
-                  .Add("channel", JsonString(strChannel))
-                  .Add("type", JsonString(KindName(info.eKind)))
-                  .Add("value", ValueJson(info, value))
-                  .Add("text", JsonString(session.Format(info, value)))
-                  .Text());
-    } else {
-        Print(session.Format(info, value));
+        Print(vecJson.size() == 1 ? vecJson[0]
+                                  : JsonObject().Add("outputs", JsonArray(vecJson)).Text());
     }
     return kExitOk;
 }
@@ -365,19 +466,30 @@ int RunSet(const Invocation& inv) {
         throw UsageError(std::string(info.pName) + " is read-only");
     }
     const AttributeValue value = ParseValue(info, inv.vecArgs[2]);
-    Session session(inv.vecArgs[0], inv.DriverOptions());
-    const std::string strChannel = inv.Value("channel");
-    session.Set(info, strChannel, value);
+    const std::vector<std::string> vecChannels = AttributeChannels(info, inv);
+    Session session(inv.vecArgs[0], inv.DriverOptions(true));
+    std::vector<std::string> vecJson;
+    std::vector<std::string> vecLines;
+    for (const std::string& strChannel : vecChannels) {
+        session.Set(info, strChannel, value);
+        vecJson.push_back(JsonObject()
+                              .Add("attribute", JsonString(info.pName))
+                              .Add("channel", JsonString(strChannel))
+                              .Add("value", ValueJson(info, value))
+                              .Add("text", JsonString(session.Format(info, value)))
+                              .Text());
+        vecLines.push_back(std::string(info.pName) +
+                           (strChannel.empty() ? "" : " on " + strChannel) + " set to " +
+                           session.Format(info, value));
+    }
+    CheckChangesTookEffect(session, info.pName);
     if (inv.bJson) {
-        Print(JsonObject()
-                  .Add("attribute", JsonString(info.pName))
-                  .Add("channel", JsonString(strChannel))
-                  .Add("value", ValueJson(info, value))
-                  .Add("text", JsonString(session.Format(info, value)))
-                  .Text());
+        Print(vecJson.size() == 1 ? vecJson[0]
+                                  : JsonObject().Add("outputs", JsonArray(vecJson)).Text());
     } else {
-        Print(std::string(info.pName) + (strChannel.empty() ? "" : " on " + strChannel) +
-              " set to " + session.Format(info, value));
+        for (const std::string& strLine : vecLines) {
+            Print(strLine);
+        }
     }
     return kExitOk;
 }
@@ -409,46 +521,58 @@ int RunApply(const Invocation& inv) {
     if (!dVoltage && !dCurrent && !dOvp && !bOutput) {
         throw UsageError("apply needs at least one of --voltage, --current, --ovp, --output");
     }
-    Session session(inv.vecArgs[0], inv.DriverOptions());
+    const std::vector<std::string> vecChannels = ParseChannels(strChannel);
+    Session session(inv.vecArgs[0], inv.DriverOptions(true));
     const ViSession vi = session.Handle();
-    const char* pChannel = strChannel.c_str();
-    std::vector<std::string> vecDone;
-    JsonObject json;
-    json.Add("channel", JsonString(strChannel));
-    // Levels and protection first, so that an output switched on in the same
-    // command comes up with the new settings.
-    if (dOvp) {
-        session.Check(TARVEK_ConfigureOVP(vi, pChannel, VI_TRUE, *dOvp), "TARVEK_ConfigureOVP");
-        vecDone.push_back("OVP " + FormatReal(*dOvp) + " V");
-        json.Add("ovp", JsonNumber(*dOvp));
-    }
-    if (dVoltage) {
-        session.Check(TARVEK_ConfigureVoltageLevel(vi, pChannel, *dVoltage),
-                      "TARVEK_ConfigureVoltageLevel");
-        vecDone.push_back("voltage " + FormatReal(*dVoltage) + " V");
-        json.Add("voltage", JsonNumber(*dVoltage));
-    }
-    if (dCurrent) {
-        session.Check(
-            TARVEK_ConfigureCurrentLimit(vi, pChannel, TARVEK_VAL_CURRENT_REGULATE, *dCurrent),
-            "TARVEK_ConfigureCurrentLimit");
-        vecDone.push_back("current limit " + FormatReal(*dCurrent) + " A");
-        json.Add("current", JsonNumber(*dCurrent));
-    }
-    if (bOutput) {
-        session.Check(TARVEK_ConfigureOutputEnabled(vi, pChannel, *bOutput),
-                      "TARVEK_ConfigureOutputEnabled");
-        vecDone.push_back("output " + FormatBoolean(*bOutput));
-        json.Add("output", JsonBool(*bOutput != VI_FALSE));
-    }
-    if (inv.bJson) {
-        Print(json.Text());
-    } else {
-        std::string strLine = strChannel + ":";
+    std::vector<std::string> vecLines;
+    std::vector<std::string> vecJson;
+    for (const std::string& strOutput : vecChannels) {
+        const char* pChannel = strOutput.c_str();
+        std::vector<std::string> vecDone;
+        JsonObject json;
+        json.Add("channel", JsonString(strOutput));
+        // Levels and protection first, so that an output switched on in the
+        // same command comes up with the new settings. A refused value stops
+        // here, before the output is switched on.
+        if (dOvp) {
+            session.Check(TARVEK_ConfigureOVP(vi, pChannel, VI_TRUE, *dOvp), "TARVEK_ConfigureOVP");
+            vecDone.push_back("OVP " + FormatReal(*dOvp) + " V");
+            json.Add("ovp", JsonNumber(*dOvp));
+        }
+        if (dVoltage) {
+            session.Check(TARVEK_ConfigureVoltageLevel(vi, pChannel, *dVoltage),
+                          "TARVEK_ConfigureVoltageLevel");
+            vecDone.push_back("voltage " + FormatReal(*dVoltage) + " V");
+            json.Add("voltage", JsonNumber(*dVoltage));
+        }
+        if (dCurrent) {
+            session.Check(
+                TARVEK_ConfigureCurrentLimit(vi, pChannel, TARVEK_VAL_CURRENT_REGULATE, *dCurrent),
+                "TARVEK_ConfigureCurrentLimit");
+            vecDone.push_back("current limit " + FormatReal(*dCurrent) + " A");
+            json.Add("current", JsonNumber(*dCurrent));
+        }
+        if (bOutput) {
+            session.Check(TARVEK_ConfigureOutputEnabled(vi, pChannel, *bOutput),
+                          "TARVEK_ConfigureOutputEnabled");
+            vecDone.push_back("output " + FormatBoolean(*bOutput));
+            json.Add("output", JsonBool(*bOutput != VI_FALSE));
+        }
+        std::string strLine = strOutput + ":";
         for (size_t n = 0; n < vecDone.size(); ++n) {
             strLine += (n == 0 ? " " : ", ") + vecDone[n];
         }
-        Print(strLine);
+        vecLines.push_back(strLine);
+        vecJson.push_back(json.Text());
+    }
+    CheckChangesTookEffect(session, "apply");
+    if (inv.bJson) {
+        Print(vecJson.size() == 1 ? vecJson[0]
+                                  : JsonObject().Add("outputs", JsonArray(vecJson)).Text());
+    } else {
+        for (const std::string& strLine : vecLines) {
+            Print(strLine);
+        }
     }
     return kExitOk;
 }
@@ -466,6 +590,7 @@ std::string TableRow(const Reading& reading) {
 }
 
 int RunMeasure(const Invocation& inv) {
+    CheckChannelSyntax(inv);
     Session session(inv.vecArgs[0], inv.DriverOptions());
     const std::vector<Output> vecOutputs = SelectedOutputs(session, inv);
     std::vector<std::string> vecJson;
@@ -501,6 +626,7 @@ int RunMonitor(const Invocation& inv) {
             throw UsageError("cannot write " + inv.Value("csv"));
         }
     }
+    CheckChannelSyntax(inv);
     Session session(inv.vecArgs[0], inv.DriverOptions());
     InstallInterruptHandler();
     const std::vector<Output> vecOutputs = SelectedOutputs(session, inv);
@@ -664,16 +790,21 @@ int RunList(const Invocation& inv) {
     if (!inv.Has("channel") || !inv.Has("steps")) {
         throw UsageError("list needs --channel and --steps");
     }
+    const std::vector<std::string> vecChannels = ParseChannels(inv.Value("channel"));
+    if (vecChannels.size() != 1) {
+        throw UsageError("list runs on one output, not '" + inv.Value("channel") + "'");
+    }
     const std::vector<ListStep> vecSteps = ReadSteps(inv.Value("steps"));
     const long nRepeat = RequireCount(inv, "repeat", 1);
-    Session session(inv.vecArgs[0], inv.DriverOptions());
+    Session session(inv.vecArgs[0], inv.DriverOptions(true));
     const ViSession vi = session.Handle();
-    const ViInt32 nIndex = session.ChannelIndex(inv.Value("channel"));
+    const ViInt32 nIndex = session.ChannelIndex(vecChannels[0]);
     const std::string strChannel = "CH" + std::to_string(nIndex + 1);
     if (session.ChannelCount() > 1) {
         session.Check(TARVEK_SetSelectedChannel(vi, nIndex), "TARVEK_SetSelectedChannel");
     }
     ProgramList(session, vecSteps, static_cast<ViInt32>(nRepeat));
+    CheckChangesTookEffect(session, "the list");
     const bool bWasOn =
         session.Get(Attribute(TARVEK_ATTR_OUTPUT_ENABLED), strChannel).bValue != VI_FALSE;
     const std::string strPasses =
@@ -801,7 +932,7 @@ int RunScpi(const Invocation& inv) {
             // VISA reports a read that ended at the line feed as a success code.
             const ViStatus status = TARVEK_viRead(vi, sizeof buffer, buffer, &nRead);
             if (status < VI_SUCCESS) {
-                session.Check(status, "TARVEK_viRead");
+                session.Check(status, strCommand.c_str());
             }
             if (nRead <= 0) {
                 break;
@@ -814,6 +945,10 @@ int RunScpi(const Invocation& inv) {
         while (!strReply.empty() && (strReply.back() == '\n' || strReply.back() == '\r')) {
             strReply.pop_back();
         }
+    }
+    if (!bQuery) {
+        // A command has no reply; the error queue says whether it was taken.
+        session.CheckInstrumentErrors(strCommand.c_str());
     }
     if (inv.bJson) {
         JsonObject json;
@@ -872,8 +1007,9 @@ int RunAttributes(const Invocation& inv) {
         std::vector<std::string> vecValues;
         std::string strValues;
         for (const EnumValue& value : info.values) {
-            vecValues.push_back(JsonString(value.pName));
-            strValues += std::string(strValues.empty() ? "" : " ") + value.pName;
+            const std::string strShort = ShortValueName(info.values, value);
+            vecValues.push_back(JsonString(strShort));
+            strValues += (strValues.empty() ? "" : " ") + strShort;
         }
         if (inv.bJson) {
             vecJson.push_back(JsonObject()
@@ -898,12 +1034,16 @@ int RunAttributes(const Invocation& inv) {
 
 }  // namespace
 
-std::string Invocation::DriverOptions() const {
+std::string Invocation::DriverOptions(bool bCheckStatus) const {
     std::string strOptions;
     if (setFlags.count("simulate") != 0) {
         strOptions = "Simulate=1";
     }
     const std::string strExtra = Value("options");
+    // The driver refuses an option named twice; the caller's choice wins.
+    if (bCheckStatus && ToUpperAscii(strExtra).find("QUERYINSTRSTATUS") == std::string::npos) {
+        strOptions += (strOptions.empty() ? "" : ",") + std::string("QueryInstrStatus=1");
+    }
     if (!strExtra.empty()) {
         // DriverSetup runs to the end of the string, so the caller's text goes last.
         strOptions += (strOptions.empty() ? "" : ",") + strExtra;
@@ -937,8 +1077,10 @@ const std::vector<CommandInfo>& Commands() {
          "RESOURCE ATTRIBUTE [--channel SEL]",
          "read any attribute by name",
          "ATTRIBUTE is TARVEK_ATTR_VOLTAGE_LEVEL or voltage_level, in any letter case.\n"
-         "Enumerated values print as their TARVEK_VAL_* names, booleans as on/off.\n"
-         "Per-channel attributes need --channel (CH1, CH2, CH3 or a virtual name).",
+         "Enumerated values print as their short names (series2), booleans as on/off.\n"
+         "Per-channel attributes need --channel (CH1, CH2, CH3, a range CH1-CH3, a comma\n"
+         "list or a virtual name); without it they are refused before connecting, unless\n"
+         "--options names a one-output model (DriverSetup=Model:6512), where CH1 is used.",
          {"channel"},
          2,
          2,
@@ -946,8 +1088,10 @@ const std::vector<CommandInfo>& Commands() {
         {"set",
          "RESOURCE ATTRIBUTE VALUE [--channel SEL]",
          "write any attribute by name",
-         "VALUE is a number, a TARVEK_VAL_* name (or its part after TARVEK_VAL_),\n"
-         "on/off/true/false/1/0 for booleans, or text for string attributes.",
+         "VALUE is a number, a defined value's short name (series2) or TARVEK_VAL_* name,\n"
+         "on/off/true/false/1/0 for booleans, or text for string attributes.\n"
+         "--channel takes the same selectors as get. The instrument's status is checked\n"
+         "after the write; a refused value fails with the instrument's error text.",
          {"channel"},
          3,
          3,
@@ -956,7 +1100,9 @@ const std::vector<CommandInfo>& Commands() {
          "RESOURCE --channel SEL [--voltage V] [--current A] [--ovp V] [--output on|off]",
          "configure an output in one go",
          "Sets the over-voltage protection limit, the voltage level, the current limit\n"
-         "(regulating) and the output state, in that order; SEL may name several outputs.",
+         "(regulating) and the output state, in that order; SEL may name several outputs\n"
+         "(CH1,CH3 or CH1-CH3). The instrument's status is checked after every call; a\n"
+         "refused value stops the command before the output is switched on.",
          {"channel", "voltage", "current", "ovp", "output"},
          1,
          1,
@@ -964,7 +1110,8 @@ const std::vector<CommandInfo>& Commands() {
         {"measure",
          "RESOURCE [--channel SEL]",
          "measure voltage, current and regulation state",
-         "SEL is one output or a comma list (CH1,CH3); without it every output is measured.",
+         "SEL is one output, a comma list (CH1,CH3) or a range (CH1-CH3); without it every\n"
+         "output is measured.",
          {"channel"},
          1,
          1,

@@ -29,7 +29,9 @@ struct Invocation {
         return it == mapValues.end() ? strDefault : it->second;
     }
     // The option string for TARVEK_InitWithOptions from --simulate and --options.
-    std::string DriverOptions() const;
+    // bCheckStatus adds QueryInstrStatus=1 (unless --options names it), so
+    // that every call reports a value the instrument refused.
+    std::string DriverOptions(bool bCheckStatus = false) const;
 };
 
 using CommandHandler = int (*)(const Invocation&);
@@ -52,6 +54,10 @@ bool IsRepeatableOption(const std::string& strName);
 
 // tarvek store: list, show, add, remove and check on the configuration store file.
 int RunStore(const Invocation& inv);
+
+// The DriverSetup of a logical name's (or driver session's) session in the
+// store file, or "" when the name is not there or the store cannot be read.
+std::string LogicalNameDriverSetup(const std::string& strName);
 
 // Long-running commands (monitor, list) catch Ctrl-C and poll for it; the
 // others keep the default, so Ctrl-C ends them at once.

@@ -2,6 +2,9 @@
 
 #include <cstdio>
 
+#include "tools/cli/Hints.h"
+#include "visa.h"
+
 namespace cli {
 namespace {
 
@@ -41,19 +44,32 @@ std::string ErrorText(ViSession vi, ViStatus status) {
             strText = szMessage;
         }
     }
+    // A status the driver left without text, or answered only with the
+    // generic unknown-status sentence, gets the tool's own.
+    if (strText.empty() || strText.starts_with("Unknown status")) {
+        strText = StatusText(status);
+    }
     if (strText.empty()) {
         strText = "Unknown status " + StatusHex(status) + ".";
     }
     return strText;
 }
 
-Session::Session(const std::string& strResource, const std::string& strOptions) {
+Session::Session(const std::string& strResource, const std::string& strOptions)
+    : m_strResource(strResource) {
     std::string strName = strResource;
     ViSession vi = VI_NULL;
     const ViStatus status =
         TARVEK_InitWithOptions(strName.data(), VI_TRUE, VI_FALSE, strOptions.c_str(), &vi);
     if (status < VI_SUCCESS) {
-        throw DriverError(status, ErrorText(VI_NULL, status));
+        // Opening sends the identity query first. The failed session is
+        // gone, so an error flag seen while opening cannot be read out here.
+        throw DriverError(status,
+                          status == IVI_ERROR_INSTRUMENT_STATUS
+                              ? "the instrument flagged an error in its status register while "
+                                "the session was opened"
+                              : ErrorText(VI_NULL, status),
+                          StatusHint(status, HintContext{strResource, "*IDN?"}));
     }
     m_vi = vi;
     if (status > VI_SUCCESS) {
@@ -68,9 +84,60 @@ Session::~Session() {
     }
 }
 
+DriverError Session::Failure(ViStatus status, const std::string& strText, const char* pWhat) const {
+    HintContext context{m_strResource, pWhat};
+    ViInt32 nTimeout = -1;
+    if (status == VI_ERROR_TMO &&
+        TARVEK_GetAttributeViInt32(m_vi, "", TARVEK_ATTR_SYSTEM_IO_TIMEOUT, &nTimeout) >=
+            VI_SUCCESS) {
+        context.nTimeoutMs = nTimeout;
+    }
+    return DriverError(status, strText, StatusHint(status, context));
+}
+
+std::string Session::DrainErrorQueue() const {
+    // The queue is finite; the bound keeps a misbehaving instrument from
+    // holding the tool forever.
+    constexpr int kMaxErrors = 100;
+    std::string strErrors;
+    for (int n = 0; n < kMaxErrors; ++n) {
+        ViInt32 nCode = 0;
+        ViChar szMessage[256] = {};
+        if (TARVEK_error_query(m_vi, &nCode, szMessage) < VI_SUCCESS || nCode == 0) {
+            break;
+        }
+        strErrors +=
+            (strErrors.empty() ? "" : "; ") + std::to_string(nCode) + ",\"" + szMessage + "\"";
+    }
+    return strErrors;
+}
+
+bool Session::ChecksInstrumentStatus() const {
+    ViBoolean bOn = VI_FALSE;
+    TARVEK_GetAttributeViBoolean(m_vi, "", TARVEK_ATTR_QUERY_INSTRUMENT_STATUS, &bOn);
+    return bOn != VI_FALSE;
+}
+
+void Session::CheckInstrumentErrors(const char* pWhat) const {
+    const std::string strErrors = DrainErrorQueue();
+    if (!strErrors.empty()) {
+        throw DriverError(IVI_ERROR_INSTRUMENT_STATUS,
+                          "the instrument refused " + std::string(pWhat) + ": " + strErrors);
+    }
+}
+
 void Session::Check(ViStatus status, const char* pWhat) const {
+    if (status == IVI_ERROR_INSTRUMENT_STATUS) {
+        // The driver saw the instrument's error flag; its queue says why.
+        const std::string strErrors = DrainErrorQueue();
+        throw DriverError(status,
+                          strErrors.empty()
+                              ? "the instrument flagged an error after " + std::string(pWhat) +
+                                    " in its status register, with an empty error queue"
+                              : "the instrument refused " + std::string(pWhat) + ": " + strErrors);
+    }
     if (status < VI_SUCCESS) {
-        throw DriverError(status, ErrorText(m_vi, status));
+        throw Failure(status, ErrorText(m_vi, status), pWhat);
     }
     if (status > VI_SUCCESS) {
         std::fprintf(stderr, "tarvek: warning from %s (%s): %s\n", pWhat, StatusHex(status).c_str(),

@@ -4,6 +4,7 @@
 
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "TARVEK.h"
@@ -11,15 +12,18 @@
 
 namespace cli {
 
-// A failed driver call: the status and the text TARVEK_GetError gave for it.
+// A failed driver call: the status, the text TARVEK_GetError gave for it (or
+// the instrument's own error texts) and, where the tool has one, a hint.
 class DriverError : public std::runtime_error {
   public:
-    DriverError(ViStatus status, const std::string& strMessage)
-        : std::runtime_error(strMessage), m_status(status) {}
+    DriverError(ViStatus status, const std::string& strMessage, std::string strHint = {})
+        : std::runtime_error(strMessage), m_status(status), m_strHint(std::move(strHint)) {}
     ViStatus Status() const { return m_status; }
+    const std::string& Hint() const { return m_strHint; }
 
   private:
     ViStatus m_status;
+    std::string m_strHint;
 };
 
 // A command line that cannot be carried out: unknown attribute, bad value...
@@ -49,7 +53,13 @@ class Session {
     ViSession Handle() const { return m_vi; }
 
     // Throws DriverError for a negative status; reports a warning on stderr.
+    // An instrument-status failure carries the instrument's own error texts.
     void Check(ViStatus status, const char* pWhat) const;
+
+    // For a session opened without status checking: reads the instrument's
+    // error queue and throws DriverError with its texts when it holds any.
+    void CheckInstrumentErrors(const char* pWhat) const;
+    bool ChecksInstrumentStatus() const;
 
     AttributeValue Get(const AttributeInfo& info, const std::string& strChannel) const;
     void Set(const AttributeInfo& info, const std::string& strChannel,
@@ -65,7 +75,12 @@ class Session {
     ViInt32 ChannelIndex(const std::string& strSelector) const;
 
   private:
+    // The queue's entries as the instrument words them: -222,"Data out of range".
+    std::string DrainErrorQueue() const;
+    DriverError Failure(ViStatus status, const std::string& strText, const char* pWhat) const;
+
     ViSession m_vi = VI_NULL;
+    std::string m_strResource;
 };
 
 // The text the driver recorded for the last failure on vi (VI_NULL: of this

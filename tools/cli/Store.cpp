@@ -350,6 +350,30 @@ int RunStore(const Invocation& inv) {
                      "' (list, show, add, remove or check)");
 }
 
+std::string LogicalNameDriverSetup(const std::string& strName) {
+    if (strName.find("::") != std::string::npos) {
+        return {};  // a VISA resource, not a name of the store
+    }
+    try {
+        const cfgstore::StoreFileState state = cfgstore::ReadStoreFile(cfgstore::MasterLocation());
+        if (!state.pData) {
+            return {};
+        }
+        const cfgstore::StoreData& data = *state.pData;
+        if (const auto it = data.mapLogicalNames.find(strName); it != data.mapLogicalNames.end()) {
+            return data.vecDriverSessions[data.vecLogicalNames[it->second].nDriverSession]
+                .strDriverSetup;
+        }
+        if (const auto it = data.mapDriverSessions.find(strName);
+            it != data.mapDriverSessions.end()) {
+            return data.vecDriverSessions[it->second].strDriverSetup;
+        }
+    } catch (const std::exception&) {
+        // An unreadable store tells nothing; opening the session reports it.
+    }
+    return {};
+}
+
 bool IsRepeatableOption(const std::string& strName) {
     return strName == "virtual";
 }

@@ -22,10 +22,14 @@ constexpr const char* kGlobalHelp =
     "                    \"Cache=0,DriverSetup=Model:6510\"\n"
     "  --json            machine-readable output\n"
     "  --help            this text\n"
+    "  --version         the tool's and the driver's version\n"
     "RESOURCE is a VISA resource (TCPIP::host::5025::SOCKET, ASRL/dev/ttyUSB0::INSTR)\n"
     "or a logical name of the configuration store.\n"
-    "Exit status: 0 success, 1 driver or instrument error, 2 bad command line,\n"
-    "130 interrupted.\n";
+    "Commands that change settings check the instrument's status after every call\n"
+    "(they add QueryInstrStatus=1 unless --options names it) and fail with the\n"
+    "instrument's own error text when it refused something.\n"
+    "Exit status: 0 success, 1 driver or instrument error (the instrument refused a\n"
+    "value, or the connection failed), 2 bad command line, 130 interrupted.\n";
 
 void PrintUsage(std::FILE* pStream) {
     std::fprintf(pStream, "Usage: tarvek COMMAND [ARGUMENTS] [OPTIONS]\n\nCommands:\n");
@@ -49,7 +53,7 @@ bool IsGlobalValueOption(const std::string& strName) {
     return strName == "options";
 }
 bool IsGlobalFlag(const std::string& strName) {
-    return strName == "simulate" || strName == "json" || strName == "help";
+    return strName == "simulate" || strName == "json" || strName == "help" || strName == "version";
 }
 
 // A negative number is a value, not an option ("set R voltage_level -1").
@@ -144,19 +148,47 @@ Parsed Parse(int argc, char** argv) {
 
 void ReportDriverError(const cli::DriverError& error, bool bJson) {
     if (bJson) {
-        std::printf(
-            "%s\n",
-            cli::JsonObject()
-                .Add("error", cli::JsonObject()
-                                  .Add("status", std::to_string(error.Status()))
-                                  .Add("code", cli::JsonString(cli::StatusHex(error.Status())))
-                                  .Add("message", cli::JsonString(error.what()))
-                                  .Text())
-                .Text()
-                .c_str());
+        cli::JsonObject json;
+        json.Add("status", std::to_string(error.Status()))
+            .Add("code", cli::JsonString(cli::StatusHex(error.Status())))
+            .Add("message", cli::JsonString(error.what()));
+        if (!error.Hint().empty()) {
+            json.Add("hint", cli::JsonString(error.Hint()));
+        }
+        std::printf("%s\n", cli::JsonObject().Add("error", json.Text()).Text().c_str());
     }
     std::fprintf(stderr, "tarvek: error %s: %s\n", cli::StatusHex(error.Status()).c_str(),
                  error.what());
+    if (!error.Hint().empty()) {
+        std::fprintf(stderr, "tarvek: hint: %s\n", error.Hint().c_str());
+    }
+}
+
+// The driver's revision, read from a simulated session so that no
+// instrument is needed; the tool is built with the driver it ships with.
+int PrintVersion(bool bJson) {
+    ViSession vi = VI_NULL;
+    std::string strRevision = "unknown";
+    if (TARVEK_InitWithOptions(const_cast<ViChar*>(""), VI_FALSE, VI_FALSE, "Simulate=1", &vi) >=
+        VI_SUCCESS) {
+        ViChar szRevision[256] = {};
+        if (TARVEK_GetAttributeViString(vi, "", TARVEK_ATTR_SPECIFIC_DRIVER_REVISION,
+                                        sizeof szRevision, szRevision) >= VI_SUCCESS) {
+            strRevision = szRevision;
+        }
+        TARVEK_close(vi);
+    }
+    if (bJson) {
+        std::printf("%s\n", cli::JsonObject()
+                                .Add("tarvek", cli::JsonString(TARVEK_PROJECT_VERSION))
+                                .Add("driver_revision", cli::JsonString(strRevision))
+                                .Text()
+                                .c_str());
+    } else {
+        std::printf("tarvek %s (driver revision %s)\n", TARVEK_PROJECT_VERSION,
+                    strRevision.c_str());
+    }
+    return cli::kExitOk;
 }
 
 }  // namespace
@@ -169,6 +201,9 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "tarvek: %s\nRun 'tarvek --help' for usage.\n", error.what());
         return cli::kExitUsage;
     }
+    if (parsed.pCommand == nullptr && parsed.invocation.setFlags.count("version") != 0) {
+        return PrintVersion(parsed.invocation.bJson);
+    }
     if (parsed.pCommand == nullptr) {
         PrintUsage(parsed.bHelp ? stdout : stderr);
         return parsed.bHelp ? cli::kExitOk : cli::kExitUsage;
@@ -177,6 +212,9 @@ int main(int argc, char** argv) {
     if (parsed.bHelp) {
         PrintCommandHelp(command);
         return cli::kExitOk;
+    }
+    if (parsed.invocation.setFlags.count("version") != 0) {
+        return PrintVersion(parsed.invocation.bJson);
     }
     const Invocation& inv = parsed.invocation;
     const int nArgs = static_cast<int>(inv.vecArgs.size());
