@@ -465,7 +465,42 @@ std::size_t OpenHandleCount() {
 
 using namespace cfgstore;
 
+namespace {
+
+struct StatusRow {
+    ViStatus nStatus;
+    const char* pszDescription;
+};
+
+// The store's statuses and what each means to whoever reads it.
+constexpr StatusRow kStatusDescriptions[] = {
+    {IVICONFIG_ERROR_DESERIALIZE_FAILED, "The configuration store file could not be read."},
+    {IVICONFIG_ERROR_SESSION_NOT_FOUND, "The configuration store has no such session."},
+    {IVICONFIG_ERROR_NOT_FOUND, "The configuration store has no such item."},
+    {IVICONFIG_ERROR_DATA_COMPONENT_NOT_FOUND,
+     "The configuration store entry has no such data component."},
+    {IVICONFIG_ERROR_INVALID_HANDLE, "Invalid configuration store handle."},
+    {IVICONFIG_ERROR_INVALID_PROPERTY_ID, "Invalid configuration store property."},
+    {IVICONFIG_ERROR_INVALID_INDEX, "Configuration store index out of range."},
+    {IVICONFIG_ERROR_TYPE_MISMATCH, "The configuration store value has another type."},
+    {IVICONFIG_ERROR_NULL_POINTER, "Null pointer passed to the configuration store."},
+    {IVICONFIG_ERROR_INVALID_PARAMETER, "Invalid parameter for the configuration store."},
+    {IVICONFIG_ERROR_NO_REFERENCE, "The configuration store entry refers to nothing."},
+    {IVICONFIG_ERROR_OUT_OF_MEMORY, "The configuration store ran out of memory."},
+};
+
+}  // namespace
+
 extern "C" {
+
+const char* IviConfig_StatusDescription(ViStatus Status) {
+    for (const StatusRow& row : kStatusDescriptions) {
+        if (row.nStatus == Status) {
+            return row.pszDescription;
+        }
+    }
+    return nullptr;
+}
 
 ViStatus _VI_FUNC IviConfig_Initialize(IviConfigStoreHandle* ConfigStoreHandle) {
     return Guarded([&]() -> ViStatus {

@@ -99,6 +99,10 @@ typedef ViSession IviHandle; /* any of the above */
 #define IVICONFIG_ERROR_NO_REFERENCE ((ViStatus)0xBFFA120E)
 #define IVICONFIG_ERROR_OUT_OF_MEMORY ((ViStatus)0xBFFA120F)
 
+/* The standard description of a store status ("Session not found."), or
+ * null for a code that is not the store's. */
+const char* IviConfig_StatusDescription(ViStatus Status);
+
 /* Store. */
 ViStatus _VI_FUNC IviConfig_Initialize(IviConfigStoreHandle* ConfigStoreHandle);
 ViStatus _VI_FUNC IviConfig_Close(IviConfigStoreHandle ConfigStoreHandle);

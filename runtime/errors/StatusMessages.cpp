@@ -1,5 +1,7 @@
 #include "runtime/errors/StatusMessages.h"
 
+#include "IviConfigServer.h"
+
 #include <algorithm>
 #include <array>
 
@@ -110,9 +112,14 @@ std::string DescribeStatus(ViStatus nCode) {
     if (!strMessage.empty()) {
         return strMessage;
     }
-    // Statuses passed up from VISA unchanged (a refused connection, a
-    // timeout) are explained in VISA's words. viStatusDesc fills at most 256
-    // characters and warns about a code it does not know.
+    // Statuses of the configuration store and of VISA, passed up unchanged
+    // (a missing logical name, a refused connection, a timeout), are
+    // explained in their own words.
+    if (const char* pszStore = IviConfig_StatusDescription(nCode)) {
+        return pszStore;
+    }
+    // viStatusDesc fills at most 256 characters and warns about a code it
+    // does not know.
     ViChar szDescription[256] = {};
     if (viStatusDesc(VI_NULL, nCode, szDescription) != VI_SUCCESS) {
         return {};

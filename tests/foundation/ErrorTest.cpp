@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "IviConfigServer.h"
+
 #include <cstring>
 #include <string>
 
@@ -64,6 +66,23 @@ TEST(ErrorMessage, VisaCodesAreAnsweredInVisasWords) {
             EXPECT_STREQ(buffer, visa);
             EXPECT_EQ(std::string(buffer).rfind(c.pExpected, 0), 0u) << buffer;
         }
+    }
+}
+
+TEST(ErrorMessage, ConfigurationStoreCodesAreAnsweredInTheStoresWords) {
+    const ViStatus codes[] = {
+        IVICONFIG_ERROR_DESERIALIZE_FAILED, IVICONFIG_ERROR_SESSION_NOT_FOUND,
+        IVICONFIG_ERROR_NOT_FOUND,          IVICONFIG_ERROR_DATA_COMPONENT_NOT_FOUND,
+        IVICONFIG_ERROR_INVALID_HANDLE,     IVICONFIG_ERROR_INVALID_PROPERTY_ID,
+        IVICONFIG_ERROR_INVALID_INDEX,      IVICONFIG_ERROR_TYPE_MISMATCH,
+        IVICONFIG_ERROR_NULL_POINTER,       IVICONFIG_ERROR_INVALID_PARAMETER,
+        IVICONFIG_ERROR_NO_REFERENCE,       IVICONFIG_ERROR_OUT_OF_MEMORY};
+    for (const ViStatus nCode : codes) {
+        SCOPED_TRACE(nCode);
+        ViChar buffer[256] = {};
+        EXPECT_EQ(TARVEK_error_message(VI_NULL, nCode, buffer), VI_SUCCESS);
+        EXPECT_STREQ(buffer, IviConfig_StatusDescription(nCode));
+        EXPECT_NE(std::string(buffer).find("onfiguration store"), std::string::npos) << buffer;
     }
 }
 
