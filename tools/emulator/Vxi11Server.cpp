@@ -852,20 +852,24 @@ struct Vxi11Server::Impl {
 
     // ----- threads ---------------------------------------------------------
 
-    // Listens on host:port for one channel and serves each client on a thread.
-    unsigned short Listen(tknet::Listener& listener, const std::string& strHost,
-                          unsigned short nPort, Channel eChannel) {
+    // Listens on host:port for one channel; its port.
+    static unsigned short Listen(tknet::Listener& listener, const std::string& strHost,
+                                 unsigned short nPort) {
         if (listener.Open(strHost, nPort) != tknet::Result::kOk) {
             throw std::runtime_error("cannot bind " + strHost + ":" + std::to_string(nPort) + ": " +
                                      std::strerror(errno));
         }
+        return listener.Port();
+    }
+
+    // Serves each client of one channel on a thread of its own.
+    void Serve(tknet::Listener& listener, Channel eChannel) {
         listener.Start([this, eChannel](tknet::Fd fd, const tknet::Address&) {
             Connection connection;
             connection.fd = fd.Get();
             connection.eChannel = eChannel;
             ServeStream(connection);
         });
-        return listener.Port();
     }
 
     void Start(const std::string& strHost, unsigned short nPort) {
@@ -878,14 +882,18 @@ struct Vxi11Server::Impl {
             for (auto& listener : aListeners) {
                 listener.emplace();
             }
-            nRpcPort = Listen(*aListeners[0], strHost, nPort, Channel::Portmapper);
+            nRpcPort = Listen(*aListeners[0], strHost, nPort);
             fdPmapUdp = BindSocket(strHost, nRpcPort, SOCK_DGRAM);
-            nCorePort = Listen(*aListeners[1], strHost, 0, Channel::Core);
-            nAbortPort = Listen(*aListeners[2], strHost, 0, Channel::Abort);
+            nCorePort = Listen(*aListeners[1], strHost, 0);
+            nAbortPort = Listen(*aListeners[2], strHost, 0);
         } catch (...) {
             Stop();
             throw;
         }
+        // Every port is known before the portmapper answers its first query.
+        Serve(*aListeners[0], Channel::Portmapper);
+        Serve(*aListeners[1], Channel::Core);
+        Serve(*aListeners[2], Channel::Abort);
         threadDatagrams = std::thread([this] { ServeDatagrams(); });
     }
 
