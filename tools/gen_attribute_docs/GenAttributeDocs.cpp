@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <iomanip>
 #include <iostream>
 #include <map>
 #include <set>
@@ -18,6 +19,7 @@
 #include <vector>
 
 #include "driver/Identity.h"
+#include "driver/attributes/CatalogueFacts.h"
 #include "driver/attributes/CatalogueRows.h"
 #include "runtime/attributes/AttributeRegistry.h"
 #include "tools/cli/Json.h"
@@ -76,25 +78,53 @@ std::string Code(const char* pText) {
     return "`" + strText + "`";
 }
 
-// The defined values of a map, in map order, each once.
-std::string ValueNames(const drt::EnumCommandMap& map) {
-    std::vector<std::string> vecNames;
-    std::set<std::string> setSeen;
-    for (const auto& info : map) {
-        if (setSeen.insert(info.name).second) {
-            vecNames.push_back("`" + info.name + "`");
+bool IsNamingRow(const drt::EnumCommandInfo& info) {
+    return info.models.size() == 1 && info.models.front() == drt::kNoModel;
+}
+
+bool ListHas(const char* pList, const std::string& strName) {
+    std::stringstream list(pList);
+    std::string strItem;
+    while (std::getline(list, strItem, ',')) {
+        if (strItem == strName) {
+            return true;
         }
     }
-    std::string strText;
-    for (const auto& strName : vecNames) {
-        strText += (strText.empty() ? "" : ", ") + strName;
+    return false;
+}
+
+// The defined values of a map, in map order, each once; values that no
+// instrument takes follow as refused, with the reason.
+std::string ValueNames(const drt::EnumCommandMap& map, const tarvek::AcceptedValues* pAccepted) {
+    std::set<std::string> setApplied;
+    for (const auto& info : map) {
+        if (!IsNamingRow(info)) {
+            setApplied.insert(info.name);
+        }
     }
-    return strText;
+    std::string strTaken;
+    std::string strRefused;
+    std::set<std::string> setSeen;
+    for (const auto& info : map) {
+        if (!setSeen.insert(info.name).second) {
+            continue;
+        }
+        const bool bTaken = setApplied.count(info.name) != 0 ||
+                            (pAccepted != nullptr && ListHas(pAccepted->pAccepted, info.name));
+        std::string& strList = bTaken ? strTaken : strRefused;
+        strList += (strList.empty() ? "`" : ", `") + info.name + "`";
+    }
+    if (!strRefused.empty()) {
+        strTaken +=
+            "; refused: " + strRefused + " (" +
+            (pAccepted != nullptr ? pAccepted->pReason : "no instrument has a word for them") + ")";
+    }
+    return strTaken;
 }
 
 std::string Values(const AttributeRow& row) {
     if (row.values != nullptr) {
-        return ValueNames(row.values());
+        return ValueNames(row.values(), tarvek::FindAcceptedValues(row.id));
     }
     switch (row.type) {
         case ValueType::Real64:
@@ -145,9 +175,45 @@ std::string Access(const drt::AttributeDescriptor& descriptor) {
     return descriptor.setter.Empty() ? "R" : "RW";
 }
 
+// A number as the shortest text that reads back to it ("60", "0.001", "1e+06").
+std::string Number(double dValue) {
+    std::ostringstream text;
+    text << std::setprecision(15) << dValue;
+    return text.str();
+}
+
+bool SameRange(const tarvek::ValueRange& a, const tarvek::ValueRange& b) {
+    return a.dMin == b.dMin && a.dMax == b.dMax;
+}
+
+const tarvek::AttributeFacts& FactsOf(ViAttr id) {
+    static const tarvek::AttributeFacts kUnknown{id, "", "", tarvek::kNoRange};
+    const tarvek::AttributeFacts* pFacts = tarvek::FindFacts(id);
+    return pFacts != nullptr ? *pFacts : kUnknown;
+}
+
+std::string RangeText(const tarvek::FamilyRanges& ranges) {
+    if (!ranges.bHas) {
+        return "";
+    }
+    auto one = [](const tarvek::ValueRange& range) {
+        return Number(range.dMin) + " to " + Number(range.dMax);
+    };
+    if (SameRange(ranges.r6310, ranges.r6510)) {
+        return one(ranges.r6310);
+    }
+    return std::string(tarvek::kFamily6310) + ": " + one(ranges.r6310) + "; " +
+           tarvek::kFamily6510 + ": " + one(ranges.r6510);
+}
+
+std::string UnitText(const tarvek::AttributeFacts& facts) {
+    return facts.pUnit == nullptr || std::strcmp(facts.pUnit, "none") == 0 ? "" : facts.pUnit;
+}
+
 const char* kTableHeader =
-    "| Attribute | Id | Type | Access | Channel | Query | Command | Values | Models | Simulated |\n"
-    "|---|---|---|---|---|---|---|---|---|---|\n";
+    "| Attribute | Id | Type | Access | Channel | Purpose | Unit | Range | Query | Command | "
+    "Values | Models | Simulated |\n"
+    "|---|---|---|---|---|---|---|---|---|---|---|---|---|\n";
 
 void WriteEntry(std::ostream& out, const CatalogueEntry& entry,
                 const drt::AttributeDescriptor& descriptor) {
@@ -155,6 +221,9 @@ void WriteEntry(std::ostream& out, const CatalogueEntry& entry,
     const bool bChannel = row.channel == drt::ChannelKind::Output;
     out << "| `" << descriptor.name << "` | " << descriptor.id << " | " << descriptor.typeName
         << " | " << Access(descriptor) << " | " << (bChannel ? "per channel" : "") << " | ";
+    const tarvek::AttributeFacts& facts = FactsOf(row.id);
+    out << facts.pDescription << " | " << UnitText(facts) << " | " << RangeText(facts.ranges)
+        << " | ";
     const std::string strSimulated =
         entry.pSimulated != nullptr
             ? std::string(entry.pSimulated)
@@ -216,11 +285,14 @@ std::string Reference() {
     }
 
     out << "\n## Session, identity and direct I/O\n\n"
-           "| Attribute | Id | Type | Access | Meaning |\n|---|---|---|---|---|\n";
+           "| Attribute | Id | Type | Access | Purpose | Unit | Range | Meaning |\n"
+           "|---|---|---|---|---|---|---|---|\n";
     for (const auto& [nId, pDescriptor] : mapRegistered) {
         const auto itNote = OtherAttributeNotes().find(nId);
+        const tarvek::AttributeFacts& facts = FactsOf(nId);
         out << "| `" << pDescriptor->name << "` | " << nId << " | " << pDescriptor->typeName
-            << " | " << Access(*pDescriptor) << " | "
+            << " | " << Access(*pDescriptor) << " | " << facts.pDescription << " | "
+            << UnitText(facts) << " | " << RangeText(facts.ranges) << " | "
             << (itNote != OtherAttributeNotes().end() ? itNote->second : "") << " |\n";
         ++nCount;
     }
@@ -259,22 +331,108 @@ std::string JsonStrings(const std::vector<std::string>& vecTexts) {
     return strJson;
 }
 
+// True when a row's models reach the family: no models (every model), the
+// family's name, or a model number of the family ("6312" in Series6310).
+bool RowReachesFamily(const drt::EnumCommandInfo& info, const std::string& strFamily) {
+    if (info.models.empty()) {
+        return true;
+    }
+    for (const std::string& strModel : info.models) {
+        if (strModel == strFamily ||
+            strModel.compare(0, 2, strFamily, std::string("Series").size(), 2) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
 // The rows of a boolean or enumeration map that apply to some model, with
-// their instrument words (the first is what a write sends).
-std::string JsonValues(const drt::EnumCommandMap& map) {
-    std::string strJson = "[";
+// their instrument words (the first is what a write sends), each marked
+// supported with the families whose rows leave it out; then the values the
+// map names that no instrument takes, marked unsupported with the reason.
+// pAccepted (hand-written callbacks) names the values those callbacks take.
+std::string JsonValues(const drt::EnumCommandMap& map,
+                       const tarvek::AcceptedValues* pAccepted = nullptr) {
+    const std::vector<std::string> vecFamilies = {tarvek::kFamily6310, tarvek::kFamily6510};
+    std::vector<std::string> vecEntries;
+    auto refusedBy = [&](const std::string& strName) {
+        std::vector<std::string> vecRefusing;
+        for (const std::string& strFamily : vecFamilies) {
+            bool bReached = false;
+            for (const auto& info : map) {
+                bReached = bReached || (!IsNamingRow(info) && info.name == strName &&
+                                        RowReachesFamily(info, strFamily));
+            }
+            if (!bReached) {
+                vecRefusing.push_back(strFamily);
+            }
+        }
+        return vecRefusing;
+    };
+    std::set<std::string> setApplied;
     for (const auto& info : map) {
-        if (info.models.size() == 1 && info.models.front() == drt::kNoModel) {
+        if (IsNamingRow(info)) {
             continue;
         }
+        setApplied.insert(info.name);
         cli::JsonObject value;
         value.Add("name", cli::JsonString(info.name))
             .Add("value", std::to_string(info.value))
             .Add("commands", JsonStrings(info.commands))
-            .Add("models", JsonStrings(info.models));
-        strJson += (strJson.size() > 1 ? ",\n      " : "\n      ") + value.Text();
+            .Add("models", JsonStrings(info.models))
+            .Add("supported", "true")
+            .Add("refused_by", JsonStrings(refusedBy(info.name)));
+        vecEntries.push_back(value.Text());
+    }
+    for (const auto& info : map) {
+        if (!IsNamingRow(info) || setApplied.count(info.name) != 0) {
+            continue;
+        }
+        const bool bAccepted = pAccepted != nullptr && ListHas(pAccepted->pAccepted, info.name);
+        cli::JsonObject value;
+        value.Add("name", cli::JsonString(info.name))
+            .Add("value", std::to_string(info.value))
+            .Add("commands", "[]")
+            .Add("models", "[]")
+            .Add("supported", cli::JsonBool(bAccepted))
+            .Add("refused_by", bAccepted ? "[]" : JsonStrings(vecFamilies));
+        if (!bAccepted) {
+            value.Add("reason",
+                      cli::JsonString(pAccepted != nullptr ? pAccepted->pReason
+                                                           : "no instrument has a word for it"));
+        }
+        vecEntries.push_back(value.Text());
+    }
+    std::string strJson = "[";
+    for (const std::string& strEntry : vecEntries) {
+        strJson += (strJson.size() > 1 ? ",\n      " : "\n      ") + strEntry;
     }
     return strJson + "]";
+}
+
+std::string JsonRange(const tarvek::FamilyRanges& ranges) {
+    if (!ranges.bHas) {
+        return "null";
+    }
+    auto one = [](const tarvek::ValueRange& range) {
+        cli::JsonObject object;
+        object.Add("min", Number(range.dMin)).Add("max", Number(range.dMax));
+        return object.Text();
+    };
+    if (SameRange(ranges.r6310, ranges.r6510)) {
+        return one(ranges.r6310);
+    }
+    cli::JsonObject object;
+    object.Add(tarvek::kFamily6310, one(ranges.r6310)).Add(tarvek::kFamily6510, one(ranges.r6510));
+    return object.Text();
+}
+
+void AddFacts(cli::JsonObject& object, ViAttr id) {
+    const tarvek::AttributeFacts* pFacts = tarvek::FindFacts(id);
+    const bool bUnit = pFacts != nullptr && std::strcmp(pFacts->pUnit, "none") != 0;
+    object.Add("description", pFacts != nullptr ? cli::JsonString(pFacts->pDescription) : "null")
+        .Add("unit", bUnit ? cli::JsonString(pFacts->pUnit) : "null")
+        .Add("range", pFacts != nullptr ? JsonRange(pFacts->ranges) : "null");
 }
 
 // One object per registered attribute: the catalogue rows in catalogue
@@ -309,7 +467,9 @@ std::string JsonDescription() {
                 .Add("query", bHandWritten ? "null" : JsonCommand(row.query))
                 .Add("command", bHandWritten ? "null" : JsonCommand(row.command))
                 .Add("note", JsonText(entry.pNote))
-                .Add("values", row.values != nullptr ? JsonValues(row.values()) : "null")
+                .Add("values", row.values != nullptr
+                                   ? JsonValues(row.values(), tarvek::FindAcceptedValues(row.id))
+                                   : "null")
                 .Add("unsupported", JsonText(row.unsupported));
             if (row.family.pFamily != nullptr) {
                 cli::JsonObject family;
@@ -326,6 +486,7 @@ std::string JsonDescription() {
                     : (row.simKind == tarvek::SimKind::Fixed ? "fixed " : "last, else ") +
                           SimulatedValue(row);
             object.Add("simulated", cli::JsonString(strSimulated));
+            AddFacts(object, row.id);
             vecAttributes.push_back(object.Text());
             mapRegistered.erase(it);
         }
@@ -350,6 +511,7 @@ std::string JsonDescription() {
                                     : "null")
             .Add("family", "null")
             .Add("simulated", "null");
+        AddFacts(object, nId);
         vecAttributes.push_back(object.Text());
     }
     std::string strJson =
