@@ -5,7 +5,9 @@
 
 #include <algorithm>
 #include <cctype>
+#include <filesystem>
 #include <fstream>
+#include <map>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -13,6 +15,7 @@
 
 #include "driver/attributes/CatalogueFacts.h"
 #include "driver/attributes/CatalogueRows.h"
+#include "driver/functions/FunctionCommands.h"
 #include "runtime/attributes/AttributeRegistry.h"
 
 namespace {
@@ -124,6 +127,68 @@ TEST(CatalogueFacts, HeaderCommentsSayPerChannelExactlyForChannelRows) {
         ASSERT_NE(it, mapPerChannel.end()) << "the header has no comment for the row";
         EXPECT_EQ(it->second, entry.row.channel == drt::ChannelKind::Output);
     }
+}
+
+}  // namespace
+
+namespace {
+
+std::set<std::string> TabledCommands() {
+    std::set<std::string> setTexts;
+    auto add = [&](const char* pText) {
+        if (pText != nullptr) {
+            std::string strText = pText;
+            if (!strText.empty() && strText.back() == '\n') {
+                strText.pop_back();
+            }
+            setTexts.insert(strText);
+        }
+    };
+    for (const auto& entry : tarvek::CatalogueEntries()) {
+        add(entry.row.query);
+        add(entry.row.command);
+        add(entry.row.family.pQuery);
+        add(entry.row.family.pCommand);
+    }
+    for (const tarvek::FunctionCommand& command : tarvek::FunctionCommands()) {
+        add(command.pText);
+    }
+    return setTexts;
+}
+
+// Scans the driver's and the session's sources for string literals that are
+// instrument commands (a common command, or a header with ':', ending in a
+// line feed): each must be in the catalogue or the function table, so that
+// the SCPI coverage reference lists everything the driver sends.
+TEST(CatalogueFacts, EveryCommandInTheSourcesIsTabled) {
+    const std::set<std::string> setTabled = TabledCommands();
+    static const std::regex kLiteral(
+        R"re("(:?(?:\*[A-Z]{3}|[A-Z]{3,}:[A-Za-z0-9:%]+)\??(?: [^"]*)?)\\n")re");
+    std::size_t nFound = 0;
+    for (const char* pDirectory : {"driver", "runtime"}) {
+        for (const auto& file : std::filesystem::recursive_directory_iterator(
+                 std::filesystem::path(TARVEK_SOURCE_DIR) / pDirectory)) {
+            const std::string strExtension = file.path().extension().string();
+            if (strExtension != ".cpp" && strExtension != ".h") {
+                continue;
+            }
+            std::ifstream in(file.path());
+            std::string strLine;
+            while (std::getline(in, strLine)) {
+                if (strLine.find("//") != std::string::npos &&
+                    strLine.find("//") < strLine.find('"')) {
+                    continue;  // a comment quoting a command
+                }
+                for (auto it = std::sregex_iterator(strLine.begin(), strLine.end(), kLiteral);
+                     it != std::sregex_iterator(); ++it) {
+                    SCOPED_TRACE(file.path().string());
+                    EXPECT_EQ(setTabled.count((*it)[1].str()), 1u) << (*it)[1].str();
+                    ++nFound;
+                }
+            }
+        }
+    }
+    EXPECT_GT(nFound, 100u) << "the scan finds the catalogue's own commands";
 }
 
 }  // namespace

@@ -7,6 +7,8 @@
 //   gen_attribute_docs --check <file>         exits 1 when <file> differs from it
 //   gen_attribute_docs --json <file>          writes the JSON description to <file>
 //   gen_attribute_docs --check-json <file>    exits 1 when <file> differs from it
+//   gen_attribute_docs --scpi <file>          writes the SCPI coverage table to <file>
+//   gen_attribute_docs --check-scpi <file>    exits 1 when <file> differs from it
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -18,9 +20,12 @@
 #include <string>
 #include <vector>
 
+#include "Instrument.h"
+#include "ScpiParser.h"
 #include "driver/Identity.h"
 #include "driver/attributes/CatalogueFacts.h"
 #include "driver/attributes/CatalogueRows.h"
+#include "driver/functions/FunctionCommands.h"
 #include "runtime/attributes/AttributeRegistry.h"
 #include "tools/cli/Json.h"
 
@@ -522,25 +527,202 @@ std::string JsonDescription() {
     return strJson + "\n ]}\n";
 }
 
+// --- SCPI coverage ----------------------------------------------------------
+
+// One command or query the driver sends, and who sends it.
+struct SentCommand {
+    std::string strText;      // as sent, without "\n"
+    std::string strBy;        // attribute or function
+    std::string strFamilies;  // "both" or a family
+};
+
+std::string WithoutLineFeed(const char* pText) {
+    std::string strText = pText;
+    if (!strText.empty() && strText.back() == '\n') {
+        strText.pop_back();
+    }
+    return strText;
+}
+
+std::string OtherFamily(const char* pFamily) {
+    return std::strcmp(pFamily, tarvek::kFamily6310) == 0 ? tarvek::kFamily6510
+                                                          : tarvek::kFamily6310;
+}
+
+// Everything the catalogue rows and the function table send.
+std::vector<SentCommand> SentCommands() {
+    std::vector<SentCommand> vecSent;
+    const drt::AttributeRegistry& registry = drt::AttributeTable();
+    for (const auto& entry : tarvek::CatalogueEntries()) {
+        if (entry.pNote != nullptr) {
+            continue;  // hand-written rows reach the instrument through other rows
+        }
+        const AttributeRow& row = entry.row;
+        const drt::AttributeDescriptor* pDescriptor = registry.Find(row.id);
+        const std::string strBy = pDescriptor != nullptr ? pDescriptor->name : "";
+        std::string strFamilies =
+            row.unsupported != nullptr ? OtherFamily(row.unsupported) : "both";
+        if (row.family.pFamily != nullptr) {
+            strFamilies = OtherFamily(row.family.pFamily);
+        }
+        for (const char* pText : {row.query, row.command}) {
+            if (pText != nullptr) {
+                vecSent.push_back({WithoutLineFeed(pText), strBy, strFamilies});
+            }
+        }
+        if (row.family.pFamily != nullptr) {
+            for (const char* pText : {row.family.pQuery, row.family.pCommand}) {
+                if (pText != nullptr) {
+                    vecSent.push_back({WithoutLineFeed(pText), strBy, row.family.pFamily});
+                }
+            }
+        }
+    }
+    for (const tarvek::FunctionCommand& command : tarvek::FunctionCommands()) {
+        vecSent.push_back({command.pText, command.pFunction,
+                           command.pFamily != nullptr ? command.pFamily : "both"});
+    }
+    return vecSent;
+}
+
+// The header nodes of a sent text ("SOUR:DIG:PIN%ld:FUNC %s" gives SOUR,
+// DIG, PIN1, FUNC) and whether it is a query.
+std::vector<std::string> HeaderNodes(const std::string& strText, bool& bQuery) {
+    std::string strHeader = strText.substr(0, strText.find(' '));
+    if (!strHeader.empty() && strHeader.front() == ':') {
+        strHeader.erase(0, 1);
+    }
+    bQuery = !strHeader.empty() && strHeader.back() == '?';
+    if (bQuery) {
+        strHeader.pop_back();
+    }
+    for (std::size_t nAt = strHeader.find("%ld"); nAt != std::string::npos;
+         nAt = strHeader.find("%ld")) {
+        strHeader.replace(nAt, 3, "1");
+    }
+    std::vector<std::string> vecNodes;
+    std::stringstream header(strHeader);
+    std::string strNode;
+    while (std::getline(header, strNode, ':')) {
+        vecNodes.push_back(strNode);
+    }
+    return vecNodes;
+}
+
+// The index of the instrument pattern a sent text reaches, or -1.
+int MatchPattern(const std::vector<emu::Instrument::PatternInfo>& vecPatterns,
+                 const std::string& strText, bool& bQuery) {
+    const std::vector<std::string> vecNodes = HeaderNodes(strText, bQuery);
+    for (std::size_t n = 0; n < vecPatterns.size(); ++n) {
+        const std::string& strPattern = vecPatterns[n].strPattern;
+        if (strPattern.front() == '*') {
+            if (vecNodes.size() == 1 && emu::scpi::ToUpper(vecNodes.front()) == strPattern) {
+                return static_cast<int>(n);
+            }
+            continue;
+        }
+        std::vector<int> vecSuffixes;
+        if (emu::scpi::MatchHeader(emu::scpi::CompilePattern(strPattern), vecNodes, vecSuffixes)) {
+            return static_cast<int>(n);
+        }
+    }
+    return -1;
+}
+
+std::string FamiliesOf(int nFamilies) {
+    switch (nFamilies) {
+        case 1:
+            return tarvek::kFamily6310;
+        case 2:
+            return tarvek::kFamily6510;
+        default:
+            return "both";
+    }
+}
+
+std::string Coverage() {
+    const auto vecPatterns = emu::Instrument::CommandPatterns();
+    std::vector<bool> vecCommandUsed(vecPatterns.size(), false);
+    std::vector<bool> vecQueryUsed(vecPatterns.size(), false);
+    std::ostringstream out;
+    out << "# TARVEK SCPI coverage\n\n"
+           "Generated from the driver's attribute catalogue, its table of function commands "
+           "(driver/functions/FunctionCommands.cpp) and the instrument emulator's command "
+           "table by `gen_attribute_docs --scpi` (build target `scpi_coverage`); do not edit "
+           "by hand.\n\n"
+           "## What the driver sends\n\n"
+           "Every command and query the driver sends, who sends it, to which family, and the "
+           "instrument command it reaches. Format directives stand for the value sent.\n\n"
+           "| Sent | Form | By | Families | Instrument command |\n|---|---|---|---|---|\n";
+    std::size_t nSent = 0;
+    std::size_t nUnknown = 0;
+    for (const SentCommand& sent : SentCommands()) {
+        bool bQuery = false;
+        const int nPattern = MatchPattern(vecPatterns, sent.strText, bQuery);
+        std::string strReached = "**none: the instrument does not know it**";
+        if (nPattern >= 0) {
+            strReached = "`" + vecPatterns[static_cast<std::size_t>(nPattern)].strPattern + "`";
+            (bQuery ? vecQueryUsed : vecCommandUsed)[static_cast<std::size_t>(nPattern)] = true;
+        } else {
+            ++nUnknown;
+        }
+        out << "| `" << sent.strText << "` | " << (bQuery ? "query" : "command") << " | "
+            << sent.strBy << " | " << sent.strFamilies << " | " << strReached << " |\n";
+        ++nSent;
+    }
+    out << "\n## What the instrument understands and the driver leaves out\n\n"
+           "Instrument commands, or their command or query form, that no attribute or "
+           "function sends; reach them with the direct-I/O functions.\n\n"
+           "| Instrument command | Forms left out | Families |\n|---|---|---|\n";
+    std::size_t nLeftOut = 0;
+    for (std::size_t n = 0; n < vecPatterns.size(); ++n) {
+        const auto& pattern = vecPatterns[n];
+        std::string strForms;
+        if (pattern.bCommand && !vecCommandUsed[n]) {
+            strForms = "command";
+        }
+        if (pattern.bQuery && !vecQueryUsed[n]) {
+            strForms += strForms.empty() ? "query" : ", query";
+        }
+        if (strForms.empty()) {
+            continue;
+        }
+        out << "| `" << pattern.strPattern << "` | " << strForms << " | "
+            << FamiliesOf(pattern.nFamilies) << " |\n";
+        ++nLeftOut;
+    }
+    out << "\n"
+        << nSent << " commands and queries sent, " << nUnknown
+        << " of them unknown to the instrument; " << nLeftOut << " of " << vecPatterns.size()
+        << " instrument commands with a form left out.\n";
+    return out.str();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     const std::string strMode = argc == 3 ? argv[1] : "";
-    const bool bCheck = strMode == "--check" || strMode == "--check-json";
+    const bool bCheck =
+        strMode == "--check" || strMode == "--check-json" || strMode == "--check-scpi";
     const bool bJson = strMode == "--json" || strMode == "--check-json";
-    if (argc != 2 && strMode != "--check" && !bJson) {
-        std::cerr << "usage: gen_attribute_docs [--check | --json | --check-json] <file>\n";
+    const bool bScpi = strMode == "--scpi" || strMode == "--check-scpi";
+    if (argc != 2 && strMode != "--check" && !bJson && !bScpi) {
+        std::cerr << "usage: gen_attribute_docs [--check | --json | --check-json | --scpi | "
+                     "--check-scpi] <file>\n";
         return 2;
     }
     const std::string strPath = argv[argc - 1];
-    const std::string strReference = bJson ? JsonDescription() : Reference();
+    const std::string strReference = bScpi ? Coverage() : bJson ? JsonDescription() : Reference();
     if (bCheck) {
         std::ifstream file(strPath, std::ios::binary);
         std::stringstream current;
         current << file.rdbuf();
         if (current.str() != strReference) {
             std::cerr << strPath << " is out of date; build the "
-                      << (bJson ? "python_catalogue" : "attribute_docs") << " target\n";
+                      << (bScpi   ? "scpi_coverage"
+                          : bJson ? "python_catalogue"
+                                  : "attribute_docs")
+                      << " target\n";
             return 1;
         }
         return 0;
