@@ -238,6 +238,8 @@ constexpr AttributeFacts kFacts[] = {
 #undef FACT
 
 constexpr AcceptedValues kAccepted[] = {
+    {TARVEK_ATTR_OVP_ENABLED, "VI_TRUE",
+     "the instruments' over-voltage protection cannot be turned off"},
     {TARVEK_ATTR_TRIGGER_SOURCE,
      "TARVEK_VAL_TRIG_IMMEDIATE,TARVEK_VAL_TRIG_EXTERNAL,TARVEK_VAL_SOFTWARE_TRIG",
      "the instruments have no TTL, ECL, PXI star or RTSI trigger lines"},

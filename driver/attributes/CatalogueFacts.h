@@ -40,9 +40,9 @@ struct AttributeFacts {
     FamilyRanges ranges;
 };
 
-// An enumeration attribute whose callbacks accept fewer values than its map
-// names (hand-written rows): the accepted value names, comma-separated, and
-// why the others are refused.
+// An enumerated or boolean attribute whose hand-written callbacks accept
+// fewer values than its map names: the accepted value names, comma-separated,
+// and why the others are refused.
 struct AcceptedValues {
     ViAttr id;
     const char* pAccepted;

@@ -114,8 +114,8 @@ std::string ValueNames(const drt::EnumCommandMap& map, const tarvek::AcceptedVal
         if (!setSeen.insert(info.name).second) {
             continue;
         }
-        const bool bTaken = setApplied.count(info.name) != 0 ||
-                            (pAccepted != nullptr && ListHas(pAccepted->pAccepted, info.name));
+        const bool bTaken = pAccepted != nullptr ? ListHas(pAccepted->pAccepted, info.name)
+                                                 : setApplied.count(info.name) != 0;
         std::string& strList = bTaken ? strTaken : strRefused;
         strList += (strList.empty() ? "`" : ", `") + info.name + "`";
     }
@@ -380,13 +380,17 @@ std::string JsonValues(const drt::EnumCommandMap& map,
             continue;
         }
         setApplied.insert(info.name);
+        const bool bAccepted = pAccepted == nullptr || ListHas(pAccepted->pAccepted, info.name);
         cli::JsonObject value;
         value.Add("name", cli::JsonString(info.name))
             .Add("value", std::to_string(info.value))
             .Add("commands", JsonStrings(info.commands))
             .Add("models", JsonStrings(info.models))
-            .Add("supported", "true")
-            .Add("refused_by", JsonStrings(refusedBy(info.name)));
+            .Add("supported", cli::JsonBool(bAccepted))
+            .Add("refused_by", JsonStrings(bAccepted ? refusedBy(info.name) : vecFamilies));
+        if (!bAccepted) {
+            value.Add("reason", cli::JsonString(pAccepted->pReason));
+        }
         vecEntries.push_back(value.Text());
     }
     for (const auto& info : map) {
