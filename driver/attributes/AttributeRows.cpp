@@ -224,13 +224,15 @@ ViStatus WritePerChannel(TARVEKDriverSession& session, const AttributeRow& row,
     return nStatus;
 }
 
-// With range checking on, refuses a number outside what the session's family
-// accepts (the catalogue's ranges) before anything is sent.
+// In simulation with range checking on, refuses a number outside what the
+// session's family accepts (the catalogue's ranges), as the instrument would.
+// A live session leaves the check to the instrument, whose refusal the status
+// check reports with the instrument's own reason.
 ViStatus CheckRange(TARVEKDriverSession& session, const AttributeRow& row,
                     const RowStatics& statics, double dValue) {
     const AttributeFacts* pFacts = FindFacts(row.id);
-    if (!session.GetRangeCheck() || row.values != nullptr || pFacts == nullptr ||
-        !pFacts->ranges.bHas) {
+    if (!session.GetSimulate() || !session.GetRangeCheck() || row.values != nullptr ||
+        pFacts == nullptr || !pFacts->ranges.bHas) {
         return VI_SUCCESS;
     }
     const ValueRange* pRange = nullptr;
