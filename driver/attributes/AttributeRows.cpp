@@ -3,7 +3,11 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <iomanip>
+#include <sstream>
 
+#include "driver/Identity.h"
+#include "driver/attributes/CatalogueFacts.h"
 #include "runtime/attributes/AttributeDispatch.h"
 #include "runtime/enums/ModelGate.h"
 #include "runtime/errors/TextUtils.h"
@@ -220,6 +224,32 @@ ViStatus WritePerChannel(TARVEKDriverSession& session, const AttributeRow& row,
     return nStatus;
 }
 
+// In simulation with range checking on, refuses a number outside what the
+// session's family accepts (the catalogue's ranges), as the instrument would.
+// A live session leaves the check to the instrument, whose refusal the status
+// check reports with the instrument's own reason.
+ViStatus CheckRange(TARVEKDriverSession& session, const AttributeRow& row,
+                    const RowStatics& statics, double dValue) {
+    const AttributeFacts* pFacts = FindFacts(row.id);
+    if (!session.GetSimulate() || !session.GetRangeCheck() || row.values != nullptr ||
+        pFacts == nullptr || !pFacts->ranges.bHas) {
+        return VI_SUCCESS;
+    }
+    const ValueRange* pRange = nullptr;
+    if (session.IsModelInFamily(kFamily6310)) {
+        pRange = &pFacts->ranges.r6310;
+    } else if (session.IsModelInFamily(kFamily6510)) {
+        pRange = &pFacts->ranges.r6510;
+    }
+    if (pRange == nullptr || (dValue >= pRange->dMin && dValue <= pRange->dMax)) {
+        return VI_SUCCESS;
+    }
+    std::ostringstream text;
+    text << std::setprecision(15) << dValue;
+    return session.ReportError(IVI_ERROR_INVALID_VALUE,
+                               {text.str(), statics.strSetName, "AttributeValue"});
+}
+
 }  // namespace
 
 ViStatus RefuseNonFiniteReply(TARVEKDriverSession& session, ViStatus nStatus,
@@ -357,6 +387,20 @@ ViStatus WriteRow(const AttributeRow& row, const RowStatics& statics, ViSession 
                     IVI_ERROR_INVALID_VALUE,
                     {std::isnan(value) ? "NaN" : (value > 0 ? "+Inf" : "-Inf"), statics.strSetName,
                      "AttributeValue"});
+            }
+        }
+        if constexpr (std::is_same_v<T, ViReal64> || std::is_same_v<T, ViInt32>) {
+            if ((nStatus = CheckRange(session, row, statics, static_cast<double>(value))) < 0) {
+                return nStatus;
+            }
+        }
+        if (session.GetSimulate() && session.GetRangeCheck()) {
+            // A simulated write sends nothing, but with range checking on it
+            // refuses what the instrument's words would: an undefined or
+            // refused value.
+            std::string strWord;
+            if ((nStatus = ConvertValue(session, row, value, strWord)) < 0) {
+                return nStatus;
             }
         }
         if (row.channel == ChannelKind::Output) {

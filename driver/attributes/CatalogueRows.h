@@ -116,9 +116,9 @@ std::span<const CatalogueGroup> CatalogueGroups();
 // List mode
 #define TARVEK_LIST_ROWS(G, H) \
     G(SELECTED_LIST, Int32, ReadWrite, .query = "SOUR:LIST:NUMB?\n", \
-      .command = "SOUR:LIST:NUMB %ld\n", .sim = 0) \
+      .command = "SOUR:LIST:NUMB %ld\n", .sim = 1) \
     G(SELECTED_STEP, Int32, ReadWrite, .query = "SOUR:LIST:STEP:NUMBER?\n", \
-      .command = "SOUR:LIST:STEP:NUMBER %ld\n", .sim = 0) \
+      .command = "SOUR:LIST:STEP:NUMBER %ld\n", .sim = 1) \
     G(STEP_VOLTAGE, Real64, ReadWrite, .query = "SOUR:LIST:VOLT:LEV?\n", \
       .command = "SOUR:LIST:VOLT:LEV %0.15lg\n", .sim = 0.0) \
     G(STEP_CURRENT, Real64, ReadWrite, .query = "SOUR:LIST:CURR:LEV?\n", \
@@ -162,7 +162,7 @@ std::span<const CatalogueGroup> CatalogueGroups();
       .values = &drt::BooleanMap, .unsupported = kFamily6310, .sim = VI_TRUE, \
       .simKind = SimKind::Fixed) \
     G(BATTERY_TEST_SAMPLE_TIME, Real64, ReadWrite, .query = "BATT:CONF:SAMPL?\n", \
-      .command = "BATT:CONF:SAMPL %0.15lg\n", .unsupported = kFamily6310, .sim = 0.0) \
+      .command = "BATT:CONF:SAMPL %0.15lg\n", .unsupported = kFamily6310, .sim = 1.0) \
     G(BATTERY_TEST_TRIGGER_SOURCE, Int32, ReadWrite, .query = "BATT:CONF:TRIG:SOUR?\n", \
       .command = "BATT:CONF:TRIG:SOUR %s\n", .values = &SpecificTriggerSourceMap, \
       .unsupported = kFamily6310, .sim = TARVEK_VAL_SPECIFIC_TRIGGER_SOURCE_BUS) \
@@ -188,7 +188,7 @@ std::span<const CatalogueGroup> CatalogueGroups();
 // Data logger and digital I/O
 #define TARVEK_LOGGER_DIGITAL_ROWS(G, H) \
     G(DATA_LOGGER_SAMPLE_INTERVAL, Real64, ReadWrite, .query = "SENS:DLOG:FUNC:TINT?\n", \
-      .command = "SENS:DLOG:FUNC:TINT %0.15lg\n", .sim = 0.0) \
+      .command = "SENS:DLOG:FUNC:TINT %0.15lg\n", .sim = 1.0) \
     G(DATA_LOGGER_TRIGGER_SOURCE, Int32, ReadWrite, .query = "TRIG:DLOG:SOUR?\n", \
       .command = "TRIG:DLOG:SOUR %s\n", .values = &SpecificTriggerSourceMap, \
       .sim = TARVEK_VAL_SPECIFIC_TRIGGER_SOURCE_BUS) \

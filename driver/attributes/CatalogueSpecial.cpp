@@ -92,6 +92,13 @@ ViStatus TARVEK_get_CURRENT_LIMIT_BEHAVIOR(ViSession vi, ViConstString channelNa
 
 ViStatus TARVEK_set_CURRENT_LIMIT_BEHAVIOR(ViSession vi, ViConstString channelName, ViInt32 value) {
     return drt::CallLocked<TARVEKDriverSession>(vi, [&](TARVEKDriverSession& session) {
+        // Held by the driver, so no instrument would refuse a third value.
+        if (session.GetRangeCheck() && value != TARVEK_VAL_CURRENT_REGULATE &&
+            value != TARVEK_VAL_CURRENT_TRIP) {
+            return session.ReportError(
+                IVI_ERROR_INVALID_VALUE,
+                {std::to_string(value), "TARVEK_set_CURRENT_LIMIT_BEHAVIOR", "AttributeValue"});
+        }
         drt::ChannelListPtr pChannels;
         if (const ViStatus status = ResolveChannelList(session, channelName, pChannels);
             status < 0) {
@@ -282,18 +289,17 @@ ViStatus TARVEK_set_TRIGGER_SOURCE(ViSession vi, ViConstString channelName, ViIn
         if (status < 0) {
             return status;
         }
+        // Refused before anything is recorded, in simulation as well.
+        const ViInt32 nSpecific = SpecificTriggerSource(value);
+        if (nSpecific < 0) {
+            return session.ReportError(IVI_ERROR_VALUE_NOT_SUPPORTED,
+                                       {drt::ValueName(ClassTriggerSourceMap(), value),
+                                        "AttributeValue", "TRIGGER_SOURCE"});
+        }
         drt::SetterCacheManager<ViInt32, ChannelKind::Output> guard(
             session, *pChannels, TARVEK_ATTR_TRIGGER_SOURCE, value);
         if (session.GetSimulate() || guard.Pending().empty()) {
             return VI_SUCCESS;
-        }
-        const ViInt32 nSpecific = SpecificTriggerSource(value);
-        if (nSpecific < 0) {
-            status = session.ReportError(IVI_ERROR_VALUE_NOT_SUPPORTED,
-                                         {drt::ValueName(ClassTriggerSourceMap(), value),
-                                          "AttributeValue", "TRIGGER_SOURCE"});
-            guard.SetStatus(status);
-            return status;
         }
         for (const drt::OutputChannel* pChannel : guard.Pending()) {
             if ((status = SelectChannel(session, *pChannel)) < 0 ||

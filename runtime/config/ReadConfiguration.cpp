@@ -213,7 +213,7 @@ ViStatus DriverSession::LoadVirtualNames(ViSession hDriverSession) {
         }
         if (status >= 0 && nRanges == 0) {
             m_mapVirtualToPhysical[strName] = strMapTo;
-            m_mapPhysicalToVirtual[strMapTo] = strName;
+            m_mapPhysicalToVirtual[MapVirtualName(strName)] = strName;
         }
         for (ViInt32 nRange = 1; status >= 0 && nRange <= nRanges; ++nRange) {
             ConfigHandle range;
@@ -244,7 +244,7 @@ ViStatus DriverSession::LoadVirtualNames(ViSession hDriverSession) {
                 const std::string strVirtual = strName + std::to_string(k);
                 const std::string strPhysical = strMapTo + std::to_string(k - nMin + nStart);
                 m_mapVirtualToPhysical[strVirtual] = strPhysical;
-                m_mapPhysicalToVirtual[strPhysical] = strVirtual;
+                m_mapPhysicalToVirtual[MapVirtualName(strVirtual)] = strVirtual;
             }
         }
     }

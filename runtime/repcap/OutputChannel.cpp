@@ -303,8 +303,10 @@ ViStatus ExpandLevel(DriverSession& session, std::string_view strLevel,
 }
 
 // Replaces every maximal identifier run that is a virtual name by its
-// physical text. Returns true when the text changed.
-bool ApplyVirtualNames(const NameMap<std::string>& mapVirtual, std::string& strText) {
+// physical text, through the session's mapping so that a store's
+// "OutputChannel!!CH3" becomes "CH3". Returns true when the text changed.
+bool ApplyVirtualNames(const DriverSession& session, std::string& strText) {
+    const NameMap<std::string>& mapVirtual = session.GetVirtualNames();
     if (mapVirtual.empty()) {
         return false;
     }
@@ -321,10 +323,10 @@ bool ApplyVirtualNames(const NameMap<std::string>& mapVirtual, std::string& strT
             ++nEnd;
         }
         const std::string strRun = strText.substr(nPos, nEnd - nPos);
-        auto it = mapVirtual.find(strRun);
-        if (it != mapVirtual.end()) {
-            strResult += it->second;
-            bChanged = bChanged || it->second != strRun;
+        if (mapVirtual.count(strRun) != 0) {
+            const std::string strPhysical = session.MapVirtualName(strRun);
+            strResult += strPhysical;
+            bChanged = bChanged || strPhysical != strRun;
         } else {
             strResult += strRun;
         }
@@ -359,7 +361,7 @@ ViStatus Resolve(DriverSession& session, std::string_view strSelector, bool bChe
         return session.ReportError(IVI_ERROR_BADLY_FORMED_SELECTOR);
     }
     std::string strText(strSelector);
-    if (ApplyVirtualNames(session.GetVirtualNames(), strText) && !SelectorMatchesGrammar(strText)) {
+    if (ApplyVirtualNames(session, strText) && !SelectorMatchesGrammar(strText)) {
         return session.ReportError(IVI_ERROR_BADLY_FORMED_SELECTOR);
     }
     const std::vector<std::string_view> vecLevels = Split(strText, ':');

@@ -59,12 +59,17 @@ TEST(Cache, SimulationReadsBackWrittenValuesEvenWithCacheOff) {
     EXPECT_STREQ(buffer, "2027,2,3");
 }
 
-TEST(Cache, SimulationKeepsValuesConversionWouldRefuse) {
-    Session session;
+TEST(Cache, SimulationKeepsValuesConversionWouldRefuseOnlyWithoutRangeChecking) {
+    Session session("Simulate=1,RangeCheck=0");
     ViInt32 nMode = -1;
     EXPECT_EQ(Set(session.Vi(), "", kTestEnum, ViInt32{7}), VI_SUCCESS);
     EXPECT_EQ(Get(session.Vi(), "", kTestEnum, &nMode), VI_SUCCESS);
     EXPECT_EQ(nMode, 7);
+
+    Session checked("Simulate=1,RangeCheck=1");
+    EXPECT_LT(Set(checked.Vi(), "", kTestEnum, ViInt32{7}), 0);
+    EXPECT_EQ(Get(checked.Vi(), "", kTestEnum, &nMode), VI_SUCCESS);
+    EXPECT_NE(nMode, 7) << "a refused value is not kept";
 }
 
 TEST(Cache, CutStringReadDoesNotShortenTheCachedValue) {

@@ -137,6 +137,44 @@ TEST_F(StoreFile, LogicalNameWithoutHardwareAssetSimulates) {
     EXPECT_FALSE(session.FindInitialString("Skipped", strValue));
 }
 
+// A store may qualify a virtual name's target with its repeated capability
+// ("OutputChannel!!CH3"); selectors must reach the physical channel anyway.
+TEST_F(StoreFile, QualifiedVirtualNamesSelectTheirChannel) {
+    WriteStore(R"(
+  <DriverSession name="Q.Session" softwareModule="TARVEK" simulate="true"
+                 driverSetup="Model=6310">
+    <VirtualName name="Pump" mapTo="OutputChannel!!CH3"/>
+    <VirtualName name="Rail" mapTo="OutputChannel!!CH">
+      <VirtualRange min="1" max="2" startingPhysicalIndex="2"/>
+    </VirtualName>
+  </DriverSession>
+  <LogicalName name="QualifiedPSU" driverSession="Q.Session"/>
+)");
+    ASSERT_EQ(Open("QualifiedPSU"), VI_SUCCESS);
+    EXPECT_EQ(Session().MapVirtualName("Pump"), "CH3");
+    EXPECT_EQ(Session().MapPhysicalName("CH2"), "Rail1");
+    struct Case {
+        const char* pVirtual;
+        const char* pPhysical;
+        ViReal64 dLevel;
+    };
+    const Case kCases[] = {{"Pump", "CH3", 2.5}, {"Rail1", "CH2", 3.5}, {"Rail2", "CH3", 4.5}};
+    for (const Case& c : kCases) {
+        SCOPED_TRACE(c.pVirtual);
+        EXPECT_EQ(
+            TARVEK_SetAttributeViReal64(m_vi, c.pVirtual, TARVEK_ATTR_VOLTAGE_LEVEL, c.dLevel),
+            VI_SUCCESS);
+        ViReal64 dRead = 0;
+        EXPECT_EQ(TARVEK_GetAttributeViReal64(m_vi, c.pPhysical, TARVEK_ATTR_VOLTAGE_LEVEL, &dRead),
+                  VI_SUCCESS);
+        EXPECT_DOUBLE_EQ(dRead, c.dLevel);
+    }
+    ViReal64 dRead = 0;
+    EXPECT_EQ(TARVEK_GetAttributeViReal64(m_vi, "Pump", TARVEK_ATTR_VOLTAGE_LEVEL, &dRead),
+              VI_SUCCESS);
+    EXPECT_DOUBLE_EQ(dRead, 4.5);
+}
+
 TEST_F(StoreFile, OptionStringOverridesTheStore) {
     WriteStore(kSimulatedSession);
     ASSERT_EQ(Open("SimPSU", "Cache=0, RangeCheck=1, DriverSetup=Model=6311"), VI_SUCCESS);

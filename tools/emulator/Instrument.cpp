@@ -1571,4 +1571,13 @@ void Instrument::SetDigitalInput(long nLevels) {
     UpdateStatus();
 }
 
+std::vector<Instrument::PatternInfo> Instrument::CommandPatterns() {
+    std::vector<PatternInfo> vecPatterns;
+    for (const Command& command : Commands()) {
+        vecPatterns.push_back({command.strPattern, command.nFamilies, command.setter != nullptr,
+                               command.getter != nullptr});
+    }
+    return vecPatterns;
+}
+
 }  // namespace emu

@@ -10,6 +10,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace emu {
@@ -223,6 +224,17 @@ class Instrument {
         return {m_deqErrors.begin(), m_deqErrors.end()};
     }
     int StandardEventStatus() const { return m_nEsr; }
+
+    // Every header pattern the instrument understands, in table order, with
+    // the families that take it (bit 0: Series6310, bit 1: Series6510) and
+    // whether it has a command form and a query form.
+    struct PatternInfo {
+        std::string strPattern;
+        int nFamilies;
+        bool bCommand;
+        bool bQuery;
+    };
+    static std::vector<PatternInfo> CommandPatterns();
 
     // Used by the command table.
     struct Call;

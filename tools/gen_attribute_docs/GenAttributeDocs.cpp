@@ -7,9 +7,12 @@
 //   gen_attribute_docs --check <file>         exits 1 when <file> differs from it
 //   gen_attribute_docs --json <file>          writes the JSON description to <file>
 //   gen_attribute_docs --check-json <file>    exits 1 when <file> differs from it
+//   gen_attribute_docs --scpi <file>          writes the SCPI coverage table to <file>
+//   gen_attribute_docs --check-scpi <file>    exits 1 when <file> differs from it
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <iomanip>
 #include <iostream>
 #include <map>
 #include <set>
@@ -17,8 +20,12 @@
 #include <string>
 #include <vector>
 
+#include "Instrument.h"
+#include "ScpiParser.h"
 #include "driver/Identity.h"
+#include "driver/attributes/CatalogueFacts.h"
 #include "driver/attributes/CatalogueRows.h"
+#include "driver/functions/FunctionCommands.h"
 #include "runtime/attributes/AttributeRegistry.h"
 #include "tools/cli/Json.h"
 
@@ -76,25 +83,53 @@ std::string Code(const char* pText) {
     return "`" + strText + "`";
 }
 
-// The defined values of a map, in map order, each once.
-std::string ValueNames(const drt::EnumCommandMap& map) {
-    std::vector<std::string> vecNames;
-    std::set<std::string> setSeen;
-    for (const auto& info : map) {
-        if (setSeen.insert(info.name).second) {
-            vecNames.push_back("`" + info.name + "`");
+bool IsNamingRow(const drt::EnumCommandInfo& info) {
+    return info.models.size() == 1 && info.models.front() == drt::kNoModel;
+}
+
+bool ListHas(const char* pList, const std::string& strName) {
+    std::stringstream list(pList);
+    std::string strItem;
+    while (std::getline(list, strItem, ',')) {
+        if (strItem == strName) {
+            return true;
         }
     }
-    std::string strText;
-    for (const auto& strName : vecNames) {
-        strText += (strText.empty() ? "" : ", ") + strName;
+    return false;
+}
+
+// The defined values of a map, in map order, each once; values that no
+// instrument takes follow as refused, with the reason.
+std::string ValueNames(const drt::EnumCommandMap& map, const tarvek::AcceptedValues* pAccepted) {
+    std::set<std::string> setApplied;
+    for (const auto& info : map) {
+        if (!IsNamingRow(info)) {
+            setApplied.insert(info.name);
+        }
     }
-    return strText;
+    std::string strTaken;
+    std::string strRefused;
+    std::set<std::string> setSeen;
+    for (const auto& info : map) {
+        if (!setSeen.insert(info.name).second) {
+            continue;
+        }
+        const bool bTaken = pAccepted != nullptr ? ListHas(pAccepted->pAccepted, info.name)
+                                                 : setApplied.count(info.name) != 0;
+        std::string& strList = bTaken ? strTaken : strRefused;
+        strList += (strList.empty() ? "`" : ", `") + info.name + "`";
+    }
+    if (!strRefused.empty()) {
+        strTaken +=
+            "; refused: " + strRefused + " (" +
+            (pAccepted != nullptr ? pAccepted->pReason : "no instrument has a word for them") + ")";
+    }
+    return strTaken;
 }
 
 std::string Values(const AttributeRow& row) {
     if (row.values != nullptr) {
-        return ValueNames(row.values());
+        return ValueNames(row.values(), tarvek::FindAcceptedValues(row.id));
     }
     switch (row.type) {
         case ValueType::Real64:
@@ -145,9 +180,45 @@ std::string Access(const drt::AttributeDescriptor& descriptor) {
     return descriptor.setter.Empty() ? "R" : "RW";
 }
 
+// A number as the shortest text that reads back to it ("60", "0.001", "1e+06").
+std::string Number(double dValue) {
+    std::ostringstream text;
+    text << std::setprecision(15) << dValue;
+    return text.str();
+}
+
+bool SameRange(const tarvek::ValueRange& a, const tarvek::ValueRange& b) {
+    return a.dMin == b.dMin && a.dMax == b.dMax;
+}
+
+const tarvek::AttributeFacts& FactsOf(ViAttr id) {
+    static const tarvek::AttributeFacts kUnknown{id, "", "", tarvek::kNoRange};
+    const tarvek::AttributeFacts* pFacts = tarvek::FindFacts(id);
+    return pFacts != nullptr ? *pFacts : kUnknown;
+}
+
+std::string RangeText(const tarvek::FamilyRanges& ranges) {
+    if (!ranges.bHas) {
+        return "";
+    }
+    auto one = [](const tarvek::ValueRange& range) {
+        return Number(range.dMin) + " to " + Number(range.dMax);
+    };
+    if (SameRange(ranges.r6310, ranges.r6510)) {
+        return one(ranges.r6310);
+    }
+    return std::string(tarvek::kFamily6310) + ": " + one(ranges.r6310) + "; " +
+           tarvek::kFamily6510 + ": " + one(ranges.r6510);
+}
+
+std::string UnitText(const tarvek::AttributeFacts& facts) {
+    return facts.pUnit == nullptr || std::strcmp(facts.pUnit, "none") == 0 ? "" : facts.pUnit;
+}
+
 const char* kTableHeader =
-    "| Attribute | Id | Type | Access | Channel | Query | Command | Values | Models | Simulated |\n"
-    "|---|---|---|---|---|---|---|---|---|---|\n";
+    "| Attribute | Id | Type | Access | Channel | Purpose | Unit | Range | Query | Command | "
+    "Values | Models | Simulated |\n"
+    "|---|---|---|---|---|---|---|---|---|---|---|---|---|\n";
 
 void WriteEntry(std::ostream& out, const CatalogueEntry& entry,
                 const drt::AttributeDescriptor& descriptor) {
@@ -155,6 +226,9 @@ void WriteEntry(std::ostream& out, const CatalogueEntry& entry,
     const bool bChannel = row.channel == drt::ChannelKind::Output;
     out << "| `" << descriptor.name << "` | " << descriptor.id << " | " << descriptor.typeName
         << " | " << Access(descriptor) << " | " << (bChannel ? "per channel" : "") << " | ";
+    const tarvek::AttributeFacts& facts = FactsOf(row.id);
+    out << facts.pDescription << " | " << UnitText(facts) << " | " << RangeText(facts.ranges)
+        << " | ";
     const std::string strSimulated =
         entry.pSimulated != nullptr
             ? std::string(entry.pSimulated)
@@ -216,11 +290,14 @@ std::string Reference() {
     }
 
     out << "\n## Session, identity and direct I/O\n\n"
-           "| Attribute | Id | Type | Access | Meaning |\n|---|---|---|---|---|\n";
+           "| Attribute | Id | Type | Access | Purpose | Unit | Range | Meaning |\n"
+           "|---|---|---|---|---|---|---|---|\n";
     for (const auto& [nId, pDescriptor] : mapRegistered) {
         const auto itNote = OtherAttributeNotes().find(nId);
+        const tarvek::AttributeFacts& facts = FactsOf(nId);
         out << "| `" << pDescriptor->name << "` | " << nId << " | " << pDescriptor->typeName
-            << " | " << Access(*pDescriptor) << " | "
+            << " | " << Access(*pDescriptor) << " | " << facts.pDescription << " | "
+            << UnitText(facts) << " | " << RangeText(facts.ranges) << " | "
             << (itNote != OtherAttributeNotes().end() ? itNote->second : "") << " |\n";
         ++nCount;
     }
@@ -259,22 +336,112 @@ std::string JsonStrings(const std::vector<std::string>& vecTexts) {
     return strJson;
 }
 
+// True when a row's models reach the family: no models (every model), the
+// family's name, or a model number of the family ("6312" in Series6310).
+bool RowReachesFamily(const drt::EnumCommandInfo& info, const std::string& strFamily) {
+    if (info.models.empty()) {
+        return true;
+    }
+    for (const std::string& strModel : info.models) {
+        if (strModel == strFamily ||
+            strModel.compare(0, 2, strFamily, std::string("Series").size(), 2) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
 // The rows of a boolean or enumeration map that apply to some model, with
-// their instrument words (the first is what a write sends).
-std::string JsonValues(const drt::EnumCommandMap& map) {
-    std::string strJson = "[";
+// their instrument words (the first is what a write sends), each marked
+// supported with the families whose rows leave it out; then the values the
+// map names that no instrument takes, marked unsupported with the reason.
+// pAccepted (hand-written callbacks) names the values those callbacks take.
+std::string JsonValues(const drt::EnumCommandMap& map,
+                       const tarvek::AcceptedValues* pAccepted = nullptr) {
+    const std::vector<std::string> vecFamilies = {tarvek::kFamily6310, tarvek::kFamily6510};
+    std::vector<std::string> vecEntries;
+    auto refusedBy = [&](const std::string& strName) {
+        std::vector<std::string> vecRefusing;
+        for (const std::string& strFamily : vecFamilies) {
+            bool bReached = false;
+            for (const auto& info : map) {
+                bReached = bReached || (!IsNamingRow(info) && info.name == strName &&
+                                        RowReachesFamily(info, strFamily));
+            }
+            if (!bReached) {
+                vecRefusing.push_back(strFamily);
+            }
+        }
+        return vecRefusing;
+    };
+    std::set<std::string> setApplied;
     for (const auto& info : map) {
-        if (info.models.size() == 1 && info.models.front() == drt::kNoModel) {
+        if (IsNamingRow(info)) {
             continue;
         }
+        setApplied.insert(info.name);
+        const bool bAccepted = pAccepted == nullptr || ListHas(pAccepted->pAccepted, info.name);
         cli::JsonObject value;
         value.Add("name", cli::JsonString(info.name))
             .Add("value", std::to_string(info.value))
             .Add("commands", JsonStrings(info.commands))
-            .Add("models", JsonStrings(info.models));
-        strJson += (strJson.size() > 1 ? ",\n      " : "\n      ") + value.Text();
+            .Add("models", JsonStrings(info.models))
+            .Add("supported", cli::JsonBool(bAccepted))
+            .Add("refused_by", JsonStrings(bAccepted ? refusedBy(info.name) : vecFamilies));
+        if (!bAccepted) {
+            value.Add("reason", cli::JsonString(pAccepted->pReason));
+        }
+        vecEntries.push_back(value.Text());
+    }
+    for (const auto& info : map) {
+        if (!IsNamingRow(info) || setApplied.count(info.name) != 0) {
+            continue;
+        }
+        const bool bAccepted = pAccepted != nullptr && ListHas(pAccepted->pAccepted, info.name);
+        cli::JsonObject value;
+        value.Add("name", cli::JsonString(info.name))
+            .Add("value", std::to_string(info.value))
+            .Add("commands", "[]")
+            .Add("models", "[]")
+            .Add("supported", cli::JsonBool(bAccepted))
+            .Add("refused_by", bAccepted ? "[]" : JsonStrings(vecFamilies));
+        if (!bAccepted) {
+            value.Add("reason",
+                      cli::JsonString(pAccepted != nullptr ? pAccepted->pReason
+                                                           : "no instrument has a word for it"));
+        }
+        vecEntries.push_back(value.Text());
+    }
+    std::string strJson = "[";
+    for (const std::string& strEntry : vecEntries) {
+        strJson += (strJson.size() > 1 ? ",\n      " : "\n      ") + strEntry;
     }
     return strJson + "]";
+}
+
+std::string JsonRange(const tarvek::FamilyRanges& ranges) {
+    if (!ranges.bHas) {
+        return "null";
+    }
+    auto one = [](const tarvek::ValueRange& range) {
+        cli::JsonObject object;
+        object.Add("min", Number(range.dMin)).Add("max", Number(range.dMax));
+        return object.Text();
+    };
+    if (SameRange(ranges.r6310, ranges.r6510)) {
+        return one(ranges.r6310);
+    }
+    cli::JsonObject object;
+    object.Add(tarvek::kFamily6310, one(ranges.r6310)).Add(tarvek::kFamily6510, one(ranges.r6510));
+    return object.Text();
+}
+
+void AddFacts(cli::JsonObject& object, ViAttr id) {
+    const tarvek::AttributeFacts* pFacts = tarvek::FindFacts(id);
+    const bool bUnit = pFacts != nullptr && std::strcmp(pFacts->pUnit, "none") != 0;
+    object.Add("description", pFacts != nullptr ? cli::JsonString(pFacts->pDescription) : "null")
+        .Add("unit", bUnit ? cli::JsonString(pFacts->pUnit) : "null")
+        .Add("range", pFacts != nullptr ? JsonRange(pFacts->ranges) : "null");
 }
 
 // One object per registered attribute: the catalogue rows in catalogue
@@ -309,7 +476,9 @@ std::string JsonDescription() {
                 .Add("query", bHandWritten ? "null" : JsonCommand(row.query))
                 .Add("command", bHandWritten ? "null" : JsonCommand(row.command))
                 .Add("note", JsonText(entry.pNote))
-                .Add("values", row.values != nullptr ? JsonValues(row.values()) : "null")
+                .Add("values", row.values != nullptr
+                                   ? JsonValues(row.values(), tarvek::FindAcceptedValues(row.id))
+                                   : "null")
                 .Add("unsupported", JsonText(row.unsupported));
             if (row.family.pFamily != nullptr) {
                 cli::JsonObject family;
@@ -326,6 +495,7 @@ std::string JsonDescription() {
                     : (row.simKind == tarvek::SimKind::Fixed ? "fixed " : "last, else ") +
                           SimulatedValue(row);
             object.Add("simulated", cli::JsonString(strSimulated));
+            AddFacts(object, row.id);
             vecAttributes.push_back(object.Text());
             mapRegistered.erase(it);
         }
@@ -350,6 +520,7 @@ std::string JsonDescription() {
                                     : "null")
             .Add("family", "null")
             .Add("simulated", "null");
+        AddFacts(object, nId);
         vecAttributes.push_back(object.Text());
     }
     std::string strJson =
@@ -360,25 +531,202 @@ std::string JsonDescription() {
     return strJson + "\n ]}\n";
 }
 
+// --- SCPI coverage ----------------------------------------------------------
+
+// One command or query the driver sends, and who sends it.
+struct SentCommand {
+    std::string strText;      // as sent, without "\n"
+    std::string strBy;        // attribute or function
+    std::string strFamilies;  // "both" or a family
+};
+
+std::string WithoutLineFeed(const char* pText) {
+    std::string strText = pText;
+    if (!strText.empty() && strText.back() == '\n') {
+        strText.pop_back();
+    }
+    return strText;
+}
+
+std::string OtherFamily(const char* pFamily) {
+    return std::strcmp(pFamily, tarvek::kFamily6310) == 0 ? tarvek::kFamily6510
+                                                          : tarvek::kFamily6310;
+}
+
+// Everything the catalogue rows and the function table send.
+std::vector<SentCommand> SentCommands() {
+    std::vector<SentCommand> vecSent;
+    const drt::AttributeRegistry& registry = drt::AttributeTable();
+    for (const auto& entry : tarvek::CatalogueEntries()) {
+        if (entry.pNote != nullptr) {
+            continue;  // hand-written rows reach the instrument through other rows
+        }
+        const AttributeRow& row = entry.row;
+        const drt::AttributeDescriptor* pDescriptor = registry.Find(row.id);
+        const std::string strBy = pDescriptor != nullptr ? pDescriptor->name : "";
+        std::string strFamilies =
+            row.unsupported != nullptr ? OtherFamily(row.unsupported) : "both";
+        if (row.family.pFamily != nullptr) {
+            strFamilies = OtherFamily(row.family.pFamily);
+        }
+        for (const char* pText : {row.query, row.command}) {
+            if (pText != nullptr) {
+                vecSent.push_back({WithoutLineFeed(pText), strBy, strFamilies});
+            }
+        }
+        if (row.family.pFamily != nullptr) {
+            for (const char* pText : {row.family.pQuery, row.family.pCommand}) {
+                if (pText != nullptr) {
+                    vecSent.push_back({WithoutLineFeed(pText), strBy, row.family.pFamily});
+                }
+            }
+        }
+    }
+    for (const tarvek::FunctionCommand& command : tarvek::FunctionCommands()) {
+        vecSent.push_back({command.pText, command.pFunction,
+                           command.pFamily != nullptr ? command.pFamily : "both"});
+    }
+    return vecSent;
+}
+
+// The header nodes of a sent text ("SOUR:DIG:PIN%ld:FUNC %s" gives SOUR,
+// DIG, PIN1, FUNC) and whether it is a query.
+std::vector<std::string> HeaderNodes(const std::string& strText, bool& bQuery) {
+    std::string strHeader = strText.substr(0, strText.find(' '));
+    if (!strHeader.empty() && strHeader.front() == ':') {
+        strHeader.erase(0, 1);
+    }
+    bQuery = !strHeader.empty() && strHeader.back() == '?';
+    if (bQuery) {
+        strHeader.pop_back();
+    }
+    for (std::size_t nAt = strHeader.find("%ld"); nAt != std::string::npos;
+         nAt = strHeader.find("%ld")) {
+        strHeader.replace(nAt, 3, "1");
+    }
+    std::vector<std::string> vecNodes;
+    std::stringstream header(strHeader);
+    std::string strNode;
+    while (std::getline(header, strNode, ':')) {
+        vecNodes.push_back(strNode);
+    }
+    return vecNodes;
+}
+
+// The index of the instrument pattern a sent text reaches, or -1.
+int MatchPattern(const std::vector<emu::Instrument::PatternInfo>& vecPatterns,
+                 const std::string& strText, bool& bQuery) {
+    const std::vector<std::string> vecNodes = HeaderNodes(strText, bQuery);
+    for (std::size_t n = 0; n < vecPatterns.size(); ++n) {
+        const std::string& strPattern = vecPatterns[n].strPattern;
+        if (strPattern.front() == '*') {
+            if (vecNodes.size() == 1 && emu::scpi::ToUpper(vecNodes.front()) == strPattern) {
+                return static_cast<int>(n);
+            }
+            continue;
+        }
+        std::vector<int> vecSuffixes;
+        if (emu::scpi::MatchHeader(emu::scpi::CompilePattern(strPattern), vecNodes, vecSuffixes)) {
+            return static_cast<int>(n);
+        }
+    }
+    return -1;
+}
+
+std::string FamiliesOf(int nFamilies) {
+    switch (nFamilies) {
+        case 1:
+            return tarvek::kFamily6310;
+        case 2:
+            return tarvek::kFamily6510;
+        default:
+            return "both";
+    }
+}
+
+std::string Coverage() {
+    const auto vecPatterns = emu::Instrument::CommandPatterns();
+    std::vector<bool> vecCommandUsed(vecPatterns.size(), false);
+    std::vector<bool> vecQueryUsed(vecPatterns.size(), false);
+    std::ostringstream out;
+    out << "# TARVEK SCPI coverage\n\n"
+           "Generated from the driver's attribute catalogue, its table of function commands "
+           "(driver/functions/FunctionCommands.cpp) and the instrument emulator's command "
+           "table by `gen_attribute_docs --scpi` (build target `scpi_coverage`); do not edit "
+           "by hand.\n\n"
+           "## What the driver sends\n\n"
+           "Every command and query the driver sends, who sends it, to which family, and the "
+           "instrument command it reaches. Format directives stand for the value sent.\n\n"
+           "| Sent | Form | By | Families | Instrument command |\n|---|---|---|---|---|\n";
+    std::size_t nSent = 0;
+    std::size_t nUnknown = 0;
+    for (const SentCommand& sent : SentCommands()) {
+        bool bQuery = false;
+        const int nPattern = MatchPattern(vecPatterns, sent.strText, bQuery);
+        std::string strReached = "**none: the instrument does not know it**";
+        if (nPattern >= 0) {
+            strReached = "`" + vecPatterns[static_cast<std::size_t>(nPattern)].strPattern + "`";
+            (bQuery ? vecQueryUsed : vecCommandUsed)[static_cast<std::size_t>(nPattern)] = true;
+        } else {
+            ++nUnknown;
+        }
+        out << "| `" << sent.strText << "` | " << (bQuery ? "query" : "command") << " | "
+            << sent.strBy << " | " << sent.strFamilies << " | " << strReached << " |\n";
+        ++nSent;
+    }
+    out << "\n## What the instrument understands and the driver leaves out\n\n"
+           "Instrument commands, or their command or query form, that no attribute or "
+           "function sends; reach them with the direct-I/O functions.\n\n"
+           "| Instrument command | Forms left out | Families |\n|---|---|---|\n";
+    std::size_t nLeftOut = 0;
+    for (std::size_t n = 0; n < vecPatterns.size(); ++n) {
+        const auto& pattern = vecPatterns[n];
+        std::string strForms;
+        if (pattern.bCommand && !vecCommandUsed[n]) {
+            strForms = "command";
+        }
+        if (pattern.bQuery && !vecQueryUsed[n]) {
+            strForms += strForms.empty() ? "query" : ", query";
+        }
+        if (strForms.empty()) {
+            continue;
+        }
+        out << "| `" << pattern.strPattern << "` | " << strForms << " | "
+            << FamiliesOf(pattern.nFamilies) << " |\n";
+        ++nLeftOut;
+    }
+    out << "\n"
+        << nSent << " commands and queries sent, " << nUnknown
+        << " of them unknown to the instrument; " << nLeftOut << " of " << vecPatterns.size()
+        << " instrument commands with a form left out.\n";
+    return out.str();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     const std::string strMode = argc == 3 ? argv[1] : "";
-    const bool bCheck = strMode == "--check" || strMode == "--check-json";
+    const bool bCheck =
+        strMode == "--check" || strMode == "--check-json" || strMode == "--check-scpi";
     const bool bJson = strMode == "--json" || strMode == "--check-json";
-    if (argc != 2 && strMode != "--check" && !bJson) {
-        std::cerr << "usage: gen_attribute_docs [--check | --json | --check-json] <file>\n";
+    const bool bScpi = strMode == "--scpi" || strMode == "--check-scpi";
+    if (argc != 2 && strMode != "--check" && !bJson && !bScpi) {
+        std::cerr << "usage: gen_attribute_docs [--check | --json | --check-json | --scpi | "
+                     "--check-scpi] <file>\n";
         return 2;
     }
     const std::string strPath = argv[argc - 1];
-    const std::string strReference = bJson ? JsonDescription() : Reference();
+    const std::string strReference = bScpi ? Coverage() : bJson ? JsonDescription() : Reference();
     if (bCheck) {
         std::ifstream file(strPath, std::ios::binary);
         std::stringstream current;
         current << file.rdbuf();
         if (current.str() != strReference) {
             std::cerr << strPath << " is out of date; build the "
-                      << (bJson ? "python_catalogue" : "attribute_docs") << " target\n";
+                      << (bScpi   ? "scpi_coverage"
+                          : bJson ? "python_catalogue"
+                                  : "attribute_docs")
+                      << " target\n";
             return 1;
         }
         return 0;
