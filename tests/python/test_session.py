@@ -250,7 +250,7 @@ def test_help_reads_well() -> None:
     assert "configure_power_on_state(self, state: 'PowerOnState', memory_location: 'int')" in text
     assert "SCPI: reads with \"OUTP:PAIR?\"" in text
     channel = pydoc.render_doc(tarvek.OutputChannel, renderer=pydoc.plaintext)
-    assert "Unit: volts (V)." in channel
+    assert "Unit: V." in channel and "Range: min 0, max 60." in channel
     assert tarvek.Session.__module__ == "tarvek" and tarvek.Error.__module__ == "tarvek"
     assert (Path(tarvek.__file__).parent / "py.typed").is_file()
     assert os.path.isfile(tarvek.library_path())
