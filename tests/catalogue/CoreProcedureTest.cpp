@@ -93,8 +93,15 @@ std::vector<std::pair<ViInt32, bool>> NamedValues(const AttributeRow& row) {
         }
         bool bTaken = setApplied.count(info.name) != 0;
         if (pAccepted != nullptr) {
-            bTaken = ("," + std::string(pAccepted->pAccepted) + ",").find("," + info.name + ",") !=
-                     std::string::npos;
+            // Built by appending: GCC 12 at -O3 warns of overlapping copies in
+            // "," + temporary.
+            std::string strList(",");
+            strList += pAccepted->pAccepted;
+            strList += ',';
+            std::string strName(",");
+            strName += info.name;
+            strName += ',';
+            bTaken = strList.find(strName) != std::string::npos;
         }
         vecValues.emplace_back(info.value, bTaken);
     }

@@ -113,7 +113,10 @@ AttributeValue ParseValue(const AttributeInfo& info, const std::string& strText)
                 if (!info.values.empty()) {
                     strMessage = std::string(info.pName) + " takes one of";
                     for (const EnumValue& enumValue : info.values) {
-                        strMessage += " " + ShortValueName(info.values, enumValue);
+                        // Appended in place: GCC 12 at -O3 warns of overlapping
+                        // copies in " " + temporary.
+                        strMessage += ' ';
+                        strMessage += ShortValueName(info.values, enumValue);
                     }
                     strMessage += ", not '" + strText + "'";
                 }
