@@ -19,7 +19,7 @@ class BuildWithGeneratedLayer(build_py):
         target = Path(self.build_lib) / "tarvek" / "_generated.py"
         target.parent.mkdir(parents=True, exist_ok=True)
         subprocess.check_call([
-            sys.executable, str(ROOT / "tools" / "gen_python" / "gen_python_package.py"),
+            sys.executable, str(ROOT / "tools" / "generators" / "gen_python_package.py"),
             "--header", str(ROOT / "include" / "TARVEK.h"),
             "--catalogue", str(HERE / "catalogue.json"),
             "--output", str(target)])

@@ -16,7 +16,7 @@ import tarvek
 
 SOURCE = Path(os.environ.get("TARVEK_SOURCE_DIR", Path(__file__).resolve().parents[2]))
 SPEC = importlib.util.spec_from_file_location(
-    "gen_python_package", SOURCE / "tools" / "gen_python" / "gen_python_package.py")
+    "gen_python_package", SOURCE / "tools" / "generators" / "gen_python_package.py")
 assert SPEC is not None and SPEC.loader is not None
 generator: Any = importlib.util.module_from_spec(SPEC)
 sys.modules[SPEC.name] = generator  # its dataclasses look their module up
