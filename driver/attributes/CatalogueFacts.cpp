@@ -243,6 +243,9 @@ constexpr AcceptedValues kAccepted[] = {
     {TARVEK_ATTR_TRIGGER_SOURCE,
      "TARVEK_VAL_TRIG_IMMEDIATE,TARVEK_VAL_TRIG_EXTERNAL,TARVEK_VAL_SOFTWARE_TRIG",
      "the instruments have no TTL, ECL, PXI star or RTSI trigger lines"},
+    // Held by the driver, so no instrument word is needed for either value.
+    {TARVEK_ATTR_CURRENT_LIMIT_BEHAVIOR, "TARVEK_VAL_CURRENT_REGULATE,TARVEK_VAL_CURRENT_TRIP",
+     "the driver holds only regulate and trip"},
 };
 
 }  // namespace

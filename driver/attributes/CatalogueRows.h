@@ -66,7 +66,8 @@ std::span<const CatalogueGroup> CatalogueGroups();
       "as VOLTAGE_PROTECTION_LEVEL", \
       .channel = ChannelKind::Output) \
     H(CURRENT_LIMIT_BEHAVIOR, Int32, ReadWrite, \
-      "Held by the driver per channel (0 regulate, 1 trip); sends nothing", nullptr, .sim = 0, \
+      "Held by the driver per channel (0 regulate, 1 trip); sends nothing", nullptr, \
+      .values = &CurrentLimitBehaviorMap, .sim = TARVEK_VAL_CURRENT_REGULATE, \
       .channel = ChannelKind::Output) \
     H(CURRENT_LIMIT, Real64, ReadWrite, \
       "Selects the channel, then CURRENT_PROTECTION_LEVEL (trip) or CURRENT_LEVEL (regulate)", \

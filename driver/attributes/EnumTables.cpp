@@ -123,6 +123,14 @@ const drt::EnumCommandMap& MeasurementTypeMap() {
     return map;
 }
 
+const drt::EnumCommandMap& CurrentLimitBehaviorMap() {
+    static const drt::EnumCommandMap map = drt::BuildEnumMapWithNames({
+        {"TARVEK_VAL_CURRENT_REGULATE", TARVEK_VAL_CURRENT_REGULATE, nullptr, nullptr},
+        {"TARVEK_VAL_CURRENT_TRIP", TARVEK_VAL_CURRENT_TRIP, nullptr, nullptr},
+    });
+    return map;
+}
+
 const drt::EnumCommandMap& OutputStateMap() {
     static const drt::EnumCommandMap map = drt::BuildEnumMapWithNames({
         {"TARVEK_VAL_OUTPUT_CONSTANT_VOLTAGE", TARVEK_VAL_OUTPUT_CONSTANT_VOLTAGE, nullptr,

@@ -22,5 +22,6 @@ const drt::EnumCommandMap& SpecificTriggerSourceMap();  // list, data-logger, ba
 const drt::EnumCommandMap& MeasurementTypeMap();        // name-only: TARVEK_Measure
 const drt::EnumCommandMap& OutputStateMap();            // name-only: TARVEK_QueryOutputState
 const drt::EnumCommandMap& ClassTriggerSourceMap();     // name-only: TARVEK_ATTR_TRIGGER_SOURCE
+const drt::EnumCommandMap& CurrentLimitBehaviorMap();   // name-only: CURRENT_LIMIT_BEHAVIOR
 
 }  // namespace tarvek

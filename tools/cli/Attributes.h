@@ -1,5 +1,5 @@
 // The attribute vocabulary of the command-line tool: every TARVEK_ATTR_* of
-// the public header with its type, access, channel use and defined values,
+// the driver's catalogue with its type, access, channel use and defined values,
 // and the conversions between command-line text and typed values.
 #pragma once
 
@@ -29,7 +29,7 @@ struct AttributeInfo {
     std::span<const EnumValue> values;
 };
 
-// Every attribute of the public header, in header order.
+// Every attribute of the catalogue, in the order of the attribute reference.
 std::span<const AttributeInfo> AllAttributes();
 
 // Finds an attribute by "TARVEK_ATTR_VOLTAGE_LEVEL", "voltage_level" or
