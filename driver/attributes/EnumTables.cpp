@@ -171,4 +171,31 @@ const drt::EnumCommandMap& ClassTriggerSourceMap() {
     return map;
 }
 
+std::span<const DefinedValueGroup> DefinedValueGroups() {
+    static constexpr DefinedValueGroup kGroups[] = {
+        {"TARVEK_ATTR_SELECTED_CHANNEL; TARVEK_StartList, TARVEK_AbortList, "
+         "TARVEK_ConfigureContinuousTrigger",
+         &ChannelMap},
+        {"TARVEK_ATTR_CURRENT_LIMIT_BEHAVIOR; TARVEK_ConfigureCurrentLimit",
+         &CurrentLimitBehaviorMap},
+        {"TARVEK_ConfigureDigitalFunction", &DigitalPinFunctionMap},
+        {"TARVEK_ConfigureDigitalPolarity", &DigitalPinPolarityMap},
+        {"TARVEK_ATTR_DIGITAL_INHIBIT_MODE", &InhibitModeMap},
+        {"TARVEK_ATTR_LIST_PACE", &ListPaceMap},
+        {"TARVEK_ATTR_LIST_TERMINATE_STATE", &ListTerminateStateMap},
+        {"TARVEK_ATTR_OUTPUT_MODE (output pairing; Series6310 only)", &OutputModeMap},
+        {"TARVEK_ConfigurePowerOnState, TARVEK_QueryPowerOnState", &PowerOnStateMap},
+        {"TARVEK_ATTR_REMOTE_STATE", &RemoteStateMap},
+        {"TARVEK_ATTR_LIST_TRIGGER_SOURCE, TARVEK_ATTR_BATTERY_TEST_TRIGGER_SOURCE, "
+         "TARVEK_ATTR_DATA_LOGGER_TRIGGER_SOURCE",
+         &SpecificTriggerSourceMap},
+        {"TARVEK_Measure", &MeasurementTypeMap},
+        {"TARVEK_QueryOutputState", &OutputStateMap},
+        {"TARVEK_ATTR_TRIGGER_SOURCE; TARVEK_ConfigureTriggerSource. Only IMMEDIATE, EXTERNAL "
+         "and SOFTWARE_TRIG are accepted by these instruments.",
+         &ClassTriggerSourceMap},
+    };
+    return kGroups;
+}
+
 }  // namespace tarvek

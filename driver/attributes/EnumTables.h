@@ -5,9 +5,22 @@
 // drt::BooleanMap().
 #pragma once
 
+#include <span>
+
 #include "runtime/enums/EnumCommandMap.h"
 
 namespace tarvek {
+
+// A group of defined values as the public header presents them: what takes
+// the values (the attributes and functions, as the comment introducing the
+// group names them) and the map whose naming rows give the values in order.
+struct DefinedValueGroup {
+    const char* pTakenBy;
+    const drt::EnumCommandMap& (*values)();
+};
+
+// Every group, in the order of the header.
+std::span<const DefinedValueGroup> DefinedValueGroups();
 
 const drt::EnumCommandMap& ChannelMap();                // TARVEK_ATTR_SELECTED_CHANNEL
 const drt::EnumCommandMap& DigitalPinFunctionMap();     // TARVEK_ConfigureDigitalFunction

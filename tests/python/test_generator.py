@@ -46,19 +46,33 @@ def broken_header(old: str, new: str) -> str:
     return HEADER.replace(old, new, 1)
 
 
-@pytest.mark.parametrize("header, message", [
-    (lambda: broken_header("#define TARVEK_VAL_CHANNEL1 0", "#define TARVEK_VAL_CHANNEL1 zero"),
-     "malformed defined value"),
-    (lambda: broken_header("/* TARVEK_ConfigureDigitalFunction */",
-                           "/* TARVEK_ConfigureDigitalFunctions */"), "unknown function"),
-    (lambda: broken_header("/* TARVEK_ATTR_DIGITAL_INHIBIT_MODE */",
-                           "/* TARVEK_ATTR_DIGITAL_INHIBIT_MODES */"), "does not name"),
+def broken_group(taken_by: str, new_taken_by: str, value: Any = None) -> dict:
+    catalogue = copy.deepcopy(CATALOGUE)
+    group = next(group for group in catalogue["value_groups"] if group["taken_by"] == taken_by)
+    group["taken_by"] = new_taken_by
+    if value is not None:
+        group["values"][0]["value"] = value
+    return catalogue
+
+
+@pytest.mark.parametrize("header, catalogue, message", [
+    (lambda: HEADER,
+     lambda: broken_group("TARVEK_ConfigureDigitalFunction", "TARVEK_ConfigureDigitalFunction",
+                          value="zero"), "malformed defined value"),
+    (lambda: HEADER,
+     lambda: broken_group("TARVEK_ConfigureDigitalFunction", "TARVEK_ConfigureDigitalFunctions"),
+     "unknown function"),
+    (lambda: HEADER,
+     lambda: broken_group("TARVEK_ATTR_DIGITAL_INHIBIT_MODE", "TARVEK_ATTR_DIGITAL_INHIBIT_MODES"),
+     "no group of the catalogue names"),
     (lambda: broken_header("TARVEK_SaveState(ViSession vi, ViInt32 Location)",
-                           "TARVEK_SaveState(ViSession vi, ViWhatever Location)"), "no Python type"),
+                           "TARVEK_SaveState(ViSession vi, ViWhatever Location)"),
+     lambda: copy.deepcopy(CATALOGUE), "no Python type"),
 ])
-def test_broken_headers_stop_the_build(header: Any, message: str) -> None:
+def test_broken_headers_or_catalogues_stop_the_build(header: Any, catalogue: Any,
+                                                      message: str) -> None:
     with pytest.raises(SystemExit, match=message):
-        generator.generate(header(), copy.deepcopy(CATALOGUE))
+        generator.generate(header(), catalogue())
 
 
 def test_catalogue_and_header_must_agree() -> None:

@@ -528,6 +528,26 @@ std::string JsonDescription() {
     for (std::size_t n = 0; n < vecAttributes.size(); ++n) {
         strJson += (n == 0 ? "\n  " : ",\n  ") + vecAttributes[n];
     }
+    // The groups of defined values as the header presents them, for the
+    // layers that name them (enumerations of the Python package).
+    strJson += "\n ],\n \"value_groups\": [";
+    bool bFirst = true;
+    for (const tarvek::DefinedValueGroup& group : tarvek::DefinedValueGroups()) {
+        std::vector<std::string> vecValues;
+        for (const auto& info : group.values()) {
+            if (IsNamingRow(info)) {
+                cli::JsonObject value;
+                value.Add("name", cli::JsonString(info.name))
+                    .Add("value", std::to_string(info.value));
+                vecValues.push_back(value.Text());
+            }
+        }
+        cli::JsonObject object;
+        object.Add("taken_by", cli::JsonString(group.pTakenBy))
+            .Add("values", cli::JsonArray(vecValues));
+        strJson += (bFirst ? "\n  " : ",\n  ") + object.Text();
+        bFirst = false;
+    }
     return strJson + "\n ]}\n";
 }
 

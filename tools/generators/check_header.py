@@ -6,8 +6,8 @@ channel use and defined values are written; include/TARVEK.h repeats them for
 C programmers. This runs `gen_attribute_docs --json` and fails, naming every
 disagreement, when a TARVEK_ATTR_* line, its trailing comment
 (`/* ViReal64, read-write, per channel */`) or a group of TARVEK_VAL_* values
-introduced by a comment naming attributes says something the catalogue does
-not.
+and the comment introducing it (what takes the values) says something the
+catalogue does not.
 
 Usage: check_header.py <gen_attribute_docs> <TARVEK.h>
 """
@@ -34,13 +34,13 @@ def describe(generator: str) -> dict:
             return json.load(source)
 
 
-def read_header(text: str) -> Tuple[Dict[str, tuple], List[Tuple[List[str], list]], List[str]]:
+def read_header(text: str) -> Tuple[Dict[str, tuple], List[Tuple[str, list]], List[str]]:
     """The declared attributes, the value groups with the attributes their
     comment names, and the lines that break the conventions."""
     attributes: Dict[str, tuple] = {}
-    groups: List[Tuple[List[str], list]] = []
+    groups: List[Tuple[str, list]] = []
     problems: List[str] = []
-    comment_attrs: List[str] = []
+    comment = ""
     current = None
     lines = text.splitlines()
     index = 0
@@ -50,8 +50,8 @@ def read_header(text: str) -> Tuple[Dict[str, tuple], List[Tuple[List[str], list
             block = line
             while "*/" not in block and index + 1 < len(lines):
                 index += 1
-                block += " " + lines[index].strip()
-            comment_attrs = re.findall(r"TARVEK_ATTR_(\w+)", block)
+                block += " " + lines[index].strip().lstrip("*").strip()
+            comment = re.sub(r"^/\*|\*/$", "", block).strip()
             current = None
         elif line.startswith("#define TARVEK_ATTR_"):
             match = ATTR_RE.match(line)
@@ -68,7 +68,7 @@ def read_header(text: str) -> Tuple[Dict[str, tuple], List[Tuple[List[str], list
                 problems.append(f"malformed defined value: {line}")
             else:
                 if current is None:
-                    current = (comment_attrs, [])
+                    current = (comment, [])
                     groups.append(current)
                 current[1].append((f"TARVEK_VAL_{match.group(1)}", int(match.group(2))))
         elif line == "":
@@ -90,9 +90,15 @@ def disagreements(description: dict, text: str) -> List[str]:
         if declared[name] != expected:
             problems.append(f"TARVEK_ATTR_{name}: the header says {declared[name]}, "
                             f"the catalogue (id, type, access, per channel) {expected}")
+    expected_groups = [(group["taken_by"], [(value["name"], value["value"])
+                                            for value in group["values"]])
+                       for group in description["value_groups"]]
+    if groups != expected_groups:
+        problems.append(f"the groups of defined values {groups} differ from the catalogue's "
+                        f"{expected_groups}")
     named: Dict[str, list] = {}
-    for attrs, values in groups:
-        for name in attrs:
+    for taken_by, values in groups:
+        for name in re.findall(r"TARVEK_ATTR_(\w+)", taken_by):
             if name in named:
                 problems.append(f"TARVEK_ATTR_{name} is named by two groups of values")
             named[name] = values

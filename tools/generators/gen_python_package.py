@@ -4,10 +4,10 @@
   gen_python_package.py --header include/TARVEK.h --catalogue catalogue.json --output _generated.py
 
 The catalogue (written by `gen_attribute_docs --json`) says what every
-attribute is: type, access, channel use, SCPI, model support, value words. The
-header says which defined values exist, which attributes and functions take
-them (the comment above each group), and the prototype of every exported
-function. From both this writes one Python module: an IntEnum per group of
+attribute is: type, access, channel use, SCPI, model support, value words,
+and which groups of defined values exist with what takes each (the attributes
+and functions named in the group's text). The header gives the prototype of
+every exported function. From both this writes one Python module: an IntEnum per group of
 defined values, a property per attribute, a method per instrument function,
 the ctypes prototypes, and the attribute metadata that the tests walk. A
 header or catalogue that breaks these conventions stops the build here
@@ -25,7 +25,6 @@ from typing import Dict, List, Optional, Tuple
 
 PROTOTYPE_RE = re.compile(r"TARVEK_API\s+ViStatus\s+_VI_FUNC\s+TARVEK_(\w+)\s*\(([^)]*)\)\s*;")
 PARAMETER_RE = re.compile(r"^(\w+)\s*(\*?)\s*(\w+)\s*(?:\[(\d*)\])?$")
-VALUE_RE = re.compile(r"^#define\s+TARVEK_VAL_(\w+)\s+(-?\d+)\s*$")
 SECTION_RE = re.compile(r"^/\*-\s*(.*?)\s*-*\*/$")
 
 # Functions the hand-written session layer covers (opening and closing, the
@@ -128,37 +127,28 @@ class Function:
     section: str
 
 
-def parse_header(text: str) -> Tuple[List[ValueGroup], List[Function]]:
+def value_groups(catalogue: dict) -> List[ValueGroup]:
+    """The catalogue's groups of defined values, each with the attributes and
+    functions its text names."""
     groups: List[ValueGroup] = []
-    current: Optional[ValueGroup] = None
-    comment = ""
-    lines = text.splitlines()
-    index = 0
-    while index < len(lines):
-        line = lines[index].strip()
-        if line.startswith("/*") and not line.startswith("/*-"):
-            block = line
-            while "*/" not in block and index + 1 < len(lines):
-                index += 1
-                block += " " + lines[index].strip().lstrip("*").strip()
-            comment = block
-            current = None
-        elif line.startswith("#define TARVEK_VAL_"):
-            match = VALUE_RE.match(line)
-            if not match:
-                fail(f"TARVEK.h: malformed defined value: {line}")
-            if current is None:
-                text_of = re.sub(r"^/\*|\*/$", "", comment).strip()
-                current = ValueGroup(text_of, re.findall(r"TARVEK_ATTR_(\w+)", comment),
-                                     re.findall(r"TARVEK_([A-Z]\w*?)\b(?![_A-Z])", comment))
-                current.functions = [name for name in current.functions
-                                     if not name.startswith(("ATTR_", "VAL_"))]
-                groups.append(current)
-            current.values.append((match.group(1), int(match.group(2))))
-        elif line == "":
-            current = None
-        index += 1
+    for entry in catalogue.get("value_groups") or []:
+        text = entry["taken_by"]
+        group = ValueGroup(text, re.findall(r"TARVEK_ATTR_(\w+)", text),
+                           re.findall(r"TARVEK_([A-Z]\w*?)\b(?![_A-Z])", text))
+        group.functions = [name for name in group.functions
+                           if not name.startswith(("ATTR_", "VAL_"))]
+        for value in entry["values"]:
+            name = value["name"]
+            if not name.startswith("TARVEK_VAL_") or not isinstance(value["value"], int):
+                fail(f"catalogue: malformed defined value: {name} = {value['value']!r}")
+            group.values.append((name[len("TARVEK_VAL_"):], value["value"]))
+        groups.append(group)
+    if not groups:
+        fail("catalogue: no groups of defined values")
+    return groups
 
+
+def parse_header(text: str) -> List[Function]:
     functions: List[Function] = []
     section = ""
     sections = [(match.start(), match.group(1)) for match in
@@ -178,7 +168,7 @@ def parse_header(text: str) -> Tuple[List[ValueGroup], List[Function]]:
                                         None if array is None and "[" not in piece else
                                         (array or "")))
         functions.append(Function(match.group(1), parameters, section))
-    return groups, functions
+    return functions
 
 
 def common_word_prefix(names: List[str]) -> str:
@@ -209,10 +199,10 @@ def name_groups(groups: List[ValueGroup], functions: Dict[str, Function]) -> Non
         else:
             parameter = enum_parameter(functions[group.functions[0]]) if group.functions else None
             if parameter is None:
-                fail(f"TARVEK.h: cannot name the values {names[0]}...")
+                fail(f"catalogue: cannot name the values {names[0]}...")
             group.class_name = parameter.name
         if group.class_name in taken:
-            fail(f"TARVEK.h: two groups of values would both be named {group.class_name}")
+            fail(f"catalogue: two groups of values would both be named {group.class_name}")
         taken[group.class_name] = group
         for name, value in group.values:
             member = name[len(prefix) + 1:] if prefix else name
@@ -646,12 +636,13 @@ class AttributeInfo(NamedTuple):
 
 
 def generate(header_text: str, catalogue: dict) -> str:
-    groups, functions = parse_header(header_text)
+    groups = value_groups(catalogue)
+    functions = parse_header(header_text)
     by_name = {function.name: function for function in functions}
     for group in groups:
         for name in group.functions:
             if name not in by_name:
-                fail(f"TARVEK.h: defined values name an unknown function TARVEK_{name}")
+                fail(f"catalogue: defined values name an unknown function TARVEK_{name}")
     name_groups(groups, by_name)
     attribute_groups: Dict[str, ValueGroup] = {}
     for group in groups:
@@ -662,16 +653,17 @@ def generate(header_text: str, catalogue: dict) -> str:
     for row in catalogue["attributes"]:
         group = attribute_groups.get(row["name"])
         if row["type"] == "ViInt32" and row["values"] and group is None:
-            fail(f"TARVEK_ATTR_{row['name']} has defined values that TARVEK.h does not name")
+            fail(f"TARVEK_ATTR_{row['name']} has defined values that no group of the catalogue "
+                 "names")
         for value in row["values"] or []:
             if value["name"].startswith("TARVEK_VAL_") and \
                     value_numbers.get(value["name"]) != value["value"]:
-                fail(f"{value['name']}: the catalogue and TARVEK.h disagree")
+                fail(f"{value['name']}: the attribute and its group of defined values disagree")
         attributes.append(Attribute(row, group))
     known = {attribute.name for attribute in attributes}
     for name in attribute_groups:
         if name not in known:
-            fail(f"TARVEK.h: defined values name an unknown attribute TARVEK_ATTR_{name}")
+            fail(f"catalogue: defined values name an unknown attribute TARVEK_ATTR_{name}")
 
     # The per-attribute wrappers are the properties; the rest are methods.
     wrapper_names = set()
