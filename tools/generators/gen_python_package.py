@@ -7,10 +7,10 @@ The catalogue (written by `gen_attribute_docs --json`) says what every
 attribute is: type, access, channel use, SCPI, model support, value words,
 and which groups of defined values exist with what takes each (the attributes
 and functions named in the group's text). The header gives the prototype of
-every exported function. From both this writes one Python module: an IntEnum per group of
-defined values, a property per attribute, a method per instrument function,
-the ctypes prototypes, and the attribute metadata that the tests walk. A
-header or catalogue that breaks these conventions stops the build here
+every exported function. From both this writes one Python module: an IntEnum
+per group of defined values, a property per attribute, a method per
+instrument function, the ctypes prototypes, and the attribute metadata that
+the tests walk. A header or catalogue that breaks these conventions stops the build here
 instead of producing a package that silently lacks something.
 """
 from __future__ import annotations
@@ -99,7 +99,7 @@ def python_literal(text: Optional[str]) -> str:
 
 @dataclass
 class ValueGroup:
-    """One group of defined values and what the header says takes them."""
+    """One group of defined values and what the catalogue says takes them."""
     comment: str
     attributes: List[str]
     functions: List[str]
