@@ -22,17 +22,19 @@ using Lines = std::vector<std::string>;
 // Which of the emulator's resources a session opens.
 enum class Transport { Socket, Vxi11, Hislip };
 
-// The emulator options for a model on loopback, serving the transport on
-// ephemeral ports only.
+// The emulator options for a model on a loopback address, serving the
+// transport. HiSLIP takes an ephemeral port; VXI-11 keeps the portmapper on
+// port 111, where the driver looks for it, so each VXI-11 test needs a
+// loopback address of its own (127.0.0.0/8 has plenty).
 inline emu::EmulatorOptions EmulatorFor(const std::string& strModel,
-                                        Transport eTransport = Transport::Socket) {
+                                        Transport eTransport = Transport::Socket,
+                                        const std::string& strHost = "127.0.0.1") {
     emu::EmulatorOptions options;
     options.strModel = strModel;
-    options.strHost = "127.0.0.1";
-    options.nRpcPort = 0;
-    options.nHislipPort = 0;
+    options.strHost = strHost;
     options.bVxi11 = eTransport == Transport::Vxi11;
     options.bHislip = eTransport == Transport::Hislip;
+    options.nHislipPort = 0;
     return options;
 }
 
