@@ -150,34 +150,6 @@ std::string CommandFor(const AttributeRow& row, const Model& model, const std::s
     return strCommand.substr(0, nPosition) + strWire;
 }
 
-LiveInstrument::LiveInstrument(const char* pModel, const char* pOptions) {
-    emu::EmulatorOptions options;
-    options.strModel = pModel;
-    m_pEmulator = std::make_unique<emu::Emulator>(options);
-    m_pEmulator->Start();
-    m_strResource = m_pEmulator->Resource();
-    EXPECT_EQ(TARVEK_InitWithOptions(m_strResource.data(), VI_TRUE, VI_FALSE, pOptions, &m_vi),
-              VI_SUCCESS);
-    m_pEmulator->ClearLines();
-}
-
-LiveInstrument::~LiveInstrument() {
-    if (m_vi != VI_NULL) {
-        TARVEK_close(m_vi);
-    }
-}
-
-Lines LiveInstrument::TakeLines(std::size_t nExpected) {
-    if (nExpected == 0) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    } else {
-        m_pEmulator->WaitForLines(nExpected, std::chrono::milliseconds(2000));
-    }
-    Lines lines = m_pEmulator->Lines();
-    m_pEmulator->ClearLines();
-    return lines;
-}
-
 SimulatedInstrument::SimulatedInstrument(const char* pModel, const char* pOptions) {
     std::string strOptions = std::string("Simulate=1,DriverSetup=Model:") + pModel;
     if (*pOptions != '\0') {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "Emulator.h"
+#include "LiveSession.h"
 #include "TARVEK.h"
 #include "driver/attributes/CatalogueRows.h"
 
@@ -64,23 +65,12 @@ std::string CommandFor(const tarvek::AttributeRow& row, const Model& model,
                        const std::string& strWire);
 
 // Opens a driver session on an emulator of the given model.
-class LiveInstrument {
+class LiveInstrument : public tarvektest::LiveSession {
   public:
-    explicit LiveInstrument(const char* pModel, const char* pOptions = "");
-    ~LiveInstrument();
-    LiveInstrument(const LiveInstrument&) = delete;
-    LiveInstrument& operator=(const LiveInstrument&) = delete;
+    explicit LiveInstrument(const char* pModel, const char* pOptions = "")
+        : LiveSession(tarvektest::EmulatorFor(pModel), pOptions) {}
 
-    ViSession vi() const { return m_vi; }
-    emu::Emulator& Instrument() { return *m_pEmulator; }
-    // The lines received since the last call, once nExpected have arrived
-    // (writes are not acknowledged, so they may still be on their way).
-    Lines TakeLines(std::size_t nExpected);
-
-  private:
-    std::unique_ptr<emu::Emulator> m_pEmulator;
-    std::string m_strResource;
-    ViSession m_vi = VI_NULL;
+    emu::Emulator& Instrument() { return Emulator(); }
 };
 
 class SimulatedInstrument {

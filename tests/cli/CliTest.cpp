@@ -6,7 +6,9 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <regex>
+#include <sstream>
 #include <thread>
 
 #include "CliProcess.h"
@@ -682,6 +684,17 @@ TEST_F(CliTest, HelpIsAvailableForEveryCommand) {
     EXPECT_EQ(Run({"--help"}).nExit, 0);
 }
 
+// The attributes the public header defines (an id and a type comment each).
+int DeclaredAttributeCount() {
+    std::ifstream file(TARVEK_HEADER_PATH);
+    std::stringstream stream;
+    stream << file.rdbuf();
+    const std::string strText = stream.str();
+    static const std::regex kDefine(R"(#define\s+TARVEK_ATTR_\w+\s+\d+\s*/\*\s*Vi\w+,)");
+    return static_cast<int>(std::distance(
+        std::sregex_iterator(strText.begin(), strText.end(), kDefine), std::sregex_iterator()));
+}
+
 // The tool's table comes from the header's comments; check it against the
 // driver itself: every attribute reads with the type the table gives it.
 TEST(CliAttributeTable, EveryAttributeReadsWithItsListedType) {
@@ -728,7 +741,7 @@ TEST(CliAttributeTable, EveryAttributeReadsWithItsListedType) {
         }
         TARVEK_close(vi);
     }
-    EXPECT_EQ(nCount, 104);
+    EXPECT_EQ(nCount, DeclaredAttributeCount());
 }
 
 }  // namespace

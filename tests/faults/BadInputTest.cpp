@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "Emulator.h"
+#include "LiveSession.h"
 #include "TARVEK.h"
 #include "visa.h"
 
@@ -34,19 +35,10 @@ std::string RecordedText(ViSession vi) {
 class BadInput : public ::testing::Test {
   protected:
     void SetUp() override {
-        m_pEmulator = std::make_unique<emu::Emulator>();
-        m_pEmulator->Start();
-        m_strResource = m_pEmulator->Resource();
-        ASSERT_EQ(TARVEK_InitWithOptions(m_strResource.data(), VI_TRUE, VI_FALSE,
-                                         "QueryInstrStatus=1", &m_vi),
-                  VI_SUCCESS);
+        ASSERT_EQ(m_live.Open("QueryInstrStatus=1"), VI_SUCCESS);
+        m_vi = m_live.vi();
         ASSERT_EQ(TARVEK_ConfigureVoltageLevel(m_vi, "CH1", 2.0), VI_SUCCESS);
         m_pEmulator->ClearLines();
-    }
-    void TearDown() override {
-        if (m_vi != VI_NULL) {
-            TARVEK_close(m_vi);
-        }
     }
 
     // The session still talks to the instrument, and the cached voltage is
@@ -64,8 +56,9 @@ class BadInput : public ::testing::Test {
         EXPECT_STREQ(model, "6313");
     }
 
-    std::unique_ptr<emu::Emulator> m_pEmulator;
-    std::string m_strResource;
+    tarvektest::LiveSession m_live;  // closes the session at the end
+    emu::Emulator* m_pEmulator = &m_live.Emulator();
+    std::string m_strResource = m_live.Resource();
     ViSession m_vi = VI_NULL;
 };
 

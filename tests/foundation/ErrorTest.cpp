@@ -36,10 +36,17 @@ TEST(ErrorMessage, TableCodesAndWarningsAreAnswered) {
     }
 }
 
-TEST(ErrorMessage, TableHasFortyNineEntriesThatFitTheBuffer) {
-    EXPECT_EQ(drt::StatusMessageTable().size(), 49u);
-    for (const auto& entry : drt::StatusMessageTable()) {
-        EXPECT_LT(std::strlen(entry.pMessage), 256u);
+// Lookups bisect the table, so its codes must rise strictly (as signed
+// values); every message must fit the caller's 256-character buffer.
+TEST(ErrorMessage, TableIsOrderedByCodeAndEveryMessageFitsTheBuffer) {
+    const auto table = drt::StatusMessageTable();
+    ASSERT_FALSE(table.empty());
+    for (std::size_t nIndex = 0; nIndex < table.size(); ++nIndex) {
+        SCOPED_TRACE(table[nIndex].pMessage);
+        EXPECT_LT(std::strlen(table[nIndex].pMessage), 256u);
+        if (nIndex > 0) {
+            EXPECT_LT(table[nIndex - 1].nCode, table[nIndex].nCode);
+        }
     }
 }
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "Emulator.h"
+#include "LiveSession.h"
 #include "TARVEK.h"
 
 namespace fntest {
@@ -38,40 +39,12 @@ inline RecordedError LastError(ViSession vi) {
 // A driver session on an emulator of the given model, opened with the
 // instrument status check on, so that every successful exchange is followed
 // by "*ESR?" on the wire.
-class LiveInstrument {
+class LiveInstrument : public tarvektest::LiveSession {
   public:
-    explicit LiveInstrument(const char* pModel, const char* pOptions = "QueryInstrStatus=1") {
-        emu::EmulatorOptions options;
-        options.strModel = pModel;
-        m_pEmulator = std::make_unique<emu::Emulator>(options);
-        m_pEmulator->Start();
-        m_strResource = m_pEmulator->Resource();
-        EXPECT_EQ(TARVEK_InitWithOptions(m_strResource.data(), VI_TRUE, VI_FALSE, pOptions, &m_vi),
-                  VI_SUCCESS);
-        m_pEmulator->ClearLines();
-    }
-    ~LiveInstrument() {
-        if (m_vi != VI_NULL) {
-            TARVEK_close(m_vi);
-        }
-    }
-    LiveInstrument(const LiveInstrument&) = delete;
-    LiveInstrument& operator=(const LiveInstrument&) = delete;
+    explicit LiveInstrument(const char* pModel, const char* pOptions = "QueryInstrStatus=1")
+        : LiveSession(tarvektest::EmulatorFor(pModel), pOptions) {}
 
-    ViSession vi() const { return m_vi; }
-    emu::Emulator& Instrument() { return *m_pEmulator; }
-
-    // The lines received since the last call.
-    Lines TakeLines() {
-        Lines lines = m_pEmulator->Lines();
-        m_pEmulator->ClearLines();
-        return lines;
-    }
-
-  private:
-    std::unique_ptr<emu::Emulator> m_pEmulator;
-    std::string m_strResource;
-    ViSession m_vi = VI_NULL;
+    emu::Emulator& Instrument() { return Emulator(); }
 };
 
 // A simulated session; pOptions names the model through DriverSetup.

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "Emulator.h"
+#include "LiveSession.h"
 #include "TestSession.h"
 #include "runtime/session/CallFrame.h"
 #include "visa.h"
@@ -17,15 +18,6 @@ using Lines = std::vector<std::string>;
 
 class LiveSession : public ::testing::Test {
   protected:
-    void StartEmulator(const std::string& strModel = "6313") {
-        emu::EmulatorOptions options;
-        options.strModel = strModel;
-        m_pEmulator = std::make_unique<emu::Emulator>(options);
-        m_pEmulator->Start();
-    }
-
-    void SetUp() override { StartEmulator(); }
-
     void TearDown() override {
         if (m_vi != VI_NULL) {
             TARVEK_close(m_vi);
@@ -34,7 +26,7 @@ class LiveSession : public ::testing::Test {
 
     ViStatus Open(const char* pOptions = "", ViBoolean bIdQuery = VI_TRUE,
                   ViBoolean bReset = VI_FALSE) {
-        m_strResource = m_pEmulator->Resource();
+        m_strResource = m_live.Resource();
         return TARVEK_InitWithOptions(m_strResource.data(), bIdQuery, bReset, pOptions, &m_vi);
     }
 
@@ -58,7 +50,10 @@ class LiveSession : public ::testing::Test {
         return m_pEmulator->ConnectionCount() == nCount;
     }
 
-    std::unique_ptr<emu::Emulator> m_pEmulator;
+    // The tests open, close and reopen sessions themselves, so the fixture
+    // keeps its own handle and takes only the emulator from m_live.
+    tarvektest::LiveSession m_live;
+    emu::Emulator* m_pEmulator = &m_live.Emulator();
     std::string m_strResource;
     ViSession m_vi = VI_NULL;
 };
