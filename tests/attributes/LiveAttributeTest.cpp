@@ -37,8 +37,8 @@ TEST_F(LiveAttributes, ChannelWriteSelectsEachChannelThenSkipsCachedOnes) {
     EXPECT_EQ(Set(Vi(), "CH1,CH3", kTestRealChannel, 5.0), VI_SUCCESS);
     EXPECT_EQ(Sent(), (Lines{"INST:SEL 0", "*ESR?", "SOUR:VOLT:LEV:IMM:AMPL 5", "INST:SEL 2",
                              "*ESR?", "SOUR:VOLT:LEV:IMM:AMPL 5", "*ESR?"}));
-    EXPECT_DOUBLE_EQ(m_pEmulator->VoltageSetpoint(0), 5.0);
-    EXPECT_DOUBLE_EQ(m_pEmulator->VoltageSetpoint(2), 5.0);
+    EXPECT_DOUBLE_EQ(m_pEmulator->Snapshot().Output(0).dVoltageSetpoint, 5.0);
+    EXPECT_DOUBLE_EQ(m_pEmulator->Snapshot().Output(2).dVoltageSetpoint, 5.0);
     m_pEmulator->ClearLines();
     // CH1 and CH3 hold 5 within the tolerance; only CH2 needs writing.
     EXPECT_EQ(Set(Vi(), "CH1-CH3", kTestRealChannel, 5.0 + 1e-13), VI_SUCCESS);

@@ -23,9 +23,9 @@ TEST(MultiChannelWrite, SelectsEachChannelAndChecksStatusOnceAtTheEnd) {
     EXPECT_EQ(instrument.TakeLines(7),
               (Lines{"INST:SEL 0", "*ESR?", std::string(kSetVoltage) + " 5", "INST:SEL 2", "*ESR?",
                      std::string(kSetVoltage) + " 5", "*ESR?"}));
-    EXPECT_DOUBLE_EQ(instrument.Instrument().VoltageSetpoint(0), 5.0);
-    EXPECT_DOUBLE_EQ(instrument.Instrument().VoltageSetpoint(1), 0.0);
-    EXPECT_DOUBLE_EQ(instrument.Instrument().VoltageSetpoint(2), 5.0);
+    EXPECT_DOUBLE_EQ(instrument.Instrument().Snapshot().Output(0).dVoltageSetpoint, 5.0);
+    EXPECT_DOUBLE_EQ(instrument.Instrument().Snapshot().Output(1).dVoltageSetpoint, 0.0);
+    EXPECT_DOUBLE_EQ(instrument.Instrument().Snapshot().Output(2).dVoltageSetpoint, 5.0);
 }
 
 TEST(MultiChannelWrite, SkipsChannelsAlreadyHoldingTheValue) {
@@ -89,7 +89,7 @@ TEST(CurrentLimit, FollowsTheRecordedBehaviour) {
     ASSERT_EQ(TARVEK_GetAttributeViReal64(vi, "CH2", TARVEK_ATTR_CURRENT_LIMIT, &dLimit),
               VI_SUCCESS);
     EXPECT_EQ(instrument.TakeLines(2), (Lines{"INST:SEL 1", "SOUR:CURR:PROT:LEV?"}));
-    EXPECT_DOUBLE_EQ(dLimit, instrument.Instrument().OcpLevel(1));
+    EXPECT_DOUBLE_EQ(dLimit, instrument.Instrument().Snapshot().Output(1).dOcpLevel);
 
     ASSERT_EQ(TARVEK_SetAttributeViReal64(vi, "CH2", TARVEK_ATTR_CURRENT_LIMIT, 2.5), VI_SUCCESS);
     EXPECT_EQ(instrument.TakeLines(2), (Lines{"INST:SEL 1", "SOUR:CURR:PROT:LEV 2.5"}));
@@ -98,13 +98,13 @@ TEST(CurrentLimit, FollowsTheRecordedBehaviour) {
     ASSERT_EQ(TARVEK_GetAttributeViReal64(vi, "CH1", TARVEK_ATTR_CURRENT_LIMIT, &dLimit),
               VI_SUCCESS);
     EXPECT_EQ(instrument.TakeLines(2), (Lines{"INST:SEL 0", "SOUR:CURR:LEV:IMM:AMPL?"}));
-    EXPECT_DOUBLE_EQ(dLimit, instrument.Instrument().CurrentSetpoint(0));
+    EXPECT_DOUBLE_EQ(dLimit, instrument.Instrument().Snapshot().Output(0).dCurrentSetpoint);
     ASSERT_EQ(TARVEK_SetAttributeViInt32(vi, "CH2", TARVEK_ATTR_CURRENT_LIMIT_BEHAVIOR,
                                          TARVEK_VAL_CURRENT_REGULATE),
               VI_SUCCESS);
     ASSERT_EQ(TARVEK_SetAttributeViReal64(vi, "CH2", TARVEK_ATTR_CURRENT_LIMIT, 1.5), VI_SUCCESS);
     EXPECT_EQ(instrument.TakeLines(2), (Lines{"INST:SEL 1", "SOUR:CURR:LEV:IMM:AMPL 1.5"}));
-    EXPECT_DOUBLE_EQ(instrument.Instrument().CurrentSetpoint(1), 1.5);
+    EXPECT_DOUBLE_EQ(instrument.Instrument().Snapshot().Output(1).dCurrentSetpoint, 1.5);
 }
 
 TEST(CurrentLimit, BehaviourIsNotRetainedWithCachingOff) {
@@ -166,7 +166,7 @@ TEST(OvpLimit, SelectsEachChannelThenUsesTheProtectionLevel) {
     ASSERT_EQ(TARVEK_SetAttributeViReal64(vi, "CH1,CH3", TARVEK_ATTR_OVP_LIMIT, 7.5), VI_SUCCESS);
     EXPECT_EQ(instrument.TakeLines(4), (Lines{"INST:SEL 0", "SOUR:VOLT:PROT:LEV:AMPL 7.5",
                                               "INST:SEL 2", "SOUR:VOLT:PROT:LEV:AMPL 7.5"}));
-    EXPECT_DOUBLE_EQ(instrument.Instrument().OvpLevel(2), 7.5);
+    EXPECT_DOUBLE_EQ(instrument.Instrument().Snapshot().Output(2).dOvpLevel, 7.5);
     ViReal64 dLimit = 0.0;
     ASSERT_EQ(TARVEK_GetAttributeViReal64(vi, "CH3", TARVEK_ATTR_OVP_LIMIT, &dLimit), VI_SUCCESS);
     EXPECT_EQ(instrument.TakeLines(2), (Lines{"INST:SEL 2", "SOUR:VOLT:PROT:LEV:AMPL?"}));

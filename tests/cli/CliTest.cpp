@@ -146,7 +146,7 @@ TEST_F(CliTest, AttributeNamesAreAcceptedInEverySpelling) {
         const CliResult set = Run({"set", m_strResource, pName, "7.5", "--channel", "CH2"});
         ASSERT_EQ(set.nExit, 0) << Describe(set);
         EXPECT_EQ(SettingsSent(), (Lines{"INST:SEL 1", "SOUR:VOLT:LEV:IMM:AMPL 7.5"}));
-        EXPECT_DOUBLE_EQ(m_pEmulator->VoltageSetpoint(1), 7.5);
+        EXPECT_DOUBLE_EQ(m_pEmulator->Snapshot().Output(1).dVoltageSetpoint, 7.5);
         const CliResult get = Run({"get", m_strResource, pName, "--channel", "CH2"});
         ASSERT_EQ(get.nExit, 0) << Describe(get);
         EXPECT_EQ(get.strOut, "7.5\n");
@@ -280,7 +280,7 @@ TEST_F(CliTest, TextValuesThatWouldAddCommandsAreRefusedByTheDriver) {
         EXPECT_EQ(result.nExit, kExitDriverError) << Describe(result);
         EXPECT_NE(result.strErr.find(row.pMessage), std::string::npos) << result.strErr;
         EXPECT_EQ(SettingsSent(), Lines{});
-        EXPECT_FALSE(m_pEmulator->OutputEnabled(0));
+        EXPECT_FALSE(m_pEmulator->Snapshot().Output(0).bOutputEnabled);
     }
 }
 
@@ -327,8 +327,8 @@ TEST_F(CliTest, RefusedValuesFailWithTheInstrumentsErrorText) {
             << result.strErr;
         EXPECT_EQ(result.strErr.find("ErrorQuery"), std::string::npos) << result.strErr;
         EXPECT_EQ(result.strOut.find("CH1:"), std::string::npos) << result.strOut;
-        EXPECT_FALSE(m_pEmulator->OutputEnabled(0));
-        EXPECT_FALSE(m_pEmulator->ListRunning(0));
+        EXPECT_FALSE(m_pEmulator->Snapshot().Output(0).bOutputEnabled);
+        EXPECT_FALSE(m_pEmulator->Snapshot().Output(0).bListRunning);
         // The queue was read: nothing is left for the next command to trip on.
         EXPECT_EQ(Run({"errors", r}).strOut, "No errors.\n");
     }
@@ -416,7 +416,7 @@ TEST_F(CliTest, FailedStatusesCarryTextAndHint) {
 TEST_F(CliTest, EveryCommandTakesTheSameChannelSelectors) {
     ASSERT_EQ(Run({"apply", m_strResource, "--channel", "CH1-CH3", "--voltage", "4"}).nExit, 0);
     for (int n = 0; n < 3; ++n) {
-        EXPECT_DOUBLE_EQ(m_pEmulator->VoltageSetpoint(n), 4.0);
+        EXPECT_DOUBLE_EQ(m_pEmulator->Snapshot().Output(n).dVoltageSetpoint, 4.0);
     }
     CliResult result = Run({"get", m_strResource, "voltage_level", "--channel", "CH1-CH3"});
     ASSERT_EQ(result.nExit, 0) << Describe(result);
@@ -498,11 +498,11 @@ TEST_F(CliTest, ApplyConfiguresTheOutputAndSwitchesItOn) {
                                   "--current", "0.25", "--ovp", "13.5", "--output", "on"});
     ASSERT_EQ(result.nExit, 0) << Describe(result);
     EXPECT_EQ(result.strOut, "CH3: OVP 13.5 V, voltage 12 V, current limit 0.25 A, output on\n");
-    EXPECT_DOUBLE_EQ(m_pEmulator->VoltageSetpoint(2), 12.0);
-    EXPECT_DOUBLE_EQ(m_pEmulator->CurrentSetpoint(2), 0.25);
-    EXPECT_DOUBLE_EQ(m_pEmulator->OvpLevel(2), 13.5);
-    EXPECT_TRUE(m_pEmulator->OutputEnabled(2));
-    EXPECT_FALSE(m_pEmulator->OutputEnabled(0));
+    EXPECT_DOUBLE_EQ(m_pEmulator->Snapshot().Output(2).dVoltageSetpoint, 12.0);
+    EXPECT_DOUBLE_EQ(m_pEmulator->Snapshot().Output(2).dCurrentSetpoint, 0.25);
+    EXPECT_DOUBLE_EQ(m_pEmulator->Snapshot().Output(2).dOvpLevel, 13.5);
+    EXPECT_TRUE(m_pEmulator->Snapshot().Output(2).bOutputEnabled);
+    EXPECT_FALSE(m_pEmulator->Snapshot().Output(0).bOutputEnabled);
 }
 
 // The driver and the program over a HiSLIP session instead of a socket.
@@ -522,8 +522,8 @@ TEST_F(CliTest, ApplyAndMeasureWorkOverHislip) {
     while (m_pEmulator->HislipSessionCount() != 0 && std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
-    EXPECT_DOUBLE_EQ(m_pEmulator->VoltageSetpoint(1), 7.0);
-    EXPECT_TRUE(m_pEmulator->OutputEnabled(1));
+    EXPECT_DOUBLE_EQ(m_pEmulator->Snapshot().Output(1).dVoltageSetpoint, 7.0);
+    EXPECT_TRUE(m_pEmulator->Snapshot().Output(1).bOutputEnabled);
     const CliResult measured = Tarvek({"scpi", strResource, "*OPC?"});
     EXPECT_EQ(measured.nExit, 0) << Describe(measured);
     EXPECT_EQ(measured.strOut, "1\n");
@@ -557,7 +557,7 @@ TEST_F(CliTest, MeasureReportsAnOverCurrentTrip) {
         Run({"apply", m_strResource, "--channel", "CH1", "--voltage", "5", "--output", "on"}).nExit,
         0);
     ASSERT_EQ(Run({"set", m_strResource, "current_protection_level", "0.001"}).nExit, 0);
-    ASSERT_TRUE(m_pEmulator->OcpTripped(0));
+    ASSERT_TRUE(m_pEmulator->Snapshot().Output(0).bOcpTripped);
     const CliResult result = Run({"measure", m_strResource, "--channel", "CH1"});
     ASSERT_EQ(result.nExit, 0) << Describe(result);
     EXPECT_NE(result.strOut.find("CH1           0.0000       0.0000  off     OCP tripped"),
@@ -602,8 +602,8 @@ TEST_F(CliTest, ListProgramsRunsAndReturnsToFixedLevels) {
     // The second and third steps repeat the first step's current: each step
     // must still be written.
     EXPECT_EQ(std::count(vecSent.begin(), vecSent.end(), "SOUR:LIST:CURR:LEV 0.5"), 3);
-    EXPECT_FALSE(m_pEmulator->ListRunning(1));
-    EXPECT_FALSE(m_pEmulator->OutputEnabled(1));
+    EXPECT_FALSE(m_pEmulator->Snapshot().Output(1).bListRunning);
+    EXPECT_FALSE(m_pEmulator->Snapshot().Output(1).bOutputEnabled);
 }
 
 TEST_F(CliTest, InterruptedListIsAbortedWithTheOutputOff) {
@@ -620,8 +620,8 @@ TEST_F(CliTest, InterruptedListIsAbortedWithTheOutputOff) {
     EXPECT_EQ(result.nExit, kExitInterrupted) << Describe(result);
     EXPECT_NE(result.strOut.find("Interrupted: list aborted, CH1 back to fixed levels, output off"),
               std::string::npos);
-    EXPECT_FALSE(m_pEmulator->ListRunning(0));
-    EXPECT_FALSE(m_pEmulator->OutputEnabled(0));
+    EXPECT_FALSE(m_pEmulator->Snapshot().Output(0).bListRunning);
+    EXPECT_FALSE(m_pEmulator->Snapshot().Output(0).bOutputEnabled);
     const Lines vecSent = CommandsSent();
     EXPECT_TRUE(Contains(vecSent, "ABOR 0"));
     EXPECT_EQ(SettingsSent().back(), "OUTP:STAT 0");

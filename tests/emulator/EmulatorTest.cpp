@@ -244,7 +244,7 @@ TEST(EmulatorIdentity, IdnCarriesTheConfiguredFields) {
     emulator.Start();
     TestClient client(emulator.Port());
     EXPECT_EQ(client.Query("*IDN?"), "Acme,6512,X42,9.9");
-    EXPECT_EQ(emulator.ChannelCount(), 1);
+    EXPECT_EQ(emulator.Snapshot().nChannelCount, 1);
     EXPECT_EQ(emulator.Resource(),
               "TCPIP::127.0.0.1::" + std::to_string(emulator.Port()) + "::SOCKET");
 }
@@ -270,7 +270,7 @@ TEST(EmulatorParsing, AnySpellingOfAHeaderReachesTheSameSetting) {
         SCOPED_TRACE(pszCommand);
         client.Send(pszCommand);
         EXPECT_DOUBLE_EQ(Number(client.Query("SOUR:VOLT:PROT:LEV:AMPL?")), dExpected);
-        EXPECT_DOUBLE_EQ(pEmulator->OvpLevel(0), dExpected);
+        EXPECT_DOUBLE_EQ(pEmulator->Snapshot().Output(0).dOvpLevel, dExpected);
     }
     EXPECT_EQ(client.Query("SYST:ERR?"), kNoError);
 }
@@ -279,9 +279,9 @@ TEST(EmulatorParsing, CompoundMessagesKeepTheHeaderPathAndJoinReplies) {
     auto pEmulator = StartEmulator();
     TestClient client(pEmulator->Port());
     client.Send("SOUR:VOLT 3;CURR 0.2;:OUTP ON");
-    EXPECT_DOUBLE_EQ(pEmulator->VoltageSetpoint(0), 3.0);
-    EXPECT_DOUBLE_EQ(pEmulator->CurrentSetpoint(0), 0.2);
-    EXPECT_TRUE(pEmulator->OutputEnabled(0));
+    EXPECT_DOUBLE_EQ(pEmulator->Snapshot().Output(0).dVoltageSetpoint, 3.0);
+    EXPECT_DOUBLE_EQ(pEmulator->Snapshot().Output(0).dCurrentSetpoint, 0.2);
+    EXPECT_TRUE(pEmulator->Snapshot().Output(0).bOutputEnabled);
     EXPECT_EQ(client.Query("VOLT?;CURR?;*OPC?"), "+3.000000E+00;+2.000000E-01;1");
     EXPECT_EQ(client.Query("SYST:ERR?"), kNoError);
 }
@@ -407,7 +407,8 @@ TEST(EmulatorModel, MeasurementsFollowOhmsLawAndRegulationMode) {
     client.Send("VOLT 50;CURR 10");
     pEmulator->SetLoadResistance(1, 10.0);  // 250 W beyond the 100 W rating
     EXPECT_EQ(client.Query("STAT:QUES:ISUM2:COND?"), "4");
-    EXPECT_DOUBLE_EQ(pEmulator->MeasuredCurrent(0), 0.0);  // other outputs stay off
+    EXPECT_DOUBLE_EQ(pEmulator->Snapshot().Output(0).dMeasuredCurrent,
+                     0.0);  // other outputs stay off
     client.Send("OUTP 0");
     EXPECT_DOUBLE_EQ(Number(client.Query("MEAS:VOLT?")), 0.0);
 }
@@ -416,7 +417,7 @@ TEST(EmulatorModel, OverVoltageTripSwitchesTheOutputOffUntilCleared) {
     auto pEmulator = StartEmulator();
     TestClient client(pEmulator->Port());
     client.Send("VOLT 10;:OUTP 1;:VOLT:PROT 8");
-    EXPECT_TRUE(pEmulator->OvpTripped(0));
+    EXPECT_TRUE(pEmulator->Snapshot().Output(0).bOvpTripped);
     EXPECT_EQ(client.Query("OUTP?"), "0");
     EXPECT_EQ(client.Query("VOLT:PROT:TRIP?"), "1");
     EXPECT_EQ(client.Query("STAT:QUES:ISUM1:COND?"), "2");
@@ -438,16 +439,16 @@ TEST(EmulatorModel, OverCurrentTripsOnlyWhenProtectionIsOn) {
     TestClient client(pEmulator->Port());
     pEmulator->SetLoadResistance(0, 1.0);
     client.Send("CURR:PROT:STAT 0;LEV 1;:CURR 2;VOLT 5;:OUTP 1");
-    EXPECT_FALSE(pEmulator->OcpTripped(0));
-    EXPECT_DOUBLE_EQ(pEmulator->MeasuredCurrent(0), 2.0);
+    EXPECT_FALSE(pEmulator->Snapshot().Output(0).bOcpTripped);
+    EXPECT_DOUBLE_EQ(pEmulator->Snapshot().Output(0).dMeasuredCurrent, 2.0);
     client.Send("CURR:PROT:STAT 1");
-    EXPECT_TRUE(pEmulator->OcpTripped(0));
-    EXPECT_FALSE(pEmulator->OutputEnabled(0));
+    EXPECT_TRUE(pEmulator->Snapshot().Output(0).bOcpTripped);
+    EXPECT_FALSE(pEmulator->Snapshot().Output(0).bOutputEnabled);
     EXPECT_EQ(client.Query("CURR:PROT:TRIP?"), "1");
     EXPECT_EQ(client.Query("STAT:QUES:ISUM:COND?"), "8");
     client.Send("CURR 0.5;:CURR:PROT:CLE");
-    EXPECT_TRUE(pEmulator->OutputEnabled(0));
-    EXPECT_DOUBLE_EQ(pEmulator->MeasuredCurrent(0), 0.5);
+    EXPECT_TRUE(pEmulator->Snapshot().Output(0).bOutputEnabled);
+    EXPECT_DOUBLE_EQ(pEmulator->Snapshot().Output(0).dMeasuredCurrent, 0.5);
 }
 
 TEST(EmulatorModel, ListStepsThroughItsDwellTimesInRealTime) {
@@ -461,18 +462,18 @@ TEST(EmulatorModel, ListStepsThroughItsDwellTimesInRealTime) {
     client.Send("LIST:STEP 0;COUN 1;TERM:LAST 0;:VOLT 9;:OUTP 1;:OUTP:MODE LIST,4");
     auto tpStart = std::chrono::steady_clock::now();
     client.Send("INIT:IMM 2");
-    EXPECT_EQ(pEmulator->ListStep(2), 1);
-    EXPECT_TRUE(pEmulator->ListRunning(2));
+    EXPECT_EQ(pEmulator->Snapshot().Output(2).nListStep, 1);
+    EXPECT_TRUE(pEmulator->Snapshot().Output(2).bListRunning);
     EXPECT_DOUBLE_EQ(Number(client.Query("MEAS:VOLT?")), 1.0);
-    ASSERT_TRUE(Eventually([&] { return pEmulator->ListStep(2) == 2; }));
+    ASSERT_TRUE(Eventually([&] { return pEmulator->Snapshot().Output(2).nListStep == 2; }));
     EXPECT_GE(std::chrono::steady_clock::now() - tpStart, 40ms);
-    ASSERT_TRUE(Eventually([&] { return !pEmulator->ListRunning(2); }));
+    ASSERT_TRUE(Eventually([&] { return !pEmulator->Snapshot().Output(2).bListRunning; }));
     EXPECT_GE(std::chrono::steady_clock::now() - tpStart, 120ms);
     EXPECT_DOUBLE_EQ(Number(client.Query("MEAS:VOLT?")), 9.0);  // back to the fixed setting
-    EXPECT_FALSE(pEmulator->ListRunning(0));
+    EXPECT_FALSE(pEmulator->Snapshot().Output(0).bListRunning);
 
     client.Send("LIST:TERM:LAST 1;:INIT 2");
-    ASSERT_TRUE(Eventually([&] { return !pEmulator->ListRunning(2); }));
+    ASSERT_TRUE(Eventually([&] { return !pEmulator->Snapshot().Output(2).bListRunning; }));
     EXPECT_DOUBLE_EQ(Number(client.Query("MEAS:VOLT?")), 3.0);  // holds the last step
     EXPECT_EQ(client.Query("SYST:ERR?"), kNoError);
 }
@@ -482,12 +483,12 @@ TEST(EmulatorModel, BusTriggeredListWaitsForTrgAndAbortStopsIt) {
     TestClient client(pEmulator->Port());
     client.Send("LIST:NUMB 1;STEP:NUMB 1;:LIST:VOLT 2;DWEL 10");
     client.Send("OUTP:MODE LIST,1;:TRIG:SEQ:SOUR BUS;:INIT:IMM 0");
-    EXPECT_FALSE(pEmulator->ListRunning(0));
+    EXPECT_FALSE(pEmulator->Snapshot().Output(0).bListRunning);
     client.Send("*TRG");
-    EXPECT_TRUE(pEmulator->ListRunning(0));
+    EXPECT_TRUE(pEmulator->Snapshot().Output(0).bListRunning);
     client.Send("ABOR 0");
-    EXPECT_FALSE(pEmulator->ListRunning(0));
-    EXPECT_EQ(pEmulator->ListStep(0), 0);
+    EXPECT_FALSE(pEmulator->Snapshot().Output(0).bListRunning);
+    EXPECT_EQ(pEmulator->Snapshot().Output(0).nListStep, 0);
 }
 
 TEST(EmulatorModel, BatteryTestRunsUntilItsEndCurrent) {
@@ -496,9 +497,9 @@ TEST(EmulatorModel, BatteryTestRunsUntilItsEndCurrent) {
     client.Send("BATT:MOD:VOLT 4.2;CURR 1;END:CURR 0.85;DEL 0;:BATT:MOD:STAT 1");
     auto tpStart = std::chrono::steady_clock::now();
     EXPECT_EQ(client.Query("BATT:STAT?"), "1");
-    EXPECT_TRUE(pEmulator->BatteryTestRunning());
+    EXPECT_TRUE(pEmulator->Snapshot().bBatteryTestRunning);
     EXPECT_NEAR(Number(client.Query("MEAS:VOLT?")), 4.2, 1e-9);
-    ASSERT_TRUE(Eventually([&] { return !pEmulator->BatteryTestRunning(); }));
+    ASSERT_TRUE(Eventually([&] { return !pEmulator->Snapshot().bBatteryTestRunning; }));
     // The current falls below 85 % of its start after about 160 ms.
     EXPECT_GE(std::chrono::steady_clock::now() - tpStart, 140ms);
     EXPECT_GT(Number(client.Query("BATT:AH?")), 0.0);
@@ -509,18 +510,18 @@ TEST(EmulatorModel, BatteryFailSafeTimeStopsTheTest) {
     auto pEmulator = StartEmulator("6510");
     TestClient client(pEmulator->Port());
     client.Send("BATT:MOD:CURR 1;:BATT:FAILSAF:TIM 0.05;STAT 1;:BATT:MOD:STAT 1");
-    EXPECT_TRUE(pEmulator->BatteryTestRunning());
-    EXPECT_TRUE(Eventually([&] { return !pEmulator->BatteryTestRunning(); }, 1000ms));
+    EXPECT_TRUE(pEmulator->Snapshot().bBatteryTestRunning);
+    EXPECT_TRUE(Eventually([&] { return !pEmulator->Snapshot().bBatteryTestRunning; }, 1000ms));
 }
 
 TEST(EmulatorModel, DataLoggerSamplesAtItsInterval) {
     auto pEmulator = StartEmulator();
     TestClient client(pEmulator->Port());
     client.Send("SENS:DLOG:FUNC:TINT 10ms;:TRIG:DLOG:SOUR IMM;:INIT:DLOG");
-    EXPECT_TRUE(pEmulator->DataLoggerRunning());
+    EXPECT_TRUE(pEmulator->Snapshot().bDataLoggerRunning);
     EXPECT_TRUE(Eventually([&] { return Number(client.Query("FETC:DLOG:COUN?")) >= 3; }));
     client.Send("ABOR:DLOG");
-    EXPECT_FALSE(pEmulator->DataLoggerRunning());
+    EXPECT_FALSE(pEmulator->Snapshot().bDataLoggerRunning);
 }
 
 TEST(EmulatorModel, InhibitInputSwitchesOutputsOff) {
@@ -544,8 +545,9 @@ TEST(EmulatorModel, OutputTimerSwitchesTheOutputOff) {
     auto pEmulator = StartEmulator();
     TestClient client(pEmulator->Port());
     client.Send("OUTP:TIM:COUN 0.03;:OUTP:TIM 1;:OUTP 1");
-    EXPECT_TRUE(pEmulator->OutputEnabled(0));
-    EXPECT_TRUE(Eventually([&] { return !pEmulator->OutputEnabled(0); }, 1000ms));
+    EXPECT_TRUE(pEmulator->Snapshot().Output(0).bOutputEnabled);
+    EXPECT_TRUE(
+        Eventually([&] { return !pEmulator->Snapshot().Output(0).bOutputEnabled; }, 1000ms));
 }
 
 TEST(EmulatorModel, ResetSaveRecallAndPowerOnState) {
@@ -553,22 +555,22 @@ TEST(EmulatorModel, ResetSaveRecallAndPowerOnState) {
     TestClient client(pEmulator->Port());
     client.Send("INST:SEL 2;:VOLT 7;CURR 0.7;:OUTP 1;*SAV 4;:OUTP:PON:STAT USER,4");
     client.Send("*RST");
-    EXPECT_DOUBLE_EQ(pEmulator->VoltageSetpoint(2), 0.0);
-    EXPECT_DOUBLE_EQ(pEmulator->CurrentSetpoint(2), 1.0);
-    EXPECT_FALSE(pEmulator->OutputEnabled(2));
+    EXPECT_DOUBLE_EQ(pEmulator->Snapshot().Output(2).dVoltageSetpoint, 0.0);
+    EXPECT_DOUBLE_EQ(pEmulator->Snapshot().Output(2).dCurrentSetpoint, 1.0);
+    EXPECT_FALSE(pEmulator->Snapshot().Output(2).bOutputEnabled);
     EXPECT_EQ(client.Query("INST:SEL?"), "CH1");
     client.Send("*RCL 4");
-    EXPECT_DOUBLE_EQ(pEmulator->VoltageSetpoint(2), 7.0);
-    EXPECT_TRUE(pEmulator->OutputEnabled(2));
+    EXPECT_DOUBLE_EQ(pEmulator->Snapshot().Output(2).dVoltageSetpoint, 7.0);
+    EXPECT_TRUE(pEmulator->Snapshot().Output(2).bOutputEnabled);
     EXPECT_EQ(client.Query("INST:SEL?"), "CH3");
     client.Send("*RST;*ESE 4;*CLS");
     pEmulator->PowerCycle();
-    EXPECT_DOUBLE_EQ(pEmulator->VoltageSetpoint(2), 7.0);
+    EXPECT_DOUBLE_EQ(pEmulator->Snapshot().Output(2).dVoltageSetpoint, 7.0);
     EXPECT_EQ(client.Query("*ESE?"), "0");  // cleared at power-on by *PSC 1
     EXPECT_EQ(client.Query("*ESR?"), "128");
     client.Send("OUTP:PON:STAT OFF");
     pEmulator->PowerCycle();
-    EXPECT_DOUBLE_EQ(pEmulator->VoltageSetpoint(2), 0.0);
+    EXPECT_DOUBLE_EQ(pEmulator->Snapshot().Output(2).dVoltageSetpoint, 0.0);
 }
 
 TEST(EmulatorClients, EachConnectionHasItsOwnInputBufferOverOneInstrument) {
@@ -615,7 +617,7 @@ TEST(EmulatorFaults, LinesRecordTheExactBytesReceived) {
     client.WriteRaw("  volt 1 \r\n*IDN?\nINST:SEL 1\n\n");
     ASSERT_TRUE(pEmulator->WaitForLines(4, 2000ms));
     EXPECT_EQ(pEmulator->Lines(), (Lines{"  volt 1 \r", "*IDN?", "INST:SEL 1", ""}));
-    EXPECT_DOUBLE_EQ(pEmulator->VoltageSetpoint(0), 1.0);
+    EXPECT_DOUBLE_EQ(pEmulator->Snapshot().Output(0).dVoltageSetpoint, 1.0);
     pEmulator->ClearLines();
     EXPECT_TRUE(pEmulator->Lines().empty());
     EXPECT_FALSE(pEmulator->WaitForLines(1, 20ms));
@@ -720,8 +722,8 @@ TEST(EmulatorFaults, InjectedStatusBitsAndErrorsAreReported) {
     pEmulator->SetStatusBits(32);
     EXPECT_EQ(client.Query("*ESR?"), "32");
     pEmulator->PushError(-300, "Device-specific error;calibration lost");
-    EXPECT_EQ(pEmulator->StandardEventStatus(), 8);
-    EXPECT_EQ(pEmulator->ErrorQueue().size(), 1U);
+    EXPECT_EQ(pEmulator->Snapshot().nStandardEventStatus, 8);
+    EXPECT_EQ(pEmulator->Snapshot().vecErrors.size(), 1U);
     EXPECT_EQ(client.Query("SYST:ERR?"), "-300,\"Device-specific error;calibration lost\"");
 }
 

@@ -48,7 +48,7 @@ class BadInput : public ::testing::Test {
         EXPECT_EQ(TARVEK_GetAttributeViReal64(m_vi, "CH1", TARVEK_ATTR_VOLTAGE_LEVEL, &dValue),
                   VI_SUCCESS);
         EXPECT_DOUBLE_EQ(dValue, 2.0);
-        EXPECT_DOUBLE_EQ(m_pEmulator->VoltageSetpoint(0), 2.0);
+        EXPECT_DOUBLE_EQ(m_pEmulator->Snapshot().Output(0).dVoltageSetpoint, 2.0);
         ViChar model[256] = {};
         EXPECT_EQ(TARVEK_GetAttributeViString(m_vi, "", TARVEK_ATTR_INSTRUMENT_MODEL, sizeof model,
                                               model),
@@ -301,7 +301,8 @@ TEST_F(BadInput, TextsThatWouldEndOrAddACommandNeverReachTheInstrument) {
         }
     }
     for (int nChannel = 0; nChannel < 3; ++nChannel) {
-        EXPECT_FALSE(m_pEmulator->OutputEnabled(nChannel)) << "CH" << nChannel + 1;
+        EXPECT_FALSE(m_pEmulator->Snapshot().Output(nChannel).bOutputEnabled)
+            << "CH" << nChannel + 1;
     }
     // Values in each attribute's grammar still go out as they are.
     const std::tuple<const char*, TextSetter, const char*> accepted[] = {

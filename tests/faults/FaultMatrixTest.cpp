@@ -155,7 +155,7 @@ class FaultMatrix : public ::testing::Test {
             SCOPED_TRACE(dVolts);
             ASSERT_EQ(TARVEK_ConfigureVoltageLevel(m_vi, "CH1", dVolts), VI_SUCCESS)
                 << RecordedText(m_vi);
-            EXPECT_DOUBLE_EQ(m_pEmulator->VoltageSetpoint(0), dVolts);
+            EXPECT_DOUBLE_EQ(m_pEmulator->Snapshot().Output(0).dVoltageSetpoint, dVolts);
             ASSERT_EQ(TARVEK_InvalidateAllAttributes(m_vi), VI_SUCCESS);
             ViReal64 dRead = 0;
             ASSERT_EQ(TARVEK_GetAttributeViReal64(m_vi, "CH1", TARVEK_ATTR_VOLTAGE_LEVEL, &dRead),
@@ -298,7 +298,7 @@ TEST_F(FaultMatrix, EveryFaultGivesAClearErrorInTimeAndLosesNothing) {
             EXPECT_EQ(TARVEK_GetAttributeViReal64(m_vi, "CH1", TARVEK_ATTR_VOLTAGE_LEVEL, &dRead),
                       VI_SUCCESS)
                 << RecordedText(m_vi);
-            EXPECT_DOUBLE_EQ(dRead, m_pEmulator->VoltageSetpoint(0));
+            EXPECT_DOUBLE_EQ(dRead, m_pEmulator->Snapshot().Output(0).dVoltageSetpoint);
             const std::vector<std::string> vecLines = m_pEmulator->Lines();
             EXPECT_NE(std::find(vecLines.begin(), vecLines.end(), kVoltageQuery), vecLines.end())
                 << "answered from the cache";
@@ -498,7 +498,7 @@ TEST_F(FaultMatrix, FailedWritesLeaveNothingUnconfirmedInTheCache) {
         ASSERT_GE(vecLines.size(), 4u);
         EXPECT_EQ(vecLines.front(), "INST:SEL 1");
         EXPECT_EQ(vecLines[vecLines.size() - 2], "SOUR:VOLT:LEV:IMM:AMPL 3");
-        EXPECT_DOUBLE_EQ(m_pEmulator->VoltageSetpoint(1), 3.0);
+        EXPECT_DOUBLE_EQ(m_pEmulator->Snapshot().Output(1).dVoltageSetpoint, 3.0);
         // Back to CH1, which must be selected again.
         m_pEmulator->ClearLines();
         ViReal64 dValue = 0;

@@ -19,7 +19,7 @@ TEST(LiveConfigure, VoltageLevelSelectsTheChannelThenWritesTheLevel) {
     EXPECT_EQ(TARVEK_ConfigureVoltageLevel(instrument.vi(), "CH2", 5.0), VI_SUCCESS);
     EXPECT_EQ(instrument.TakeLines(), (Lines{"INST:SEL 1", "*ESR?", "INST:SEL 1", "*ESR?",
                                              "SOUR:VOLT:LEV:IMM:AMPL 5", "*ESR?"}));
-    EXPECT_DOUBLE_EQ(instrument.Instrument().VoltageSetpoint(1), 5.0);
+    EXPECT_DOUBLE_EQ(instrument.Instrument().Snapshot().Output(1).dVoltageSetpoint, 5.0);
     // The same level again is already in the cache: only the selection goes.
     EXPECT_EQ(TARVEK_ConfigureVoltageLevel(instrument.vi(), "CH2", 5.0), VI_SUCCESS);
     EXPECT_EQ(instrument.TakeLines(), (Lines{"INST:SEL 1", "*ESR?"}));
@@ -33,9 +33,9 @@ TEST(LiveConfigure, SeveralChannelsAreWrittenOnTheFirstPass) {
                      "INST:SEL 2", "*ESR?", "SOUR:VOLT:LEV:IMM:AMPL 7.5", "*ESR?",
                      // the second pass finds both channels holding the level
                      "INST:SEL 2", "*ESR?"}));
-    EXPECT_DOUBLE_EQ(instrument.Instrument().VoltageSetpoint(0), 7.5);
-    EXPECT_DOUBLE_EQ(instrument.Instrument().VoltageSetpoint(1), 0.0);
-    EXPECT_DOUBLE_EQ(instrument.Instrument().VoltageSetpoint(2), 7.5);
+    EXPECT_DOUBLE_EQ(instrument.Instrument().Snapshot().Output(0).dVoltageSetpoint, 7.5);
+    EXPECT_DOUBLE_EQ(instrument.Instrument().Snapshot().Output(1).dVoltageSetpoint, 0.0);
+    EXPECT_DOUBLE_EQ(instrument.Instrument().Snapshot().Output(2).dVoltageSetpoint, 7.5);
 }
 
 TEST(LiveConfigure, CurrentLimitGoesToTheLevelOrTheProtectionLevelByBehavior) {
@@ -44,13 +44,13 @@ TEST(LiveConfigure, CurrentLimitGoesToTheLevelOrTheProtectionLevelByBehavior) {
               VI_SUCCESS);
     EXPECT_EQ(instrument.TakeLines(), (Lines{"INST:SEL 0", "*ESR?", "INST:SEL 0", "*ESR?",
                                              "SOUR:CURR:PROT:LEV 2.5", "*ESR?"}));
-    EXPECT_DOUBLE_EQ(instrument.Instrument().OcpLevel(0), 2.5);
+    EXPECT_DOUBLE_EQ(instrument.Instrument().Snapshot().Output(0).dOcpLevel, 2.5);
     EXPECT_EQ(
         TARVEK_ConfigureCurrentLimit(instrument.vi(), "CH2", TARVEK_VAL_CURRENT_REGULATE, 1.25),
         VI_SUCCESS);
     EXPECT_EQ(instrument.TakeLines(), (Lines{"INST:SEL 1", "*ESR?", "INST:SEL 1", "*ESR?",
                                              "SOUR:CURR:LEV:IMM:AMPL 1.25", "*ESR?"}));
-    EXPECT_DOUBLE_EQ(instrument.Instrument().CurrentSetpoint(1), 1.25);
+    EXPECT_DOUBLE_EQ(instrument.Instrument().Snapshot().Output(1).dCurrentSetpoint, 1.25);
 }
 
 TEST(LiveConfigure, OvpWritesTheProtectionLevelAndCannotBeSwitchedOff) {
@@ -58,7 +58,7 @@ TEST(LiveConfigure, OvpWritesTheProtectionLevelAndCannotBeSwitchedOff) {
     EXPECT_EQ(TARVEK_ConfigureOVP(instrument.vi(), "CH2", VI_TRUE, 12.0), VI_SUCCESS);
     EXPECT_EQ(instrument.TakeLines(), (Lines{"INST:SEL 1", "*ESR?", "INST:SEL 1", "*ESR?",
                                              "SOUR:VOLT:PROT:LEV:AMPL 12", "*ESR?"}));
-    EXPECT_DOUBLE_EQ(instrument.Instrument().OvpLevel(1), 12.0);
+    EXPECT_DOUBLE_EQ(instrument.Instrument().Snapshot().Output(1).dOvpLevel, 12.0);
     // Refused at the enable write, after the selection: the limit stays.
     EXPECT_EQ(TARVEK_ConfigureOVP(instrument.vi(), "CH3", VI_FALSE, 20.0),
               IVI_ERROR_VALUE_NOT_SUPPORTED);
@@ -69,7 +69,7 @@ TEST(LiveConfigure, OutputEnabledOnTheOneOutputModelNeedsNoSelection) {
     LiveInstrument instrument(fntest::kModel6510);
     EXPECT_EQ(TARVEK_ConfigureOutputEnabled(instrument.vi(), "CH1", VI_FALSE), VI_SUCCESS);
     EXPECT_EQ(instrument.TakeLines(), (Lines{"OUTP:STAT 0", "*ESR?"}));
-    EXPECT_FALSE(instrument.Instrument().OutputEnabled(0));
+    EXPECT_FALSE(instrument.Instrument().Snapshot().Output(0).bOutputEnabled);
 }
 
 TEST(LiveConfigure, TriggerSourceWritesTheListTriggerSource) {
@@ -316,13 +316,13 @@ TEST(LiveState, RecallForgetsCachedSettings) {
     ASSERT_EQ(TARVEK_SaveState(vi, 1), VI_SUCCESS);
     ASSERT_EQ(TARVEK_ConfigureVoltageLevel(vi, "CH3", 6.0), VI_SUCCESS);
     ASSERT_EQ(TARVEK_RecallState(vi, 1), VI_SUCCESS);
-    EXPECT_EQ(instrument.Instrument().SelectedChannel(), 1);
-    EXPECT_DOUBLE_EQ(instrument.Instrument().VoltageSetpoint(2), 0.0);
+    EXPECT_EQ(instrument.Instrument().Snapshot().nSelectedChannel, 1);
+    EXPECT_DOUBLE_EQ(instrument.Instrument().Snapshot().Output(2).dVoltageSetpoint, 0.0);
     instrument.TakeLines();
     ASSERT_EQ(TARVEK_ConfigureVoltageLevel(vi, "CH3", 6.0), VI_SUCCESS);
     EXPECT_EQ(instrument.TakeLines(), (Lines{"INST:SEL 2", "*ESR?", "INST:SEL 2", "*ESR?",
                                              "SOUR:VOLT:LEV:IMM:AMPL 6", "*ESR?"}));
-    EXPECT_DOUBLE_EQ(instrument.Instrument().VoltageSetpoint(2), 6.0);
+    EXPECT_DOUBLE_EQ(instrument.Instrument().Snapshot().Output(2).dVoltageSetpoint, 6.0);
 }
 
 }  // namespace

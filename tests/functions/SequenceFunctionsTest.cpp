@@ -60,29 +60,30 @@ TEST(ListMode, ThreeStepListRunsStepByStepUntilAborted) {
                      "OUTP:MODE LIST,2",     "INIT:IMM 1"}));
 
     // Armed, waiting for the bus trigger.
-    EXPECT_FALSE(emulator.ListRunning(kChannel));
+    EXPECT_FALSE(emulator.Snapshot().Output(kChannel).bListRunning);
     ASSERT_EQ(TARVEK_SendSoftwareTrigger(vi), VI_SUCCESS);
-    EXPECT_TRUE(emulator.ListRunning(kChannel));
+    EXPECT_TRUE(emulator.Snapshot().Output(kChannel).bListRunning);
 
     // The steps follow one another; the output follows the step voltage.
     for (int nStep : {1, 2, 3, 1}) {
         SCOPED_TRACE(nStep);
-        ASSERT_TRUE(WaitUntil([&] { return emulator.ListStep(kChannel) == nStep; }));
+        ASSERT_TRUE(
+            WaitUntil([&] { return emulator.Snapshot().Output(kChannel).nListStep == nStep; }));
     }
-    ASSERT_TRUE(WaitUntil([&] { return emulator.ListStep(kChannel) == 2; }));
+    ASSERT_TRUE(WaitUntil([&] { return emulator.Snapshot().Output(kChannel).nListStep == 2; }));
     ViReal64 dVoltage = 0.0;
     ASSERT_EQ(TARVEK_Measure(vi, "CH2", TARVEK_VAL_MEASURE_VOLTAGE, &dVoltage), VI_SUCCESS);
     EXPECT_TRUE(dVoltage == 4.0 || dVoltage == 6.0) << dVoltage;
 
     instrument.TakeLines();
     ASSERT_EQ(TARVEK_AbortList(vi, TARVEK_VAL_CHANNEL2), VI_SUCCESS);
-    EXPECT_FALSE(emulator.ListRunning(kChannel));
-    EXPECT_EQ(emulator.ListStep(kChannel), 0);
+    EXPECT_FALSE(emulator.Snapshot().Output(kChannel).bListRunning);
+    EXPECT_EQ(emulator.Snapshot().Output(kChannel).nListStep, 0);
     ASSERT_EQ(TARVEK_DisableList(vi), VI_SUCCESS);
     EXPECT_EQ(instrument.TakeLines(), (Lines{"ABOR 1", "*ESR?", "OUTP:MODE FIX", "*ESR?"}));
     // The other outputs never ran a list.
-    EXPECT_FALSE(emulator.ListRunning(0));
-    EXPECT_FALSE(emulator.ListRunning(2));
+    EXPECT_FALSE(emulator.Snapshot().Output(0).bListRunning);
+    EXPECT_FALSE(emulator.Snapshot().Output(2).bListRunning);
 }
 
 TEST(ListMode, AbortStopsTheListsOfEveryOutput) {
@@ -101,14 +102,14 @@ TEST(ListMode, AbortStopsTheListsOfEveryOutput) {
     }
     ASSERT_EQ(TARVEK_StartList(vi, TARVEK_VAL_CHANNEL1), VI_SUCCESS);
     ASSERT_EQ(TARVEK_StartList(vi, TARVEK_VAL_CHANNEL3), VI_SUCCESS);
-    EXPECT_TRUE(emulator.ListRunning(0));
-    EXPECT_TRUE(emulator.ListRunning(2));
+    EXPECT_TRUE(emulator.Snapshot().Output(0).bListRunning);
+    EXPECT_TRUE(emulator.Snapshot().Output(2).bListRunning);
     instrument.TakeLines();
     ASSERT_EQ(TARVEK_Abort(vi), VI_SUCCESS);
     EXPECT_EQ(instrument.TakeLines(),
               (Lines{"ABOR 0", "*ESR?", "ABOR 1", "*ESR?", "ABOR 2", "*ESR?", "*ESR?"}));
-    EXPECT_FALSE(emulator.ListRunning(0));
-    EXPECT_FALSE(emulator.ListRunning(2));
+    EXPECT_FALSE(emulator.Snapshot().Output(0).bListRunning);
+    EXPECT_FALSE(emulator.Snapshot().Output(2).bListRunning);
 }
 
 TEST(BatteryTest, RunsAndStopsOnTheOneOutputModel) {
@@ -126,7 +127,7 @@ TEST(BatteryTest, RunsAndStopsOnTheOneOutputModel) {
 
     ASSERT_EQ(TARVEK_StartBatteryTest(vi), VI_SUCCESS);
     EXPECT_EQ(instrument.TakeLines(), (Lines{"BATT:MOD:STAT 1", "*ESR?"}));
-    EXPECT_TRUE(emulator.BatteryTestRunning());
+    EXPECT_TRUE(emulator.Snapshot().bBatteryTestRunning);
     ViBoolean bRunning = VI_FALSE;
     ASSERT_EQ(TARVEK_GetBatteryTestIsRunning(vi, &bRunning), VI_SUCCESS);
     EXPECT_EQ(bRunning, VI_TRUE);
@@ -138,7 +139,7 @@ TEST(BatteryTest, RunsAndStopsOnTheOneOutputModel) {
     instrument.TakeLines();
     ASSERT_EQ(TARVEK_StopBatteryTest(vi), VI_SUCCESS);
     EXPECT_EQ(instrument.TakeLines(), (Lines{"BATT:MOD:STAT 0", "*ESR?"}));
-    EXPECT_FALSE(emulator.BatteryTestRunning());
+    EXPECT_FALSE(emulator.Snapshot().bBatteryTestRunning);
     ASSERT_EQ(TARVEK_GetBatteryTestIsRunning(vi, &bRunning), VI_SUCCESS);
     EXPECT_EQ(bRunning, VI_FALSE);
 }
@@ -152,7 +153,7 @@ TEST(BatteryTest, IsRefusedOnTheThreeOutputModel) {
     EXPECT_EQ(TARVEK_SetBatteryTestCurrent(instrument.vi(), 1.0),
               IVI_ERROR_ATTRIBUTE_NOT_SUPPORTED);
     EXPECT_EQ(instrument.TakeLines(), Lines{});
-    EXPECT_FALSE(instrument.Instrument().BatteryTestRunning());
+    EXPECT_FALSE(instrument.Instrument().Snapshot().bBatteryTestRunning);
 }
 
 TEST(DataLogger, ArmedLoggerStartsOnTheBusTriggerAndStops) {
@@ -163,13 +164,13 @@ TEST(DataLogger, ArmedLoggerStartsOnTheBusTriggerAndStops) {
         ASSERT_EQ(TARVEK_SetDataLoggerTriggerSource(vi, TARVEK_VAL_SPECIFIC_TRIGGER_SOURCE_BUS),
                   VI_SUCCESS);
         ASSERT_EQ(TARVEK_InitiateDataLogger(vi), VI_SUCCESS);
-        EXPECT_FALSE(instrument.Instrument().DataLoggerRunning());
+        EXPECT_FALSE(instrument.Instrument().Snapshot().bDataLoggerRunning);
         ASSERT_EQ(TARVEK_SendSoftwareTrigger(vi), VI_SUCCESS);
-        EXPECT_TRUE(instrument.Instrument().DataLoggerRunning());
+        EXPECT_TRUE(instrument.Instrument().Snapshot().bDataLoggerRunning);
         ASSERT_EQ(TARVEK_StopDataLogger(vi), VI_SUCCESS);
-        EXPECT_FALSE(instrument.Instrument().DataLoggerRunning());
+        EXPECT_FALSE(instrument.Instrument().Snapshot().bDataLoggerRunning);
         ASSERT_EQ(TARVEK_StartDataLogger(vi), VI_SUCCESS);
-        EXPECT_TRUE(instrument.Instrument().DataLoggerRunning());
+        EXPECT_TRUE(instrument.Instrument().Snapshot().bDataLoggerRunning);
         EXPECT_EQ(Commands(instrument.TakeLines()), (Lines{"TRIG:DLOG:SOUR BUS", "INIT:IMM:DLOG",
                                                            "*TRG", "ABOR:DLOG", "TRIG:DLOG:IMM"}));
     }
@@ -184,8 +185,8 @@ TEST(Protection, TrippedOutputIsReportedAndClearedAgain) {
     ASSERT_EQ(TARVEK_ConfigureOutputEnabled(vi, "CH3", VI_TRUE), VI_SUCCESS);
     // Lowering the protection level under the output trips it.
     ASSERT_EQ(TARVEK_ConfigureOVP(vi, "CH3", VI_TRUE, 8.0), VI_SUCCESS);
-    ASSERT_TRUE(WaitUntil([&] { return emulator.OvpTripped(2); }));
-    EXPECT_FALSE(emulator.OutputEnabled(2));
+    ASSERT_TRUE(WaitUntil([&] { return emulator.Snapshot().Output(2).bOvpTripped; }));
+    EXPECT_FALSE(emulator.Snapshot().Output(2).bOutputEnabled);
     ViBoolean bOverVoltage = VI_FALSE;
     ASSERT_EQ(TARVEK_QueryOutputState(vi, "CH3", TARVEK_VAL_OUTPUT_OVER_VOLTAGE, &bOverVoltage),
               VI_SUCCESS);
@@ -195,8 +196,8 @@ TEST(Protection, TrippedOutputIsReportedAndClearedAgain) {
     instrument.TakeLines();
     ASSERT_EQ(TARVEK_ResetOutputProtection(vi, "CH3"), VI_SUCCESS);
     EXPECT_EQ(instrument.TakeLines(), (Lines{"INST:SEL 2", "*ESR?", "OUTP:PROT:CLE", "*ESR?"}));
-    EXPECT_FALSE(emulator.OvpTripped(2));
-    EXPECT_TRUE(emulator.OutputEnabled(2));
+    EXPECT_FALSE(emulator.Snapshot().Output(2).bOvpTripped);
+    EXPECT_TRUE(emulator.Snapshot().Output(2).bOutputEnabled);
     ViBoolean bConstantVoltage = VI_FALSE;
     ASSERT_EQ(
         TARVEK_QueryOutputState(vi, "CH3", TARVEK_VAL_OUTPUT_CONSTANT_VOLTAGE, &bConstantVoltage),

@@ -68,8 +68,8 @@ TEST_F(DriverOverVxi11, InitializesAndRunsAnOutputOverInstr) {
     ViReal64 dVolts = 0;
     EXPECT_EQ(TARVEK_Measure(vi, "CH2", TARVEK_VAL_MEASURE_VOLTAGE, &dVolts), VI_SUCCESS);
     EXPECT_DOUBLE_EQ(dVolts, 5.0);
-    EXPECT_DOUBLE_EQ(m_pEmulator->VoltageSetpoint(1), 5.0);
-    EXPECT_TRUE(m_pEmulator->OutputEnabled(1));
+    EXPECT_DOUBLE_EQ(m_pEmulator->Snapshot().Output(1).dVoltageSetpoint, 5.0);
+    EXPECT_TRUE(m_pEmulator->Snapshot().Output(1).bOutputEnabled);
     EXPECT_EQ(TARVEK_close(vi), VI_SUCCESS);
     m_vi = VI_NULL;
     for (int i = 0; i < 100 && m_pEmulator->Vxi11LinkCount() != 0; ++i) {

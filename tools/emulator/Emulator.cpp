@@ -617,52 +617,34 @@ void Emulator::ClearFaults() {
     m_pImpl->nDeviceError = 0;
 }
 
-double Emulator::VoltageSetpoint(int nChannel) const {
+EmulatorSnapshot Emulator::Snapshot() const {
     std::lock_guard<std::mutex> lock(m_pImpl->mutex);
-    return m_pImpl->instrument.Channel(nChannel).settings.dVoltage;
-}
-
-double Emulator::CurrentSetpoint(int nChannel) const {
-    std::lock_guard<std::mutex> lock(m_pImpl->mutex);
-    return m_pImpl->instrument.Channel(nChannel).settings.dCurrent;
-}
-
-double Emulator::OvpLevel(int nChannel) const {
-    std::lock_guard<std::mutex> lock(m_pImpl->mutex);
-    return m_pImpl->instrument.Channel(nChannel).settings.dOvpLevel;
-}
-
-double Emulator::OcpLevel(int nChannel) const {
-    std::lock_guard<std::mutex> lock(m_pImpl->mutex);
-    return m_pImpl->instrument.Channel(nChannel).settings.dOcpLevel;
-}
-
-bool Emulator::OutputEnabled(int nChannel) const {
-    std::lock_guard<std::mutex> lock(m_pImpl->mutex);
-    m_pImpl->instrument.Advance();
-    return m_pImpl->instrument.Channel(nChannel).settings.bOutput;
-}
-
-bool Emulator::OvpTripped(int nChannel) const {
-    std::lock_guard<std::mutex> lock(m_pImpl->mutex);
-    m_pImpl->instrument.Advance();
-    return m_pImpl->instrument.Channel(nChannel).bOvpTripped;
-}
-
-bool Emulator::OcpTripped(int nChannel) const {
-    std::lock_guard<std::mutex> lock(m_pImpl->mutex);
-    m_pImpl->instrument.Advance();
-    return m_pImpl->instrument.Channel(nChannel).bOcpTripped;
-}
-
-double Emulator::MeasuredVoltage(int nChannel) const {
-    std::lock_guard<std::mutex> lock(m_pImpl->mutex);
-    return m_pImpl->instrument.MeasuredVoltage(nChannel);
-}
-
-double Emulator::MeasuredCurrent(int nChannel) const {
-    std::lock_guard<std::mutex> lock(m_pImpl->mutex);
-    return m_pImpl->instrument.MeasuredCurrent(nChannel);
+    Instrument& instrument = m_pImpl->instrument;
+    instrument.Advance();
+    EmulatorSnapshot snapshot;
+    snapshot.nChannelCount = instrument.ChannelCount();
+    for (int n = 0; n < snapshot.nChannelCount; ++n) {
+        const ChannelState& channel = instrument.Channel(n);
+        OutputSnapshot output;
+        output.dVoltageSetpoint = channel.settings.dVoltage;
+        output.dCurrentSetpoint = channel.settings.dCurrent;
+        output.dOvpLevel = channel.settings.dOvpLevel;
+        output.dOcpLevel = channel.settings.dOcpLevel;
+        output.bOutputEnabled = channel.settings.bOutput;
+        output.bOvpTripped = channel.bOvpTripped;
+        output.bOcpTripped = channel.bOcpTripped;
+        output.dMeasuredVoltage = instrument.MeasuredVoltage(n);
+        output.dMeasuredCurrent = instrument.MeasuredCurrent(n);
+        output.nListStep = instrument.ListStepNumber(n);
+        output.bListRunning = instrument.ListRunning(n);
+        snapshot.vecOutputs.push_back(output);
+    }
+    snapshot.nSelectedChannel = instrument.SelectedChannel();
+    snapshot.bBatteryTestRunning = instrument.BatteryTestRunning();
+    snapshot.bDataLoggerRunning = instrument.DataLoggerRunning();
+    snapshot.nStandardEventStatus = instrument.StandardEventStatus();
+    snapshot.vecErrors = instrument.ErrorQueue();
+    return snapshot;
 }
 
 void Emulator::SetLoadResistance(int nChannel, double dOhms) {
@@ -670,48 +652,9 @@ void Emulator::SetLoadResistance(int nChannel, double dOhms) {
     m_pImpl->instrument.SetLoadResistance(nChannel, dOhms);
 }
 
-int Emulator::SelectedChannel() const {
-    std::lock_guard<std::mutex> lock(m_pImpl->mutex);
-    return m_pImpl->instrument.SelectedChannel();
-}
-
-int Emulator::ChannelCount() const {
-    return m_pImpl->instrument.ChannelCount();
-}
-
-int Emulator::ListStep(int nChannel) const {
-    std::lock_guard<std::mutex> lock(m_pImpl->mutex);
-    return m_pImpl->instrument.ListStepNumber(nChannel);
-}
-
-bool Emulator::ListRunning(int nChannel) const {
-    std::lock_guard<std::mutex> lock(m_pImpl->mutex);
-    return m_pImpl->instrument.ListRunning(nChannel);
-}
-
-bool Emulator::BatteryTestRunning() const {
-    std::lock_guard<std::mutex> lock(m_pImpl->mutex);
-    return m_pImpl->instrument.BatteryTestRunning();
-}
-
-bool Emulator::DataLoggerRunning() const {
-    std::lock_guard<std::mutex> lock(m_pImpl->mutex);
-    return m_pImpl->instrument.DataLoggerRunning();
-}
-
 void Emulator::SetDigitalInput(long nLevels) {
     std::lock_guard<std::mutex> lock(m_pImpl->mutex);
     m_pImpl->instrument.SetDigitalInput(nLevels);
-}
-
-int Emulator::StandardEventStatus() const {
-    std::lock_guard<std::mutex> lock(m_pImpl->mutex);
-    return m_pImpl->instrument.StandardEventStatus();
-}
-
-std::vector<std::pair<int, std::string>> Emulator::ErrorQueue() const {
-    std::lock_guard<std::mutex> lock(m_pImpl->mutex);
-    return m_pImpl->instrument.ErrorQueue();
 }
 
 size_t Emulator::ConnectionCount() const {

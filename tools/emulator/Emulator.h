@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace emu {
@@ -32,6 +33,38 @@ struct EmulatorOptions {
     bool bVxi11LinksOutliveConnections = false;
     bool bHislip = false;               // also serve HiSLIP (...::hislip0::INSTR)
     unsigned short nHislipPort = 4880;  // the HiSLIP port; 0: ephemeral
+};
+
+// One output's state at the moment of a Snapshot().
+struct OutputSnapshot {
+    double dVoltageSetpoint = 0.0;
+    double dCurrentSetpoint = 0.0;
+    double dOvpLevel = 0.0;
+    double dOcpLevel = 0.0;
+    bool bOutputEnabled = false;
+    bool bOvpTripped = false;
+    bool bOcpTripped = false;
+    double dMeasuredVoltage = 0.0;
+    double dMeasuredCurrent = 0.0;
+    int nListStep = 0;  // 1-based step while a list runs, else 0
+    bool bListRunning = false;
+};
+
+// The emulated instrument's state, copied at one moment, for tests to assert.
+struct EmulatorSnapshot {
+    std::vector<OutputSnapshot> vecOutputs;  // one per output the model has; 0 is CH1
+    int nChannelCount = 0;
+    int nSelectedChannel = 0;  // 0-based
+    bool bBatteryTestRunning = false;
+    bool bDataLoggerRunning = false;
+    int nStandardEventStatus = 0;                        // not cleared by taking the snapshot
+    std::vector<std::pair<int, std::string>> vecErrors;  // the error queue, not emptied
+
+    // The output nChannel (0-based); throws std::out_of_range for an output
+    // the model does not have.
+    const OutputSnapshot& Output(int nChannel) const {
+        return vecOutputs.at(static_cast<size_t>(nChannel));
+    }
 };
 
 class Emulator {
@@ -89,27 +122,14 @@ class Emulator {
     void PushError(int nCode, const std::string& strMessage);
     void ClearFaults();
 
-    // State inspection and control. nChannel is 0-based (0 is CH1); a channel
-    // the model does not have throws std::out_of_range.
-    double VoltageSetpoint(int nChannel) const;
-    double CurrentSetpoint(int nChannel) const;
-    double OvpLevel(int nChannel) const;
-    double OcpLevel(int nChannel) const;
-    bool OutputEnabled(int nChannel) const;
-    bool OvpTripped(int nChannel) const;
-    bool OcpTripped(int nChannel) const;
-    double MeasuredVoltage(int nChannel) const;
-    double MeasuredCurrent(int nChannel) const;
+    // The instrument's state, copied in one piece under the lock after
+    // bringing timed behaviour (lists, timers, the battery test) up to now.
+    EmulatorSnapshot Snapshot() const;
+
+    // State control. nChannel is 0-based (0 is CH1); a channel the model
+    // does not have throws std::out_of_range.
     void SetLoadResistance(int nChannel, double dOhms);  // infinity: open circuit
-    int SelectedChannel() const;
-    int ChannelCount() const;
-    int ListStep(int nChannel) const;  // 1-based step while a list runs, else 0
-    bool ListRunning(int nChannel) const;
-    bool BatteryTestRunning() const;
-    bool DataLoggerRunning() const;
-    void SetDigitalInput(long nLevels);  // external levels of the digital pins
-    int StandardEventStatus() const;     // without clearing it
-    std::vector<std::pair<int, std::string>> ErrorQueue() const;  // without removing
+    void SetDigitalInput(long nLevels);                  // external levels of the digital pins
     size_t ConnectionCount() const;
     void PowerCycle();  // applies the power-on state, as after switching off and on
 
