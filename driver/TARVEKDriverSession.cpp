@@ -3,7 +3,7 @@
 #include <cctype>
 
 #include "driver/Identity.h"
-#include "runtime/errors/TextUtils.h"
+#include "runtime/text/TextUtils.h"
 #include "visa.h"
 
 namespace tarvek {

@@ -10,8 +10,8 @@
 #include "driver/attributes/CatalogueFacts.h"
 #include "runtime/attributes/AttributeDispatch.h"
 #include "runtime/enums/ModelGate.h"
-#include "runtime/errors/TextUtils.h"
 #include "runtime/session/CallFrame.h"
+#include "runtime/text/TextUtils.h"
 
 // The registry of this driver: the sections in their fixed order.
 const drt::AttributeRegistry& drt::AttributeTable() {

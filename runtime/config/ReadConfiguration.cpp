@@ -3,8 +3,8 @@
 // settings, physical names), the option string and the simulation model.
 #include "IviSession.h"
 #include "runtime/config/ConfigHandle.h"
-#include "runtime/errors/TextUtils.h"
 #include "runtime/session/DriverSession.h"
+#include "runtime/text/TextUtils.h"
 
 namespace drt {
 

@@ -5,8 +5,8 @@
 #include <limits>
 #include <regex>
 
-#include "runtime/errors/TextUtils.h"
 #include "runtime/session/DriverSession.h"
+#include "runtime/text/TextUtils.h"
 
 namespace drt {
 

@@ -6,10 +6,10 @@
 
 #include "TestSession.h"
 #include "driver/TARVEKDriverSession.h"
-#include "runtime/errors/TextUtils.h"
 #include "runtime/session/CallFrame.h"
 #include "runtime/session/CaseInsensitiveLess.h"
 #include "runtime/session/OptionGrammar.h"
+#include "runtime/text/TextUtils.h"
 
 namespace {
 
