@@ -3,6 +3,7 @@
 #include <cctype>
 
 #include "driver/Identity.h"
+#include "driver/ModelTable.h"
 #include "runtime/text/TextUtils.h"
 #include "visa.h"
 
@@ -40,10 +41,16 @@ bool MatchesModelNumber(const std::string& strModel) {
     return nPos == nSize;
 }
 
+// What the runtime is told of this driver.
+drt::DriverDescription RuntimeDescription() {
+    return {kDriverPrefix, kDriverPrefix, kDefaultSimulationModel, &ModelTable()};
+}
+
 }  // namespace
 
 TARVEKDriverSession::TARVEKDriverSession(ViSession vi)
-    : drt::DriverSession(vi, kOpenTimeout, kSpareTimeout, kResetTimeout, false, kSpareInterval) {}
+    : drt::DriverSession(RuntimeDescription(), vi, kOpenTimeout, kSpareTimeout, kResetTimeout,
+                         false, kSpareInterval) {}
 
 ViStatus TARVEKDriverSession::OpenIo() {
     ViStatus status = drt::DriverSession::OpenIo();

@@ -510,7 +510,9 @@ ViStatus RequireSingleChannel(DriverSession& session, const ChannelListPtr& pHol
 ViStatus GetChannelName(DriverSession& session, ViInt32 nIndex, ViInt32 nBufferSize,
                         ViChar* pName) {
     if (pName == nullptr) {
-        return session.ReportError(IVI_ERROR_NULL_POINTER, {"TARVEK_GetChannelName", "Name"});
+        return session.ReportError(
+            IVI_ERROR_NULL_POINTER,
+            {std::string(session.Description().strPrefix) + "_GetChannelName", "Name"});
     }
     const ChannelList& channels = session.Caches().channels.Channels();
     if (nIndex < 1 || static_cast<std::size_t>(nIndex) > channels.size()) {
