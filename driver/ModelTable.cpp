@@ -12,4 +12,9 @@ const drt::ModelFamilyTable& ModelTable() {
     return table;
 }
 
+const drt::ChannelList& PhysicalChannels() {
+    static const drt::ChannelList channels = drt::BuildChannelList("CH1,CH2,CH3");
+    return channels;
+}
+
 }  // namespace tarvek

@@ -43,7 +43,8 @@ bool MatchesModelNumber(const std::string& strModel) {
 
 // What the runtime is told of this driver.
 drt::DriverDescription RuntimeDescription() {
-    return {kDriverPrefix, kDriverPrefix, kDefaultSimulationModel, &ModelTable()};
+    return {kDriverPrefix, kDriverPrefix, kDefaultSimulationModel, &ModelTable(),
+            &PhysicalChannels()};
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "driver/Identity.h"
+#include "driver/ModelTable.h"
 #include "driver/attributes/CatalogueFacts.h"
 #include "runtime/attributes/AttributeDispatch.h"
 #include "runtime/enums/ModelGate.h"
@@ -440,7 +441,7 @@ ViStatus ResolveChannelList(TARVEKDriverSession& session, ViConstString channelN
         return nStatus;
     }
     // The model has one output: only the first physical name stands for it.
-    const std::string& strOnly = drt::PhysicalChannels().front().strName;
+    const std::string& strOnly = PhysicalChannels().front().strName;
     for (const drt::OutputChannel& channel : *pChannels) {
         if (channel.strName != strOnly) {
             pChannels.reset();

@@ -182,7 +182,7 @@ ViStatus GetInt32(ViSession vi, const char* pGetName, ViInt32* pValue, Body body
 ViStatus GetChannelCount(ViSession vi, ViConstString, ViInt32* pValue) {
     return GetInt32(vi, "TARVEK_get_CHANNEL_COUNT", pValue, [](TARVEKDriverSession& session) {
         return session.IsModelInFamily(kFamily6310)
-                   ? static_cast<ViInt32>(drt::PhysicalChannels().size())
+                   ? static_cast<ViInt32>(PhysicalChannels().size())
                    : 1;
     });
 }

@@ -417,15 +417,12 @@ std::string ChannelKey(std::string_view strIdentifier) {
     return strKey;
 }
 
-const ChannelList& PhysicalChannels() {
-    static const ChannelList channels = [] {
-        ChannelList list;
-        for (std::string_view strName : Split(kOutputChannelPhysicalNames, ',')) {
-            list.push_back({std::string(strName), ChannelKey(strName)});
-        }
-        return list;
-    }();
-    return channels;
+ChannelList BuildChannelList(std::string_view strPhysicalNames) {
+    ChannelList list;
+    for (std::string_view strName : Split(strPhysicalNames, ',')) {
+        list.push_back({std::string(strName), ChannelKey(strName)});
+    }
+    return list;
 }
 
 bool SelectorMatchesGrammar(std::string_view strSelector) {
@@ -443,14 +440,6 @@ bool SelectorMatchesGrammarRegex(std::string_view strSelector) {
         return std::regex(strSelectorExpression, std::regex::ECMAScript | std::regex::icase);
     }();
     return std::regex_match(strSelector.begin(), strSelector.end(), expression);
-}
-
-const ChannelList& SessionChannels::Channels() {
-    if (!m_pChannels) {
-        // Shares the process-wide list; nothing to free.
-        m_pChannels = ChannelListPtr(ChannelListPtr(), &PhysicalChannels());
-    }
-    return *m_pChannels;
 }
 
 ChannelListPtr SessionChannels::FindResolved(std::string_view strSelector,
@@ -479,7 +468,7 @@ ViStatus ResolveChannels(DriverSession& session, ViConstString pSelector, bool b
     }
     auto pList = std::make_shared<ChannelList>();
     const ViStatus nStatus =
-        Resolve(session, strSelector, bCheckMembership, state.Channels(), *pList);
+        Resolve(session, strSelector, bCheckMembership, session.PhysicalChannels(), *pList);
     if (nStatus < 0) {
         return nStatus;
     }
@@ -514,7 +503,7 @@ ViStatus GetChannelName(DriverSession& session, ViInt32 nIndex, ViInt32 nBufferS
             IVI_ERROR_NULL_POINTER,
             {std::string(session.Description().strPrefix) + "_GetChannelName", "Name"});
     }
-    const ChannelList& channels = session.Caches().channels.Channels();
+    const ChannelList& channels = session.PhysicalChannels();
     if (nIndex < 1 || static_cast<std::size_t>(nIndex) > channels.size()) {
         return session.ReportError(
             IVI_ERROR_INVALID_VALUE,

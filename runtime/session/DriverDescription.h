@@ -5,6 +5,7 @@
 
 #include <string_view>
 
+#include "runtime/repcap/OutputChannel.h"
 #include "runtime/session/ModelTable.h"
 
 namespace drt {
@@ -21,6 +22,8 @@ struct DriverDescription {
     std::string_view strDefaultSimulationModel;
     // The known model identifiers and the family of each.
     const ModelFamilyTable* pModelTable = nullptr;
+    // The physical output channels of every session, in order.
+    const ChannelList* pPhysicalChannels = nullptr;
 };
 
 }  // namespace drt

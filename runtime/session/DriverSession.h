@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "runtime/attributes/AttributeCache.h"
+#include "runtime/errors/Assert.h"
 #include "runtime/errors/StatusMessages.h"
 #include "runtime/io/VisaSession.h"
 #include "runtime/session/CaseInsensitiveLess.h"
@@ -36,6 +37,11 @@ class DriverSession : public VisaSession<DriverSession> {
     virtual ViSession GetViSession() const { return m_vi; }
     // What the driver told the runtime of itself.
     const DriverDescription& Description() const { return m_description; }
+    // The physical output channels the driver described.
+    const ChannelList& PhysicalChannels() const {
+        DRT_ASSERT(m_description.pPhysicalChannels != nullptr);
+        return *m_description.pPhysicalChannels;
+    }
 
     virtual bool GetCache() const { return m_bCache; }
     virtual bool GetInterchangeCheck() const { return m_bInterchangeCheck; }
