@@ -13,7 +13,8 @@ const drt::ModelFamilyTable& ModelTable() {
 }
 
 const drt::ChannelList& PhysicalChannels() {
-    static const drt::ChannelList channels = drt::BuildChannelList("CH1,CH2,CH3");
+    static const drt::ChannelList channels =
+        drt::BuildChannelList(kOutputChannelRepCap, "CH1,CH2,CH3");
     return channels;
 }
 

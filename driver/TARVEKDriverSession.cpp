@@ -43,8 +43,8 @@ bool MatchesModelNumber(const std::string& strModel) {
 
 // What the runtime is told of this driver.
 drt::DriverDescription RuntimeDescription() {
-    return {kDriverPrefix, kDriverPrefix, kDefaultSimulationModel, &ModelTable(),
-            &PhysicalChannels()};
+    return {kDriverPrefix,        kDriverPrefix, kDefaultSimulationModel,
+            kOutputChannelRepCap, &ModelTable(), &PhysicalChannels()};
 }
 
 }  // namespace

@@ -448,7 +448,7 @@ ViStatus ResolveChannelList(TARVEKDriverSession& session, ViConstString channelN
             return session.ReportErrorText(
                 IVI_ERROR_UNKNOWN_PHYSICAL_IDENTIFIER,
                 "The identifier '%s' is not defined for repeated capability '%s'.",
-                {channel.strName, drt::kOutputChannelRepCap});
+                {channel.strName, kOutputChannelRepCap});
         }
     }
     return nStatus;

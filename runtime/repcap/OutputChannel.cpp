@@ -249,7 +249,7 @@ struct Produced {
 
 ViStatus ReportRange(DriverSession& session, std::string_view strItem, const char* pElaboration) {
     return session.ReportErrorText(IVI_ERROR_INVALID_RANGE_IN_SELECTOR, pElaboration,
-                                   {strItem, kOutputChannelRepCap});
+                                   {strItem, session.Description().strRepCapName});
 }
 
 // Expands the items of one level, checking ranges and duplicates.
@@ -355,7 +355,8 @@ ViStatus Resolve(DriverSession& session, std::string_view strSelector, bool bChe
             "No selector was specified for repeated capability '%s'.  The repeated capability "
             "identifier can be null or empty only when there is exactly one physical name "
             "defined.  Repeated capability '%s' has %s physical names defined.",
-            {kOutputChannelRepCap, kOutputChannelRepCap, std::to_string(channels.size())});
+            {session.Description().strRepCapName, session.Description().strRepCapName,
+             std::to_string(channels.size())});
     }
     if (!SelectorMatchesGrammar(strSelector)) {
         return session.ReportError(IVI_ERROR_BADLY_FORMED_SELECTOR);
@@ -376,7 +377,7 @@ ViStatus Resolve(DriverSession& session, std::string_view strSelector, bool bChe
     if (vecLevels.size() > 1) {
         // Identifiers of several levels join with ':'; this capability has one.
         return session.ReportError(IVI_ERROR_INVALID_NUMBER_OF_LEVELS_IN_SELECTOR,
-                                   {kOutputChannelRepCap});
+                                   {session.Description().strRepCapName});
     }
     result.clear();
     result.reserve(vecExpanded.front().size());
@@ -389,12 +390,13 @@ ViStatus Resolve(DriverSession& session, std::string_view strSelector, bool bChe
                 return session.ReportErrorText(
                     IVI_ERROR_UNKNOWN_PHYSICAL_IDENTIFIER,
                     "The identifier '%s' is not defined for repeated capability '%s'.",
-                    {produced.strIdentifier, kOutputChannelRepCap});
+                    {produced.strIdentifier, session.Description().strRepCapName});
             }
             result.push_back(*it);
         } else {
             OutputChannel channel;
-            channel.strKey = ChannelKey(produced.strIdentifier);
+            channel.strKey =
+                ChannelKey(session.Description().strRepCapName, produced.strIdentifier);
             channel.strName = std::move(produced.strIdentifier);
             result.push_back(std::move(channel));
         }
@@ -408,19 +410,19 @@ constexpr std::size_t kMaxRemembered = 64;
 
 }  // namespace
 
-std::string ChannelKey(std::string_view strIdentifier) {
+std::string ChannelKey(std::string_view strRepCap, std::string_view strIdentifier) {
     std::string strKey;
-    strKey.reserve(sizeof(kOutputChannelRepCap) + 1 + strIdentifier.size());
-    strKey += kOutputChannelRepCap;
+    strKey.reserve(strRepCap.size() + 2 + strIdentifier.size());
+    strKey += strRepCap;
     strKey += "!!";
     strKey += strIdentifier;
     return strKey;
 }
 
-ChannelList BuildChannelList(std::string_view strPhysicalNames) {
+ChannelList BuildChannelList(std::string_view strRepCap, std::string_view strPhysicalNames) {
     ChannelList list;
     for (std::string_view strName : Split(strPhysicalNames, ',')) {
-        list.push_back({std::string(strName), ChannelKey(strName)});
+        list.push_back({std::string(strName), ChannelKey(strRepCap, strName)});
     }
     return list;
 }

@@ -21,8 +21,6 @@ namespace drt {
 
 class DriverSession;
 
-inline constexpr char kOutputChannelRepCap[] = "OutputChannel";
-
 // One resolved channel: its physical name ("CH2") and its key
 // ("OutputChannel!!CH2"), the key being what caches and membership use.
 struct OutputChannel {
@@ -35,10 +33,10 @@ using ChannelList = std::vector<OutputChannel>;
 using ChannelListPtr = std::shared_ptr<const ChannelList>;
 
 // The channels named by a comma-separated list of physical names, in order.
-ChannelList BuildChannelList(std::string_view strPhysicalNames);
+ChannelList BuildChannelList(std::string_view strRepCap, std::string_view strPhysicalNames);
 
-// The key of an identifier: "OutputChannel!!" + identifier.
-std::string ChannelKey(std::string_view strIdentifier);
+// The key of an identifier: "<repeated capability>!!" + identifier.
+std::string ChannelKey(std::string_view strRepCap, std::string_view strIdentifier);
 
 // Per-session state of the capability: the resolutions already made. Lives inside the session
 // object, so it is created, used and destroyed under that session's lock and never shared.

@@ -20,6 +20,9 @@ struct DriverDescription {
     std::string_view strSoftwareModule;
     // The model a simulated session takes when nothing else names one.
     std::string_view strDefaultSimulationModel;
+    // The repeated capability of the output channels ("<name>!!CH1" keys,
+    // error texts).
+    std::string_view strRepCapName;
     // The known model identifiers and the family of each.
     const ModelFamilyTable* pModelTable = nullptr;
     // The physical output channels of every session, in order.

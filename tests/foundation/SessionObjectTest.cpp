@@ -88,8 +88,8 @@ TEST(DriverSessionObject, ModelRulesFollowTheDescribedTable) {
         drt::BuildModelTable({{"FamilyA", " A1 , A2 "}, {"FamilyB", "B1"}});
     struct OtherSession : drt::DriverSession {
         OtherSession()
-            : drt::DriverSession({"OTHER", "OtherModule", "A1", &table, nullptr}, 0, 0, 0, 0, false,
-                                 0) {}
+            : drt::DriverSession({"OTHER", "OtherModule", "A1", "Rail", &table, nullptr}, 0, 0, 0,
+                                 0, false, 0) {}
         void SetModel(const std::string& strModel) { m_strModel = strModel; }
     };
     struct Case {
