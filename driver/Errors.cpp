@@ -6,8 +6,8 @@
 #include "TARVEK.h"
 #include "driver/TARVEKDriverSession.h"
 #include "runtime/errors/StatusMessages.h"
-#include "runtime/errors/TextUtils.h"
 #include "runtime/session/CallFrame.h"
+#include "runtime/text/TextUtils.h"
 
 namespace {
 

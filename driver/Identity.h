@@ -18,6 +18,9 @@ inline constexpr int kClassSpecMinorVersion = 0;
 // recognised three-output supply of the Series6310 family.
 inline constexpr char kDefaultSimulationModel[] = "6310";
 
+// The repeated capability of the output channels.
+inline constexpr char kOutputChannelRepCap[] = "OutputChannel";
+
 inline constexpr char kFamily6310[] = "Series6310";
 inline constexpr char kFamily6510[] = "Series6510";
 

@@ -1,15 +1,21 @@
-#include "runtime/session/ModelTable.h"
+#include "driver/ModelTable.h"
 
 #include "driver/Identity.h"
 
-namespace drt {
+namespace tarvek {
 
-const ModelFamilyTable& ModelTable() {
-    static const ModelFamilyTable table = BuildModelTable({
-        {tarvek::kFamily6310, "TK6310"},
-        {tarvek::kFamily6510, "TK6510"},
+const drt::ModelFamilyTable& ModelTable() {
+    static const drt::ModelFamilyTable table = drt::BuildModelTable({
+        {kFamily6310, "TK6310"},
+        {kFamily6510, "TK6510"},
     });
     return table;
 }
 
-}  // namespace drt
+const drt::ChannelList& PhysicalChannels() {
+    static const drt::ChannelList channels =
+        drt::BuildChannelList(kOutputChannelRepCap, "CH1,CH2,CH3");
+    return channels;
+}
+
+}  // namespace tarvek

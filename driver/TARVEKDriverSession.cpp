@@ -3,7 +3,8 @@
 #include <cctype>
 
 #include "driver/Identity.h"
-#include "runtime/errors/TextUtils.h"
+#include "driver/ModelTable.h"
+#include "runtime/text/TextUtils.h"
 #include "visa.h"
 
 namespace tarvek {
@@ -40,10 +41,17 @@ bool MatchesModelNumber(const std::string& strModel) {
     return nPos == nSize;
 }
 
+// What the runtime is told of this driver.
+drt::DriverDescription RuntimeDescription() {
+    return {kDriverPrefix,        kDriverPrefix, kDefaultSimulationModel,
+            kOutputChannelRepCap, &ModelTable(), &PhysicalChannels()};
+}
+
 }  // namespace
 
 TARVEKDriverSession::TARVEKDriverSession(ViSession vi)
-    : drt::DriverSession(vi, kOpenTimeout, kSpareTimeout, kResetTimeout, false, kSpareInterval) {}
+    : drt::DriverSession(RuntimeDescription(), vi, kOpenTimeout, kSpareTimeout, kResetTimeout,
+                         false, kSpareInterval) {}
 
 ViStatus TARVEKDriverSession::OpenIo() {
     ViStatus status = drt::DriverSession::OpenIo();

@@ -7,11 +7,12 @@
 #include <sstream>
 
 #include "driver/Identity.h"
+#include "driver/ModelTable.h"
 #include "driver/attributes/CatalogueFacts.h"
 #include "runtime/attributes/AttributeDispatch.h"
 #include "runtime/enums/ModelGate.h"
-#include "runtime/errors/TextUtils.h"
 #include "runtime/session/CallFrame.h"
+#include "runtime/text/TextUtils.h"
 
 // The registry of this driver: the sections in their fixed order.
 const drt::AttributeRegistry& drt::AttributeTable() {
@@ -440,14 +441,14 @@ ViStatus ResolveChannelList(TARVEKDriverSession& session, ViConstString channelN
         return nStatus;
     }
     // The model has one output: only the first physical name stands for it.
-    const std::string& strOnly = drt::PhysicalChannels().front().strName;
+    const std::string& strOnly = PhysicalChannels().front().strName;
     for (const drt::OutputChannel& channel : *pChannels) {
         if (channel.strName != strOnly) {
             pChannels.reset();
             return session.ReportErrorText(
                 IVI_ERROR_UNKNOWN_PHYSICAL_IDENTIFIER,
                 "The identifier '%s' is not defined for repeated capability '%s'.",
-                {channel.strName, drt::kOutputChannelRepCap});
+                {channel.strName, kOutputChannelRepCap});
         }
     }
     return nStatus;

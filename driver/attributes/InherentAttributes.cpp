@@ -7,11 +7,11 @@
 #include "TARVEK.h"
 #include "driver/Identity.h"
 #include "driver/Inherent.h"
+#include "driver/ModelTable.h"
 #include "driver/attributes/AttributeRows.h"
 #include "driver/attributes/EnumTables.h"
 #include "runtime/attributes/AttributeDispatch.h"
 #include "runtime/session/CallFrame.h"
-#include "runtime/session/ModelTable.h"
 #include "visa.h"
 
 namespace tarvek {
@@ -23,7 +23,7 @@ namespace {
 std::string SupportedModels() {
     static const std::string strModels = [] {
         std::string strJoined;
-        for (const auto& [strModel, strFamily] : drt::ModelTable()) {
+        for (const auto& [strModel, strFamily] : ModelTable()) {
             strJoined += strJoined.empty() ? "" : ",";
             strJoined += strModel;
         }
@@ -182,7 +182,7 @@ ViStatus GetInt32(ViSession vi, const char* pGetName, ViInt32* pValue, Body body
 ViStatus GetChannelCount(ViSession vi, ViConstString, ViInt32* pValue) {
     return GetInt32(vi, "TARVEK_get_CHANNEL_COUNT", pValue, [](TARVEKDriverSession& session) {
         return session.IsModelInFamily(kFamily6310)
-                   ? static_cast<ViInt32>(drt::PhysicalChannels().size())
+                   ? static_cast<ViInt32>(PhysicalChannels().size())
                    : 1;
     });
 }

@@ -11,7 +11,7 @@
 #include "driver/functions/FunctionHelpers.h"
 #include "runtime/attributes/AttributeDispatch.h"
 #include "runtime/errors/StatusMessages.h"
-#include "runtime/errors/TextUtils.h"
+#include "runtime/text/TextUtils.h"
 
 using tarvek::TARVEKDriverSession;
 using namespace tarvek::functions;

@@ -10,7 +10,7 @@
 #include "driver/attributes/EnumTables.h"
 #include "driver/functions/FunctionHelpers.h"
 #include "runtime/errors/StatusMessages.h"
-#include "runtime/errors/TextUtils.h"
+#include "runtime/text/TextUtils.h"
 
 using tarvek::TARVEKDriverSession;
 using namespace tarvek::functions;

@@ -13,10 +13,10 @@
 #include <vector>
 
 #include "TARVEK.h"
-#include "runtime/errors/TextUtils.h"
 #include "runtime/session/CallFrame.h"
 #include "runtime/session/DriverSession.h"
 #include "runtime/session/OptionGrammar.h"
+#include "runtime/text/TextUtils.h"
 
 namespace {
 

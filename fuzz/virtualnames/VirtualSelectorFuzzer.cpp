@@ -147,7 +147,7 @@ void CheckResolution(drt::DriverSession& session, const std::string& strSelector
             if (channel.strName != "CH1" && channel.strName != "CH2" && channel.strName != "CH3") {
                 Fail("a checked resolution gave no physical channel", strInput);
             }
-            if (channel.strKey != drt::ChannelKey(channel.strName)) {
+            if (channel.strKey != drt::ChannelKey("OutputChannel", channel.strName)) {
                 Fail("a channel's key is not its name's", strInput);
             }
             if (!setSeen.insert(channel.strName).second) {

@@ -165,7 +165,7 @@ using InvalidateCacheFn = void (*)(DriverSession& session, ViAttr nId, bool bWho
 
 struct AttributeDescriptor {
     ViAttr id = 0;
-    const char* name = "";      // "TARVEK_ATTR_VOLTAGE_LEVEL"; used in messages only
+    const char* name = "";      // "<prefix>_ATTR_VOLTAGE_LEVEL"; used in messages only
     const char* typeName = "";  // "ViReal64"; used in the type-mismatch message only
     ValueType valueType = ValueType::Int32;
     AnyGetter getter;  // empty: not readable

@@ -3,18 +3,13 @@
 // settings, physical names), the option string and the simulation model.
 #include "IviSession.h"
 #include "runtime/config/ConfigHandle.h"
-#include "runtime/errors/TextUtils.h"
 #include "runtime/session/DriverSession.h"
+#include "runtime/text/TextUtils.h"
 
 namespace drt {
 
 namespace {
 
-// The model a simulated session takes when nothing else named one: a model
-// number, so that such a session is a recognised Series6310 supply.
-constexpr char kDefaultSimulationModel[] = "6310";
-// The driver's software module in the store.
-constexpr char kSoftwareModuleName[] = "TARVEK";
 constexpr char kInitialSettingsName[] = "Configurable Initial Settings";
 constexpr ViInt32 kLocationBufferSize = 260;
 constexpr ViInt32 kPropertyBufferSize = 1024;
@@ -94,7 +89,8 @@ ViStatus DriverSession::ReadConfiguration(const std::string& strResourceName,
                 IviConfig_GetConfigStoreSoftwareModuleCollection(hStore, moduleCollection.Out());
             if (status >= 0) {
                 status = IviConfig_GetSoftwareModuleItemByName(
-                    moduleCollection.Get(), kSoftwareModuleName, softwareModule.Out());
+                    moduleCollection.Get(), std::string(m_description.strSoftwareModule).c_str(),
+                    softwareModule.Out());
             }
             if (status < 0) {
                 return ReportConfigError(status), status;
@@ -116,7 +112,7 @@ ViStatus DriverSession::ReadConfiguration(const std::string& strResourceName,
             return status;
         }
         if (GetSimulate() && m_strModel.empty()) {
-            m_strModel = kDefaultSimulationModel;
+            m_strModel = m_description.strDefaultSimulationModel;
         }
         SaveInitialOptions();
         return VI_SUCCESS;

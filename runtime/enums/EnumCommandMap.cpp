@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "runtime/errors/TextUtils.h"
 #include "runtime/session/DriverSession.h"
+#include "runtime/text/TextUtils.h"
 
 namespace drt {
 

@@ -17,7 +17,7 @@ class DriverSession;
 // (the first is what a write sends; any of them is accepted in a response) and
 // the models or families the row applies to (empty: every model).
 struct EnumCommandInfo {
-    std::string name;  // "TARVEK_VAL_OUTPUT_MODE_SERIES2", "VI_TRUE"
+    std::string name;  // "<prefix>_VAL_OUTPUT_MODE_SERIES2", "VI_TRUE"
     ViInt32 value = 0;
     std::vector<std::string> commands;
     std::vector<std::string> models;

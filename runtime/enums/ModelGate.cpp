@@ -1,8 +1,8 @@
 #include "runtime/enums/ModelGate.h"
 
 #include "runtime/errors/Assert.h"
-#include "runtime/errors/TextUtils.h"
 #include "runtime/session/DriverSession.h"
+#include "runtime/text/TextUtils.h"
 
 namespace drt {
 

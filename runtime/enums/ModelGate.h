@@ -25,7 +25,6 @@ bool IsAttributeCallbackName(std::string_view strName, std::string_view strPrefi
 // with the model in the elaboration. VI_SUCCESS otherwise.
 ViStatus CheckModelSupport(DriverSession& session,
                            const std::vector<std::string>& vecUnsupportedModels,
-                           std::string_view strName, bool bIsAttribute,
-                           std::string_view strPrefix = "TARVEK");
+                           std::string_view strName, bool bIsAttribute, std::string_view strPrefix);
 
 }  // namespace drt

@@ -12,7 +12,7 @@ std::atomic<unsigned long> g_nAssertions{0};
 void ReportAssertion(const char* pExpression, const char* pFile, int nLine) {
     g_nAssertions.fetch_add(1, std::memory_order_relaxed);
 #ifndef NDEBUG
-    std::fprintf(stderr, "TARVEK assertion failed: %s (%s:%d)\n", pExpression, pFile, nLine);
+    std::fprintf(stderr, "assertion failed: %s (%s:%d)\n", pExpression, pFile, nLine);
 #else
     (void)pExpression;
     (void)pFile;

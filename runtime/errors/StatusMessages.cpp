@@ -7,7 +7,7 @@
 
 #include "IviSession.h"
 #include "runtime/errors/Assert.h"
-#include "runtime/errors/TextUtils.h"
+#include "runtime/text/TextUtils.h"
 #include "visa.h"
 
 namespace drt {

@@ -5,8 +5,8 @@
 #include <limits>
 #include <regex>
 
-#include "runtime/errors/TextUtils.h"
 #include "runtime/session/DriverSession.h"
+#include "runtime/text/TextUtils.h"
 
 namespace drt {
 
@@ -249,7 +249,7 @@ struct Produced {
 
 ViStatus ReportRange(DriverSession& session, std::string_view strItem, const char* pElaboration) {
     return session.ReportErrorText(IVI_ERROR_INVALID_RANGE_IN_SELECTOR, pElaboration,
-                                   {strItem, kOutputChannelRepCap});
+                                   {strItem, session.Description().strRepCapName});
 }
 
 // Expands the items of one level, checking ranges and duplicates.
@@ -355,7 +355,8 @@ ViStatus Resolve(DriverSession& session, std::string_view strSelector, bool bChe
             "No selector was specified for repeated capability '%s'.  The repeated capability "
             "identifier can be null or empty only when there is exactly one physical name "
             "defined.  Repeated capability '%s' has %s physical names defined.",
-            {kOutputChannelRepCap, kOutputChannelRepCap, std::to_string(channels.size())});
+            {session.Description().strRepCapName, session.Description().strRepCapName,
+             std::to_string(channels.size())});
     }
     if (!SelectorMatchesGrammar(strSelector)) {
         return session.ReportError(IVI_ERROR_BADLY_FORMED_SELECTOR);
@@ -376,7 +377,7 @@ ViStatus Resolve(DriverSession& session, std::string_view strSelector, bool bChe
     if (vecLevels.size() > 1) {
         // Identifiers of several levels join with ':'; this capability has one.
         return session.ReportError(IVI_ERROR_INVALID_NUMBER_OF_LEVELS_IN_SELECTOR,
-                                   {kOutputChannelRepCap});
+                                   {session.Description().strRepCapName});
     }
     result.clear();
     result.reserve(vecExpanded.front().size());
@@ -389,12 +390,13 @@ ViStatus Resolve(DriverSession& session, std::string_view strSelector, bool bChe
                 return session.ReportErrorText(
                     IVI_ERROR_UNKNOWN_PHYSICAL_IDENTIFIER,
                     "The identifier '%s' is not defined for repeated capability '%s'.",
-                    {produced.strIdentifier, kOutputChannelRepCap});
+                    {produced.strIdentifier, session.Description().strRepCapName});
             }
             result.push_back(*it);
         } else {
             OutputChannel channel;
-            channel.strKey = ChannelKey(produced.strIdentifier);
+            channel.strKey =
+                ChannelKey(session.Description().strRepCapName, produced.strIdentifier);
             channel.strName = std::move(produced.strIdentifier);
             result.push_back(std::move(channel));
         }
@@ -408,24 +410,21 @@ constexpr std::size_t kMaxRemembered = 64;
 
 }  // namespace
 
-std::string ChannelKey(std::string_view strIdentifier) {
+std::string ChannelKey(std::string_view strRepCap, std::string_view strIdentifier) {
     std::string strKey;
-    strKey.reserve(sizeof(kOutputChannelRepCap) + 1 + strIdentifier.size());
-    strKey += kOutputChannelRepCap;
+    strKey.reserve(strRepCap.size() + 2 + strIdentifier.size());
+    strKey += strRepCap;
     strKey += "!!";
     strKey += strIdentifier;
     return strKey;
 }
 
-const ChannelList& PhysicalChannels() {
-    static const ChannelList channels = [] {
-        ChannelList list;
-        for (std::string_view strName : Split(kOutputChannelPhysicalNames, ',')) {
-            list.push_back({std::string(strName), ChannelKey(strName)});
-        }
-        return list;
-    }();
-    return channels;
+ChannelList BuildChannelList(std::string_view strRepCap, std::string_view strPhysicalNames) {
+    ChannelList list;
+    for (std::string_view strName : Split(strPhysicalNames, ',')) {
+        list.push_back({std::string(strName), ChannelKey(strRepCap, strName)});
+    }
+    return list;
 }
 
 bool SelectorMatchesGrammar(std::string_view strSelector) {
@@ -443,14 +442,6 @@ bool SelectorMatchesGrammarRegex(std::string_view strSelector) {
         return std::regex(strSelectorExpression, std::regex::ECMAScript | std::regex::icase);
     }();
     return std::regex_match(strSelector.begin(), strSelector.end(), expression);
-}
-
-const ChannelList& SessionChannels::Channels() {
-    if (!m_pChannels) {
-        // Shares the process-wide list; nothing to free.
-        m_pChannels = ChannelListPtr(ChannelListPtr(), &PhysicalChannels());
-    }
-    return *m_pChannels;
 }
 
 ChannelListPtr SessionChannels::FindResolved(std::string_view strSelector,
@@ -479,7 +470,7 @@ ViStatus ResolveChannels(DriverSession& session, ViConstString pSelector, bool b
     }
     auto pList = std::make_shared<ChannelList>();
     const ViStatus nStatus =
-        Resolve(session, strSelector, bCheckMembership, state.Channels(), *pList);
+        Resolve(session, strSelector, bCheckMembership, session.PhysicalChannels(), *pList);
     if (nStatus < 0) {
         return nStatus;
     }
@@ -510,9 +501,11 @@ ViStatus RequireSingleChannel(DriverSession& session, const ChannelListPtr& pHol
 ViStatus GetChannelName(DriverSession& session, ViInt32 nIndex, ViInt32 nBufferSize,
                         ViChar* pName) {
     if (pName == nullptr) {
-        return session.ReportError(IVI_ERROR_NULL_POINTER, {"TARVEK_GetChannelName", "Name"});
+        return session.ReportError(
+            IVI_ERROR_NULL_POINTER,
+            {std::string(session.Description().strPrefix) + "_GetChannelName", "Name"});
     }
-    const ChannelList& channels = session.Caches().channels.Channels();
+    const ChannelList& channels = session.PhysicalChannels();
     if (nIndex < 1 || static_cast<std::size_t>(nIndex) > channels.size()) {
         return session.ReportError(
             IVI_ERROR_INVALID_VALUE,

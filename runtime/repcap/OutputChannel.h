@@ -21,9 +21,6 @@ namespace drt {
 
 class DriverSession;
 
-inline constexpr char kOutputChannelRepCap[] = "OutputChannel";
-inline constexpr char kOutputChannelPhysicalNames[] = "CH1,CH2,CH3";
-
 // One resolved channel: its physical name ("CH2") and its key
 // ("OutputChannel!!CH2"), the key being what caches and membership use.
 struct OutputChannel {
@@ -35,18 +32,16 @@ using ChannelList = std::vector<OutputChannel>;
 // Resolutions are shared, immutable lists, so a session can keep them.
 using ChannelListPtr = std::shared_ptr<const ChannelList>;
 
-// The physical channels of every session, parsed once per process.
-const ChannelList& PhysicalChannels();
+// The channels named by a comma-separated list of physical names, in order.
+ChannelList BuildChannelList(std::string_view strRepCap, std::string_view strPhysicalNames);
 
-// The key of an identifier: "OutputChannel!!" + identifier.
-std::string ChannelKey(std::string_view strIdentifier);
+// The key of an identifier: "<repeated capability>!!" + identifier.
+std::string ChannelKey(std::string_view strRepCap, std::string_view strIdentifier);
 
-// Per-session state of the capability: the session's channel list and the
-// resolutions already made. Lives inside the session object, so it is created,
-// used and destroyed under that session's lock and never shared.
+// Per-session state of the capability: the resolutions already made. Lives inside the session
+// object, so it is created, used and destroyed under that session's lock and never shared.
 class SessionChannels {
   public:
-    const ChannelList& Channels();
     // A previous successful resolution of (selector, membership flag), or null.
     ChannelListPtr FindResolved(std::string_view strSelector, bool bCheckMembership) const;
     void StoreResolved(std::string_view strSelector, bool bCheckMembership, ChannelListPtr pList);
@@ -60,7 +55,6 @@ class SessionChannels {
     };
     using ResolvedMap = std::unordered_map<std::string, ChannelListPtr, TextHash, std::equal_to<>>;
 
-    ChannelListPtr m_pChannels;
     ResolvedMap m_mapChecked;    // resolutions with the membership check
     ResolvedMap m_mapUnchecked;  // and without it
 };

@@ -2,14 +2,14 @@
 
 #include "IviSession.h"
 #include "runtime/errors/Assert.h"
-#include "runtime/session/ModelTable.h"
 
 namespace drt {
 
-DriverSession::DriverSession(ViSession vi, ViUInt32 nOpenTimeout, ViUInt32 nSpareTimeout,
-                             ViInt32 nResetTimeout, bool bInterchangeCheckSupported,
-                             ViUInt32 nSpareInterval)
-    : m_vi(vi),
+DriverSession::DriverSession(const DriverDescription& description, ViSession vi,
+                             ViUInt32 nOpenTimeout, ViUInt32 nSpareTimeout, ViInt32 nResetTimeout,
+                             bool bInterchangeCheckSupported, ViUInt32 nSpareInterval)
+    : m_description(description),
+      m_vi(vi),
       m_nOpenTimeout(nOpenTimeout),
       m_nSpareTimeout(nSpareTimeout),
       m_nResetTimeout(nResetTimeout),
@@ -75,7 +75,8 @@ std::string DriverSession::MapPhysicalName(const std::string& strName) const {
 }
 
 bool DriverSession::IsModelSupported() const {
-    return ModelTable().count(m_strModel) == 1;
+    DRT_ASSERT(m_description.pModelTable != nullptr);
+    return m_description.pModelTable->count(m_strModel) == 1;
 }
 
 bool DriverSession::IsModelInFamily(const std::string& strFamily) const {
@@ -84,8 +85,10 @@ bool DriverSession::IsModelInFamily(const std::string& strFamily) const {
 
 bool DriverSession::ModelBelongsToFamily(const std::string& strModel,
                                          const std::string& strFamily) const {
-    auto it = ModelTable().find(strModel);
-    return it != ModelTable().end() && it->second == strFamily;
+    DRT_ASSERT(m_description.pModelTable != nullptr);
+    const ModelFamilyTable& table = *m_description.pModelTable;
+    auto it = table.find(strModel);
+    return it != table.end() && it->second == strFamily;
 }
 
 // Each inherent option's current and initial value.

@@ -10,9 +10,11 @@
 #include <string_view>
 
 #include "runtime/attributes/AttributeCache.h"
+#include "runtime/errors/Assert.h"
 #include "runtime/errors/StatusMessages.h"
 #include "runtime/io/VisaSession.h"
 #include "runtime/session/CaseInsensitiveLess.h"
+#include "runtime/session/DriverDescription.h"
 
 namespace drt {
 
@@ -21,8 +23,9 @@ using NameMap = std::map<std::string, T, CaseInsensitiveLess>;
 
 class DriverSession : public VisaSession<DriverSession> {
   public:
-    DriverSession(ViSession vi, ViUInt32 nOpenTimeout, ViUInt32 nSpareTimeout,
-                  ViInt32 nResetTimeout, bool bInterchangeCheckSupported, ViUInt32 nSpareInterval);
+    DriverSession(const DriverDescription& description, ViSession vi, ViUInt32 nOpenTimeout,
+                  ViUInt32 nSpareTimeout, ViInt32 nResetTimeout, bool bInterchangeCheckSupported,
+                  ViUInt32 nSpareInterval);
     ~DriverSession() override;
 
     DriverSession(const DriverSession&) = delete;
@@ -32,6 +35,13 @@ class DriverSession : public VisaSession<DriverSession> {
                                 ViConstString pOptionString);
     virtual ViStatus CloseSession();
     virtual ViSession GetViSession() const { return m_vi; }
+    // What the driver told the runtime of itself.
+    const DriverDescription& Description() const { return m_description; }
+    // The physical output channels the driver described.
+    const ChannelList& PhysicalChannels() const {
+        DRT_ASSERT(m_description.pPhysicalChannels != nullptr);
+        return *m_description.pPhysicalChannels;
+    }
 
     virtual bool GetCache() const { return m_bCache; }
     virtual bool GetInterchangeCheck() const { return m_bInterchangeCheck; }
@@ -145,6 +155,7 @@ class DriverSession : public VisaSession<DriverSession> {
     };
     static const OptionPair kOptionPairs[6];
 
+    DriverDescription m_description;
     ViSession m_hResourceManager = 0;
     ViSession m_hInstrument = 0;
     ViSession m_vi = 0;

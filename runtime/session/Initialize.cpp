@@ -4,9 +4,9 @@
 #include <cctype>
 
 #include "runtime/errors/Assert.h"
-#include "runtime/errors/TextUtils.h"
 #include "runtime/session/DriverSession.h"
 #include "runtime/session/OptionGrammar.h"
+#include "runtime/text/TextUtils.h"
 
 namespace drt {
 

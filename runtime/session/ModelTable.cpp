@@ -1,6 +1,6 @@
 #include "runtime/session/ModelTable.h"
 
-#include "runtime/errors/TextUtils.h"
+#include "runtime/text/TextUtils.h"
 
 namespace drt {
 

@@ -1,5 +1,6 @@
-// The process-wide table of known model identifiers and their families. The
-// runtime declares it; the instrument-specific part of the library defines it.
+// A table of known model identifiers and their families, and how to build one
+// from family declarations. The driver owns its table and hands it to the
+// runtime in its DriverDescription.
 #pragma once
 
 #include <initializer_list>
@@ -19,8 +20,5 @@ struct ModelFamilyDeclaration {
 // Builds a table from family declarations: each identifier and family name is
 // trimmed of blanks, tabs, CR and LF.
 ModelFamilyTable BuildModelTable(std::initializer_list<ModelFamilyDeclaration> families);
-
-// Defined by the driver; built once and read-only afterwards.
-const ModelFamilyTable& ModelTable();
 
 }  // namespace drt

@@ -192,22 +192,23 @@ TEST(ModelGate, RefusesByModelOrFamily) {
     Session session("Simulate=1,DriverSetup=Model:6311");
     drt::DriverSession& object = session.Object();
     const std::vector<std::string> vecList = drt::UnsupportedModelList(" Series6310 ");
-    EXPECT_EQ(drt::CheckModelSupport(object, vecList, "TARVEK_StartBatteryTest", false),
+    EXPECT_EQ(drt::CheckModelSupport(object, vecList, "TARVEK_StartBatteryTest", false, "TARVEK"),
               static_cast<ViStatus>(0xBFFA0011));
     EXPECT_EQ(LastError(session.Vi()).strText,
               "Does not support this class-compliant feature: function 'TARVEK_StartBatteryTest'  "
               "Function "
               "is not supported for instrument model '6311'");
-    EXPECT_EQ(drt::CheckModelSupport(object, vecList, "TARVEK_get_OUTPUT_MODE", true),
+    EXPECT_EQ(drt::CheckModelSupport(object, vecList, "TARVEK_get_OUTPUT_MODE", true, "TARVEK"),
               static_cast<ViStatus>(0xBFFA0012));
     EXPECT_EQ(
         LastError(session.Vi()).strText,
         "Does not support this class-compliant feature: attribute 'OUTPUT_MODE'.  Attribute is not "
         "supported for instrument model '6311'");
-    EXPECT_EQ(drt::CheckModelSupport(object, {"6311"}, "TARVEK_set_X", true),
+    EXPECT_EQ(drt::CheckModelSupport(object, {"6311"}, "TARVEK_set_X", true, "TARVEK"),
               static_cast<ViStatus>(0xBFFA0012));
-    EXPECT_EQ(drt::CheckModelSupport(object, {"Series6510", "6312"}, "TARVEK_set_X", true),
-              VI_SUCCESS);
+    EXPECT_EQ(
+        drt::CheckModelSupport(object, {"Series6510", "6312"}, "TARVEK_set_X", true, "TARVEK"),
+        VI_SUCCESS);
     EXPECT_TRUE(drt::IsAttributeCallbackName("TARVEK_get_X", "TARVEK"));
     EXPECT_TRUE(drt::IsAttributeCallbackName("TARVEK_set_X", "TARVEK"));
     EXPECT_FALSE(drt::IsAttributeCallbackName("TARVEK_Get_X", "TARVEK"));

@@ -6,10 +6,10 @@
 
 #include "TestSession.h"
 #include "driver/TARVEKDriverSession.h"
-#include "runtime/errors/TextUtils.h"
 #include "runtime/session/CallFrame.h"
 #include "runtime/session/CaseInsensitiveLess.h"
 #include "runtime/session/OptionGrammar.h"
+#include "runtime/text/TextUtils.h"
 
 namespace {
 
@@ -78,6 +78,38 @@ TEST(DriverSessionObject, ModelRules) {
         EXPECT_EQ(object.IsModelInFamily("Series6510"), c.b6510);
         EXPECT_TRUE(object.IsModel(c.pModel));
         EXPECT_FALSE(object.IsModel(std::string(c.pModel) + " "));
+    }
+}
+
+// The runtime's own model rules know only the table the driver described, so
+// another driver's session recognises its models and none of this driver's.
+TEST(DriverSessionObject, ModelRulesFollowTheDescribedTable) {
+    static const drt::ModelFamilyTable table =
+        drt::BuildModelTable({{"FamilyA", " A1 , A2 "}, {"FamilyB", "B1"}});
+    struct OtherSession : drt::DriverSession {
+        OtherSession()
+            : drt::DriverSession({"OTHER", "OtherModule", "A1", "Rail", &table, nullptr}, 0, 0, 0,
+                                 0, false, 0) {}
+        void SetModel(const std::string& strModel) { m_strModel = strModel; }
+    };
+    struct Case {
+        const char* pModel;
+        bool bSupported;
+        bool bFamilyA;
+        bool bFamilyB;
+    } cases[] = {
+        {"A1", true, true, false},     {"A2", true, true, false},   {"B1", true, false, true},
+        {"6310", false, false, false}, {"A3", false, false, false}, {"", false, false, false},
+    };
+    OtherSession object;
+    EXPECT_EQ(object.Description().strPrefix, "OTHER");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pModel);
+        object.SetModel(c.pModel);
+        EXPECT_EQ(object.IsModelSupported(), c.bSupported);
+        EXPECT_EQ(object.IsModelInFamily("FamilyA"), c.bFamilyA);
+        EXPECT_EQ(object.IsModelInFamily("FamilyB"), c.bFamilyB);
+        EXPECT_FALSE(object.IsModelInFamily("Series6310"));
     }
 }
 

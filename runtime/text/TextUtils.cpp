@@ -1,4 +1,4 @@
-#include "runtime/errors/TextUtils.h"
+#include "runtime/text/TextUtils.h"
 
 #include <cctype>
 
