@@ -432,9 +432,9 @@ class HislipTransport final : public Transport {
     ViStatus UnlockDevice(const Deadline& deadline) override {
         Header reply;
         std::string strPayload;
-        const ViStatus status = AsyncCall(MessageType::AsyncLock, hislip::kLockRelease,
-                                          LastSentId(), {}, MessageType::AsyncLockResponse, reply,
-                                          strPayload, deadline);
+        const ViStatus status =
+            AsyncCall(MessageType::AsyncLock, hislip::kLockRelease, LastSentId(), {},
+                      MessageType::AsyncLockResponse, reply, strPayload, deadline);
         if (status < VI_SUCCESS) {
             return status;
         }
