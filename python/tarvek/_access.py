@@ -128,7 +128,24 @@ class _Kind(NamedTuple):
     ctype: Any
 
 
-class _Access:
+class StrictAttributes:
+    """The base of every driver object. They all have __slots__, so a
+    misspelt or misplaced attribute fails here, naming the closest valid one,
+    instead of becoming a Python attribute that sends nothing to the
+    instrument."""
+
+    __slots__ = ()
+
+    def __setattr__(self, name: str, value: Any) -> None:
+        try:
+            object.__setattr__(self, name, value)
+        except AttributeError:
+            if name.startswith("_") or hasattr(type(self), name):
+                raise
+            raise unknown_attribute(self, name) from None
+
+
+class _Access(StrictAttributes):
     """What sessions and channels share: calling the driver under the session's
     lock, so that a failure's text is read before another thread's call can
     replace it, and turning statuses into exceptions and warnings."""
@@ -138,17 +155,6 @@ class _Access:
     _selector: bytes
     _parts: Tuple[bytes, ...]
     _several = False  # reads return a list even for one channel (ChannelGroup)
-
-    def __setattr__(self, name: str, value: Any) -> None:
-        # Every driver object has __slots__, so a misspelt or misplaced
-        # attribute fails here instead of becoming a Python attribute that
-        # sends nothing to the instrument.
-        try:
-            object.__setattr__(self, name, value)
-        except AttributeError:
-            if name.startswith("_") or hasattr(type(self), name):
-                raise
-            raise unknown_attribute(self, name) from None
 
     def _call(self, function: Callable[..., int], *arguments: Any) -> int:
         session = self._session

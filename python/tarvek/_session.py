@@ -12,7 +12,7 @@ from types import FrameType
 from typing import (Any, Collection, Iterator, List, Mapping, Optional, Sequence, Set, Tuple,
                     TypedDict, Union, overload)
 
-from ._access import _Access, _boolean, _integer, _text, unknown_attribute
+from ._access import StrictAttributes, _Access, _boolean, _integer, _text
 from ._errors import DriverWarning, Error, UnknownChannelError, error_for
 from ._generated import (ChannelAttributes, ChannelFunctions, ChannelGroupAttributes,
                          ChannelGroupFunctions, SessionAttributes, SessionFunctions)
@@ -318,7 +318,7 @@ class ChannelGroup(ChannelGroupAttributes, ChannelGroupFunctions, OutputChannel)
         return self._selected(lambda _: self._session.ovp_tripped)
 
 
-class OutputChannelCollection(Collection[OutputChannel]):
+class OutputChannelCollection(StrictAttributes, Collection[OutputChannel]):
     """The instrument's output channels: iterate over them, index them by
     position (0 is CH1) or by a selector (``channels['CH2']``,
     ``channels['CH1-CH3']``, ``channels['CH1,CH3']``, a virtual name), or by
@@ -332,14 +332,6 @@ class OutputChannelCollection(Collection[OutputChannel]):
         self._session = session
         self._names = list(names)
         self._virtual: Set[str] = set()
-
-    def __setattr__(self, name: str, value: Any) -> None:
-        try:
-            object.__setattr__(self, name, value)
-        except AttributeError:
-            if name.startswith("_") or hasattr(type(self), name):
-                raise
-            raise unknown_attribute(self, name) from None
 
     @property
     def names(self) -> List[str]:
@@ -718,21 +710,13 @@ class Tarvek(SessionAttributes, SessionFunctions, _Access):
         return errors
 
 
-class TarvekUtility(IviUtility):
+class TarvekUtility(StrictAttributes, IviUtility):
     """The IVI utility interface of a session (``session.ivi_utility``)."""
 
     __slots__ = ("_session",)
 
     def __init__(self, session: Tarvek) -> None:
         self._session = session
-
-    def __setattr__(self, name: str, value: Any) -> None:
-        try:
-            object.__setattr__(self, name, value)
-        except AttributeError:
-            if name.startswith("_") or hasattr(type(self), name):
-                raise
-            raise unknown_attribute(self, name) from None
 
     @property
     def driver_version(self) -> str:
@@ -810,7 +794,7 @@ class TarvekUtility(IviUtility):
                      self._session.supported_instrument_models.split(",") if model.strip())
 
 
-class TarvekDirectIo(IviDirectIo):
+class TarvekDirectIo(StrictAttributes, IviDirectIo):
     """Direct I/O of a session (``session.ivi_direct_io``): messages sent
     and read unchanged. Not in simulation."""
 
@@ -818,14 +802,6 @@ class TarvekDirectIo(IviDirectIo):
 
     def __init__(self, session: Tarvek) -> None:
         self._session = session
-
-    def __setattr__(self, name: str, value: Any) -> None:
-        try:
-            object.__setattr__(self, name, value)
-        except AttributeError:
-            if name.startswith("_") or hasattr(type(self), name):
-                raise
-            raise unknown_attribute(self, name) from None
 
     @property
     def session(self) -> Any:
