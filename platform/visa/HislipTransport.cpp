@@ -374,16 +374,10 @@ class HislipTransport final : public Transport {
             if (status < VI_SUCCESS) {
                 return Failed(status);
             }
-            if (header.Type() == MessageType::Data || header.Type() == MessageType::DataEnd) {
-                status = StartData(header);
-                if (status < VI_SUCCESS) {
-                    return status;
-                }
-                m_bAccepted = false;
-                m_bResponseOpen = false;
-            } else if (header.Type() == MessageType::FatalError) {
-                return DeviceError(header, strPayload);
-            } else if (header.Type() == MessageType::DeviceClearAcknowledge) {
+            if (status = DropMessage(header, strPayload); status < VI_SUCCESS) {
+                return status;
+            }
+            if (header.Type() == MessageType::DeviceClearAcknowledge) {
                 m_bOverlap = (header.nControl & hislip::kOverlapBit) != 0;
                 break;
             }
@@ -779,15 +773,8 @@ class HislipTransport final : public Transport {
             if (status < VI_SUCCESS) {
                 return status;
             }
-            if (header.Type() == MessageType::Data || header.Type() == MessageType::DataEnd) {
-                status = StartData(header);
-                if (status < VI_SUCCESS) {
-                    return status;
-                }
-                m_bAccepted = false;
-                m_bResponseOpen = false;
-            } else if (header.Type() == MessageType::FatalError) {
-                return DeviceError(header, strPayload);
+            if (status = DropMessage(header, strPayload); status < VI_SUCCESS) {
+                return status;
             }
         }
         return VI_SUCCESS;
@@ -803,6 +790,22 @@ class HislipTransport final : public Transport {
         m_bFatal = true;
         Close();
         return VI_ERROR_CONN_LOST;
+    }
+
+    // Drops a message that answers nothing being waited for: the payload of
+    // Data or DataEND is skipped as it arrives; a FatalError still ends the
+    // link.
+    ViStatus DropMessage(const Header& header, const std::string& strPayload) {
+        if (header.Type() == MessageType::FatalError) {
+            return DeviceError(header, strPayload);
+        }
+        if (header.Type() != MessageType::Data && header.Type() != MessageType::DataEnd) {
+            return VI_SUCCESS;
+        }
+        const ViStatus status = StartData(header);
+        m_bAccepted = false;
+        m_bResponseOpen = false;
+        return status;
     }
 
     // Starts reading a Data or DataEND message whose header just arrived.

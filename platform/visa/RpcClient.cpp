@@ -85,6 +85,18 @@ rpc_msg AcceptedReply(std::uint32_t nXid, xdrproc_t pfnResult, void* pResult) {
 
 // ----- RecordReader ---------------------------------------------------------
 
+namespace {
+
+// Why a receive that got no complete record stopped.
+RecordReader::Status StatusOf(tknet::Result result) {
+    return result == tknet::Result::kTimeout ? RecordReader::Status::kTimeout
+           : result == tknet::Result::kWoken ? RecordReader::Status::kWoken
+           : tknet::IsGone(result)           ? RecordReader::Status::kClosed
+                                             : RecordReader::Status::kError;
+}
+
+}  // namespace
+
 void RecordReader::Reset() {
     m_nMarkGot = 0;
     m_nFragmentLeft = 0;
@@ -108,10 +120,7 @@ RecordReader::Status RecordReader::Read(int fd, std::size_t nMaxRecord, const De
                                        deadline, &nGot, fdWake);
                 m_nMarkGot += nGot;
                 if (result != tknet::Result::kOk) {
-                    return result == tknet::Result::kTimeout ? Status::kTimeout
-                           : result == tknet::Result::kWoken ? Status::kWoken
-                           : tknet::IsGone(result)           ? Status::kClosed
-                                                             : Status::kError;
+                    return StatusOf(result);
                 }
                 continue;
             }
@@ -132,10 +141,7 @@ RecordReader::Status RecordReader::Read(int fd, std::size_t nMaxRecord, const De
                                    m_nFragmentLeft, deadline, &nGot, fdWake);
             m_nFragmentLeft -= nGot;
             if (result != tknet::Result::kOk) {
-                return result == tknet::Result::kTimeout ? Status::kTimeout
-                       : result == tknet::Result::kWoken ? Status::kWoken
-                       : tknet::IsGone(result)           ? Status::kClosed
-                                                         : Status::kError;
+                return StatusOf(result);
             }
             continue;
         }

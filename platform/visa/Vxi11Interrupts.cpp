@@ -49,7 +49,7 @@ constexpr std::size_t kMaxConnections = 64;
 constexpr int kMaxPendingEvents = static_cast<int>(kMaxEventQueueLength);
 // A caller that leaves its replies unread this long is closed.
 constexpr std::int64_t kStuckOutputMs = 2000;
-constexpr std::uint32_t kLastFragment = 0x80000000u;
+using tkrpc::kLastFragment;
 
 // A listening socket on one local address, shared by the links whose
 // connections come from that address.
@@ -167,10 +167,8 @@ class RecordReader {
                     break;
                 }
                 m_nMark = 0;
-                std::uint32_t nMark = 0;
-                for (unsigned char c : m_achMark) {
-                    nMark = (nMark << 8) | c;
-                }
+                const std::uint32_t nMark =
+                    tkrpc::RecordMarkOf(reinterpret_cast<const unsigned char*>(m_achMark));
                 m_bLast = (nMark & kLastFragment) != 0;
                 m_nLeft = nMark & ~kLastFragment;
                 if (m_nLeft > kMaxRecord - m_strRecord.size()) {
@@ -258,10 +256,7 @@ bool ServeCall(std::string& strRecord, Run& run, const ListenPtr& pListen,
     if (!xdr_replymsg(&out, &reply)) {
         return false;
     }
-    const std::uint32_t nMark = kLastFragment | XDR_GETPOS(&out);
-    for (int i = 0; i < 4; ++i) {
-        achReply[i] = static_cast<char>((nMark >> (24 - 8 * i)) & 0xFF);
-    }
+    tkrpc::PutRecordMark(reinterpret_cast<unsigned char*>(achReply), XDR_GETPOS(&out));
     pOut->append(achReply, 4 + XDR_GETPOS(&out));
     return true;
 }
