@@ -6,8 +6,8 @@ them to physical names without talking to the instrument."""
 from __future__ import annotations
 
 import ctypes
-from typing import (TYPE_CHECKING, Any, Collection, Iterator, List, Sequence, Set, Tuple, Union,
-                    overload)
+from typing import (TYPE_CHECKING, Any, Collection, Dict, Iterator, List, Optional, Sequence,
+                    Tuple, Union, overload)
 
 from ._access import StrictAttributes, _Access, _boolean, _describe, _text
 from ._errors import UnknownChannelError
@@ -39,12 +39,13 @@ class OutputChannel(ChannelAttributes, ChannelFunctions, _Access):
     @property
     def name(self) -> str:
         """The channel's name: the physical name ("CH1") for a physical
-        channel, else the selector it was indexed with."""
+        channel, the virtual name for one indexed by its virtual name."""
         return self._name
 
     @property
     def names(self) -> List[str]:
-        """The single-channel selectors this object stands for."""
+        """The physical names of the channels this object stands for (a
+        virtual name's physical name)."""
         return [part.decode() for part in self._parts]
 
     # -- Measurements and protection of this channel ----------------------
@@ -209,7 +210,7 @@ class OutputChannelCollection(StrictAttributes, Collection[OutputChannel]):
     def __init__(self, session: "Session", names: Sequence[str]) -> None:
         self._session = session
         self._names = list(names)
-        self._virtual: Set[str] = set()
+        self._virtual: Dict[str, List[str]] = {}
 
     @property
     def names(self) -> List[str]:
@@ -223,10 +224,17 @@ class OutputChannelCollection(StrictAttributes, Collection[OutputChannel]):
         return iter([OutputChannel(self._session, name, [name]) for name in self._names])
 
     def __contains__(self, item: object) -> bool:
+        """Whether an OutputChannel of this session, or a name (physical or
+        virtual, in any case) or selector, names channels of this session."""
         if isinstance(item, OutputChannel):
             return item._session is self._session and all(
-                part.decode().upper() in self._names for part in item._parts)
-        return isinstance(item, str) and item.upper() in self._names
+                part.decode() in self._names for part in item._parts)
+        if not isinstance(item, str):
+            return False
+        try:
+            return bool(self._resolve(item))
+        except (UnknownChannelError, ValueError):
+            return False
 
     @overload
     def __getitem__(self, key: int) -> OutputChannel: ...
@@ -269,7 +277,10 @@ class OutputChannelCollection(StrictAttributes, Collection[OutputChannel]):
         parts = self._resolve(key)
         if len(parts) > 1:
             return ChannelGroup(self._session, ",".join(parts), parts)
-        return OutputChannel(self._session, parts[0], parts)
+        # A virtual name keeps its own name; its part is the physical name.
+        text = key.strip().strip("[]").strip()
+        virtual = bool(text) and self._physical(text) is None
+        return OutputChannel(self._session, text if virtual else parts[0], parts)
 
     def group(self, selector: Union[str, Sequence[str]]) -> ChannelGroup:
         """The channels a selector (or a list of names) names, as a
@@ -279,10 +290,11 @@ class OutputChannelCollection(StrictAttributes, Collection[OutputChannel]):
         return ChannelGroup(self._session, ",".join(parts), parts)
 
     def _resolve(self, selector: str) -> List[str]:
-        """The single-channel names of a selector, checked now: physical
-        names in their own case, ranges expanded, virtual names asked of
-        the driver (which resolves them without talking to the instrument).
-        "" names the only channel of a one-output model."""
+        """The physical names a selector names, checked now: physical names
+        and ranges of them in any case here, anything else (a virtual name
+        of the configuration store, in any case as the driver matches them)
+        resolved by the driver without talking to the instrument. "" names
+        the only channel of a one-output model."""
         _text(selector, "channel name")
         text = selector.strip()
         if text.startswith("[") and text.endswith("]"):
@@ -292,53 +304,68 @@ class OutputChannelCollection(StrictAttributes, Collection[OutputChannel]):
                 return list(self._names)
             raise self._unknown(selector, "a channel name is required on this model")
         parts: List[str] = []
-        upper = [name.upper() for name in self._names]
         for item in (piece.strip() for piece in text.split(",")):
-            if item.upper() in upper:
-                parts.append(self._names[upper.index(item.upper())])
-                continue
-            if "-" in item or ":" in item:
-                first, _, last = item.replace(":", "-").partition("-")
-                first, last = first.strip().upper(), last.strip().upper()
-                if first in upper and last in upper and upper.index(first) <= upper.index(last):
-                    parts += self._names[upper.index(first):upper.index(last) + 1]
-                    continue
-            if item not in self._virtual:
-                self._check_virtual(item)
-            parts.append(item)
+            physical = self._physical(item)
+            parts += physical if physical is not None else self._resolve_virtual(item)
         return parts
 
-    def _check_virtual(self, name: str) -> None:
+    def _physical(self, item: str) -> Optional[List[str]]:
+        """The physical names of one item of a selector when it is a
+        physical name or a range of them, in any case; else None."""
+        upper = [name.upper() for name in self._names]
+        if item.upper() in upper:
+            return [self._names[upper.index(item.upper())]]
+        if "-" in item or ":" in item:
+            first, _, last = item.replace(":", "-").partition("-")
+            first, last = first.strip().upper(), last.strip().upper()
+            if first in upper and last in upper and upper.index(first) <= upper.index(last):
+                return self._names[upper.index(first):upper.index(last) + 1]
+        return None
+
+    def _resolve_virtual(self, name: str) -> List[str]:
+        """The physical names the driver resolves a name to (a virtual name
+        of the configuration store), remembered by the name in upper case,
+        as the driver matches virtual names."""
+        key = name.upper()
+        known = self._virtual.get(key)
+        if known is not None:
+            return list(known)
         session = self._session
-        maximum = ViReal64()
+        names = ctypes.create_string_buffer(256)
         with session._lock:
-            status = LIB.TARVEK_QueryMaxVoltageLevel(session._vi, _text(name), 1.0,
-                                                     ctypes.byref(maximum))
+            status = LIB.TARVEK_ResolveChannelNames(session._vi, _text(name), len(names), names)
             if status < 0:
                 if session._vi == 0:
-                    session._report(status, LIB.TARVEK_QueryMaxVoltageLevel)
+                    session._report(status, LIB.TARVEK_ResolveChannelNames)
                 raise self._unknown(name, _describe(session._vi, status))
-        self._virtual.add(name)
+        resolved = [part for part in names.value.decode(errors="replace").split(",") if part]
+        if status > 0 or not resolved:  # cut short, or nothing: not one name of this session
+            raise self._unknown(name, "it names more channels than a name can")
+        self._virtual[key] = resolved
+        return list(resolved)
 
     def _unknown(self, name: str, why: str) -> UnknownChannelError:
         return UnknownChannelError(
             _UNKNOWN_CHANNEL, f"No output channel {name!r}; the channels are "
-            f"{', '.join(self._names)} (in any case) or a virtual name of the "
-            f"configuration store. {why}")
+            f"{', '.join(self._names)} or a virtual name of the configuration store "
+            f"(either in any case). {why}")
 
     def _canonical(self, value: Any, name: str = "channel_name") -> bytes:
-        """The selector for a channel argument of a function: a name in
-        any case, "" for the only channel, or an OutputChannel."""
+        """The selector for a channel argument of a function: "" for the
+        only channel, an OutputChannel, or a selector whose physical names
+        and ranges are put in their own case (virtual names go to the
+        driver, which matches them in any case)."""
         if isinstance(value, OutputChannel):
             return value._selector
         text = _text(value, name)
         stripped = value.strip()
         if not stripped and len(self._names) == 1:
             return self._names[0].encode()
-        upper = [item.upper() for item in self._names]
         pieces = [piece.strip() for piece in stripped.split(",")]
-        if all(piece.upper() in upper for piece in pieces):
-            return ",".join(self._names[upper.index(piece.upper())] for piece in pieces).encode()
+        canonical = [self._physical(piece) for piece in pieces]
+        if any(names is not None for names in canonical):
+            return ",".join(",".join(names) if names is not None else piece
+                            for names, piece in zip(canonical, pieces)).encode()
         return text
 
     def __repr__(self) -> str:

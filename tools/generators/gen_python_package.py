@@ -28,9 +28,10 @@ PARAMETER_RE = re.compile(r"^(\w+)\s*(\*?)\s*(\w+)\s*(?:\[(\d*)\])?$")
 SECTION_RE = re.compile(r"^/\*-\s*(.*?)\s*-*\*/$")
 
 # Functions the hand-written session layer covers (opening and closing, the
-# error record, direct I/O) or that the properties already are (typed access).
+# error record, direct I/O, resolving channel names) or that the properties
+# already are (typed access).
 HAND_WRITTEN = {"init", "InitWithOptions", "close", "GetError", "ClearError", "error_message",
-                "viWrite", "viRead"}
+                "viWrite", "viRead", "ResolveChannelNames"}
 TYPED_ACCESS_RE = re.compile(r"^(Get|Set)AttributeVi\w+$")
 
 # ctypes spelling of each C type, and its Python annotation.
