@@ -39,6 +39,6 @@ __version__ = "1.1.0"
 __all__ = ["Tarvek", "Session", "Options", "OutputChannel", "OutputChannelCollection",
            "ChannelGroup", "Channels", "IviUtility", "IviDirectIo", "TarvekUtility",
            "TarvekDirectIo", "Error", "InvalidValueError", "UnknownChannelError",
-           "DriverWarning", "LibraryError", "AttributeInfo", "ATTRIBUTES", "FUNCTIONS", "ENUMS", "RESULTS",
-           "option_string", "library_path"]
+           "DriverWarning", "LibraryError", "AttributeInfo", "ATTRIBUTES", "FUNCTIONS", "ENUMS",
+           "RESULTS", "option_string", "library_path"]
 __all__ += _generated.__all__
