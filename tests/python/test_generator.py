@@ -55,6 +55,12 @@ def broken_group(taken_by: str, new_taken_by: str, value: Any = None) -> dict:
     return catalogue
 
 
+def broken_row(name: str, **fields: Any) -> dict:
+    catalogue = copy.deepcopy(CATALOGUE)
+    next(row for row in catalogue["attributes"] if row["name"] == name).update(fields)
+    return catalogue
+
+
 @pytest.mark.parametrize("header, catalogue, message", [
     (lambda: HEADER,
      lambda: broken_group("TARVEK_ConfigureDigitalFunction", "TARVEK_ConfigureDigitalFunction",
@@ -68,6 +74,8 @@ def broken_group(taken_by: str, new_taken_by: str, value: Any = None) -> dict:
     (lambda: broken_header("TARVEK_SaveState(ViSession vi, ViInt32 Location)",
                            "TARVEK_SaveState(ViSession vi, ViWhatever Location)"),
      lambda: copy.deepcopy(CATALOGUE), "no Python type"),
+    (lambda: HEADER, lambda: broken_row("BEEPER_ENABLED", type="ViWhatever"),
+     "no Python descriptor for ViWhatever"),
 ])
 def test_broken_headers_or_catalogues_stop_the_build(header: Any, catalogue: Any,
                                                       message: str) -> None:
