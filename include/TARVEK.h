@@ -348,6 +348,12 @@ TARVEK_API ViStatus _VI_FUNC TARVEK_SetAttributeViString(ViSession vi,
 /* Index is 1-based: 1 gives "CH1". */
 TARVEK_API ViStatus _VI_FUNC TARVEK_GetChannelName(ViSession vi, ViInt32 Index, ViInt32 BufferSize,
                                                    ViChar Name[]);
+/* The physical names a selector names, comma-separated in selector order
+   ("Motor,CH3" gives "CH2,CH3" when the configuration store maps the virtual
+   name Motor to CH2), without talking to the instrument. BufferSize 0 (or
+   too small) returns the size the whole text needs, NUL included. */
+TARVEK_API ViStatus _VI_FUNC TARVEK_ResolveChannelNames(ViSession vi, ViConstString Selector,
+                                                        ViInt32 BufferSize, ViChar PhysicalNames[]);
 
 /*- Output configuration and measurement -------------------------------------*/
 

@@ -95,4 +95,12 @@ ViStatus _VI_FUNC TARVEK_GetChannelName(ViSession vi, ViInt32 Index, ViInt32 Buf
         });
 }
 
+ViStatus _VI_FUNC TARVEK_ResolveChannelNames(ViSession vi, ViConstString Selector,
+                                             ViInt32 BufferSize, ViChar PhysicalNames[]) {
+    return drt::CallLocked<tarvek::TARVEKDriverSession>(
+        vi, [&](tarvek::TARVEKDriverSession& session) {
+            return drt::ResolveChannelNames(session, Selector, BufferSize, PhysicalNames);
+        });
+}
+
 }  // extern "C"

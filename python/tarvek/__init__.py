@@ -18,22 +18,27 @@ AttributeError naming the closest valid one.
 
 Everything runs through the driver library (libTARVEK_64.so) with ctypes:
 the library of the build or installation this package belongs to, or the one
-named by the TARVEK_LIBRARY environment variable.
+named by the TARVEK_LIBRARY environment variable. It is loaded when first
+needed (opening the first session), so ``import tarvek`` works without it;
+a missing library raises :class:`tarvek.LibraryError` saying where the
+package looked.
 """
 from . import _generated
+from ._attributes import AttributeInfo
+from ._channels import ChannelGroup, Channels, OutputChannel, OutputChannelCollection
 from ._errors import DriverWarning, Error, InvalidValueError, UnknownChannelError
 from ._generated import *  # noqa: F401,F403 - the enums and result tuples
-from ._generated import ATTRIBUTES, ENUMS, FUNCTIONS, RESULTS, AttributeInfo
+from ._generated import ATTRIBUTES, ENUMS, FUNCTIONS, RESULTS
 from ._ivi import IviDirectIo, IviUtility
-from ._library import library_path
-from ._session import (ChannelGroup, Channels, Options, OutputChannel, OutputChannelCollection,
-                       Session, Tarvek, TarvekDirectIo, TarvekUtility, option_string)
+from ._library import LibraryError, library_path
+from ._options import Options, option_string
+from ._session import Session, Tarvek, TarvekDirectIo, TarvekUtility
 
 __version__ = "1.1.0"
 
 __all__ = ["Tarvek", "Session", "Options", "OutputChannel", "OutputChannelCollection",
            "ChannelGroup", "Channels", "IviUtility", "IviDirectIo", "TarvekUtility",
            "TarvekDirectIo", "Error", "InvalidValueError", "UnknownChannelError",
-           "DriverWarning", "AttributeInfo", "ATTRIBUTES", "FUNCTIONS", "ENUMS", "RESULTS",
-           "option_string", "library_path"]
+           "DriverWarning", "LibraryError", "AttributeInfo", "ATTRIBUTES", "FUNCTIONS", "ENUMS",
+           "RESULTS", "option_string", "library_path"]
 __all__ += _generated.__all__

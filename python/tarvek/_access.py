@@ -10,7 +10,7 @@ import re
 from typing import TYPE_CHECKING, Any, Callable, NamedTuple, Optional, Tuple, Union
 
 from ._errors import INVALID_VALUE, InvalidValueError
-from ._library import LIB
+from ._library import LIB, ViStatus
 
 if TYPE_CHECKING:
     from ._session import Session
@@ -122,9 +122,9 @@ ChannelLike = Union[str, "_Access"]
 
 
 class _Kind(NamedTuple):
-    """How one value type is read: its typed getter and ctypes type (None
-    for text, which has a buffer protocol of its own)."""
-    get: Callable[..., int]
+    """How one value type is read: the name of its typed getter and its
+    ctypes type (None for text, which has a buffer protocol of its own)."""
+    get: str
     ctype: Any
 
 
@@ -164,13 +164,6 @@ class _Access(StrictAttributes):
                 session._report(status, function)
         return status
 
-    def _write(self, setter: Callable[..., int], attribute: int, value: Any) -> None:
-        session = self._session
-        with session._lock:
-            status = setter(session._vi, self._selector, attribute, value)
-            if status:
-                session._report(status, setter)
-
     def _read(self, kind: _Kind, attribute: int, convert: Optional[Callable[[Any], Any]]) -> Any:
         if len(self._parts) == 1 and not self._several:
             return self._read_one(kind, attribute, self._parts[0], convert)
@@ -182,10 +175,11 @@ class _Access(StrictAttributes):
         if kind.ctype is None:
             return self._read_string(attribute, selector)
         value = kind.ctype()
+        get = getattr(LIB, kind.get)
         with session._lock:
-            status = kind.get(session._vi, selector, attribute, ctypes.byref(value))
+            status = get(session._vi, selector, attribute, ctypes.byref(value))
             if status:
-                session._report(status, kind.get)
+                session._report(status, get)
         return value.value if convert is None else convert(value.value)
 
     def _read_string(self, attribute: int, selector: bytes) -> str:
@@ -210,6 +204,20 @@ class _Access(StrictAttributes):
         return [one(part) for part in self._parts]
 
 
+def _describe(vi: int, status: int) -> str:
+    """The driver's text for a status just returned on session vi: the
+    session's error record when it holds this status, else the message of the
+    status table. Reading the record clears it."""
+    code = ViStatus()
+    text = ctypes.create_string_buffer(2048)
+    if LIB.TARVEK_GetError(vi, ctypes.byref(code), len(text), text) >= 0 and \
+            code.value == status and text.value:
+        LIB.TARVEK_ClearError(vi)
+        return text.value.decode(errors="replace")
+    message = ctypes.create_string_buffer(256)
+    if LIB.TARVEK_error_message(0, status, message) == 0 and message.value:
+        return message.value.decode(errors="replace")
+    return "The driver has no text for this status."
 
 
 def unknown_attribute(owner: Any, name: str) -> AttributeError:
@@ -219,7 +227,8 @@ def unknown_attribute(owner: Any, name: str) -> AttributeError:
     public = sorted(item for item in dir(kind) if not item.startswith("_"))
     text = f"{kind.__name__} has no attribute {name!r}"
     close = difflib.get_close_matches(name, public, n=1, cutoff=0.6)
-    from ._session import OutputChannel, Session  # noqa: PLC0415 - no import cycle at load
+    from ._channels import OutputChannel  # noqa: PLC0415 - no import cycle at load
+    from ._session import Session  # noqa: PLC0415
     if isinstance(owner, Session) and name in dir(OutputChannel):
         text += (f"; it is an attribute of an output channel: "
                  f"session.channels['CH1'].{name}")

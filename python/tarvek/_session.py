@@ -1,23 +1,24 @@
-"""Sessions and output channels: the hand-written part of the package, on
-which the generated attribute and function layer (_generated.py) stands."""
+"""The root class (Tarvek, also tarvek.Session): opening and closing a
+session, direct I/O, the session lock, and turning statuses into exceptions
+and warnings; with its IVI utility and direct I/O interfaces. The output
+channels are in _channels, the options in _options."""
 from __future__ import annotations
 
 import ctypes
 import os
-import re
 import sys
 import threading
 import warnings
 from types import FrameType
-from typing import (Any, Collection, Iterator, List, Mapping, Optional, Sequence, Set, Tuple,
-                    TypedDict, Union, overload)
+from typing import Any, Collection, List, Optional, Tuple, Union
 
-from ._access import StrictAttributes, _Access, _boolean, _integer, _text
-from ._errors import DriverWarning, Error, UnknownChannelError, error_for
-from ._generated import (ChannelAttributes, ChannelFunctions, ChannelGroupAttributes,
-                         ChannelGroupFunctions, SessionAttributes, SessionFunctions)
+from ._access import StrictAttributes, _Access, _boolean, _describe, _integer, _text
+from ._channels import OutputChannel, OutputChannelCollection
+from ._errors import DriverWarning, Error, error_for
+from ._generated import SessionAttributes, SessionFunctions
 from ._ivi import ErrorQueryResult, IviDirectIo, IviUtility
-from ._library import LIB, ViInt32, ViInt64, ViReal64, ViSession, ViStatus
+from ._library import LIB, ViInt32, ViInt64, ViSession
+from ._options import OptionsArgument, _names_query_status, option_string
 
 # VISA completion codes of a raw read: not warnings, they say how it ended.
 VI_SUCCESS_TERM_CHAR = 0x3FFF0005
@@ -25,93 +26,8 @@ VI_SUCCESS_MAX_CNT = 0x3FFF0006
 _INVALID_SESSION = -1074130544  # 0xBFFA1190
 _INSTRUMENT_STATUS = -1074135039  # 0xBFFA0001: the status check found an error bit
 _ERROR_QUEUE_DEPTH = 20
-_UNKNOWN_CHANNEL = -1074134937  # 0xBFFA0067: unknown physical repeated capability selector
-_MEASURE_CURRENT = 0
-_MEASURE_VOLTAGE = 1
 
 _PACKAGE_DIR = os.path.dirname(os.path.abspath(__file__))
-
-# Option-string names by their Python spelling folded to lower case without
-# underscores.
-_OPTION_NAMES = {
-    "cache": "Cache",
-    "interchangecheck": "InterchangeCheck",
-    "queryinstrstatus": "QueryInstrStatus",
-    "queryinstrumentstatus": "QueryInstrStatus",
-    "rangecheck": "RangeCheck",
-    "recordcoercions": "RecordCoercions",
-    "simulate": "Simulate",
-}
-
-_QUERY_STATUS_RE = re.compile(r"(^|,)\s*queryinstr(ument)?status\s*=", re.IGNORECASE)
-
-
-class Options(TypedDict, total=False):
-    """The driver options of :class:`Tarvek`, each optional. ``driver_setup``
-    is the DriverSetup text ("Model:6510") or a mapping of its keys. Status
-    checking (``query_instrument_status``) is on unless set False here."""
-    simulate: bool
-    cache: bool
-    range_check: bool
-    query_instrument_status: bool
-    record_coercions: bool
-    interchange_check: bool
-    driver_setup: Union[str, Mapping[str, str]]
-
-
-OptionsArgument = Union[None, str, Options, Mapping[str, Any]]
-
-
-def _names_query_status(options: OptionsArgument) -> bool:
-    """Whether the caller's options say whether to check status."""
-    if options is None:
-        return False
-    if isinstance(options, str):
-        return bool(_QUERY_STATUS_RE.search(options.split("DriverSetup", 1)[0]))
-    return any(isinstance(key, str) and key.replace("_", "").lower() in
-               ("queryinstrstatus", "queryinstrumentstatus") for key in options)
-
-
-def option_string(options: OptionsArgument) -> str:
-    """The driver's option string for ``options``: a string is taken as it
-    is; a mapping gives "Name=1" pairs and, last, "DriverSetup=..." (from a
-    string, or from a mapping as "Key:value" pairs)."""
-    if options is None:
-        return ""
-    if isinstance(options, str):
-        return options
-    if not isinstance(options, Mapping):
-        raise TypeError(f"options takes None, an option string or a mapping of option names "
-                        f"to booleans, not {options!r} ({type(options).__name__})")
-    pairs: List[str] = []
-    setup: Any = None
-    for key, value in options.items():
-        if not isinstance(key, str):
-            raise TypeError(f"option names are str, not {key!r} ({type(key).__name__})")
-        folded = key.replace("_", "").lower()
-        if folded == "driversetup":
-            setup = value
-            continue
-        name = _OPTION_NAMES.get(folded)
-        if name is None:
-            raise ValueError(f"unknown option {key!r}; the options are "
-                             f"{', '.join(sorted(set(_OPTION_NAMES.values())))} and DriverSetup")
-        if isinstance(value, str) and value.lower() in ("true", "false", "1", "0", "vi_true",
-                                                        "vi_false"):
-            text = value
-        elif isinstance(value, str):
-            raise ValueError(f"option {key!r} takes a boolean, not {value!r}")
-        else:
-            text = "1" if _boolean(value, f"option {key!r}") else "0"
-        pairs.append(f"{name}={text}")
-    if setup is not None:
-        if isinstance(setup, Mapping):
-            for key, value in setup.items():
-                if "," in f"{key}{value}":
-                    raise ValueError(f"DriverSetup {key!r}: a comma ends a DriverSetup value")
-            setup = ",".join(f"{key}:{value}" for key, value in setup.items())
-        pairs.append(f"DriverSetup={setup}")
-    return ",".join(pairs)
 
 
 def _outside_level() -> int:
@@ -123,353 +39,8 @@ def _outside_level() -> int:
         level += 1
     return level
 
-
-def _describe(vi: int, status: int) -> str:
-    """The driver's text for a status just returned on session vi: the
-    session's error record when it holds this status, else the message of the
-    status table. Reading the record clears it."""
-    code = ViStatus()
-    text = ctypes.create_string_buffer(2048)
-    if LIB.TARVEK_GetError(vi, ctypes.byref(code), len(text), text) >= 0 and \
-            code.value == status and text.value:
-        LIB.TARVEK_ClearError(vi)
-        return text.value.decode(errors="replace")
-    message = ctypes.create_string_buffer(256)
-    if LIB.TARVEK_error_message(0, status, message) == 0 and message.value:
-        return message.value.decode(errors="replace")
-    return "The driver has no text for this status."
-
-
 def _name_of(function: Any) -> str:
     return getattr(function, "__name__", "")
-
-
-class OutputChannel(ChannelAttributes, ChannelFunctions, _Access):
-    """One output channel, as ``session.channels["CH1"]`` (or by position,
-    ``session.channels[0]``, or by a virtual name) gives it: its attributes
-    are properties, its functions methods. Setting an attribute it does not
-    have raises AttributeError naming the closest one."""
-
-    __slots__ = ("_session", "_selector", "_parts", "_name")
-
-    def __init__(self, session: "Session", name: str, parts: Sequence[str]) -> None:
-        self._session = session
-        self._name = name
-        self._selector = _text(name)
-        self._parts = tuple(_text(part) for part in parts)
-
-    @property
-    def name(self) -> str:
-        """The channel's name: the physical name ("CH1") for a physical
-        channel, else the selector it was indexed with."""
-        return self._name
-
-    @property
-    def names(self) -> List[str]:
-        """The single-channel selectors this object stands for."""
-        return [part.decode() for part in self._parts]
-
-    # -- Measurements and protection of this channel ----------------------
-
-    def _selected(self, read: Any) -> Any:
-        """read(selector) with this channel selected on the instrument, the
-        selection and the read under the driver's session lock so that no
-        other thread moves the selected channel in between."""
-        session = self._session
-
-        def one(selector: bytes) -> Any:
-            with session.locked():
-                names = session.channels.names
-                if len(names) > 1:
-                    physical = selector.decode().upper()
-                    if physical not in names:
-                        raise UnknownChannelError(
-                            _UNKNOWN_CHANNEL, f"{selector.decode()!r} is not a physical channel "
-                            f"name; use one of {', '.join(names)}")
-                    session.selected_channel = names.index(physical)  # type: ignore[assignment]
-                return read(selector)
-        return self._each(one)
-
-    def _measured(self, kind: int) -> Any:
-        session = self._session
-
-        def one(selector: bytes) -> float:
-            value = ViReal64()
-            self._call(LIB.TARVEK_Measure, selector, kind, ctypes.byref(value))
-            return value.value
-
-        def locked(selector: bytes) -> float:
-            with session._lock:
-                return one(selector)
-        return self._each(locked)
-
-    @property
-    def voltage(self) -> float:
-        """The measured output voltage, in volts (TARVEK_Measure)."""
-        return self._measured(_MEASURE_VOLTAGE)
-
-    @property
-    def current(self) -> float:
-        """The measured output current, in amperes (TARVEK_Measure)."""
-        return self._measured(_MEASURE_CURRENT)
-
-    @property
-    def power(self) -> float:
-        """The measured output power, in watts: voltage times current,
-        both measured under one hold of the session lock."""
-        session = self._session
-
-        def one(selector: bytes) -> float:
-            voltage, current = ViReal64(), ViReal64()
-            with session.locked():
-                self._call(LIB.TARVEK_Measure, selector, _MEASURE_VOLTAGE, ctypes.byref(voltage))
-                self._call(LIB.TARVEK_Measure, selector, _MEASURE_CURRENT, ctypes.byref(current))
-            return voltage.value * current.value
-        return self._each(one)
-
-    @property
-    def ocp_enabled(self) -> bool:
-        """Whether over-current protection is enabled on this channel."""
-        return self._selected(lambda _: self._session.ocp_enabled)
-
-    @ocp_enabled.setter
-    def ocp_enabled(self, value: bool) -> None:
-        enabled = _boolean(value, "ocp_enabled")
-
-        def write(_: bytes) -> None:
-            self._session.ocp_enabled = enabled
-        self._selected(write)
-
-    @property
-    def ocp_tripped(self) -> bool:
-        """Whether over-current protection has tripped on this channel."""
-        return self._selected(lambda _: self._session.ocp_tripped)
-
-    @property
-    def ovp_tripped(self) -> bool:
-        """Whether over-voltage protection has tripped on this channel."""
-        return self._selected(lambda _: self._session.ovp_tripped)
-
-    def clear_protection(self) -> None:
-        """Clears a tripped over-current or over-voltage protection of this
-        channel (TARVEK_ResetOutputProtection)."""
-        session = self._session
-
-        def one(selector: bytes) -> None:
-            with session._lock:
-                self._call(LIB.TARVEK_ResetOutputProtection, selector)
-        self._each(one)
-
-    def __repr__(self) -> str:
-        return f"<tarvek.{type(self).__name__} {self._name!r} of {self._session!r}>"
-
-    def __eq__(self, other: object) -> bool:
-        return isinstance(other, OutputChannel) and other._session is self._session and \
-            other._parts == self._parts
-
-    def __hash__(self) -> int:
-        return hash((id(self._session), self._parts))
-
-
-class ChannelGroup(ChannelGroupAttributes, ChannelGroupFunctions, OutputChannel):
-    """Several output channels named by one selector ("CH1-CH3", "CH1,CH3"),
-    a list or a slice, as ``session.channels["CH1-CH3"]``,
-    ``session.channels[["CH1", "CH3"]]`` or ``session.channels.group(...)``
-    gives them. A write, and a function without a result, goes to every
-    channel named in one call of the driver; a read, and a function with a
-    result, returns a list with one value per channel, in selector order."""
-
-    __slots__ = ()
-    _several = True
-
-    # The per-channel reads of OutputChannel, typed as the lists they are here.
-    @property  # type: ignore[override]
-    def voltage(self) -> List[float]:
-        """The measured output voltage of each channel, in volts."""
-        return self._measured(_MEASURE_VOLTAGE)
-
-    @property  # type: ignore[override]
-    def current(self) -> List[float]:
-        """The measured output current of each channel, in amperes."""
-        return self._measured(_MEASURE_CURRENT)
-
-    @property  # type: ignore[override]
-    def power(self) -> List[float]:
-        """The measured output power of each channel, in watts."""
-        return OutputChannel.power.fget(self)  # type: ignore[attr-defined]
-
-    @property  # type: ignore[override]
-    def ocp_enabled(self) -> List[bool]:
-        """Whether over-current protection is enabled, per channel."""
-        return self._selected(lambda _: self._session.ocp_enabled)
-
-    @ocp_enabled.setter
-    def ocp_enabled(self, value: bool) -> None:
-        OutputChannel.ocp_enabled.fset(self, value)  # type: ignore[attr-defined]
-
-    @property  # type: ignore[override]
-    def ocp_tripped(self) -> List[bool]:
-        """Whether over-current protection has tripped, per channel."""
-        return self._selected(lambda _: self._session.ocp_tripped)
-
-    @property  # type: ignore[override]
-    def ovp_tripped(self) -> List[bool]:
-        """Whether over-voltage protection has tripped, per channel."""
-        return self._selected(lambda _: self._session.ovp_tripped)
-
-
-class OutputChannelCollection(StrictAttributes, Collection[OutputChannel]):
-    """The instrument's output channels: iterate over them, index them by
-    position (0 is CH1) or by a selector (``channels['CH2']``,
-    ``channels['CH1-CH3']``, ``channels['CH1,CH3']``, a virtual name), or by
-    a list, tuple or slice for a group. Physical names are matched in any
-    case ("ch1" is "CH1"); a name the instrument lacks fails at once, with
-    the valid names in the message."""
-
-    __slots__ = ("_session", "_names", "_virtual")
-
-    def __init__(self, session: "Session", names: Sequence[str]) -> None:
-        self._session = session
-        self._names = list(names)
-        self._virtual: Set[str] = set()
-
-    @property
-    def names(self) -> List[str]:
-        """The physical channel names, "CH1" first."""
-        return list(self._names)
-
-    def __len__(self) -> int:
-        return len(self._names)
-
-    def __iter__(self) -> Iterator[OutputChannel]:
-        return iter([OutputChannel(self._session, name, [name]) for name in self._names])
-
-    def __contains__(self, item: object) -> bool:
-        if isinstance(item, OutputChannel):
-            return item._session is self._session and all(
-                part.decode().upper() in self._names for part in item._parts)
-        return isinstance(item, str) and item.upper() in self._names
-
-    @overload
-    def __getitem__(self, key: int) -> OutputChannel: ...
-
-    @overload
-    def __getitem__(self, key: str) -> OutputChannel: ...
-
-    @overload
-    def __getitem__(self, key: slice) -> ChannelGroup: ...
-
-    @overload
-    def __getitem__(self, key: Union[List[Any], Tuple[Any, ...]]) -> ChannelGroup: ...
-
-    @overload
-    def __getitem__(self, key: OutputChannel) -> OutputChannel: ...
-
-    def __getitem__(self, key: Any) -> Any:
-        """A channel by position or selector; a selector naming several
-        channels, a list, a tuple or a slice gives a ChannelGroup (an
-        OutputChannel whose reads return lists)."""
-        if isinstance(key, OutputChannel):
-            if key._session is not self._session:
-                raise UnknownChannelError(_UNKNOWN_CHANNEL,
-                                          f"{key!r} is a channel of another session")
-            return key
-        if isinstance(key, slice):
-            names = self._names[key]
-            return ChannelGroup(self._session, ",".join(names), names)
-        if isinstance(key, (list, tuple)):
-            parts: List[str] = []
-            for item in key:
-                parts += self[item].names
-            return ChannelGroup(self._session, ",".join(parts), parts)
-        if isinstance(key, bool) or not isinstance(key, (int, str)):
-            raise TypeError(f"channels are indexed by position, name, list or slice, "
-                            f"not {key!r} ({type(key).__name__})")
-        if isinstance(key, int):
-            name = self._names[key]
-            return OutputChannel(self._session, name, [name])
-        parts = self._resolve(key)
-        if len(parts) > 1:
-            return ChannelGroup(self._session, ",".join(parts), parts)
-        return OutputChannel(self._session, parts[0], parts)
-
-    def group(self, selector: Union[str, Sequence[str]]) -> ChannelGroup:
-        """The channels a selector (or a list of names) names, as a
-        ChannelGroup even when it names one."""
-        parts = self._resolve(selector) if isinstance(selector, str) else \
-            [name for item in selector for name in self._resolve(item)]
-        return ChannelGroup(self._session, ",".join(parts), parts)
-
-    def _resolve(self, selector: str) -> List[str]:
-        """The single-channel names of a selector, checked now: physical
-        names in their own case, ranges expanded, virtual names asked of
-        the driver (which resolves them without talking to the instrument).
-        "" names the only channel of a one-output model."""
-        _text(selector, "channel name")
-        text = selector.strip()
-        if text.startswith("[") and text.endswith("]"):
-            text = text[1:-1]
-        if not text:
-            if len(self._names) == 1:
-                return list(self._names)
-            raise self._unknown(selector, "a channel name is required on this model")
-        parts: List[str] = []
-        upper = [name.upper() for name in self._names]
-        for item in (piece.strip() for piece in text.split(",")):
-            if item.upper() in upper:
-                parts.append(self._names[upper.index(item.upper())])
-                continue
-            if "-" in item or ":" in item:
-                first, _, last = item.replace(":", "-").partition("-")
-                first, last = first.strip().upper(), last.strip().upper()
-                if first in upper and last in upper and upper.index(first) <= upper.index(last):
-                    parts += self._names[upper.index(first):upper.index(last) + 1]
-                    continue
-            if item not in self._virtual:
-                self._check_virtual(item)
-            parts.append(item)
-        return parts
-
-    def _check_virtual(self, name: str) -> None:
-        session = self._session
-        maximum = ViReal64()
-        with session._lock:
-            status = LIB.TARVEK_QueryMaxVoltageLevel(session._vi, _text(name), 1.0,
-                                                     ctypes.byref(maximum))
-            if status < 0:
-                if session._vi == 0:
-                    session._report(status, LIB.TARVEK_QueryMaxVoltageLevel)
-                raise self._unknown(name, _describe(session._vi, status))
-        self._virtual.add(name)
-
-    def _unknown(self, name: str, why: str) -> UnknownChannelError:
-        return UnknownChannelError(
-            _UNKNOWN_CHANNEL, f"No output channel {name!r}; the channels are "
-            f"{', '.join(self._names)} (in any case) or a virtual name of the "
-            f"configuration store. {why}")
-
-    def _canonical(self, value: Any, name: str = "channel_name") -> bytes:
-        """The selector for a channel argument of a function: a name in
-        any case, "" for the only channel, or an OutputChannel."""
-        if isinstance(value, OutputChannel):
-            return value._selector
-        text = _text(value, name)
-        stripped = value.strip()
-        if not stripped and len(self._names) == 1:
-            return self._names[0].encode()
-        upper = [item.upper() for item in self._names]
-        pieces = [piece.strip() for piece in stripped.split(",")]
-        if all(piece.upper() in upper for piece in pieces):
-            return ",".join(self._names[upper.index(piece.upper())] for piece in pieces).encode()
-        return text
-
-    def __repr__(self) -> str:
-        return f"<tarvek.OutputChannelCollection {self._names}>"
-
-
-# The former name of the collection.
-Channels = OutputChannelCollection
-
 
 class Tarvek(SessionAttributes, SessionFunctions, _Access):
     """A session with a TARVEK power supply: the driver's root class.
@@ -608,7 +179,8 @@ class Tarvek(SessionAttributes, SessionFunctions, _Access):
         """The channel number (0 for CH1) for an argument numbering a
         channel: a SelectedChannel member, its number or name, a channel
         name in any case, or an OutputChannel."""
-        from ._generated import SelectedChannel, _enum_value  # noqa: PLC0415
+        from ._attributes import _enum_value  # noqa: PLC0415 - loaded with the package
+        from ._generated import SelectedChannel  # noqa: PLC0415
         if isinstance(value, OutputChannel) or (
                 isinstance(value, str) and value.strip().upper() not in SelectedChannel.__members__):
             channel = self.channels[value]
@@ -863,6 +435,5 @@ class _SessionLock:
             self._session._lock.release()
 
 
-for _public in (Tarvek, OutputChannel, ChannelGroup, OutputChannelCollection, TarvekUtility,
-                TarvekDirectIo):
+for _public in (Tarvek, TarvekUtility, TarvekDirectIo):
     _public.__module__ = "tarvek"

@@ -521,4 +521,37 @@ ViStatus GetChannelName(DriverSession& session, ViInt32 nIndex, ViInt32 nBufferS
     return VI_SUCCESS;
 }
 
+ViStatus ResolveChannelNames(DriverSession& session, ViConstString pSelector, ViInt32 nBufferSize,
+                             ViChar* pNames) {
+    const std::string strFunction =
+        std::string(session.Description().strPrefix) + "_ResolveChannelNames";
+    if (nBufferSize < 0) {
+        return session.ReportError(IVI_ERROR_INVALID_VALUE,
+                                   {std::to_string(nBufferSize), strFunction, "BufferSize"});
+    }
+    if (pNames == nullptr && nBufferSize != 0) {
+        return session.ReportError(IVI_ERROR_NULL_POINTER, {strFunction, "PhysicalNames"});
+    }
+    ChannelListPtr pList;
+    const ViStatus nStatus = ResolveChannels(session, pSelector, true, pList);
+    if (nStatus < 0) {
+        return nStatus;
+    }
+    std::string strNames;
+    for (const OutputChannel& channel : *pList) {
+        if (!strNames.empty()) {
+            strNames += ',';
+        }
+        strNames += channel.strName;
+    }
+    const auto nNeeded = static_cast<ViStatus>(strNames.size() + 1);
+    if (nBufferSize == 0) {
+        return nNeeded;
+    }
+    const std::size_t nCopy = std::min(strNames.size(), static_cast<std::size_t>(nBufferSize) - 1);
+    std::memcpy(pNames, strNames.data(), nCopy);
+    pNames[nCopy] = '\0';
+    return nCopy < strNames.size() ? nNeeded : nStatus;
+}
+
 }  // namespace drt

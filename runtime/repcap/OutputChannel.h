@@ -85,4 +85,14 @@ ViStatus RequireSingleChannel(DriverSession& session, const ChannelListPtr& pHol
 // nBufferSize - 1 characters; 0xBFFA0010 for an index out of range.
 ViStatus GetChannelName(DriverSession& session, ViInt32 nIndex, ViInt32 nBufferSize, ViChar* pName);
 
+// The physical names a selector names, comma-separated in selector order, into
+// the caller's buffer: virtual names replaced as every call replaces them,
+// ranges expanded, each checked against the session's channels, without
+// talking to the instrument. With nBufferSize 0 (pNames may then be null), or
+// too small for the whole text, returns the size the text needs with its NUL;
+// the text is cut to nBufferSize - 1 characters. A bad selector fails as in
+// ResolveChannels.
+ViStatus ResolveChannelNames(DriverSession& session, ViConstString pSelector, ViInt32 nBufferSize,
+                             ViChar* pNames);
+
 }  // namespace drt

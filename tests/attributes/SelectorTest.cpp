@@ -186,6 +186,45 @@ TEST(Selectors, VirtualNamesArePhysicalTexts) {
     }
 }
 
+// The exported resolution gives callers (the Python package) the physical
+// names of a selector as every call resolves it, virtual names included,
+// with the usual short-buffer rule.
+TEST(Selectors, ResolveChannelNamesGivesThePhysicalNames) {
+    Session session;
+    auto& mapNames = VirtualNames::Of(session.Object());
+    mapNames["Motor"] = "CH2";
+    mapNames["Rails"] = "OutputChannel!!CH1-CH3";
+    struct Case {
+        const char* pSelector;
+        ViInt32 nBufferSize;
+        ViStatus nStatus;
+        const char* pNames;  // what the buffer holds after the call, or null when unwritten
+    };
+    const Case cases[] = {
+        {"Motor", 16, VI_SUCCESS, "CH2"},
+        {"mOtOr", 16, VI_SUCCESS, "CH2"},  // virtual names in any case, as every call takes them
+        {"Motor,CH3", 16, VI_SUCCESS, "CH2,CH3"},
+        {"Rails", 16, VI_SUCCESS, "CH1,CH2,CH3"},
+        {"CH1-CH2", 16, VI_SUCCESS, "CH1,CH2"},
+        {"Rails", 0, 12, nullptr},  // the size the text needs, NUL included
+        {"Rails", 5, 12, "CH1,"},   // cut, terminated, and the size it needs
+        {"Nowhere", 16, static_cast<ViStatus>(0xBFFA0067), nullptr},
+        {"ch1", 16, static_cast<ViStatus>(0xBFFA0067), nullptr},  // physical names as written
+        {"", 16, static_cast<ViStatus>(0xBFFA0044), nullptr},
+        {"Motor", -1, IVI_ERROR_INVALID_VALUE, nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.pSelector) + " in " + std::to_string(c.nBufferSize));
+        ViChar names[16] = "untouched";
+        EXPECT_EQ(TARVEK_ResolveChannelNames(session.Vi(), c.pSelector, c.nBufferSize, names),
+                  c.nStatus);
+        EXPECT_STREQ(names, c.pNames != nullptr ? c.pNames : "untouched");
+    }
+    EXPECT_EQ(TARVEK_ResolveChannelNames(session.Vi(), "Motor", 0, nullptr), 4);
+    EXPECT_EQ(TARVEK_ResolveChannelNames(session.Vi(), "Motor", 4, nullptr),
+              IVI_ERROR_NULL_POINTER);
+}
+
 TEST(Selectors, OneOutputModelRefusesOtherChannels) {
     Session session("Simulate=1,DriverSetup=Model:6510");
     ViReal64 dValue = 0;

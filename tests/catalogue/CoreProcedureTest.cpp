@@ -4,18 +4,25 @@
 // refused or coerced into the range by the instrument live), every enumerated value (those the
 // catalogue marks refused must be refused) and an illegal one; every readable attribute read; every
 // channel name and illegal ones. It runs in simulation and against the emulator, on both families,
-// and prints how many cases of each kind ran.
+// prints how many cases of each kind ran, and writes them, one JSON file per setup, to the build
+// tree (TARVEK_CORE_FIGURES_DIR), from which docs/compliance.md's figures are generated and checked
+// (tools/generators/gen_compliance_figures.py).
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <map>
 #include <set>
 #include <sstream>
 #include <string>
 #include <tuple>
 
+#include <unistd.h>
+
 #include "CatalogueTestSupport.h"
 #include "driver/attributes/CatalogueFacts.h"
+#include "tools/cli/Json.h"
 
 namespace cattest {
 namespace {
@@ -32,9 +39,52 @@ constexpr const char* kKindNames[kKinds] = {
     "enumerated value", "illegal value",       "read",
     "channel name",     "refused on the model"};
 
+// The kinds' keys in the figures files.
+constexpr const char* kKindKeys[kKinds] = {"legal",   "at_limit", "past_limit", "enum_value",
+                                           "illegal", "read",     "channel",    "refused"};
+
 struct Tally {
     std::size_t arrCounts[kKinds] = {};
 };
+
+// Writes <TARVEK_CORE_FIGURES_DIR>/<setup>.json for each setup that ran in this process: its
+// counts and whether its test passed. One file per setup, since ctest runs each in a process.
+void WriteFigures(const std::map<std::string, Tally>& mapTallies) {
+    const ::testing::TestSuite* pSuite = ::testing::UnitTest::GetInstance()->current_test_suite();
+    std::map<std::string, bool> mapPassed;
+    for (int n = 0; pSuite != nullptr && n < pSuite->total_test_count(); ++n) {
+        const ::testing::TestInfo* pInfo = pSuite->GetTestInfo(n);
+        const std::string strName = pInfo->name();
+        if (pInfo->should_run()) {
+            mapPassed[strName.substr(strName.rfind('/') + 1)] = pInfo->result()->Passed();
+        }
+    }
+    const std::filesystem::path directory(TARVEK_CORE_FIGURES_DIR);
+    std::error_code error;
+    std::filesystem::create_directories(directory, error);
+    for (const auto& [strSetup, tally] : mapTallies) {
+        cli::JsonObject counts;
+        for (int n = 0; n < kKinds; ++n) {
+            counts.Add(kKindKeys[n], std::to_string(tally.arrCounts[n]));
+        }
+        cli::JsonObject figures;
+        figures.Add("setup", cli::JsonString(strSetup))
+            .Add("passed", cli::JsonBool(mapPassed.count(strSetup) != 0 && mapPassed[strSetup]))
+            .Add("counts", counts.Text());
+        // Written beside and renamed, so that a reader in another process
+        // (ctest runs several at once) never sees half a file.
+        const std::filesystem::path target = directory / (strSetup + ".json");
+        std::filesystem::path temporary = target;
+        temporary += "." + std::to_string(::getpid());
+        {
+            std::ofstream file(temporary);
+            file << figures.Text() << '\n';
+            EXPECT_TRUE(file.good()) << "cannot write the figures to " << temporary;
+        }
+        std::filesystem::rename(temporary, target, error);
+        EXPECT_FALSE(error) << "cannot write the figures to " << target << ": " << error.message();
+    }
+}
 
 std::map<std::string, Tally>& Tallies() {
     static std::map<std::string, Tally> mapTallies;
@@ -139,6 +189,7 @@ class CoreProcedure : public ::testing::TestWithParam<Case> {
             nAll += nCount;
         }
         std::printf("  total: %zu cases\n", nAll);
+        WriteFigures(Tallies());
     }
 };
 

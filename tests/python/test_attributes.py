@@ -289,3 +289,67 @@ def test_function_arguments_are_checked_alike(emulator: Emulator, live: tarvek.S
     with pytest.raises(tarvek.InvalidValueError, match="NaN"):
         live.configure_voltage_level("CH1", float("nan"))
     assert [line for line in emulator.lines() if not line.startswith("INST:SEL")] == []
+
+
+# A catalogue range as AttributeInfo gives it: "min 0, max 60", or one per
+# family ("Series6310 min 3, max 3, Series6510 min 1, max 1").
+RANGE_RE = re.compile(r"(?:(Series\d+) )?min (-?[0-9.e+-]+), max (-?[0-9.e+-]+)")
+
+
+def limits(info: tarvek.AttributeInfo, family: str) -> Any:
+    for owner, low, high in RANGE_RE.findall(info.range or ""):
+        if not owner or owner == family:
+            return float(low), float(high)
+    return None
+
+
+# Values just past a limit that the driver takes with a meaning of its own.
+PAST_LIMIT_MEANINGS = {("SYSTEM_IO_TIMEOUT", -1): "VI_TMO_INFINITE, VISA's endless timeout"}
+
+
+def ranged_cases() -> List[tarvek.AttributeInfo]:
+    return [info for info in tarvek.ATTRIBUTES if info.writable and info.enum is None
+            and info.c_type in ("ViReal64", "ViInt32") and info.range]
+
+
+@pytest.mark.parametrize("info", ranged_cases(), ids=lambda info: info.name)
+def test_values_at_and_just_past_each_limit_on_the_instrument(
+        emulator: Emulator, live: tarvek.Session, info: tarvek.AttributeInfo) -> None:
+    """Each limit of the catalogue's range is taken by the instrument; a value
+    just past it is refused (by the driver's range check, by the instrument,
+    whose reason the error carries, or by the package when the C type cannot
+    hold it) or coerced into the range."""
+    family = emulator.family  # type: ignore[attr-defined]
+    bounds = limits(info, family)
+    if not supported(info, family) or bounds is None:
+        pytest.skip(f"{info.name} has no range on {family}")
+    owner: Any = live.channels["CH1"] if info.channel else live
+    integer = info.c_type == "ViInt32"
+    low, high = bounds
+
+    def number(value: float) -> Any:
+        return int(round(value)) if integer else float(value)
+
+    live.reset()  # the limits of one setting depend on others (a level on its maximum)
+    original = getattr(owner, info.python_name)
+    for limit in (low, high):
+        setattr(owner, info.python_name, number(limit))
+        live.invalidate_all_attributes()
+        assert getattr(owner, info.python_name) == pytest.approx(number(limit)), limit
+    for past in (low - (1 if integer else max(1e-3, abs(low) * 1e-6)),
+                 high + (1 if integer else max(1e-3, abs(high) * 1e-6))):
+        if (info.name, number(past)) in PAST_LIMIT_MEANINGS:
+            setattr(owner, info.python_name, number(past))
+            assert getattr(owner, info.python_name) == number(past)
+            continue
+        try:
+            setattr(owner, info.python_name, number(past))
+        except tarvek.Error as error:
+            assert error.code in (status(0xBFFA0001), status(0xBFFA0010)), (past, error)
+            assert error.description
+        except ValueError as error:  # past what the C type holds: the package refuses it
+            assert "takes an int from -2147483648 to 2147483647" in str(error), past
+        else:
+            live.invalidate_all_attributes()
+            assert low <= getattr(owner, info.python_name) <= high, past
+    setattr(owner, info.python_name, original)

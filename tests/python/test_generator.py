@@ -55,6 +55,12 @@ def broken_group(taken_by: str, new_taken_by: str, value: Any = None) -> dict:
     return catalogue
 
 
+def broken_row(name: str, **fields: Any) -> dict:
+    catalogue = copy.deepcopy(CATALOGUE)
+    next(row for row in catalogue["attributes"] if row["name"] == name).update(fields)
+    return catalogue
+
+
 @pytest.mark.parametrize("header, catalogue, message", [
     (lambda: HEADER,
      lambda: broken_group("TARVEK_ConfigureDigitalFunction", "TARVEK_ConfigureDigitalFunction",
@@ -68,6 +74,8 @@ def broken_group(taken_by: str, new_taken_by: str, value: Any = None) -> dict:
     (lambda: broken_header("TARVEK_SaveState(ViSession vi, ViInt32 Location)",
                            "TARVEK_SaveState(ViSession vi, ViWhatever Location)"),
      lambda: copy.deepcopy(CATALOGUE), "no Python type"),
+    (lambda: HEADER, lambda: broken_row("BEEPER_ENABLED", type="ViWhatever"),
+     "no Python descriptor for ViWhatever"),
 ])
 def test_broken_headers_or_catalogues_stop_the_build(header: Any, catalogue: Any,
                                                       message: str) -> None:
@@ -89,13 +97,24 @@ def test_description_unit_and_range_of_the_catalogue_are_used_when_present() -> 
     row.update(description="The programmed output voltage", unit="V",
                range={"Series6310": "0 to 30", "Series6510": "0 to 60"})
     text = generator.generate(HEADER, catalogue)
-    assert '"""The programmed output voltage.' in text
-    assert "Range: Series6310 0 to 30, Series6510 0 to 60." in text
+    assert '    voltage_level = _Real64(1250001, "The programmed output voltage.")\n' in text
+    assert "'Series6310 0 to 30, Series6510 0 to 60'" in text
     for row in catalogue["attributes"]:
         for name in ("description", "unit", "range"):
             row.pop(name, None)
     plain = generator.generate(HEADER, catalogue)
-    assert '"""The voltage level of the output channel.' in plain and "Range:" not in plain
+    assert '_Real64(1250001, "The voltage level of the output channel.")' in plain
     info = next(info for info in tarvek.ATTRIBUTES if info.name == "VOLTAGE_LEVEL")
     assert info.unit == "V"
     assert all(info.range is None or isinstance(info.range, str) for info in tarvek.ATTRIBUTES)
+    doc = tarvek.OutputChannel.voltage_level.__doc__ or ""
+    assert doc.startswith(info.description or "?") and f"Range: {info.range}." in doc
+
+
+def test_each_attribute_is_one_line_of_the_generated_layer() -> None:
+    lines = generator.generate(HEADER, CATALOGUE).split("\n")
+    for info in tarvek.ATTRIBUTES:
+        declared = [line for line in lines if line.startswith(f"    {info.python_name} = _")]
+        assert len(declared) == 1, info.name
+        assert f"({info.id}, " in declared[0] or f", {info.id}, " in declared[0], info.name
+        assert declared[0].endswith(", writable=False)") != info.writable, info.name

@@ -6,6 +6,7 @@ import os
 import shutil
 import subprocess
 import sys
+import tarfile
 from pathlib import Path
 
 import pytest
@@ -29,8 +30,9 @@ def python(code: str, path: Path, **environment: str) -> str:
     return result.stdout
 
 
-def test_pip_installs_offline_from_the_source_folder(tmp_path: Path) -> None:
-    # A copy of what the build reads, so the source tree gets no build output.
+def source_tree(tmp_path: Path) -> Path:
+    """A copy of what building the package reads, so that the source tree
+    gets no build output; returns its python folder."""
     tree = tmp_path / "tree"
     shutil.copytree(SOURCE / "python", tree / "python",
                     ignore=shutil.ignore_patterns("build", "*.egg-info", "__pycache__",
@@ -40,16 +42,55 @@ def test_pip_installs_offline_from_the_source_folder(tmp_path: Path) -> None:
     (tree / "tools" / "generators").mkdir(parents=True)
     shutil.copy(SOURCE / "tools" / "generators" / "gen_python_package.py",
                 tree / "tools" / "generators")
-    target = tmp_path / "site"
+    return tree / "python"
+
+
+def pip_install(folder: Path, target: Path) -> None:
+    """Installs offline with the interpreter's own pip and setuptools, and
+    runs a session of the installed package."""
     result = subprocess.run(
         [sys.executable, "-m", "pip", "install", "--no-build-isolation", "--no-deps",
          "--no-index", "--disable-pip-version-check", "--target", str(target),
-         str(tree / "python")], capture_output=True, text=True, timeout=240)
+         str(folder)], capture_output=True, text=True, timeout=240)
     assert result.returncode == 0, result.stdout + result.stderr
-    for name in ("__init__.py", "_generated.py", "_session.py", "py.typed"):
+    for name in ("__init__.py", "_generated.py", "_attributes.py", "_session.py", "py.typed"):
         assert (target / "tarvek" / name).is_file(), name
     output = python(CHECK, target, TARVEK_LIBRARY=tarvek.library_path())
     assert str(target / "tarvek") in output and " 2.5 " in output
+
+
+def test_pip_installs_offline_from_the_source_folder(tmp_path: Path) -> None:
+    pip_install(source_tree(tmp_path), tmp_path / "site")
+
+
+def test_pip_installs_from_an_unpacked_source_distribution(tmp_path: Path) -> None:
+    folder = source_tree(tmp_path)
+    dist = tmp_path / "dist"
+    result = subprocess.run([sys.executable, "setup.py", "-q", "sdist", "--dist-dir", str(dist)],
+                            cwd=str(folder), capture_output=True, text=True, timeout=240)
+    assert result.returncode == 0, result.stdout + result.stderr
+    archives = list(dist.glob("tarvek-*.tar.gz"))
+    assert len(archives) == 1, archives
+    with tarfile.open(archives[0]) as archive:
+        names = archive.getnames()
+        assert f"{archives[0].name[:-7]}/tarvek/_generated.py" in names, names
+        archive.extractall(tmp_path / "unpacked")
+    # Unpacked away from the source tree: no generator, no header beside it.
+    pip_install(tmp_path / "unpacked" / archives[0].name[:-7], tmp_path / "site")
+
+
+def test_import_needs_no_library_and_a_session_names_the_missing_one(tmp_path: Path) -> None:
+    missing = str(tmp_path / "nowhere" / "libTARVEK_64.so")
+    code = ("import tarvek\n"
+            "print(tarvek.Tarvek.__doc__.splitlines()[0], tarvek.OutputChannel.voltage_level)\n"
+            "try:\n"
+            "    tarvek.Tarvek('', options={'simulate': True})\n"
+            "except tarvek.LibraryError as error:\n"
+            "    print('refused:', error)\n")
+    output = python(code, Path(tarvek.__file__).resolve().parents[1], TARVEK_LIBRARY=missing)
+    assert output.startswith("A session with a TARVEK power supply")
+    assert f"refused: tarvek: cannot load the driver library {missing!r}" in output
+    assert "TARVEK_LIBRARY names it" in output
 
 
 @pytest.mark.skipif(not BUILD, reason="TARVEK_BUILD_DIR names no build")

@@ -197,6 +197,50 @@ def test_a_logical_name_and_its_virtual_names(emulator: Emulator, tmp_path: Path
         assert isinstance(levels, list) and len(levels) == 2 and levels[1] == 12.0
 
 
+# One case rule: physical and virtual names alike are taken in any case, and
+# a virtual name stands for its physical channel everywhere a channel is
+# meant, the per-channel protection and measurements included.
+VIRTUAL_NAME_CASES = [
+    ("motor", lambda channel: channel.ocp_tripped, ["INST:SEL 1", "SOUR:CURR:PROT:TRIP?"]),
+    ("MOTOR", lambda channel: channel.ovp_tripped, ["INST:SEL 1", "SOUR:VOLT:PROT:TRIP?"]),
+    ("Motor", lambda channel: setattr(channel, "ocp_enabled", True),
+     ["INST:SEL 1", "SOUR:CURR:PROT:STAT 1"]),
+    ("mOtOr", lambda channel: channel.voltage, ["INST:SEL 1", "MEAS:SCAL:VOLT:DC?"]),
+    ("logic", lambda channel: channel.clear_protection(), ["INST:SEL 0", "OUTP:PROT:CLE"]),
+    ("Logic,motor", lambda group: group.ocp_enabled,
+     ["INST:SEL 0", "SOUR:CURR:PROT:STAT?", "INST:SEL 1", "SOUR:CURR:PROT:STAT?"]),
+    ("ch3", lambda channel: channel.ocp_tripped, ["INST:SEL 2", "SOUR:CURR:PROT:TRIP?"]),
+]
+
+
+def test_virtual_names_work_in_any_case_wherever_a_channel_is_meant(
+        emulator: Emulator, tmp_path: Path, monkeypatch: pytest.MonkeyPatch) -> None:
+    if emulator.family == "Series6510":  # type: ignore[attr-defined]
+        pytest.skip("the store's names map to CH1 and CH2 of a three-output model")
+    store = re.sub(r'resourceDescriptor="[^"]*"', f'resourceDescriptor="{emulator.resource}"',
+                   STORE.read_text(encoding="utf-8"))
+    (tmp_path / "store.xml").write_text(store, encoding="utf-8")
+    monkeypatch.setenv("IVI_CONFIG_STORE", str(tmp_path / "store.xml"))
+    with tarvek.Session("BenchPSU", options={"cache": False}) as session:
+        channels = session.channels
+        assert "motor" in channels and "LOGIC" in channels and "ch2" in channels
+        assert "Nowhere" not in channels
+        assert channels["motor"].name == "motor" and channels["motor"].names == ["CH2"]
+        assert channels["motor"] == channels["CH2"] and channels["ch2"].name == "CH2"
+        with pytest.raises(tarvek.UnknownChannelError, match="either in any case"):
+            channels["Nowhere"]
+        for selector, action, expected in VIRTUAL_NAME_CASES:
+            emulator.clear()
+            action(channels[selector])
+            assert emulator.lines() == expected, selector
+        emulator.clear()
+        session.measure("MOTOR", tarvek.MeasurementType.CURRENT)
+        session.configure_voltage_level("logic,ch3", 1.5)
+        lines = emulator.lines()
+        assert lines[:2] == ["INST:SEL 1", "MEAS:SCAL:CURR:DC?"]
+        assert {"INST:SEL 0", "INST:SEL 2", "SOUR:VOLT:LEV:IMM:AMPL 1.5"} == set(lines[2:])
+
+
 def test_two_threads_share_one_session(emulator: Emulator, live: tarvek.Session) -> None:
     """Each thread's writes and reads stay consistent, and each failure keeps
     its own text, while the other thread's accesses (on another channel, or

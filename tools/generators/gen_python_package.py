@@ -28,9 +28,10 @@ PARAMETER_RE = re.compile(r"^(\w+)\s*(\*?)\s*(\w+)\s*(?:\[(\d*)\])?$")
 SECTION_RE = re.compile(r"^/\*-\s*(.*?)\s*-*\*/$")
 
 # Functions the hand-written session layer covers (opening and closing, the
-# error record, direct I/O) or that the properties already are (typed access).
+# error record, direct I/O, resolving channel names) or that the properties
+# already are (typed access).
 HAND_WRITTEN = {"init", "InitWithOptions", "close", "GetError", "ClearError", "error_message",
-                "viWrite", "viRead"}
+                "viWrite", "viRead", "ResolveChannelNames"}
 TYPED_ACCESS_RE = re.compile(r"^(Get|Set)AttributeVi\w+$")
 
 # ctypes spelling of each C type, and its Python annotation.
@@ -43,19 +44,9 @@ ANNOTATION = {"ViInt16": "int", "ViInt32": "int", "ViInt64": "int", "ViReal64": 
               "ViConstString": "str", "ViRsrc": "str", "ViString": "str", "ViChar": "str"}
 # The package's checked conversion of each C type of an input.
 CONVERT = {"ViInt32": "_integer", "ViReal64": "_real", "ViBoolean": "_boolean"}
-# Attribute access by value type: property annotation and accessor kind.
-ATTRIBUTE_KIND = {"ViReal64": ("float", "REAL64"), "ViInt32": ("int", "INT32"),
-                  "ViBoolean": ("bool", "BOOLEAN"), "ViString": ("str", "STRING"),
-                  "ViSession": ("int", "SESSION")}
-# Units by name, first match wins; only for numeric attributes.
-UNITS = [(r"VOLTAGE_SLEW_RATE", "V/s", "volts per second"),
-         (r"CURRENT_SLEW_RATE", "A/s", "amperes per second"),
-         (r"AH_VALUE", "Ah", "ampere-hours"), (r"WH_VALUE", "Wh", "watt-hours"),
-         (r"IO_TIMEOUT", "ms", "milliseconds"),
-         (r"DWELL|SAMPLE_TIME|SAMPLE_INTERVAL|END_DELAY", "s", "seconds"),
-         (r"VOLTAGE|OVP_LIMIT", "V", "volts"), (r"CURRENT", "A", "amperes")]
-# Free-text attributes whose text is a duration.
-DURATION_TEXT = re.compile(r"TIMER_RUN|FAIL_SAFE_TIME")
+# The descriptor of each attribute value type (see tarvek/_attributes.py).
+DESCRIPTOR = {"ViReal64": "_Real64", "ViInt32": "_Int32", "ViBoolean": "_Bool",
+              "ViString": "_String", "ViSession": "_Handle"}
 ABBREVIATIONS = {"ocp": "OCP", "ovp": "OVP", "scpi": "SCPI", "lxi": "LXI", "io": "I/O",
                  "ah": "Ah", "wh": "Wh", "dc": "DC"}
 
@@ -234,19 +225,6 @@ class Attribute:
         return self.name.lower()
 
 
-def unit_of(attribute: Attribute) -> Optional[Tuple[str, str]]:
-    if attribute.row["type"] not in ("ViReal64", "ViInt32") or attribute.group is not None:
-        return None
-    if attribute.row["values"]:
-        return None
-    for pattern, symbol, spelled in UNITS:
-        if re.search(pattern, attribute.name):
-            if attribute.row["type"] == "ViInt32" and symbol not in ("s", "ms"):
-                return None
-            return symbol, spelled
-    return None
-
-
 def text_of(value: object) -> Optional[str]:
     """A catalogue field as one line of text: a string as it is, a mapping
     as "key value" pairs, a list item by item; None when absent."""
@@ -284,53 +262,19 @@ def summary(attribute: Attribute) -> str:
     return f"The {text}{channel}."
 
 
-def catalogue_unit(attribute: Attribute) -> Optional[str]:
-    unit = described(attribute, "unit")
-    if unit:
-        return unit
-    known = unit_of(attribute)
-    return known[0] if known else None
-
-
-def attribute_doc(attribute: Attribute, type_text: str) -> str:
+def descriptor_line(attribute: Attribute) -> str:
+    """The attribute's one line: its descriptor, id and purpose."""
     row = attribute.row
-    lines = [summary(attribute), ""]
-    unit = unit_of(attribute)
-    if described(attribute, "unit"):
-        lines.append(f"Unit: {described(attribute, 'unit')}.")
-    elif unit:
-        lines.append(f"Unit: {unit[1]} ({unit[0]}).")
-    elif row["type"] == "ViString" and DURATION_TEXT.search(attribute.name):
-        lines.append("Unit: a duration as text, seconds or hh:mm:ss.")
-    if described(attribute, "range"):
-        lines.append(f"Range: {described(attribute, 'range')}.")
+    if row["type"] not in DESCRIPTOR:
+        fail(f"TARVEK_ATTR_{attribute.name}: no Python descriptor for {row['type']}")
+    arguments = [str(row["id"]), json.dumps(summary(attribute), ensure_ascii=False)]
+    descriptor = DESCRIPTOR[row["type"]]
     if attribute.group is not None:
-        lines.append(f"Values: {attribute.group.class_name} "
-                     f"({', '.join(member for member, _, _ in attribute.group.members)}).")
-    access = "read-write" if row["access"] == "RW" else "read-only"
-    if row["query"] or row["command"]:
-        scpi = []
-        if row["query"]:
-            scpi.append(f'reads with "{row["query"]}"')
-        if row["command"]:
-            scpi.append(f'writes with "{row["command"]}"')
-        selects = 'after selecting the channel with "INST:SEL", ' if row["channel"] else ""
-        lines.append("SCPI: " + selects + "; ".join(scpi) + ".")
-        if row["family"]:
-            family = row["family"]
-            texts = [f'"{text}"' for text in (family["query"], family["command"]) if text]
-            lines.append(f"On {family['family']}: {', '.join(texts)}.")
-    elif row["note"]:
-        lines.append(f"{row['note']}.")
-    if row["unsupported"]:
-        lines.append(f"Not available on {row['unsupported']}.")
-    if row["simulated"]:
-        lines.append(f"Simulated: {row['simulated'].replace('`', '')}.")
-    lines.append(f"C attribute: TARVEK_ATTR_{attribute.name} ({row['id']}, {row['type']}, "
-                 f"{access}).")
-    if row["channel"]:
-        lines.append("On a ChannelGroup a write goes to each channel and a read returns a list.")
-    return "\n".join(lines)
+        descriptor = "_ChannelNumber" if attribute.group.class_name == CHANNEL_ENUM else "_Enum"
+        arguments.insert(0, attribute.group.class_name)
+    if row["access"] != "RW":
+        arguments.append("writable=False")
+    return f"    {attribute.python_name} = {descriptor}({', '.join(arguments)})"
 
 
 def docstring(text: str, indent: str) -> str:
@@ -339,51 +283,6 @@ def docstring(text: str, indent: str) -> str:
     return (f'{indent}"""' + lines[0] + ("\n" + "\n".join(
         (indent + line) if line else "" for line in lines[1:]) + f"\n{indent}" if len(lines) > 1
         else "") + '"""')
-
-
-def attribute_code(attribute: Attribute, several: bool = False) -> List[str]:
-    """A property; for several channels (ChannelGroup) one whose reads
-    return a list, overriding the single channel's."""
-    row = attribute.row
-    annotation, kind = ATTRIBUTE_KIND[row["type"]]
-    convert = "None"
-    if attribute.group is not None:
-        annotation = attribute.group.class_name
-        convert = f"_to_{attribute.group.class_name}"
-    elif row["type"] == "ViBoolean":
-        convert = "bool"
-    read_type = f"List[{annotation}]" if several else annotation
-    override = "  # type: ignore[override]" if several else ""
-    name = attribute.python_name
-    lines = [f"    @property{override}", f"    def {name}(self) -> {read_type}:",
-             docstring(attribute_doc(attribute, annotation), "        "),
-             f"        return self._read(_{kind}, {row['id']}, {convert})", ""]
-    if row["access"] == "RW":
-        # Every value is checked for its type and range here, as the package
-        # promises (ctypes would judge a bool by its truth and wrap an
-        # integer); the write is inlined, with a float taken as it is,
-        # because it is the path a measurement loop runs most.
-        if attribute.group is not None and attribute.group.class_name == CHANNEL_ENUM:
-            value = f"session._channel_index(value, {name!r})"
-        elif attribute.group is not None:
-            value = f"_enum_value({attribute.group.class_name}, value, {name!r})"
-        elif row["type"] == "ViString":
-            value = f"_text(value, {name!r})"
-        elif row["type"] == "ViBoolean":
-            value = f"_boolean(value, {name!r})"
-        elif row["type"] == "ViReal64":
-            value = f"value if type(value) is float else _real(value, {name!r})"
-        else:
-            value = f"_integer(value, {name!r})"
-        lines += [f"    @{name}.setter",
-                  f"    def {name}(self, value: {annotation}) -> None:",
-                  "        session = self._session",
-                  "        with session._lock:",
-                  f"            status = _SET_{kind}(session._vi, self._selector, {row['id']}, "
-                  f"{value})",
-                  "            if status:",
-                  f"                session._report(status, _SET_{kind})", ""]
-    return lines
 
 
 def function_doc(function: Function, inputs: List[Parameter], outputs: List[Parameter],
@@ -551,85 +450,26 @@ def prototype_code(function: Function) -> str:
             types.append(f"ctypes.POINTER({CTYPES.get(parameter.ctype, parameter.ctype)})")
         else:
             types.append(CTYPES.get(parameter.ctype, parameter.ctype))
-    return f"    ({function.name!r}, [{', '.join(types)}]),"
+    return f"    ('TARVEK_{function.name}', [{', '.join(types)}]),"
 
 
 HEADER = '''"""The attribute and function layer of the package: generated by
-tools/generators/gen_python_package.py from include/TARVEK.h and the driver's
-attribute catalogue. Do not edit; edit the generator or the catalogue."""
+tools/generators/gen_python_package.py from the driver's attribute catalogue
+and include/TARVEK.h. Do not edit; edit the generator or the catalogue. What
+an attribute does is in _attributes.py; here each is one line."""
 # flake8: noqa
 from __future__ import annotations
 
 import ctypes
 import enum
-import functools
-from typing import Any, List, NamedTuple, Optional, Tuple, Type, TypeVar, Union, cast
+from typing import Any, List, NamedTuple, Tuple, Type, Union
 
-from ._access import ChannelLike, _Access, _Kind, _boolean, _integer, _real, _text
+from ._access import ChannelLike, _Access, _boolean, _integer, _real, _text
+from ._attributes import (AttributeInfo, _Bool, _ChannelNumber, _Enum, _enum_result,
+                          _enum_value, _Handle, _Int32, _NamedEnum, _Real64, _String, document)
 from ._ivi import ErrorQueryResult
 from ._library import (LIB, ViAttr, ViBoolean, ViInt16, ViInt32, ViInt64, ViReal64, ViSession,
                        ViStatus, ViString)
-
-def _enum_value(kind: Type[enum.IntEnum], value: Union[int, str], name: str = "value") -> int:
-    """A member, its value (an int of 32 bits, not a bool or a float) or its
-    name in any case, as the C value."""
-    if isinstance(value, str):
-        try:
-            return int(kind[value.upper()])
-        except KeyError:
-            raise ValueError(f"{value!r} is not a {kind.__name__}: "
-                             f"{', '.join(kind.__members__)}") from None
-    if isinstance(value, kind):
-        return int(value)
-    try:
-        return _integer(value, name)
-    except TypeError:
-        raise TypeError(f"{name} takes a {kind.__name__} member, its name or its number, not "
-                        f"{value!r} ({type(value).__name__})") from None
-
-
-class _NamedEnum(enum.IntEnum):
-    """An IntEnum that prints as its name (MeasurementType.VOLTAGE), not
-    as its number; it still compares and converts like the int."""
-
-    def __str__(self) -> str:
-        return f"{type(self).__name__}.{self.name}"
-
-    def __format__(self, spec: str) -> str:
-        return str(self) if not spec else int.__format__(int(self), spec)
-
-
-_E = TypeVar("_E", bound=enum.IntEnum)
-
-
-def _enum_result(kind: Type[_E], value: int) -> _E:
-    """The member for a value the driver returned. A value the table lacks
-    stays an int rather than being lost (typed as the enum, which it
-    compares and converts like)."""
-    try:
-        return kind(value)
-    except ValueError:
-        return cast(_E, value)
-
-
-class AttributeInfo(NamedTuple):
-    """What the catalogue says about one attribute."""
-    name: str                 # C name without TARVEK_ATTR_
-    python_name: str          # the property
-    id: int
-    c_type: str               # ViReal64, ViInt32, ViBoolean, ViString, ViSession
-    writable: bool
-    channel: bool             # a property of OutputChannel instead of Session
-    enum: Optional[Type[enum.IntEnum]]
-    words: Tuple[Tuple[str, int, Tuple[str, ...], Tuple[str, ...]], ...]  # name, value, words, models
-    query: Optional[str]
-    command: Optional[str]
-    unsupported: Optional[str]
-    family: Optional[Tuple[str, Optional[str], Optional[str]]]
-    simulated: Optional[str]
-    unit: Optional[str] = None          # the catalogue's unit, else one known by name
-    range: Optional[str] = None         # the catalogue's range, as text
-    description: Optional[str] = None   # the catalogue's description
 
 
 '''
@@ -685,9 +525,6 @@ def generate(header_text: str, catalogue: dict) -> str:
             out.append(f"    {member} = {value}  # TARVEK_VAL_{name}")
         out.append("")
         out.append("")
-        out.append(f"_to_{group.class_name} = functools.partial(_enum_result, {group.class_name})")
-        out.append("")
-        out.append("")
 
     results: List[str] = []
     session_methods: List[str] = []
@@ -716,18 +553,7 @@ def generate(header_text: str, catalogue: dict) -> str:
         out.append("")
         out.append("")
 
-    out.append("_REAL64 = _Kind(LIB.TARVEK_GetAttributeViReal64, ViReal64)")
-    out.append("_INT32 = _Kind(LIB.TARVEK_GetAttributeViInt32, ViInt32)")
-    out.append("_BOOLEAN = _Kind(LIB.TARVEK_GetAttributeViBoolean, ViBoolean)")
-    out.append("_SESSION = _Kind(LIB.TARVEK_GetAttributeViSession, ViSession)")
-    out.append("_STRING = _Kind(LIB.TARVEK_GetAttributeViString, None)")
-    for kind in ("Real64", "Int32", "Boolean", "Session", "String"):
-        out.append(f"_SET_{kind.upper()} = LIB.TARVEK_SetAttributeVi{kind}")
-    out.append("")
-    out.append("")
-
     session_names = set()
-    channel_names = set()
     out.append("class SessionAttributes(_Access):")
     out.append('    """The attributes that act on the instrument as a whole (or on the channel it has')
     out.append('    selected) and the session\'s own settings."""')
@@ -737,27 +563,19 @@ def generate(header_text: str, catalogue: dict) -> str:
     for attribute in attributes:
         if not attribute.row["channel"]:
             session_names.add(attribute.python_name)
-            out += attribute_code(attribute)
+            out.append(descriptor_line(attribute))
+    out.append("")
     out.append("")
     out.append("class ChannelAttributes(_Access):")
-    out.append('    """The attributes of an output channel."""')
+    out.append('    """The attributes of an output channel; on a ChannelGroup a read returns a')
+    out.append('    list."""')
     out.append("")
     out.append("    __slots__ = ()")
     out.append("")
     for attribute in attributes:
         if attribute.row["channel"]:
-            channel_names.add(attribute.python_name)
-            out += attribute_code(attribute)
+            out.append(descriptor_line(attribute))
     out.append("")
-    out.append("class ChannelGroupAttributes(ChannelAttributes):")
-    out.append('    """The attributes of several output channels: a write goes to each, a read')
-    out.append('    returns a list, one value per channel."""')
-    out.append("")
-    out.append("    __slots__ = ()")
-    out.append("")
-    for attribute in attributes:
-        if attribute.row["channel"]:
-            out += attribute_code(attribute, several=True)
     out.append("")
     out.append("class SessionFunctions(_Access):")
     out.append('    """The instrument functions; those taking a channel name are also methods of')
@@ -803,9 +621,10 @@ def generate(header_text: str, catalogue: dict) -> str:
                    f"{words_text!r}, {python_literal(row['query'])}, "
                    f"{python_literal(row['command'])}, {python_literal(row['unsupported'])}, "
                    f"{family_text}, {python_literal(row['simulated'])}, "
-                   f"{python_literal(catalogue_unit(attribute))}, "
+                   f"{python_literal(described(attribute, 'unit'))}, "
                    f"{python_literal(described(attribute, 'range'))}, "
-                   f"{python_literal(described(attribute, 'description'))}),")
+                   f"{python_literal(described(attribute, 'description'))}, "
+                   f"{python_literal(row['note'])}),")
     out.append(")")
     out.append("")
     out.append("# The instrument functions that are methods, by C name without TARVEK_.")
@@ -824,13 +643,11 @@ def generate(header_text: str, catalogue: dict) -> str:
     out.append("")
     out.append("# Prototypes of every exported function, so that ctypes converts and checks")
     out.append("# each argument.")
-    out.append("_PROTOTYPES = (")
+    out.append("LIB.declare((")
     out += [prototype_code(function) for function in functions]
-    out.append(")")
-    out.append("for _name, _argtypes in _PROTOTYPES:")
-    out.append("    _function = getattr(LIB, 'TARVEK_' + _name)")
-    out.append("    _function.argtypes = _argtypes")
-    out.append("    _function.restype = ViStatus")
+    out.append("))")
+    out.append("")
+    out.append("document(ATTRIBUTES, SessionAttributes, ChannelAttributes)")
     out.append("")
     return "\n".join(out)
 
