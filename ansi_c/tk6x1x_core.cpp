@@ -214,9 +214,13 @@ int32_t Fail(ViSession vi, int32_t nStatus, std::string strText) {
     return nStatus;
 }
 
-int32_t Passed(ViSession vi, ViStatus status) {
+int32_t Passed(ViSession vi, ViStatus status) noexcept {
     if (status < 0) {
-        ForgetOwnError(vi);
+        try {
+            ForgetOwnError(vi);
+        } catch (...) {
+            // A mutex that cannot be taken leaves the older text; the status stands.
+        }
     }
     return status;
 }

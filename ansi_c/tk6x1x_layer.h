@@ -32,7 +32,7 @@ inline TK6x1xSession Handle(ViSession vi) {
 int32_t Fail(ViSession vi, int32_t nStatus, std::string strText);
 
 // After a call into the IVI-C driver: a failure there is now the last error.
-int32_t Passed(ViSession vi, ViStatus status);
+int32_t Passed(ViSession vi, ViStatus status) noexcept;
 
 // Runs body() and turns an escaped exception into a status.
 template <class Body>

@@ -4,10 +4,13 @@
 // and direct I/O, in simulation and over a loopback connection to the
 // emulator with the bytes it received checked.
 #include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <cmath>
 #include <cstring>
 #include <functional>
 #include <string>
+#include <thread>
 
 #include "AnsiTestSupport.h"
 
@@ -432,6 +435,40 @@ TEST(AnsiSessions, AreTheIviCDriversSessions) {
     EXPECT_TRUE(bHasLock);
     ASSERT_EQ(TK6x1x_unlock_session(live.session(), &bHasLock), TK6X1X_SUCCESS);
     EXPECT_FALSE(bHasLock);
+}
+
+// Two threads on one session through both interfaces: each call runs under
+// the session's lock, so a per-channel write never lands on the other
+// thread's channel even though the instrument selects channels in between.
+TEST(AnsiSessions, CallsFromTwoThreadsKeepTheirChannelsApart) {
+    LiveAnsi live;
+    const ViSession vi = static_cast<ViSession>(reinterpret_cast<std::uintptr_t>(live.session()));
+    std::atomic<int> nWrong{0};
+    auto work = [&](const char* pChannel, double dBase, bool bAnsi) {
+        for (int n = 0; n < 40; ++n) {
+            const double dLevel = dBase + n * 0.01;
+            double dRead = -1;
+            if (bAnsi) {
+                TK6x1x_voltage_level_set(live.session(), pChannel, dLevel);
+                TK6x1x_invalidate_all_attributes(live.session());
+                TK6x1x_voltage_level_get(live.session(), pChannel, &dRead);
+            } else {
+                TARVEK_SetAttributeViReal64(vi, pChannel, TARVEK_ATTR_VOLTAGE_LEVEL, dLevel);
+                TARVEK_InvalidateAllAttributes(vi);
+                TARVEK_GetAttributeViReal64(vi, pChannel, TARVEK_ATTR_VOLTAGE_LEVEL, &dRead);
+            }
+            if (std::abs(dRead - dLevel) > 1e-9) {
+                ++nWrong;
+            }
+        }
+    };
+    std::thread first(work, "CH1", 1.0, true);
+    std::thread second(work, "CH2", 20.0, false);
+    std::thread third(work, "CH3", 10.0, true);
+    first.join();
+    second.join();
+    third.join();
+    EXPECT_EQ(nWrong.load(), 0);
 }
 
 }  // namespace

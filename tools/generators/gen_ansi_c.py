@@ -209,7 +209,15 @@ class Writer:
         signature = f"TK6X1X_API int32_t {name}({', '.join(parameters)})"
         if doc:
             self.declarations += comment(doc)
-        self.declarations.append(signature + ";")
+        if len(signature) < 100:
+            self.declarations.append(signature + ";")
+        elif len(", ".join(parameters)) < 94:
+            self.declarations += [f"TK6X1X_API int32_t {name}(",
+                                  f"    {', '.join(parameters)});"]
+        else:
+            self.declarations.append(f"TK6X1X_API int32_t {name}(")
+            self.declarations += [f"    {parameter}," for parameter in parameters[:-1]]
+            self.declarations.append(f"    {parameters[-1]});")
         self.definitions += [signature + " {"] + [f"    {line}" for line in body] + ["}", ""]
 
 
