@@ -2,7 +2,9 @@
 """Generates the IVI-ANSI-C interface (tk6x1x.h and its accessors) of the driver.
 
   gen_ansi_c.py --header include/TARVEK.h --catalogue catalogue.json
-                --template ansi_c/tk6x1x.h.in --out-header tk6x1x.h --out-source tk6x1x_generated.cpp
+                --template ansi_c/tk6x1x.h.in --out-header tk6x1x.h
+                --out-source tk6x1x_generated.cpp --out-test-table tk6x1x_test_table.inc
+                --out-function-table tk6x1x_function_table.inc
 
 The catalogue (written by `gen_attribute_docs --json`) gives every attribute
 (type, access, whether it is per output channel) and the groups of defined
@@ -10,8 +12,10 @@ values; the IVI-C header gives the prototype of every instrument function.
 From both this writes the enumerated types and their constants, a _get (and
 for writable attributes a _set) function per attribute, and a function per
 instrument function, into the template's @GENERATED@ place, and the C++ source
-that implements each one as a call of the IVI-C function. A header or
-catalogue that breaks these conventions stops the build here.
+that implements each one as a call of the IVI-C function, and two tables for
+the tests: the attributes with their accessors, and each instrument function
+beside its IVI-C counterpart. A header or catalogue that breaks these
+conventions stops the build here.
 """
 from __future__ import annotations
 
@@ -20,7 +24,7 @@ import json
 import re
 import sys
 from dataclasses import dataclass, field
-from typing import Dict, List, Optional, Tuple
+from typing import Any, Dict, List, NoReturn, Optional, Set, Tuple
 
 PREFIX = "TK6x1x"
 UPPER = PREFIX.upper()
@@ -46,7 +50,7 @@ VALUE_TYPES = {"ViInt32": ("int32_t", "Int32"), "ViReal64": ("double", "Real64")
                "ViInt16": ("int16_t", None)}
 
 
-def fail(message: str) -> None:
+def fail(message: str) -> NoReturn:
     sys.exit(f"gen_ansi_c: {message}")
 
 
@@ -149,7 +153,7 @@ def enum_parameter(function: Function) -> Optional[Parameter]:
     return None
 
 
-def value_groups(catalogue: dict, functions: Dict[str, Function]) -> List[ValueGroup]:
+def value_groups(catalogue: Dict[str, Any], functions: Dict[str, Function]) -> List[ValueGroup]:
     """The groups of defined values, each named after the one attribute that
     takes it, else after the words its values share, else after the function
     parameter that takes it."""
@@ -194,7 +198,7 @@ def value_groups(catalogue: dict, functions: Dict[str, Function]) -> List[ValueG
 
 
 class Writer:
-    def __init__(self, core_names: set) -> None:
+    def __init__(self, core_names: Set[str]) -> None:
         self.core_names = core_names
         self.declarations: List[str] = []
         self.definitions: List[str] = []
@@ -222,7 +226,8 @@ class Writer:
         self.definitions += [signature + " {"] + [f"    {line}" for line in body] + ["}", ""]
 
 
-def attribute_functions(writer: Writer, catalogue: dict, groups: List[ValueGroup]) -> None:
+def attribute_functions(writer: Writer, catalogue: Dict[str, Any],
+                        groups: List[ValueGroup]) -> None:
     by_attribute = {name: group for group in groups for name in group.attributes}
     section = None
     for attribute in catalogue["attributes"]:
@@ -276,7 +281,8 @@ def instrument_functions(writer: Writer, functions: List[Function],
         for name in group.functions:
             match = [function for function in functions if function.name == name]
             if not match:
-                fail(f"catalogue: the values {group.type_name} are taken by an unknown TARVEK_{name}")
+                fail(f"catalogue: the values {group.type_name} are taken by an unknown "
+                     f"TARVEK_{name}")
             parameter = enum_parameter(match[0])
             if parameter is None:
                 fail(f"catalogue: TARVEK_{name} has no parameter for {group.type_name}")
@@ -327,7 +333,8 @@ def instrument_functions(writer: Writer, functions: List[Function],
                 arguments.append(pname)
                 spec.append(("text", ""))
             elif parameter.ctype in VALUE_TYPES:
-                c_type = enum_of.get((function.name, parameter.name), VALUE_TYPES[parameter.ctype][0])
+                c_type = enum_of.get((function.name, parameter.name),
+                                     VALUE_TYPES[parameter.ctype][0])
                 spec.append(("out" if parameter.pointer else "in", parameter.ctype))
                 if parameter.pointer:
                     signature.append(f"{c_type}* {pname}_out")
@@ -351,7 +358,10 @@ def instrument_functions(writer: Writer, functions: List[Function],
         if text_call is not None:
             body += ["    std::string strText;",
                      "    const ViStatus status = tk6x1x::ReadText(",
-                     f"        [&](ViInt32 nBufferSize, ViChar* pText) {{ return {call}; }}, strText);",
+                     "        [&](ViInt32 nBufferSize, ViChar* pText) {",
+                     f"            return {call};",
+                     "        },",
+                     "        strText);",
                      "    if (status < 0) {",
                      "        return tk6x1x::Passed(vi, status);",
                      "    }",
@@ -382,7 +392,7 @@ def c_string(text: Optional[str]) -> str:
     return json.dumps(text or "")
 
 
-def test_table(catalogue: dict, names: List[str]) -> str:
+def test_table(catalogue: Dict[str, Any], names: List[str]) -> str:
     """The catalogue as rows the tests walk: each attribute's facts and its
     generated functions, so that every accessor is called by the table."""
     families = ("Series6310", "Series6510")
@@ -493,7 +503,8 @@ def function_table(calls: List[Tuple[str, str, List[Tuple[str, str]]]]) -> str:
     return "\n".join(lines) + "\n"
 
 
-def generate(header_text: str, catalogue: dict, template: str) -> Tuple[str, str, str, str]:
+def generate(header_text: str, catalogue: Dict[str, Any],
+             template: str) -> Tuple[str, str, str, str]:
     if "@GENERATED@" not in template:
         fail("template: no @GENERATED@ place")
     functions = parse_header(header_text)
