@@ -342,6 +342,47 @@ TEST(AnsiErrors, LastErrorIsTheSessionsRecordSharedWithIviC) {
     EXPECT_EQ(TK6x1x_close(session), TK6X1X_SUCCESS);
 }
 
+// Every accessor of the catalogue, given a null pointer where it must write
+// or read, refuses with a status and a text, and the session works on.
+TEST(AnsiErrors, EveryAccessorRefusesNullPointers) {
+    const TK6x1xSession session = OpenSimulated();
+    for (const Row& row : Rows()) {
+        SCOPED_TRACE(row.pName);
+        int32_t status = 0;
+        if (row.cType == 's') {
+            using Fn = int32_t (*)(TK6x1xSession, size_t, char*, size_t*);
+            using ChannelFn = int32_t (*)(TK6x1xSession, const char*, size_t, char*, size_t*);
+            status = row.bChannel ? reinterpret_cast<ChannelFn>(row.pGet)(session, "CH1", 8,
+                                                                          nullptr, nullptr)
+                                  : reinterpret_cast<Fn>(row.pGet)(session, 8, nullptr, nullptr);
+        } else if (row.bChannel) {
+            status = reinterpret_cast<int32_t (*)(TK6x1xSession, const char*, void*)>(row.pGet)(
+                session, "CH1", nullptr);
+        } else {
+            status =
+                reinterpret_cast<int32_t (*)(TK6x1xSession, void*)>(row.pGet)(session, nullptr);
+        }
+        EXPECT_LT(status, 0);
+        EXPECT_FALSE(AnsiLastError(session).empty());
+        if (row.cType == 's' && row.pSet != nullptr) {
+            EXPECT_LT(reinterpret_cast<int32_t (*)(TK6x1xSession, const char*)>(row.pSet)(session,
+                                                                                          nullptr),
+                      0);
+        }
+        if (row.bChannel && row.cType == 'r') {
+            double dValue = 0;
+            EXPECT_LT(reinterpret_cast<int32_t (*)(TK6x1xSession, const char*, double*)>(row.pGet)(
+                          session, nullptr, &dValue),
+                      0)
+                << "no channel named";
+        }
+        EXPECT_EQ(TK6x1x_clear_last_error(session), TK6X1X_SUCCESS);
+    }
+    double dLevel = 0;
+    EXPECT_EQ(TK6x1x_voltage_level_get(session, "CH1", &dLevel), TK6X1X_SUCCESS);
+    TK6x1x_close(session);
+}
+
 TEST(AnsiErrors, EveryKindOfFunctionRefusesAnInvalidSession) {
     const TK6x1xSession bad = reinterpret_cast<TK6x1xSession>(std::uintptr_t{0x7777});
     double dValue = 0;
