@@ -194,8 +194,9 @@ void KeepBack(ViSession vi, QueueEntry entry) {
 }
 
 // The most entries read_and_clear_error_queue takes from one instrument, so
-// that one which never reports "no error" cannot hold the caller forever.
-constexpr int kMaxQueueEntries = 1000;
+// that one which never reports "no error" cannot hold the caller forever;
+// far more than an instrument's error queue holds.
+constexpr int kMaxQueueEntries = 256;
 
 }  // namespace
 

@@ -228,6 +228,34 @@ TEST(AnsiErrorQueue, RefusesAZeroSizeOrANullBufferWithoutReading) {
     EXPECT_NE(AnsiLastError(live.session()).find("error_queue"), std::string::npos);
 }
 
+// An instrument whose queue never empties, one that garbles its answer and
+// one that does not answer: each read ends, with whole entries or a status.
+TEST(AnsiErrorQueue, EndsOnAHostileInstrument) {
+    LiveAnsi live;
+    live.Emulator().SetFixedReply(":SYST:ERR?", "-100,\"Command error\"");
+    char queue[64];
+    ASSERT_EQ(TK6x1x_read_and_clear_error_queue(live.session(), sizeof queue, queue),
+              TK6X1X_SUCCESS);
+    EXPECT_STREQ(queue, "-100,\"Command error\";-100,\"Command error\";-100,\"Command error\"");
+
+    live.Emulator().ClearFaults();
+    live.Emulator().SetGarbledReply(":SYST:ERR?");
+    std::strcpy(queue, "#");
+    EXPECT_EQ(TK6x1x_read_and_clear_error_queue(live.session(), sizeof queue, queue),
+              IVI_ERROR_UNEXPECTED_RESPONSE);
+    EXPECT_FALSE(AnsiLastError(live.session()).empty());
+
+    live.Emulator().ClearFaults();
+    live.Emulator().SetNoReply(":SYST:ERR?");
+    ASSERT_EQ(TK6x1x_direct_io_timeout_milliseconds_set(live.session(), 200), TK6X1X_SUCCESS);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_LT(TK6x1x_read_and_clear_error_queue(live.session(), sizeof queue, queue), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    int32_t nCode = 0;
+    size_t nRequired = 0;
+    EXPECT_LT(TK6x1x_error_query(live.session(), &nCode, 0, nullptr, &nRequired), 0);
+}
+
 struct OptionCase {
     const char* pOptions;
     int32_t nStatus;
