@@ -266,7 +266,7 @@ int32_t GetString(TK6x1xSession session, const char* pChannel, ViAttr nId, std::
         if (status < 0) {
             return Passed(vi, status);
         }
-        return CopyOut(vi, strValue, nSize, pBuffer, pSizeRequired, pFunction);
+        return Handed(status, CopyOut(vi, strValue, nSize, pBuffer, pSizeRequired, pFunction));
     });
 }
 

@@ -53,9 +53,14 @@ int32_t Guard(Body&& body) noexcept {
 int32_t CopyOut(ViSession vi, std::string_view strText, std::size_t nSize, char* pBuffer,
                 std::size_t* pSizeRequired, const char* pFunction);
 
+// The longest text the layer asks the driver for; a larger positive status
+// is a warning, not a size.
+inline constexpr ViStatus kMaxTextSize = 1 << 20;
+
 // Reads a text through an IVI-C call of the form f(bufferSize, buffer), which
 // returns the size it needs when the buffer is too small, once with a buffer
-// large enough; the protocol is then served from the copy.
+// large enough; the protocol is then served from the copy. A warning of the
+// call is returned with the text.
 template <class Read>
 ViStatus ReadText(Read&& read, std::string& strText) {
     std::string strBuffer(256, '\0');
@@ -64,14 +69,21 @@ ViStatus ReadText(Read&& read, std::string& strText) {
         if (status < 0) {
             return status;
         }
-        if (status > 0 && static_cast<std::size_t>(status) > strBuffer.size()) {
+        if (status > 0 && status <= kMaxTextSize &&
+            static_cast<std::size_t>(status) > strBuffer.size()) {
             strBuffer.assign(static_cast<std::size_t>(status), '\0');
             continue;
         }
         strText.assign(strBuffer.c_str());
-        return VI_SUCCESS;
+        return status > kMaxTextSize ? status : VI_SUCCESS;
     }
     return IVI_ERROR_CANNOT_RECOVER;
+}
+
+// A text read by ReadText (with its status) handed out by CopyOut: a failure
+// of either, else the read's warning, else success.
+inline int32_t Handed(ViStatus readStatus, int32_t nCopied) {
+    return nCopied != VI_SUCCESS ? nCopied : readStatus;
 }
 
 // A string attribute through the protocol.

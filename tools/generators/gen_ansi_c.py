@@ -365,8 +365,8 @@ def instrument_functions(writer: Writer, functions: List[Function],
                      "    if (status < 0) {",
                      "        return tk6x1x::Passed(vi, status);",
                      "    }",
-                     f"    return tk6x1x::CopyOut(vi, strText, size, {text_call}, size_required, "
-                     f"\"{name}\");"]
+                     f"    return tk6x1x::Handed(status, tk6x1x::CopyOut(vi, strText, size, "
+                     f"{text_call}, size_required, \"{name}\"));"]
         else:
             body += [f"    {line}" for line in before]
             body.append(f"    {'ViStatus' if after else 'const ViStatus'} status = {call};")
