@@ -8,8 +8,8 @@
 
 int main(void) {
     TK6x1xSession session = TK6X1X_INVALID_SESSION;
-    int32_t status = TK6x1x_init_with_options("", true, true,
-                                              "Simulate=true;DriverSetup=Model:6512", &session);
+    int32_t status =
+        TK6x1x_init_with_options("", true, true, "Simulate=true;DriverSetup=Model:6512", &session);
     if (status < 0) {
         char text[512] = "";
         size_t size = 0;
