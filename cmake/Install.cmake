@@ -32,7 +32,7 @@ install(FILES ${PROJECT_BINARY_DIR}/install/TARVEKConfig.cmake
 file(RELATIVE_PATH TARVEK_PC_PREFIX_FROM_PCDIR
      ${CMAKE_INSTALL_FULL_LIBDIR}/pkgconfig ${CMAKE_INSTALL_PREFIX})
 string(REGEX REPLACE "/$" "" TARVEK_PC_PREFIX_FROM_PCDIR "${TARVEK_PC_PREFIX_FROM_PCDIR}")
-foreach(_pc tarvek tkvisa)
+foreach(_pc tarvek tkvisa tk6x1x)
   configure_file(${PROJECT_SOURCE_DIR}/cmake/${_pc}.pc.in ${PROJECT_BINARY_DIR}/install/${_pc}.pc
                  @ONLY)
   install(FILES ${PROJECT_BINARY_DIR}/install/${_pc}.pc DESTINATION ${TARVEK_INSTALL_PKGCONFIGDIR}

@@ -16,7 +16,7 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
     cat "$work/install.log"; fail "cmake --install"; }
 libdir=$(dirname "$(find "$prefix" -name libTARVEK_64.so -print -quit)")
 [ -n "$libdir" ] || fail "libTARVEK_64.so not installed"
-for lib in libTARVEK_64 libtkvisa; do
+for lib in libTARVEK_64 libtkvisa libtk6x1x; do
     readelf -d "$libdir/$lib.so" | grep -q "SONAME.*\[$lib\.so\.1\]" || fail "$lib has no soname .so.1"
 done
 
@@ -34,6 +34,12 @@ flags=$(pkg-config --cflags --libs tarvek tkvisa) || fail "pkg-config tarvek tkv
 # shellcheck disable=SC2086
 "$cc" -Wall -Werror -o "$work/consumer_pc" "$source/consumer.c" $flags || fail "pkg-config build"
 LD_LIBRARY_PATH=$libdir expect "model 6512, CH1 at 4.50 V" "$work/consumer_pc"
+# The IVI-ANSI-C interface alone, as strict C99.
+flags=$(pkg-config --cflags --libs tk6x1x) || fail "pkg-config tk6x1x"
+# shellcheck disable=SC2086
+"$cc" -std=c99 -pedantic -Wall -Werror -o "$work/consumer_ansi_pc" "$source/consumer_ansi.c" $flags ||
+    fail "pkg-config tk6x1x build"
+LD_LIBRARY_PATH=$libdir expect "IVI-ANSI-C: model 6512, CH1 at 4.50 V" "$work/consumer_ansi_pc"
 
 # CMake package: the imported targets carry include directories and the
 # library, and CMake sets the run path itself.
@@ -42,6 +48,7 @@ LD_LIBRARY_PATH=$libdir expect "model 6512, CH1 at 4.50 V" "$work/consumer_pc"
     cat "$work/configure.log"; fail "find_package(TARVEK CONFIG)"; }
 "$cmake" --build "$work/consumer_build" >"$work/build.log" || { cat "$work/build.log"; fail "CMake build"; }
 expect "model 6512, CH1 at 4.50 V" "$work/consumer_build/consumer"
+expect "IVI-ANSI-C: model 6512, CH1 at 4.50 V" "$work/consumer_build/consumer_ansi"
 
 # The installed tool runs without any library path, and what it adds to a
 # store the installed driver opens.
