@@ -72,12 +72,38 @@ function(tarvek_add_subdirectories)
   endforeach()
 endfunction()
 
+# Test code is compiled for build speed: every test translation unit parses
+# GoogleTest, GoogleMock and the same standard headers, so one precompiled
+# header per build serves them all, and the tests' own code is not optimised
+# even in an optimised build (the libraries under test still are; only the
+# test harness is compiled at -O0). Together this halves the time `make test`
+# spends compiling tests in its several presets.
+set(_tarvek_test_flags $<$<NOT:$<CONFIG:Debug>>:-O0>)
+function(_tarvek_test_pch)
+  if(TARGET tarvek_test_pch)
+    return()
+  endif()
+  # An executable, so that the header is compiled with exactly the flags
+  # (position-independent executable code) of the tests that reuse it.
+  add_executable(tarvek_test_pch ${PROJECT_SOURCE_DIR}/tests/support/TestPch.cpp)
+  tarvek_target(tarvek_test_pch)
+  target_compile_options(tarvek_test_pch PRIVATE ${_tarvek_test_flags})
+  target_link_libraries(tarvek_test_pch PRIVATE GTest::gtest GTest::gmock Threads::Threads)
+  target_precompile_headers(tarvek_test_pch PRIVATE
+    <gtest/gtest.h> <gmock/gmock.h>
+    <algorithm> <atomic> <chrono> <cstdint> <cstring> <filesystem> <fstream> <functional>
+    <map> <memory> <mutex> <optional> <set> <sstream> <string> <thread> <vector>)
+endfunction()
+
 # Declares a GoogleTest executable registered with CTest.
 #   tarvek_add_test(NAME name SOURCES ... LIBS ... [LABELS ...])
 function(tarvek_add_test)
   cmake_parse_arguments(T "" "NAME" "SOURCES;LIBS;LABELS" ${ARGN})
+  _tarvek_test_pch()
   add_executable(${T_NAME} ${T_SOURCES})
   tarvek_target(${T_NAME})
+  target_compile_options(${T_NAME} PRIVATE ${_tarvek_test_flags})
+  target_precompile_headers(${T_NAME} REUSE_FROM tarvek_test_pch)
   target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main
                                           Threads::Threads)
   include(GoogleTest)
