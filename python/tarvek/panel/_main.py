@@ -60,6 +60,11 @@ async def serve(args: argparse.Namespace) -> int:
 
     from ._server import make_app, needs_token, new_token
 
+    # Before anything is printed: whoever read the address may stop us at once.
+    stopped = asyncio.Event()
+    loop = asyncio.get_running_loop()
+    for number in (signal.SIGINT, signal.SIGTERM):
+        loop.add_signal_handler(number, stopped.set)
     token = None
     if needs_token(args.bind, args.token):
         token = os.environ.get("TARVEK_PANEL_TOKEN") or new_token()
@@ -85,10 +90,6 @@ async def serve(args: argparse.Namespace) -> int:
     print(f"TARVEK panel of {args.resource or 'a simulated supply'} at {url}", flush=True)
     if token:
         print(f"token: {token}", flush=True)
-    stopped = asyncio.Event()
-    loop = asyncio.get_running_loop()
-    for number in (signal.SIGINT, signal.SIGTERM):
-        loop.add_signal_handler(number, stopped.set)
     await stopped.wait()
     await runner.cleanup()
     return 0

@@ -428,7 +428,8 @@ class Station:
                         result = {"ok": False, "error": "the instrument refused it: " +
                                   "; ".join(f"{code}, \"{text}\"" for code, text in refused)}
             except (ValueError, TypeError, KeyError) as error:
-                result = {"ok": False, "error": str(error).strip("'\"")}
+                text = error.args[0] if isinstance(error, KeyError) and error.args else error
+                result = {"ok": False, "error": str(text)}
             except Exception as error:  # noqa: BLE001 - reported to the page
                 result = {"ok": False, "error": str(error)}
                 if is_io_failure(error) or not isinstance(error, tarvek.Error):
@@ -495,10 +496,14 @@ class Station:
             raise ValueError("the SCPI console needs an instrument; a simulated session "
                              "has no I/O")
         text = text.strip()
+        for character in text:
+            if ord(character) < 0x20 or ord(character) == 0x7F:
+                raise ValueError(f"command holds a control character (0x{ord(character):02X}); "
+                                 "the console sends one line at a time")
         try:
             if "?" in text:
                 return str(self.psu.query(text)).rstrip("\r\n")
-            self.psu.write(text)
+            self.psu.write(text + "\n")
             return None
         finally:
             # The command may have changed what the driver remembers.

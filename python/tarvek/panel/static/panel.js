@@ -143,6 +143,7 @@ function setIdentity(identity, channels) {
   $('identity').textContent = parts.join(' · ');
   if (JSON.stringify(channels) !== JSON.stringify(state.channels)) {
     state.channels = channels;
+    $('legend').replaceChildren();
     buildCards();
   }
   for (const name of channels) {
@@ -341,8 +342,6 @@ function draw() {
     const t = t0 + (t1 - t0) * n / 4;
     g.fillText(clock(t).slice(0, 8), left + plotWidth * n / 4 - 24 * ratio, height - 4 * ratio);
   }
-  const legend = $('legend');
-  legend.replaceChildren();
   decimated.forEach((columns, index) => {
     const name = state.channels[index];
     const colour = COLOURS[index % COLOURS.length];
@@ -356,11 +355,15 @@ function draw() {
     });
     g.stroke();
     const last = columns.length ? columns[columns.length - 1].last : NaN;
-    const entry = el('span', { id: `legend-${name}`, text: `${name} ${fixed(last, 3)} ${UNITS[key]}` });
-    entry.style.setProperty('--colour', colour);
+    let entry = $(`legend-${name}`);
+    if (!entry) {
+      entry = el('span', { id: `legend-${name}` });
+      entry.style.setProperty('--colour', colour);
+      $('legend').append(entry);
+    }
+    entry.textContent = `${name} ${fixed(last, 3)} ${UNITS[key]}`;
     entry.dataset.last = String(last);
     entry.dataset.points = String(columns.length);
-    legend.append(entry);
   });
 }
 
