@@ -4,6 +4,7 @@ to a panel program and an emulator program."""
 from __future__ import annotations
 
 import asyncio
+import os
 import signal
 import socket
 import time
@@ -14,7 +15,7 @@ from typing import Dict, List, Optional, Tuple
 import pytest
 
 import tarvek
-from conftest import Emulator, Panel, Viewer, output, run
+from conftest import Emulator, Panel, Program, Viewer, output, run
 from tarvek.panel._server import is_loopback, needs_token
 from tarvek.panel._station import escape_bytes, is_io_failure
 
@@ -441,5 +442,24 @@ def test_a_simulated_panel_serves_samples_and_refuses_the_console() -> None:
             await viewer.close()
     try:
         run(scenario())
+    finally:
+        assert server.stop() == 0
+
+
+def test_the_command_line_tool_starts_the_panel_of_its_own_build() -> None:
+    cli = os.environ.get("TARVEK_CLI", "")
+    if not cli:
+        pytest.skip("TARVEK_CLI names no tarvek program")
+    environment = {key: value for key, value in os.environ.items() if key != "PYTHONPATH"}
+    server = Program([cli, "panel", "--simulate", "--port", "0", "--token", "from-the-cli"],
+                     environment)
+    try:
+        line = server.first_line()
+        assert line.startswith("TARVEK panel of a simulated supply at http://127.0.0.1:")
+        assert line.endswith("/?token=from-the-cli")
+        url = line.split(" at ", 1)[1].split("?", 1)[0]
+        assert http(url + "api/state")[0] == 401
+        status, _, body = http(url + "api/state?token=from-the-cli")
+        assert status == 200 and b'"simulated": true' in body
     finally:
         assert server.stop() == 0

@@ -29,9 +29,9 @@ def parse(argv: Optional[List[str]]) -> argparse.Namespace:
     parser.add_argument("--simulate", action="store_true", help="simulate the instrument")
     parser.add_argument("--options", default="",
                         help="driver option string, e.g. DriverSetup=Model:6512")
-    parser.add_argument("--token", action="store_true",
-                        help="require a token on loopback too ($TARVEK_PANEL_TOKEN, or a "
-                             "new random one)")
+    parser.add_argument("--token", nargs="?", const="", default=None, metavar="TOKEN",
+                        help="require a token on loopback too: TOKEN, else "
+                             "$TARVEK_PANEL_TOKEN, else a new random one")
     parser.add_argument("--rate", type=float, default=20.0,
                         help="measurements per second (default 20, 1 to 50)")
     parser.add_argument("--io-timeout", type=int, default=1000,
@@ -66,8 +66,8 @@ async def serve(args: argparse.Namespace) -> int:
     for number in (signal.SIGINT, signal.SIGTERM):
         loop.add_signal_handler(number, stopped.set)
     token = None
-    if needs_token(args.bind, args.token):
-        token = os.environ.get("TARVEK_PANEL_TOKEN") or new_token()
+    if needs_token(args.bind, args.token is not None):
+        token = args.token or os.environ.get("TARVEK_PANEL_TOKEN") or new_token()
     station = Station(args.resource, driver_options(args), rate_hz=args.rate,
                       io_timeout_ms=args.io_timeout)
     app = make_app(station, token)
