@@ -29,6 +29,7 @@ Reply = Callable[[Message], None]
 _VISA_ERROR_BASE = 0xBFFF0000
 _RECENT_ERRORS = 200
 _HISTORY_SECONDS = 600.0
+_HELLO_SAMPLES = 2000
 _TRACE_BATCH = 400
 _MAX_LIST_STEPS = 100
 _COMMAND_QUEUE = 64
@@ -162,9 +163,16 @@ class Station:
         with self._guard:
             return {"identity": dict(self.identity), "channels": list(self.channels),
                     "connected": self.connected, "status": self.status_text,
-                    "errors": list(self._errors), "history": list(self._history),
+                    "errors": list(self._errors), "history": self._thinned_history(),
                     "list": self.list_run.describe() if self.list_run else None,
                     "trace": self.trace_info(), "rate": 1.0 / self.period}
+
+    def _thinned_history(self) -> List[Message]:
+        """The history kept, every n-th sample of it, so that a new page
+        starts with at most _HELLO_SAMPLES of them (the latest always in)."""
+        samples = list(self._history)
+        step = -(-len(samples) // _HELLO_SAMPLES)
+        return samples[::-1][::max(step, 1)][::-1]
 
     def trace_info(self) -> Message:
         psu = self.psu
@@ -205,21 +213,24 @@ class Station:
                 self._poll()
                 next_poll = max(next_poll + self.period, time.monotonic())
                 continue
-            self._serve_commands(until=next_poll)
+            if self._serve_commands(until=next_poll):
+                next_poll = time.monotonic()  # the page wants to see the effect at once
 
-    def _serve_commands(self, until: float) -> None:
-        """Runs commands as they come until the given time."""
+    def _serve_commands(self, until: float) -> bool:
+        """Runs commands as they come until the given time; True as soon as
+        one has run on an open session."""
         while not self._stop.is_set():
             remaining = until - time.monotonic()
             if remaining <= 0:
-                return
+                return False
             try:
                 command = self._commands.get(timeout=min(remaining, 0.2))
             except queue.Empty:
                 continue
             self._execute(command)
             if self.psu is not None:
-                return  # poll at once: the page wants to see the effect
+                return True
+        return False
 
     def _open(self) -> None:
         try:
