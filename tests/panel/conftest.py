@@ -108,6 +108,16 @@ class Viewer:
             raise
         viewer = cls(session, socket)
         viewer.hello = await viewer.until(lambda m: m["type"] == "hello")
+        # A page that came before the session was open: what it is told
+        # while the station opens it completes the hello.
+        while not viewer.hello["connected"]:
+            message = await viewer.receive(timeout=10.0)
+            if message["type"] == "identity":
+                viewer.hello.update(identity=message["identity"], channels=message["channels"])
+            elif message["type"] == "trace_mode":
+                viewer.hello["trace"] = message
+            elif message["type"] == "status":
+                viewer.hello.update(connected=message["connected"], status=message["status"])
         return viewer
 
     async def receive(self, timeout: float = 5.0) -> Message:

@@ -4,20 +4,23 @@ to a panel program and an emulator program."""
 from __future__ import annotations
 
 import asyncio
+import json
 import os
+import queue
 import signal
 import socket
 import time
 import urllib.error
 import urllib.request
-from typing import Dict, List, Optional, Tuple
+from types import SimpleNamespace
+from typing import Any, Dict, List, Optional, Tuple
 
 import pytest
 
 import tarvek
 from conftest import Emulator, Panel, Program, Viewer, output, run
 from tarvek.panel._server import is_loopback, needs_token
-from tarvek.panel._station import escape_bytes, is_io_failure
+from tarvek.panel._station import Station, escape_bytes, is_io_failure
 
 
 def http(url: str, headers: Optional[Dict[str, str]] = None,
@@ -90,8 +93,11 @@ def test_two_clients_racing_for_control_get_one_controller(panel: Panel) -> None
             assert granted == {"type": "result", "id": granted["id"], "ok": True}
             # Taking over is explicit, and the previous holder is told.
             assert (await loser.request("take_control", force=True))["ok"]
-            notice = await winner.until(lambda m: m["type"] == "control")
-            assert notice["controller"] == loser.hello["you"] and not notice["you_control"]
+            notice = await winner.until(lambda m: m["type"] == "control" and
+                                        m["controller"] == loser.hello["you"])
+            assert not notice["you_control"]
+            told = await winner.until(lambda m: m["type"] == "notice")
+            assert told["text"] == f"viewer {loser.hello['you']} took control"
             assert not (await winner.request("clear_protection", {"channel": "CH1"}))["ok"]
             assert (await loser.request("release_control"))["ok"]
             assert (await winner.request("take_control"))["ok"]
@@ -114,9 +120,8 @@ def test_a_dropped_controller_frees_control_and_its_list_runs_on(panel: Panel) -
             assert started["ok"], started
             # The page goes away mid-stream, without a closing handshake.
             controller.socket._response.connection.transport.abort()
-            freed = await watcher.until(lambda m: m["type"] == "control" and
-                                        m["controller"] is None)
-            assert freed["viewers"] == 1
+            freed = await watcher.until(lambda m: m["type"] == "control" and m["viewers"] == 1)
+            assert freed["controller"] is None
             running = await watcher.until(lambda m: m["type"] == "list" and m["step"] == 2)
             assert running["state"] == "running"
             seen = await watcher.sample(lambda m: abs(output(m, "CH1")["v"] - 3.0) < 1e-6)
@@ -268,6 +273,79 @@ def test_without_the_trace_api_the_pane_says_unavailable(panel: Panel) -> None:
     run(scenario())
 
 
+class FakeTrace:
+    """Stands in for the session's io_trace where the package has none yet:
+    one entry for each span the station switches it on."""
+
+    def __init__(self) -> None:
+        self._enabled = False
+        self._entries: List[Any] = []
+        self.spans = 0
+
+    @property
+    def enabled(self) -> bool:
+        return self._enabled
+
+    @enabled.setter
+    def enabled(self, value: bool) -> None:
+        if value and not self._enabled:
+            self.spans += 1
+            self._entries.append(SimpleNamespace(time=time.time(), direction="write",
+                                                 data=b"SPAN\n", call="viWrite", status=0))
+        self._enabled = value
+
+    def entries(self) -> List[Any]:
+        return list(self._entries)
+
+    def clear(self) -> None:
+        self._entries.clear()
+
+
+class TracedTarvek(tarvek.Tarvek):
+    __slots__ = ("io_trace",)
+
+    def __init__(self, *args: Any, **kwargs: Any) -> None:
+        super().__init__(*args, **kwargs)
+        self.io_trace = FakeTrace()
+
+
+def test_the_trace_records_commands_only_unless_asked_for_everything() -> None:
+    messages: "queue.Queue[Dict[str, Any]]" = queue.Queue()
+    station = Station("", "Simulate=1", publish=messages.put, opener=TracedTarvek)
+
+    def call(op_name: str, **args: Any) -> Dict[str, Any]:
+        done: "queue.Queue[Dict[str, Any]]" = queue.Queue()
+        assert station.submit(op_name, args, done.put)
+        return done.get(timeout=10)
+
+    def next_of(kind: str) -> Dict[str, Any]:
+        while True:
+            message = messages.get(timeout=10)
+            if message["type"] == kind:
+                return message
+
+    station.start()
+    try:
+        assert next_of("status")["connected"]
+        trace = station.psu.io_trace
+        assert station.trace_info() == {"type": "trace_mode", "available": True, "mode": "off"}
+        assert call("set", channel="CH1", voltage=1.0) == {"ok": True}
+        assert trace.spans == 0
+        assert call("trace", mode="commands") == {"ok": True}
+        assert call("set", channel="CH2", voltage=2.0) == {"ok": True}
+        entries = next_of("trace")["entries"]
+        assert [(entry["dir"], entry["data"], entry["call"]) for entry in entries] == \
+            [("write", "SPAN\\n", "viWrite")]
+        for _ in range(3):
+            next_of("sample")
+        assert trace.spans == 1  # the polls in between were not recorded
+        assert call("trace", mode="all") == {"ok": True}
+        next_of("trace")
+        assert trace.spans > 1
+    finally:
+        station.stop()
+
+
 # -- An instrument that stops answering -------------------------------------
 
 
@@ -333,32 +411,42 @@ def test_a_token_guards_every_path_and_is_remembered_in_a_cookie(emulator: Emula
         assert server.stop() == 0
 
 
+def op(name: str, **args: object) -> str:
+    return json.dumps({"op": name, "args": args})
+
+
+ONE_STEP = {"voltage": 1, "current": 1, "dwell": 1}
 HOSTILE_MESSAGES: List[Tuple[str, str]] = [
     ("not json", "not JSON"),
     ("[1, 2, 3]", "a message is a JSON object"),
     ('"text"', "a message is a JSON object"),
     ('{"op": 5}', "a message has an op and args"),
     ('{"op": "set", "args": [1]}', "a message has an op and args"),
-    ('{"op": "format_disk"}', "unknown operation 'format_disk'"),
-    ('{"op": "set", "args": {"channel": "CH9", "voltage": 1}}', "channel must be one of CH1, CH2, CH3"),
-    ('{"op": "set", "args": {"channel": "CH1", "voltage": "5"}}', "voltage takes a number"),
-    ('{"op": "set", "args": {"channel": "CH1", "voltage": true}}', "voltage takes a number"),
-    ('{"op": "set", "args": {"channel": "CH1", "voltage": NaN}}', "voltage must be between 0 and 1000"),
-    ('{"op": "set", "args": {"channel": "CH1", "voltage": 1e308}}', "voltage must be between 0 and 1000"),
-    ('{"op": "set", "args": {"channel": "CH1", "output": "on"}}', "output takes true or false"),
-    ('{"op": "set", "args": {"channel": "CH1", "flux": 1}}', "unknown setting 'flux'"),
-    ('{"op": "scpi", "args": {"command": ""}}', "command takes a SCPI message of 1 to 512 characters"),
-    ('{"op": "scpi", "args": {"command": "' + "A" * 600 + '"}}',
-     "command takes a SCPI message of 1 to 512 characters"),
-    ('{"op": "list_run", "args": {"channel": "CH1", "steps": []}}', "steps takes a list of 1 to 100 steps"),
-    ('{"op": "list_run", "args": {"channel": "CH1", "steps": [[1, 2, 3]]}}',
-     "step 1 takes voltage, current and dwell"),
-    ('{"op": "list_run", "args": {"channel": "CH1", "steps": [{"voltage": 1, "current": 1, "dwell": 0}]}}',
+    (op("format_disk"), "unknown operation 'format_disk'"),
+    (op("set", channel="CH9", voltage=1), "channel must be one of CH1, CH2, CH3"),
+    (op("set", channel=["CH1"], voltage=1), "channel must be one of CH1, CH2, CH3"),
+    (op("set", channel="CH1", voltage="5"), "voltage takes a number"),
+    (op("set", channel="CH1", voltage=True), "voltage takes a number"),
+    (op("set", channel="CH1", voltage=float("nan")), "voltage must be between 0 and 1000"),
+    (op("set", channel="CH1", voltage=1e308), "voltage must be between 0 and 1000"),
+    (op("set", channel="CH1", current=-1), "current must be between 0 and 1000"),
+    (op("set", channel="CH1", output="on"), "output takes true or false"),
+    (op("set", channel="CH1", flux=1), "unknown setting 'flux'"),
+    (op("scpi", command=""), "command takes a SCPI message of 1 to 512 characters"),
+    (op("scpi", command="A" * 600), "command takes a SCPI message of 1 to 512 characters"),
+    (op("scpi", command="*IDN?\n*RST"),
+     "command holds a control character (0x0A); the console sends one line at a time"),
+    (op("list_run", channel="CH1", steps=[]), "steps takes a list of 1 to 100 steps"),
+    (op("list_run", channel="CH1", steps=[ONE_STEP] * 101), "steps takes a list of 1 to 100 steps"),
+    (op("list_run", channel="CH1", steps=[[1, 2, 3]]), "step 1 takes voltage, current and dwell"),
+    (op("list_run", channel="CH1", steps=[dict(ONE_STEP, dwell=0)]),
      "step 1 dwell must be between 0.001 and 86400"),
-    ('{"op": "list_run", "args": {"channel": "CH1", "steps": [{"voltage": 1, "current": 1, "dwell": 1}], "repeat": 0}}',
+    (op("list_run", channel="CH1", steps=[ONE_STEP], repeat=0),
      "repeat takes a whole number from 1 to 65535"),
-    ('{"op": "list_abort"}', "no list is running"),
-    ('{"op": "trace", "args": {"mode": "loud"}}', "mode is one of off, commands, all"),
+    (op("list_run", channel="CH1", steps=[ONE_STEP], repeat=1.5),
+     "repeat takes a whole number from 1 to 65535"),
+    (op("list_abort"), "no list is running"),
+    (op("trace", mode="loud"), "mode is one of off, commands, all"),
 ]
 
 
@@ -371,16 +459,18 @@ def test_hostile_websocket_messages_get_a_clear_answer(panel: Panel) -> None:
                 await viewer.socket.send_str(text)
                 reply = await viewer.until(lambda m: m["type"] == "result")
                 assert (reply["ok"], reply["error"]) == (False, error), text
-            control_text = await viewer.request("scpi", {"command": "*IDN?\n*RST"})
-            assert not control_text["ok"] and "control character" in control_text["error"]
             await viewer.socket.send_bytes(b"\x00\x01")
             assert (await viewer.until(lambda m: m["type"] == "result"))["error"] == \
                 "binary messages are not used"
-            # A flood: every message is answered or refused as busy, none lost.
-            numbers = [await viewer.send("ping") for _ in range(300)]
-            answered = set()
-            while len(answered) < len(numbers):
-                answered.add((await viewer.until(lambda m: m["type"] == "result"))["id"])
+            # A flood of commands for the instrument's worker: each is run or
+            # refused as busy, none is lost, and the panel still works after.
+            numbers = [await viewer.send("trace", {"mode": "off"}) for _ in range(300)]
+            answers: Dict[int, str] = {}
+            while len(answers) < len(numbers):
+                reply = await viewer.until(lambda m: m["type"] == "result")
+                answers[reply["id"]] = "ok" if reply["ok"] else reply["error"]
+            assert set(answers.values()) <= {"ok", "busy: too many commands waiting"}
+            assert (await viewer.request("set", {"channel": "CH1", "voltage": 1.0}))["ok"]
             # An oversized message ends this connection only.
             await viewer.socket.send_str('{"op": "ping", "pad": "' + "x" * 70000 + '"}')
             with pytest.raises(ConnectionError):

@@ -81,8 +81,7 @@ async def serve(args: argparse.Namespace) -> int:
         print(f"tarvek panel: cannot listen on {args.bind}:{args.port}: {error}",
               file=sys.stderr)
         return 1
-    server = site._server  # the port actually bound, when 0 was asked for
-    port = server.sockets[0].getsockname()[1] if server and server.sockets else args.port
+    port = runner.addresses[0][1] if runner.addresses else args.port  # when 0 was asked for
     host = f"[{args.bind}]" if ":" in args.bind else args.bind
     url = f"http://{host}:{port}/"
     if token:

@@ -133,8 +133,8 @@ class Hub:
                 self.clients[previous].send({"type": "notice",
                                              "text": f"{client.name} took control"})
             return {"ok": True}
-        holder = self.clients[self.controller]
-        return {"ok": False, "error": f"{holder.name} has control"}
+        holder = self.clients.get(self.controller) if self.controller is not None else None
+        return {"ok": False, "error": f"{holder.name if holder else 'another viewer'} has control"}
 
     def release(self, client: Client) -> Message:
         if self.controller == client.number:
@@ -250,7 +250,7 @@ async def _guard(request: web.Request, handler: Any) -> web.StreamResponse:
     return response
 
 
-async def _index(request: web.Request) -> web.Response:
+async def _index(request: web.Request) -> web.StreamResponse:
     return web.FileResponse(STATIC / "index.html",
                             headers={"Content-Type": "text/html; charset=utf-8"})
 

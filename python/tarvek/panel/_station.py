@@ -14,7 +14,7 @@ import queue
 import threading
 import time
 from dataclasses import dataclass, field
-from typing import Any, Callable, Deque, Dict, List, Optional
+from typing import Any, Callable, Deque, Dict, List, Optional, Tuple
 
 import tarvek
 from tarvek import ListPace, ListTerminateState, OutputState, SpecificTriggerSource
@@ -260,14 +260,18 @@ class Station:
             self._set_status(False, f"the instrument does not answer: {error}")
             self._next_open = time.monotonic() + 1.0
             return
+        self._tripped = {}
+        # One step for a page that arrives meanwhile: connected with the
+        # identity in its hello, or not yet and these messages follow it.
         with self._guard:
             self.psu = psu
             self.identity = identity
             self.channels = channels
-            self._tripped = {}
+            self.connected = True
+            self.status_text = "connected"
         self.publish({"type": "identity", "identity": identity, "channels": channels})
         self.publish(self.trace_info())
-        self._set_status(True, "connected")
+        self.publish({"type": "status", "connected": True, "status": "connected"})
         self._read_setpoints()
 
     def _close_session(self) -> None:
@@ -353,7 +357,8 @@ class Station:
                 state = "CV"
             self._note_trips(name, ocp, ovp)
             setpoints = self._setpoints.get(name, {})
-            outputs.append({"name": name, "v": voltage, "i": current, "p": voltage * current,
+            outputs.append({"name": name, "v": _finite(voltage), "i": _finite(current),
+                            "p": _finite(voltage * current),
                             "output": output, "state": state, "ocp_tripped": ocp,
                             "ovp_tripped": ovp, **setpoints})
         return {"type": "sample", "t": now, "outputs": outputs}
@@ -449,8 +454,8 @@ class Station:
         if command.reply is not None:
             command.reply(result)
 
-    def _take_instrument_errors(self) -> List[tuple]:
-        refused = []
+    def _take_instrument_errors(self) -> List[Tuple[int, str]]:
+        refused: List[Tuple[int, str]] = []
         for _ in range(20):
             error = self.psu.ivi_utility.error_query()
             if error is None:
@@ -668,6 +673,11 @@ def _flag(value: Any, name: str) -> bool:
     if not isinstance(value, bool):
         raise ValueError(f"{name} takes true or false")
     return value
+
+
+def _finite(value: float) -> Optional[float]:
+    """A reading as JSON can carry it: NaN and infinities become null."""
+    return value if math.isfinite(value) else None
 
 
 def _real(value: Any) -> str:

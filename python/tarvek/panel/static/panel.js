@@ -288,6 +288,7 @@ function decimate(series, key, t0, t1, width) {
   for (let n = start; n < end; n++) {
     const x = Math.floor((series.t[n] - t0) / (t1 - t0) * width);
     const y = series[key][n];
+    if (typeof y !== 'number') continue;  // a reading the instrument could not give
     if (!current || current.x !== x) {
       current = { x, first: y, min: y, max: y, last: y };
       columns.push(current);
