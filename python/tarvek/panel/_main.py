@@ -6,6 +6,7 @@ import argparse
 import asyncio
 import os
 import signal
+import socket
 import sys
 from typing import List, Optional
 
@@ -82,7 +83,10 @@ async def serve(args: argparse.Namespace) -> int:
               file=sys.stderr)
         return 1
     port = runner.addresses[0][1] if runner.addresses else args.port  # when 0 was asked for
-    host = f"[{args.bind}]" if ":" in args.bind else args.bind
+    host = args.bind
+    if host in ("0.0.0.0", "::", ""):
+        host = socket.gethostname()  # every address: name one other machines can use
+    host = f"[{host}]" if ":" in host else host
     url = f"http://{host}:{port}/"
     if token:
         url += f"?token={token}"

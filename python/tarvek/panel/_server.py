@@ -65,13 +65,16 @@ class Client:
 
     def send(self, message: Message) -> None:
         try:
-            self.queue.put_nowait(json.dumps(message, allow_nan=False, default=str))
+            text = json.dumps(message, allow_nan=False, default=str)
+        except ValueError:
+            text = json.dumps({"type": "notice", "text": "a message could not be encoded"})
+        try:
+            self.queue.put_nowait(text)
         except asyncio.QueueFull:
             # Too far behind: end the connection; the page reconnects and
             # starts again from the current state.
-            self.writer and self.writer.cancel()
-        except ValueError:
-            self.queue.put_nowait(json.dumps({"type": "notice", "text": "unencodable message"}))
+            if self.writer is not None:
+                self.writer.cancel()
 
     async def write(self) -> None:
         try:
