@@ -129,6 +129,7 @@ class Station:
         self.latest: Optional[Message] = None
         self.list_run: Optional[ListRun] = None
         self.trace_mode = "off"
+        self._trace: Any = None  # the session's io_trace, where the package has one
         self._errors: Deque[Message] = collections.deque(maxlen=_RECENT_ERRORS)
         self._history: Deque[Message] = collections.deque(
             maxlen=max(1, int(_HISTORY_SECONDS * rate_hz)))
@@ -175,9 +176,8 @@ class Station:
         return samples[::-1][::max(step, 1)][::-1]
 
     def trace_info(self) -> Message:
-        psu = self.psu
-        available = psu is not None and getattr(psu, "io_trace", None) is not None
-        return {"type": "trace_mode", "available": available, "mode": self.trace_mode}
+        return {"type": "trace_mode", "available": self._trace is not None,
+                "mode": self.trace_mode}
 
     def csv_text(self) -> str:
         """The measurement log: identity and export time as comment lines,
@@ -251,10 +251,7 @@ class Station:
                 "driver_revision": psu.specific_driver_revision,
                 "simulated": bool(psu.simulate)}
             channels = psu.channels.names
-            trace = getattr(psu, "io_trace", None)
-            if trace is not None:
-                trace.enabled = False
-                trace.clear()
+            trace = _usable_trace(psu)
         except Exception as error:  # noqa: BLE001
             _close_quietly(psu)
             self._set_status(False, f"the instrument does not answer: {error}")
@@ -265,6 +262,7 @@ class Station:
         # identity in its hello, or not yet and these messages follow it.
         with self._guard:
             self.psu = psu
+            self._trace = trace
             self.identity = identity
             self.channels = channels
             self.connected = True
@@ -277,6 +275,7 @@ class Station:
     def _close_session(self) -> None:
         with self._guard:
             psu, self.psu = self.psu, None
+            self._trace = None
         if psu is not None:
             _close_quietly(psu)
 
@@ -407,10 +406,10 @@ class Station:
     # -- I/O trace -----------------------------------------------------------
 
     def _tracing(self, enabled: bool) -> "_TraceScope":
-        return _TraceScope(getattr(self.psu, "io_trace", None), enabled)
+        return _TraceScope(self._trace, enabled)
 
     def _publish_trace(self) -> None:
-        trace = getattr(self.psu, "io_trace", None)
+        trace = self._trace
         if trace is None or self.trace_mode == "off":
             return
         entries = trace.entries()
@@ -530,7 +529,7 @@ class Station:
         if mode not in TRACE_MODES:
             raise ValueError(f"mode is one of {', '.join(TRACE_MODES)}")
         self.trace_mode = mode
-        trace = getattr(self.psu, "io_trace", None)
+        trace = self._trace
         if trace is not None:
             trace.clear()
         self.publish(self.trace_info())
@@ -667,6 +666,19 @@ class _TraceScope:
     def __exit__(self, *exc_info: Any) -> None:
         if self._trace is not None:
             self._trace.enabled = False
+
+
+def _usable_trace(psu: Any) -> Any:
+    """The session's I/O trace, off and empty; None where the package has
+    none or it cannot be switched (the pane then says it is unavailable)."""
+    try:
+        trace = getattr(psu, "io_trace", None)
+        if trace is not None:
+            trace.enabled = False
+            trace.clear()
+        return trace
+    except Exception:  # noqa: BLE001
+        return None
 
 
 def _flag(value: Any, name: str) -> bool:
