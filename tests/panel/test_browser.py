@@ -63,7 +63,7 @@ def test_the_page_drives_and_shows_the_supply(panel: Panel, browser: Any) -> Non
     driver.get(panel.url)
     wait_for(driver, lambda: text(driver, "link") == "instrument connected", "the connection")
     assert "Norvale · 6313" in text(driver, "identity")
-    assert text(driver, "trace-state") == "trace unavailable" or \
+    assert (text(driver, "trace-state") == "trace unavailable") is not \
         driver.find_element(By.ID, "trace-mode").is_enabled()
 
     # Read-only until control is taken.
@@ -103,10 +103,20 @@ def test_the_page_drives_and_shows_the_supply(panel: Panel, browser: Any) -> Non
              "the instrument's error")
     assert "-222" in text(driver, "notice")
 
-    # The SCPI console.
+    # The SCPI console, and beside it the bytes it sent when the session
+    # has an I/O trace.
+    traced = driver.find_element(By.ID, "trace-mode").is_enabled()
+    if traced:
+        Select(driver.find_element(By.ID, "trace-mode")).select_by_value("commands")
+        wait_for(driver, lambda: driver.execute_script(
+            "return document.getElementById('trace-mode').value") == "commands", "tracing")
     driver.find_element(By.ID, "console-input").send_keys("*IDN?\n")
     wait_for(driver, lambda: "< Norvale,6313,SN000001,1.02" in text(driver, "console-log"),
              "the console's reply")
+    if traced:
+        wait_for(driver, lambda: "→ viWrite *IDN?\\n" in text(driver, "trace") and
+                 "← viRead Norvale,6313,SN000001,1.02\\n" in text(driver, "trace"),
+                 "the console's exchange in the trace")
 
     # A short list on CH2, run by the server.
     Select(driver.find_element(By.ID, "list-channel")).select_by_value("CH2")

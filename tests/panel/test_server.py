@@ -249,8 +249,9 @@ def test_the_trace_pane_shows_the_bytes_of_a_command(panel: Panel) -> None:
             assert viewer.hello["trace"]["available"]
             assert (await viewer.request("take_control"))["ok"]
             assert (await viewer.request("trace", {"mode": "commands"}))["ok"]
-            assert (await viewer.request("set", {"channel": "CH1", "voltage": 2.5}))["ok"]
-            trace = await viewer.until(lambda m: m["type"] == "trace")
+            number = await viewer.send("set", {"channel": "CH1", "voltage": 2.5})
+            trace = await viewer.until(lambda m: m["type"] == "trace")  # before the result
+            assert (await viewer.until(lambda m: m.get("id") == number))["ok"]
             writes = [entry["data"] for entry in trace["entries"] if entry["dir"] == "write"]
             assert any("VOLT" in data and "2.5" in data for data in writes), writes
         finally:
