@@ -19,7 +19,7 @@ import pytest
 
 import tarvek
 from conftest import Emulator, Panel, Program, Viewer, output, run
-from tarvek.panel._server import is_loopback, needs_token
+from tarvek.panel._server import CLIENT_QUEUE, Client, is_loopback, needs_token
 from tarvek.panel._station import Station, escape_bytes, is_io_failure
 
 
@@ -72,6 +72,37 @@ def test_only_visa_statuses_count_as_a_lost_instrument() -> None:
     assert is_io_failure(tarvek.Error(-1073807194, "connection lost"))  # 0xBFFF00A6
     assert not is_io_failure(tarvek.Error(-1074135024, "invalid value"))  # 0xBFFA0010
     assert not is_io_failure(ValueError("no code"))
+
+
+def test_a_viewer_that_stops_reading_is_dropped_not_waited_for() -> None:
+    class StuckSocket:
+        """A page whose connection accepts one message and then no more."""
+        closed = False
+        sent = 0
+
+        async def send_str(self, text: str) -> None:
+            self.sent += 1
+            if self.sent > 1:
+                await asyncio.Event().wait()
+
+        async def close(self) -> None:
+            self.closed = True
+
+    async def scenario() -> None:
+        socket = StuckSocket()
+        client = Client(1, socket, "viewer 1")  # type: ignore[arg-type]
+        client.writer = asyncio.ensure_future(client.write())
+        client.send({"type": "hello"})
+        client.send({"type": "sample"})
+        while socket.sent < 2:
+            await asyncio.sleep(0.01)  # the writer now waits on the stuck connection
+        started = time.monotonic()
+        for number in range(CLIENT_QUEUE + 10):
+            client.send({"type": "sample", "n": number})  # never blocks the sender
+        assert time.monotonic() - started < 1.0
+        await asyncio.wait_for(client.writer, 5.0)
+        assert socket.closed and socket.sent == 2
+    run(scenario())
 
 
 # -- Control --------------------------------------------------------------
