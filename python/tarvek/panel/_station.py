@@ -137,6 +137,7 @@ class Station:
         self._setpoints: Dict[str, Message] = {}
         self._tripped: Dict[str, Dict[str, bool]] = {}
         self._polls = 0
+        self._poll_error = ""
         self._next_open = 0.0
 
     # -- Life -----------------------------------------------------------------
@@ -199,6 +200,13 @@ class Station:
     # -- The worker -------------------------------------------------------------
 
     def _run(self) -> None:
+        while not self._stop.is_set():
+            try:
+                self._work()
+            except Exception as error:  # noqa: BLE001 - the worker must outlive any failure
+                self._lost(error)
+
+    def _work(self) -> None:
         next_poll = time.monotonic()
         while not self._stop.is_set():
             if self.psu is None:
@@ -321,9 +329,11 @@ class Station:
         except Exception as error:  # noqa: BLE001
             if is_io_failure(error) or not isinstance(error, tarvek.Error):
                 self._lost(error)
-            else:
+            elif str(error) != self._poll_error:
                 self._report_error("panel", getattr(error, "code", 0), f"polling: {error}")
+            self._poll_error = str(error)  # reported once, not at every poll
             return
+        self._poll_error = ""
         self._set_status(True, "connected")
         self._publish_trace()
         with self._guard:
