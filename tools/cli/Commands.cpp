@@ -1166,6 +1166,17 @@ const std::vector<CommandInfo>& Commands() {
          0,
          1,
          RunAttributes},
+        {"panel",
+         "RESOURCE [--bind ADDR] [--port N] [--token TEXT] [--rate HZ] [--io-timeout MS]",
+         "a front panel in the browser: live readings, plots, lists, console",
+         "Serves the page on http://127.0.0.1:8080/ (--port 0 picks a free port) and prints\n"
+         "its address. Any --bind but a loopback address requires a token, printed at start\n"
+         "(--token sets one, and requires it on loopback too). Needs Python 3 with\n"
+         "python3-aiohttp ($TARVEK_PYTHON names the interpreter). See docs/panel.md.",
+         {"bind", "port", "token", "rate", "io-timeout"},
+         0,
+         1,
+         RunPanel},
         {"store",
          "list | show NAME | add NAME --resource R [--options O] [--driver-setup S] "
          "[--virtual V=CHn ...] | remove NAME | check",

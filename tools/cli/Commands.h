@@ -55,6 +55,9 @@ bool IsRepeatableOption(const std::string& strName);
 // tarvek store: list, show, add, remove and check on the configuration store file.
 int RunStore(const Invocation& inv);
 
+// tarvek panel: runs the browser front panel (python3 -m tarvek.panel).
+int RunPanel(const Invocation& inv);
+
 // The DriverSetup of a logical name's (or driver session's) session in the
 // store file, or "" when the name is not there or the store cannot be read.
 std::string LogicalNameDriverSetup(const std::string& strName);
