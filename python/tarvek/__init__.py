@@ -28,6 +28,7 @@ from ._ivi import IviDirectIo, IviUtility
 from ._library import library_path
 from ._session import (ChannelGroup, Channels, Options, OutputChannel, OutputChannelCollection,
                        Session, Tarvek, TarvekDirectIo, TarvekUtility, option_string)
+from ._trace import IoTrace, IoTraceEntry
 
 __version__ = "1.1.0"
 
@@ -36,4 +37,5 @@ __all__ = ["Tarvek", "Session", "Options", "OutputChannel", "OutputChannelCollec
            "TarvekDirectIo", "Error", "InvalidValueError", "UnknownChannelError",
            "DriverWarning", "AttributeInfo", "ATTRIBUTES", "FUNCTIONS", "ENUMS", "RESULTS",
            "option_string", "library_path"]
+__all__ += ["IoTrace", "IoTraceEntry"]
 __all__ += _generated.__all__
