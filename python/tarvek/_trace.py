@@ -111,8 +111,14 @@ class IoTrace(StrictAttributes):
     def __exit__(self, *exc_info: Any) -> None:
         with self._session._lock:
             previous = self._saved.pop() if self._saved else False
-            if not self._session.closed:
+            if self._session.closed:
+                return
+            try:
                 self.enabled = previous
+            except Exception:
+                # The block's own exception says more than this one.
+                if exc_info[0] is None:
+                    raise
 
     def _text(self) -> str:
         session = self._session

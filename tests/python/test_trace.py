@@ -4,6 +4,7 @@ restores the previous state, clearing, simulation, bad input, several
 threads, and the process-wide file named by TKVISA_TRACE_FILE."""
 from __future__ import annotations
 
+import ctypes
 import os
 import subprocess
 import sys
@@ -16,7 +17,11 @@ import pytest
 
 import tarvek
 from conftest import Emulator
+from tarvek._library import LIB, ViBoolean
 from tarvek._trace import parse_line
+
+_NULL_POINTER = -1074134952  # 0xBFFA0058
+_INVALID_VALUE = -1074135024  # 0xBFFA0010
 
 
 def replies(emulator: Emulator) -> List[str]:
@@ -117,6 +122,27 @@ def test_bad_input_is_refused_and_changes_nothing(live: tarvek.Tarvek) -> None:
                  '1.5 0x00001000 read viRead 0x00000000 "\\q"'):
         with pytest.raises(ValueError):
             parse_line(line)
+
+
+def test_driver_functions_refuse_bad_buffers_with_a_status(live: tarvek.Tarvek) -> None:
+    vi = live.handle
+    assert LIB.TARVEK_ConfigureIoTrace(vi, 1) == 0
+    live.write("*CLS\n")
+    needed = LIB.TARVEK_GetIoTrace(vi, 0, None)
+    assert needed > 10
+    assert LIB.TARVEK_GetIoTrace(vi, 10, None) == _NULL_POINTER
+    assert LIB.TARVEK_QueryIoTraceEnabled(vi, None) == _NULL_POINTER
+    assert LIB.TARVEK_ConfigureIoTrace(vi, 2) == _INVALID_VALUE
+    # A buffer too small gets what fits, terminated, and the size it needs.
+    small = ctypes.create_string_buffer(b"x" * 16, 16)
+    assert LIB.TARVEK_GetIoTrace(vi, 16, small) == needed
+    assert small.value == live.io_trace._text().encode()[:15]
+    whole = ctypes.create_string_buffer(needed)
+    assert LIB.TARVEK_GetIoTrace(vi, needed, whole) == 0
+    assert whole.value.endswith(b' "*CLS\\n"\n')
+    enabled = ViBoolean(0)
+    assert LIB.TARVEK_QueryIoTraceEnabled(vi, ctypes.byref(enabled)) == 0 and enabled.value == 1
+    live.io_trace.enabled = False
 
 
 def test_closed_session_raises() -> None:
