@@ -103,13 +103,21 @@ std::vector<Entry> Parse(const std::string& strText) {
     return vecEntries;
 }
 
+// The ring's text; asked again when another thread's call made it longer
+// between asking its size and reading it.
 std::string ReadTrace(ViSession vi) {
-    ViUInt32 nNeeded = 0;
-    EXPECT_EQ(viTkReadTrace(vi, nullptr, 0, &nNeeded), VI_SUCCESS);
-    std::string strText(nNeeded, '\0');
-    EXPECT_EQ(viTkReadTrace(vi, strText.data(), nNeeded, &nNeeded), VI_SUCCESS);
-    strText.resize(nNeeded > 0 ? nNeeded - 1 : 0);
-    return strText;
+    for (;;) {
+        ViUInt32 nNeeded = 0;
+        EXPECT_EQ(viTkReadTrace(vi, nullptr, 0, &nNeeded), VI_SUCCESS);
+        std::string strText(nNeeded, '\0');
+        const ViStatus status = viTkReadTrace(vi, strText.data(), nNeeded, &nNeeded);
+        if (status == VI_ERROR_INV_LENGTH) {
+            continue;
+        }
+        EXPECT_EQ(status, VI_SUCCESS);
+        strText.resize(status == VI_SUCCESS && nNeeded > 0 ? nNeeded - 1 : 0);
+        return strText;
+    }
 }
 
 std::vector<Entry> Entries(ViSession vi) {
