@@ -150,20 +150,28 @@ class IoTraceTest : public ::testing::Test {
     }
     void TearDown() override { viClose(m_rm); }
 
-    ViSession Open() {
+    ViSession Open(const std::string& strResource = "") {
         ViSession vi = VI_NULL;
-        EXPECT_EQ(viOpen(m_rm, m_emulator.Resource().c_str(), VI_NO_LOCK, 2000, &vi), VI_SUCCESS);
+        const std::string strName = strResource.empty() ? m_emulator.Resource() : strResource;
+        EXPECT_EQ(viOpen(m_rm, strName.c_str(), VI_NO_LOCK, 2000, &vi), VI_SUCCESS);
         EXPECT_EQ(viSetAttribute(vi, VI_ATTR_TERMCHAR_EN, VI_TRUE), VI_SUCCESS);
         return vi;
     }
 
-    std::string Identity() {
+    std::string Identity(ViSession vi = VI_NULL) {
         char szReply[256] = {};
-        EXPECT_EQ(viQueryf(m_vi, "*IDN?\n", "%255t", szReply), VI_SUCCESS);
+        EXPECT_EQ(viQueryf(vi == VI_NULL ? m_vi : vi, "*IDN?\n", "%255t", szReply), VI_SUCCESS);
         return szReply;
     }
 
-    emu::Emulator m_emulator;
+    static emu::EmulatorOptions WithHislip() {
+        emu::EmulatorOptions options;
+        options.bHislip = true;
+        options.nHislipPort = 0;
+        return options;
+    }
+
+    emu::Emulator m_emulator{WithHislip()};
     ViSession m_rm = VI_NULL;
     ViSession m_vi = VI_NULL;
 };
@@ -178,47 +186,53 @@ TEST_F(IoTraceTest, IsOffUntilSwitchedOn) {
     EXPECT_EQ(ReadTrace(m_vi), "");
 }
 
+// Over a raw socket and over HiSLIP, whose message headers stay out of the
+// trace: only the data the instrument received and sent is in it.
 TEST_F(IoTraceTest, ShowsExactlyTheBytesTheInstrumentReceivedAndSent) {
-    ASSERT_EQ(viSetAttribute(m_vi, VI_ATTR_TKVISA_TRACE_EN, VI_TRUE), VI_SUCCESS);
-    m_emulator.ClearLines();
-    const std::string strIdentity = Identity();
-    ASSERT_EQ(viPrintf(m_vi, "SOUR:VOLT %.3f\n", 1.5), VI_SUCCESS);
-    const char szRaw[] = "SYST:ERR?\n";
-    ViUInt32 nCount = 0;
-    ASSERT_EQ(viWrite(m_vi, reinterpret_cast<ViConstBuf>(szRaw), sizeof szRaw - 1, &nCount),
-              VI_SUCCESS);
-    char szError[256] = {};
-    ASSERT_EQ(viScanf(m_vi, "%255t", szError), VI_SUCCESS);
-    ASSERT_TRUE(m_emulator.WaitForLines(3, 2s));
+    for (const std::string& strResource : {m_emulator.Resource(), m_emulator.HislipResource()}) {
+        SCOPED_TRACE(strResource);
+        const ViSession vi = Open(strResource);
+        ASSERT_EQ(viSetAttribute(vi, VI_ATTR_TKVISA_TRACE_EN, VI_TRUE), VI_SUCCESS);
+        m_emulator.ClearLines();
+        const std::string strIdentity = Identity(vi);
+        ASSERT_EQ(viPrintf(vi, "SOUR:VOLT %.3f\n", 1.5), VI_SUCCESS);
+        const char szRaw[] = "SYST:ERR?\n";
+        ViUInt32 nCount = 0;
+        ASSERT_EQ(viWrite(vi, reinterpret_cast<ViConstBuf>(szRaw), sizeof szRaw - 1, &nCount),
+                  VI_SUCCESS);
+        char szError[256] = {};
+        ASSERT_EQ(viScanf(vi, "%255t", szError), VI_SUCCESS);
+        ASSERT_TRUE(m_emulator.WaitForLines(3, 2s));
 
-    const std::vector<Entry> vecEntries = Entries(m_vi);
-    std::string strReceived;
-    for (const std::string& strLine : m_emulator.Lines()) {
-        strReceived += strLine + "\n";
-    }
-    EXPECT_EQ(Joined(vecEntries, "write"), strReceived);
-    EXPECT_EQ(Joined(vecEntries, "read"), strIdentity + szError);
+        const std::vector<Entry> vecEntries = Entries(vi);
+        std::string strReceived;
+        for (const std::string& strLine : m_emulator.Lines()) {
+            strReceived += strLine + "\n";
+        }
+        EXPECT_EQ(Joined(vecEntries, "write"), strReceived);
+        EXPECT_EQ(Joined(vecEntries, "read"), strIdentity + szError);
 
-    struct Expected {
-        const char* pszDirection;
-        const char* pszCall;
-        std::string strData;
-    };
-    const std::vector<Expected> vecExpected = {
-        {"write", "viQueryf", "*IDN?\n"},
-        {"read", "viQueryf", strIdentity},
-        {"write", "viPrintf", "SOUR:VOLT 1.500\n"},
-        {"write", "viWrite", szRaw},
-        {"read", "viScanf", szError},
-    };
-    ASSERT_EQ(vecEntries.size(), vecExpected.size()) << ReadTrace(m_vi);
-    for (std::size_t i = 0; i < vecExpected.size(); ++i) {
-        SCOPED_TRACE(i);
-        EXPECT_EQ(vecEntries[i].strDirection, vecExpected[i].pszDirection);
-        EXPECT_EQ(vecEntries[i].strCall, vecExpected[i].pszCall);
-        EXPECT_EQ(vecEntries[i].strData, vecExpected[i].strData);
-        EXPECT_EQ(vecEntries[i].nStatus, static_cast<unsigned>(VI_SUCCESS));
-        EXPECT_EQ(vecEntries[i].nSession, m_vi);
+        struct Expected {
+            const char* pszDirection;
+            const char* pszCall;
+            std::string strData;
+        };
+        const std::vector<Expected> vecExpected = {
+            {"write", "viQueryf", "*IDN?\n"},
+            {"read", "viQueryf", strIdentity},
+            {"write", "viPrintf", "SOUR:VOLT 1.500\n"},
+            {"write", "viWrite", szRaw},
+            {"read", "viScanf", szError},
+        };
+        ASSERT_EQ(vecEntries.size(), vecExpected.size()) << ReadTrace(vi);
+        for (std::size_t i = 0; i < vecExpected.size(); ++i) {
+            SCOPED_TRACE(i);
+            EXPECT_EQ(vecEntries[i].strDirection, vecExpected[i].pszDirection);
+            EXPECT_EQ(vecEntries[i].strCall, vecExpected[i].pszCall);
+            EXPECT_EQ(vecEntries[i].strData, vecExpected[i].strData);
+            EXPECT_EQ(vecEntries[i].nStatus, static_cast<unsigned>(VI_SUCCESS));
+            EXPECT_EQ(vecEntries[i].nSession, vi);
+        }
     }
 }
 
@@ -240,6 +254,32 @@ TEST_F(IoTraceTest, EntersAFailedCallWithItsStatus) {
     EXPECT_EQ(vecEntries[2].strDirection, "event");
     EXPECT_EQ(vecEntries[2].strCall, "viClear");
     EXPECT_EQ(vecEntries[2].strData, "device clear");
+}
+
+// The device operations of a link that has them are events, named by what
+// happened; the status byte is the one the call returned.
+TEST_F(IoTraceTest, EntersDeviceOperationsAsEvents) {
+    const ViSession vi = Open(m_emulator.HislipResource());
+    ASSERT_EQ(viSetAttribute(vi, VI_ATTR_TKVISA_TRACE_EN, VI_TRUE), VI_SUCCESS);
+    ViUInt16 nStatusByte = 0xFFFF;
+    ASSERT_EQ(viReadSTB(vi, &nStatusByte), VI_SUCCESS);
+    ASSERT_EQ(viAssertTrigger(vi, VI_TRIG_PROT_DEFAULT), VI_SUCCESS);
+    ASSERT_EQ(viClear(vi), VI_SUCCESS);
+
+    const std::vector<Entry> vecEntries = Entries(vi);
+    const std::vector<std::pair<std::string, std::string>> vecExpected = {
+        {"viReadSTB", "status byte " + std::to_string(nStatusByte)},
+        {"viAssertTrigger", "trigger"},
+        {"viClear", "device clear"},
+    };
+    ASSERT_EQ(vecEntries.size(), vecExpected.size()) << ReadTrace(vi);
+    for (std::size_t i = 0; i < vecExpected.size(); ++i) {
+        SCOPED_TRACE(vecExpected[i].first);
+        EXPECT_EQ(vecEntries[i].strDirection, "event");
+        EXPECT_EQ(vecEntries[i].strCall, vecExpected[i].first);
+        EXPECT_EQ(vecEntries[i].strData, vecExpected[i].second);
+        EXPECT_EQ(vecEntries[i].nStatus, static_cast<unsigned>(VI_SUCCESS));
+    }
 }
 
 TEST_F(IoTraceTest, RingDropsTheOldestAndCountsThem) {
