@@ -13,6 +13,10 @@ class TARVEKDriverSession : public drt::DriverSession {
     ViStatus OpenIo() override;
     bool IsModelSupported() const override;
     bool IsModelInFamily(const std::string& strFamily) const override;
+
+    // The I/O trace switch of a session without an instrument connection
+    // (simulation), kept so that it reads back as set; see IoTrace.cpp.
+    bool m_bIoTraceWithoutConnection = false;
 };
 
 }  // namespace tarvek

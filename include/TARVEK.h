@@ -298,6 +298,19 @@ TARVEK_API ViStatus _VI_FUNC TARVEK_viWrite(ViSession vi, ViInt64 BufferSize, Vi
 TARVEK_API ViStatus _VI_FUNC TARVEK_viRead(ViSession vi, ViInt64 BufferSize, ViByte Buffer[],
                                            ViInt64* ReturnCount);
 
+/*- I/O trace ----------------------------------------------------------------*/
+
+/* What the session sends to and receives from the instrument, one line per
+ * transfer, oldest first, in the VISA layer's trace format (visa.h,
+ * viTkReadTrace). Off until ConfigureIoTrace switches it on; the newest 1000
+ * transfers are kept. In simulation nothing is sent, so the trace stays
+ * empty. GetIoTrace follows the string rule of the typed attribute access:
+ * BufferSize 0 returns the size a buffer needs. */
+TARVEK_API ViStatus _VI_FUNC TARVEK_ConfigureIoTrace(ViSession vi, ViBoolean Enabled);
+TARVEK_API ViStatus _VI_FUNC TARVEK_QueryIoTraceEnabled(ViSession vi, ViBoolean* Enabled);
+TARVEK_API ViStatus _VI_FUNC TARVEK_GetIoTrace(ViSession vi, ViInt32 BufferSize, ViChar Trace[]);
+TARVEK_API ViStatus _VI_FUNC TARVEK_ClearIoTrace(ViSession vi);
+
 /*- Typed attribute access ---------------------------------------------------*/
 
 /* A string read with AttributeValueBufferSize 0 returns the size a buffer

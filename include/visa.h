@@ -465,4 +465,41 @@ TKVISA_DECLARE_REGISTER_ACCESS(64)
 #define VI_STATE_UNASSERTED (0)
 #define VI_STATE_UNKNOWN (-1)
 
+/* TARVEK VISA extensions: the I/O trace of a session.
+ *
+ * An instrument session records what each VISA call hands to its transport
+ * and takes from it (the bytes, when, which call and the status it returned)
+ * into a ring, while VI_ATTR_TKVISA_TRACE_EN is VI_TRUE (off by default). The
+ * ring keeps the newest VI_ATTR_TKVISA_TRACE_CAPACITY entries (1000 unless
+ * set; 1 to 1000000) and at most 4 MiB of data, dropping the oldest and
+ * counting them in VI_ATTR_TKVISA_TRACE_DROPPED. The ids lie in the vendor
+ * block 0x3FFF8000 and above, which no standard attribute uses.
+ *
+ * A process started with the environment variable TKVISA_TRACE_FILE naming a
+ * file appends the entries of every session to it (read once, when the
+ * library loads), whatever the sessions' attributes say.
+ *
+ * viTkReadTrace copies the ring, oldest entry first, one line per entry:
+ *   <seconds since the epoch, 6 decimals> 0x<session> <write|read|event>
+ *   <call> 0x<status> "<data with C escapes: \n \r \t \\ \" \xHH>"
+ * It sets *needed (when not VI_NULL) to the bytes the text takes with its
+ * terminating NUL; bufSize 0 only asks that. A buffer smaller than that gets
+ * an empty string and VI_ERROR_INV_LENGTH; a VI_NULL buffer with a non-zero
+ * size VI_ERROR_USER_BUF. Reading leaves the ring as it is; viTkClearTrace
+ * empties it and zeroes the dropped count. */
+#define VI_ATTR_TKVISA_TRACE_EN (0x3FFF8001UL)       /* ViBoolean, read-write */
+#define VI_ATTR_TKVISA_TRACE_CAPACITY (0x3FFF8002UL) /* ViUInt32, read-write */
+#define VI_ATTR_TKVISA_TRACE_COUNT (0x3FFF8003UL)    /* ViUInt32, read-only */
+#define VI_ATTR_TKVISA_TRACE_DROPPED (0x3FFF8004UL)  /* ViUInt32, read-only */
+
+#if defined(__cplusplus)
+extern "C" {
+#endif
+TKVISA_EXPORT ViStatus _VI_FUNC viTkReadTrace(ViSession vi, ViChar _VI_FAR buf[], ViUInt32 bufSize,
+                                              ViPUInt32 needed);
+TKVISA_EXPORT ViStatus _VI_FUNC viTkClearTrace(ViSession vi);
+#if defined(__cplusplus)
+}
+#endif
+
 #endif /* TARVEK_VISA_H */

@@ -1,7 +1,8 @@
 // Query round trip through the VISA layer (viQueryf "%lf%*t") against a
 // blocking raw-socket write+read of the same bytes, both to the same loopback
 // responder in the same run. Prints the ratio of the median latencies and the
-// difference in client CPU time per query.
+// difference in client CPU time per query. BM_ViQueryfTraced is the same
+// query with the session's I/O trace recording.
 #include <arpa/inet.h>
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
@@ -127,16 +128,18 @@ class RawClient : public RawQueryClient {
     RawClient() : RawQueryClient("127.0.0.1", TheResponder().Port(), kQuery) {}
 };
 
-// A VISA session to the same responder, reading replies with "%lf%*t".
+// A VISA session to the same responder, reading replies with "%lf%*t";
+// with bTraced its I/O trace records every transfer into the ring.
 class VisaClient {
   public:
-    VisaClient() {
+    explicit VisaClient(bool bTraced = false) {
         const std::string strResource =
             "TCPIP::127.0.0.1::" + std::to_string(TheResponder().Port()) + "::SOCKET";
         m_bOk = viOpenDefaultRM(&m_rm) == VI_SUCCESS &&
                 viOpen(m_rm, strResource.c_str(), VI_NO_LOCK, 2000, &m_vi) == VI_SUCCESS &&
                 viSetAttribute(m_vi, VI_ATTR_TERMCHAR, '\n') == VI_SUCCESS &&
-                viSetAttribute(m_vi, VI_ATTR_TERMCHAR_EN, VI_TRUE) == VI_SUCCESS;
+                viSetAttribute(m_vi, VI_ATTR_TERMCHAR_EN, VI_TRUE) == VI_SUCCESS &&
+                (!bTraced || viSetAttribute(m_vi, VI_ATTR_TKVISA_TRACE_EN, VI_TRUE) == VI_SUCCESS);
     }
     ~VisaClient() { viClose(m_rm); }
     bool Ok() const { return m_bOk; }
@@ -152,6 +155,11 @@ class VisaClient {
     ViSession m_rm = VI_NULL;
     ViSession m_vi = VI_NULL;
     bool m_bOk = false;
+};
+
+class TracedVisaClient : public VisaClient {
+  public:
+    TracedVisaClient() : VisaClient(true) {}
 };
 
 template <typename Client>
@@ -227,6 +235,8 @@ void BM_AlternatingRawAndViQueryf(benchmark::State& state) {
 
 BENCHMARK(BM_Query<RawClient>)->Name("BM_RawSocketQuery")->UseRealTime();
 BENCHMARK(BM_Query<VisaClient>)->Name("BM_ViQueryf")->UseRealTime();
+// The same with the session's I/O trace on: what recording costs per query.
+BENCHMARK(BM_Query<TracedVisaClient>)->Name("BM_ViQueryfTraced")->UseRealTime();
 BENCHMARK(BM_AlternatingRawAndViQueryf)->Iterations(200)->UseRealTime();
 
 }  // namespace

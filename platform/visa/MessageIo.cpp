@@ -32,8 +32,11 @@ ViStatus SendRaw(Session& session, const char* pszMessage) {
     // As every write: what is left of earlier replies cannot answer this one.
     session.DiscardBufferedInput();
     session.m_pTransport->SetMessageOptions(session.MessageOptionsOf());
-    return session.m_pTransport->Write(reinterpret_cast<const ViByte*>(pszMessage),
-                                       std::strlen(pszMessage), session.m_callDeadline, &nDone);
+    const ViStatus status =
+        session.m_pTransport->Write(reinterpret_cast<const ViByte*>(pszMessage),
+                                    std::strlen(pszMessage), session.m_callDeadline, &nDone);
+    session.Trace(TraceDirection::Write, pszMessage, nDone);
+    return status;
 }
 
 struct FileCloser {
@@ -53,7 +56,7 @@ ViStatus CompleteAtOnce(ViSession vi, ViBuf pBuffer, ViUInt32 nCount, const char
     event.nType = VI_EVENT_IO_COMPLETION;
     event.pBuffer = pBuffer;
     event.pszOperation = pszOperation;
-    const ViStatus status = WithSession(vi, true, [&](Session& session) -> ViStatus {
+    const ViStatus status = WithSession(vi, true, pszOperation, [&](Session& session) -> ViStatus {
         if (pBuffer == nullptr && nCount != 0) {
             return VI_ERROR_USER_BUF;
         }
@@ -163,7 +166,7 @@ ViStatus _VI_FUNC viBufWrite(ViSession vi, ViConstBuf buf, ViUInt32 cnt, ViPUInt
     if (retCnt != nullptr) {
         *retCnt = 0;
     }
-    return WithSession(vi, true, [&](Session& session) -> ViStatus {
+    return WithSession(vi, true, "viBufWrite", [&](Session& session) -> ViStatus {
         if (buf == nullptr && cnt != 0) {
             return VI_ERROR_USER_BUF;
         }
@@ -257,7 +260,7 @@ ViStatus _VI_FUNC viReadToFile(ViSession vi, ViConstString filename, ViUInt32 cn
     if (retCnt != nullptr) {
         *retCnt = 0;
     }
-    return WithSession(vi, true, [&](Session& session) -> ViStatus {
+    return WithSession(vi, true, "viReadToFile", [&](Session& session) -> ViStatus {
         if (filename == nullptr) {
             return VI_ERROR_USER_BUF;
         }
@@ -289,7 +292,7 @@ ViStatus _VI_FUNC viWriteFromFile(ViSession vi, ViConstString filename, ViUInt32
     if (retCnt != nullptr) {
         *retCnt = 0;
     }
-    return WithSession(vi, true, [&](Session& session) -> ViStatus {
+    return WithSession(vi, true, "viWriteFromFile", [&](Session& session) -> ViStatus {
         if (filename == nullptr) {
             return VI_ERROR_USER_BUF;
         }

@@ -300,6 +300,38 @@ const AttributeRow kAttributes[] = {
          s.m_nEndOut = static_cast<ViUInt16>(n);
          return VI_SUCCESS;
      }},
+    // The I/O trace (IoTrace.h): reading these never makes a trace.
+    {VI_ATTR_TKVISA_TRACE_EN, AttrType::Boolean, kInstr,
+     [](const Session& s) -> ViAttrState {
+         return s.m_pTrace && s.m_pTrace->RingEnabled() ? VI_TRUE : VI_FALSE;
+     },
+     nullptr,
+     [](Session& s, ViAttrState n) -> ViStatus {
+         if (n != VI_TRUE && n != VI_FALSE) {
+             return VI_ERROR_NSUP_ATTR_STATE;
+         }
+         if (n == VI_TRUE || s.m_pTrace) {
+             s.TraceOf().SetRingEnabled(n == VI_TRUE);
+         }
+         return VI_SUCCESS;
+     }},
+    {VI_ATTR_TKVISA_TRACE_CAPACITY, AttrType::UInt32, kInstr,
+     [](const Session& s) -> ViAttrState {
+         return s.m_pTrace ? s.m_pTrace->Capacity() : kDefaultTraceCapacity;
+     },
+     nullptr,
+     [](Session& s, ViAttrState n) -> ViStatus {
+         if (n < 1 || n > kMaxTraceCapacity) {
+             return VI_ERROR_NSUP_ATTR_STATE;
+         }
+         return s.TraceOf().SetCapacity(n);
+     }},
+    {VI_ATTR_TKVISA_TRACE_COUNT, AttrType::UInt32, kInstr,
+     [](const Session& s) -> ViAttrState { return s.m_pTrace ? s.m_pTrace->Count() : 0; },
+     nullptr, nullptr},
+    {VI_ATTR_TKVISA_TRACE_DROPPED, AttrType::UInt32, kInstr,
+     [](const Session& s) -> ViAttrState { return s.m_pTrace ? s.m_pTrace->Dropped() : 0; },
+     nullptr, nullptr},
     {VI_ATTR_ASRL_AVAIL_NUM, AttrType::UInt32, kAsrl,
      [](const Session& s) -> ViAttrState {
          const std::size_t nOs = s.m_pTransport ? s.m_pTransport->Available() : 0;
@@ -372,6 +404,7 @@ ViStatus Session::Refill() {
     m_pTransport->SetMessageOptions(MessageOptionsOf());
     const ViStatus status =
         m_pTransport->Read(m_vecIn.data(), m_vecIn.size(), m_callDeadline, &nGot);
+    Trace(TraceDirection::Read, m_vecIn.data(), nGot);
     m_nInEnd = nGot;
     m_bInEndsMessage = status >= VI_SUCCESS && m_pTransport->ReadEndedMessage();
     return status;
@@ -441,14 +474,17 @@ ViStatus Session::Write(const ViByte* pBuffer, ViUInt32 nCount, ViUInt32* pnWrit
     std::size_t nDone = 0;
     m_pTransport->SetMessageOptions(MessageOptionsOf());
     ViStatus status = m_pTransport->Write(pBuffer, nCount, m_callDeadline, &nDone);
+    Trace(TraceDirection::Write, pBuffer, nDone);
     *pnWritten = static_cast<ViUInt32>(nDone);
     if (status == VI_SUCCESS && m_resource.nIntfType == VI_INTF_ASRL && m_bSendEndEnabled) {
         // END on a serial line is the termination character or a break after the data.
         if (m_nEndOut == VI_ASRL_END_TERMCHAR) {
             std::size_t nExtra = 0;
             status = m_pTransport->Write(&m_nTermChar, 1, m_callDeadline, &nExtra);
+            Trace(TraceDirection::Write, &m_nTermChar, nExtra);
         } else if (m_nEndOut == VI_ASRL_END_BREAK) {
             status = m_pTransport->SendBreak();
+            TraceEvent("break");
         }
     }
     return status;
@@ -571,6 +607,7 @@ ViStatus Session::Flush(ViUInt16 nMask) {
 ViStatus Session::Clear() {
     DiscardBufferedInput();
     m_strOut.clear();
+    TraceEvent("device clear");
     const ViStatus status = m_pTransport->DeviceClear(m_callDeadline);
     return status == VI_ERROR_NSUP_OPER ? m_pTransport->DiscardInput() : status;
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdarg>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "FormattedIo.h"
+#include "IoTrace.h"
 #include "ResourceName.h"
 #include "Transport.h"
 #include "visa.h"
@@ -55,6 +57,25 @@ class Session {
 
     ResourceName m_resource;
     std::unique_ptr<Transport> m_pTransport;
+
+    // The I/O trace; null until the session first records, so that a
+    // session never traced pays one test of a pointer per transfer.
+    std::unique_ptr<IoTrace> m_pTrace;
+    void Trace(TraceDirection eDirection, const void* pData, std::size_t nCount) {
+        if (m_pTrace) {
+            m_pTrace->Record(eDirection, pData, nCount);
+        }
+    }
+    // The trace, made (recording nothing yet) when the session has none.
+    IoTrace& TraceOf() {
+        if (!m_pTrace) {
+            m_pTrace = std::make_unique<IoTrace>(m_nHandle);
+        }
+        return *m_pTrace;
+    }
+    void TraceEvent(const char* pszWhat) {
+        Trace(TraceDirection::Event, pszWhat, std::strlen(pszWhat));
+    }
 
     // The deadline of the VISA call in progress. Every transfer of one call
     // (a query's write and its read, the held output a read sends first, the

@@ -31,6 +31,46 @@ ViStatus ParseForRm(ViSession rmSesn, ViConstRsrc rsrcName, ResourceName& resour
     return ParseResourceName(rsrcName, resource);
 }
 
+// The formatted calls, entered in the trace under the name the caller used
+// (viPrintf or viVPrintf); exceptions are raised as the v-form's.
+ViStatus PrintfAs(const char* pszCall, ViSession vi, ViConstString writeFmt, va_list params) {
+    const ViStatus callStatus = WithSession(vi, true, pszCall, [&](Session& session) {
+        VaList list;
+        va_copy(list.args, params);
+        const ViStatus status = session.Printf(writeFmt, list);
+        va_end(list.args);
+        return status;
+    });
+    return RaiseException(vi, "viVPrintf", callStatus);
+}
+
+ViStatus ScanfAs(const char* pszCall, ViSession vi, ViConstString readFmt, va_list params) {
+    const ViStatus callStatus = WithSession(vi, true, pszCall, [&](Session& session) {
+        VaList list;
+        va_copy(list.args, params);
+        const ViStatus status = session.Scanf(readFmt, list);
+        va_end(list.args);
+        return status;
+    });
+    return RaiseException(vi, "viVScanf", callStatus);
+}
+
+ViStatus QueryfAs(const char* pszCall, ViSession vi, ViConstString writeFmt, ViConstString readFmt,
+                  va_list params) {
+    const ViStatus callStatus = WithSession(vi, true, pszCall, [&](Session& session) -> ViStatus {
+        // The write side takes its arguments first, the read side the rest.
+        VaList list;
+        va_copy(list.args, params);
+        ViStatus status = session.Printf(writeFmt, list);
+        if (status >= VI_SUCCESS) {
+            status = session.Scanf(readFmt, list);
+        }
+        va_end(list.args);
+        return status;
+    });
+    return RaiseException(vi, "viVQueryf", callStatus);
+}
+
 void CopyText(ViChar* pDest, const std::string& strText) {
     if (pDest == nullptr) {
         return;
@@ -132,6 +172,13 @@ ViStatus _VI_FUNC viOpen(ViSession sesn, ViConstRsrc name, ViAccessMode mode, Vi
         if (!pAdded) {
             return VI_ERROR_INV_OBJECT;
         }
+        if (ProcessTraceOn()) {
+            // The process's trace file names the resource behind each handle.
+            std::lock_guard<std::mutex> lock(pAdded->m_mutex);
+            pAdded->TraceOf();
+            pAdded->TraceEvent(("open " + pAdded->m_resource.strCanonical).c_str());
+            pAdded->m_pTrace->EndCall("viOpen", VI_SUCCESS);
+        }
         if (mode & (VI_EXCLUSIVE_LOCK | VI_SHARED_LOCK)) {
             // Opened with a lock: the session exists only if the lock is granted.
             status = AcquireLock(pAdded->m_nHandle,
@@ -167,6 +214,10 @@ ViStatus _VI_FUNC viClose(ViObject vi) {
                 pSession->m_pTransport->Interrupt();
             }
             std::lock_guard<std::mutex> lock(pSession->m_mutex);
+            if (pSession->m_pTrace && pSession->m_eKind == SessionKind::Instrument) {
+                pSession->TraceEvent("close");
+                pSession->m_pTrace->EndCall("viClose", VI_SUCCESS);
+            }
             pSession->m_bClosed = true;
             pSession->CloseTransport();
         }
@@ -184,8 +235,9 @@ ViStatus _VI_FUNC viGetAttribute(ViObject vi, ViAttr attrName, void _VI_PTR attr
     if (GetEventAttribute(vi, attrName, attrValue, eventStatus)) {
         return eventStatus;
     }
-    const ViStatus callStatus = WithSession(
-        vi, false, [&](Session& session) { return session.GetAttribute(attrName, attrValue); });
+    const ViStatus callStatus = WithSession(vi, false, "viGetAttribute", [&](Session& session) {
+        return session.GetAttribute(attrName, attrValue);
+    });
     return RaiseException(vi, "viGetAttribute", callStatus);
 }
 
@@ -194,8 +246,9 @@ ViStatus _VI_FUNC viSetAttribute(ViObject vi, ViAttr attrName, ViAttrState attrV
     if (SetEventAttribute(vi, attrName, eventStatus)) {
         return eventStatus;
     }
-    const ViStatus callStatus = WithSession(
-        vi, false, [&](Session& session) { return session.SetAttribute(attrName, attrValue); });
+    const ViStatus callStatus = WithSession(vi, false, "viSetAttribute", [&](Session& session) {
+        return session.SetAttribute(attrName, attrValue);
+    });
     return RaiseException(vi, "viSetAttribute", callStatus);
 }
 
@@ -218,7 +271,7 @@ ViStatus _VI_FUNC viRead(ViSession vi, ViPBuf buf, ViUInt32 cnt, ViPUInt32 retCn
     if (retCnt != nullptr) {
         *retCnt = 0;
     }
-    const ViStatus callStatus = WithSession(vi, true, [&](Session& session) -> ViStatus {
+    const ViStatus callStatus = WithSession(vi, true, "viRead", [&](Session& session) -> ViStatus {
         if (buf == nullptr && cnt != 0) {
             return VI_ERROR_USER_BUF;
         }
@@ -236,7 +289,7 @@ ViStatus _VI_FUNC viWrite(ViSession vi, ViConstBuf buf, ViUInt32 cnt, ViPUInt32 
     if (retCnt != nullptr) {
         *retCnt = 0;
     }
-    const ViStatus callStatus = WithSession(vi, true, [&](Session& session) -> ViStatus {
+    const ViStatus callStatus = WithSession(vi, true, "viWrite", [&](Session& session) -> ViStatus {
         if (buf == nullptr && cnt != 0) {
             return VI_ERROR_USER_BUF;
         }
@@ -252,7 +305,7 @@ ViStatus _VI_FUNC viWrite(ViSession vi, ViConstBuf buf, ViUInt32 cnt, ViPUInt32 
 
 ViStatus _VI_FUNC viClear(ViSession vi) {
     const ViStatus callStatus =
-        WithSession(vi, true, [&](Session& session) { return session.Clear(); });
+        WithSession(vi, true, "viClear", [&](Session& session) { return session.Clear(); });
     return RaiseException(vi, "viClear", callStatus);
 }
 
@@ -260,10 +313,16 @@ ViStatus _VI_FUNC viReadSTB(ViSession vi, ViPUInt16 status) {
     if (status == nullptr) {
         return VI_ERROR_USER_BUF;
     }
-    const ViStatus callStatus = WithSession(vi, true, [&](Session& session) {
+    const ViStatus callStatus = WithSession(vi, true, "viReadSTB", [&](Session& session) {
         const ViStatus result =
             session.m_pTransport->ReadStatusByte(status, session.m_callDeadline);
-        return result == VI_ERROR_NSUP_OPER ? ReadStatusByteByMessage(session, status) : result;
+        if (result == VI_ERROR_NSUP_OPER) {
+            return ReadStatusByteByMessage(session, status);
+        }
+        if (session.m_pTrace && result >= VI_SUCCESS) {
+            session.TraceEvent(("status byte " + std::to_string(*status)).c_str());
+        }
+        return result;
     });
     return RaiseException(vi, "viReadSTB", callStatus);
 }
@@ -272,77 +331,56 @@ ViStatus _VI_FUNC viAssertTrigger(ViSession vi, ViUInt16 protocol) {
     if (protocol != VI_TRIG_PROT_DEFAULT) {
         return VI_ERROR_INV_PROT;
     }
-    const ViStatus callStatus = WithSession(vi, true, [&](Session& session) {
+    const ViStatus callStatus = WithSession(vi, true, "viAssertTrigger", [&](Session& session) {
         const ViStatus result = session.m_pTransport->AssertTrigger(session.m_callDeadline);
-        return result == VI_ERROR_NSUP_OPER ? AssertTriggerByMessage(session) : result;
+        if (result == VI_ERROR_NSUP_OPER) {
+            return AssertTriggerByMessage(session);
+        }
+        session.TraceEvent("trigger");
+        return result;
     });
     return RaiseException(vi, "viAssertTrigger", callStatus);
 }
 
 ViStatus _VI_FUNC viFlush(ViSession vi, ViUInt16 mask) {
     const ViStatus callStatus =
-        WithSession(vi, true, [&](Session& session) { return session.Flush(mask); });
+        WithSession(vi, true, "viFlush", [&](Session& session) { return session.Flush(mask); });
     return RaiseException(vi, "viFlush", callStatus);
 }
 
 ViStatus _VI_FUNC viVPrintf(ViSession vi, ViConstString writeFmt, ViVAList params) {
-    const ViStatus callStatus = WithSession(vi, true, [&](Session& session) {
-        VaList list;
-        va_copy(list.args, params);
-        const ViStatus status = session.Printf(writeFmt, list);
-        va_end(list.args);
-        return status;
-    });
-    return RaiseException(vi, "viVPrintf", callStatus);
+    return PrintfAs("viVPrintf", vi, writeFmt, params);
 }
 
 ViStatus _VI_FUNCC viPrintf(ViSession vi, ViConstString writeFmt, ...) {
     va_list args;
     va_start(args, writeFmt);
-    const ViStatus status = viVPrintf(vi, writeFmt, args);
+    const ViStatus status = PrintfAs("viPrintf", vi, writeFmt, args);
     va_end(args);
     return status;
 }
 
 ViStatus _VI_FUNC viVScanf(ViSession vi, ViConstString readFmt, ViVAList params) {
-    const ViStatus callStatus = WithSession(vi, true, [&](Session& session) {
-        VaList list;
-        va_copy(list.args, params);
-        const ViStatus status = session.Scanf(readFmt, list);
-        va_end(list.args);
-        return status;
-    });
-    return RaiseException(vi, "viVScanf", callStatus);
+    return ScanfAs("viVScanf", vi, readFmt, params);
 }
 
 ViStatus _VI_FUNCC viScanf(ViSession vi, ViConstString readFmt, ...) {
     va_list args;
     va_start(args, readFmt);
-    const ViStatus status = viVScanf(vi, readFmt, args);
+    const ViStatus status = ScanfAs("viScanf", vi, readFmt, args);
     va_end(args);
     return status;
 }
 
 ViStatus _VI_FUNC viVQueryf(ViSession vi, ViConstString writeFmt, ViConstString readFmt,
                             ViVAList params) {
-    const ViStatus callStatus = WithSession(vi, true, [&](Session& session) -> ViStatus {
-        // The write side takes its arguments first, the read side the rest.
-        VaList list;
-        va_copy(list.args, params);
-        ViStatus status = session.Printf(writeFmt, list);
-        if (status >= VI_SUCCESS) {
-            status = session.Scanf(readFmt, list);
-        }
-        va_end(list.args);
-        return status;
-    });
-    return RaiseException(vi, "viVQueryf", callStatus);
+    return QueryfAs("viVQueryf", vi, writeFmt, readFmt, params);
 }
 
 ViStatus _VI_FUNCC viQueryf(ViSession vi, ViConstString writeFmt, ViConstString readFmt, ...) {
     va_list args;
     va_start(args, readFmt);
-    const ViStatus status = viVQueryf(vi, writeFmt, readFmt, args);
+    const ViStatus status = QueryfAs("viQueryf", vi, writeFmt, readFmt, args);
     va_end(args);
     return status;
 }

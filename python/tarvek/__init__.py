@@ -33,6 +33,7 @@ from ._ivi import IviDirectIo, IviUtility
 from ._library import LibraryError, library_path
 from ._options import Options, option_string
 from ._session import Session, Tarvek, TarvekDirectIo, TarvekUtility
+from ._trace import IoTrace, IoTraceEntry
 
 __version__ = "1.1.0"
 
@@ -40,5 +41,5 @@ __all__ = ["Tarvek", "Session", "Options", "OutputChannel", "OutputChannelCollec
            "ChannelGroup", "Channels", "IviUtility", "IviDirectIo", "TarvekUtility",
            "TarvekDirectIo", "Error", "InvalidValueError", "UnknownChannelError",
            "DriverWarning", "LibraryError", "AttributeInfo", "ATTRIBUTES", "FUNCTIONS", "ENUMS",
-           "RESULTS", "option_string", "library_path"]
+           "RESULTS", "option_string", "library_path", "IoTrace", "IoTraceEntry"]
 __all__ += _generated.__all__

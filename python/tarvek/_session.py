@@ -19,6 +19,7 @@ from ._generated import SessionAttributes, SessionFunctions
 from ._ivi import ErrorQueryResult, IviDirectIo, IviUtility
 from ._library import LIB, ViInt32, ViInt64, ViSession
 from ._options import OptionsArgument, _names_query_status, option_string
+from ._trace import IoTrace
 
 # VISA completion codes of a raw read: not warnings, they say how it ended.
 VI_SUCCESS_TERM_CHAR = 0x3FFF0005
@@ -71,7 +72,7 @@ class Tarvek(SessionAttributes, SessionFunctions, _Access):
     """
 
     __slots__ = ("_lock", "_vi", "_session", "_selector", "_parts", "_channels",
-                 "_resource_name", "_utility", "_direct_io", "__weakref__")
+                 "_resource_name", "_utility", "_direct_io", "_io_trace", "__weakref__")
 
     def __init__(self, resource_name: str, id_query: bool = True, reset: bool = False,
                  options: OptionsArgument = None) -> None:
@@ -84,6 +85,7 @@ class Tarvek(SessionAttributes, SessionFunctions, _Access):
         self._resource_name = resource_name
         self._utility = TarvekUtility(self)
         self._direct_io = TarvekDirectIo(self)
+        self._io_trace = IoTrace(self)
         handle = ViSession(0)
         status = LIB.TARVEK_InitWithOptions(_text(resource_name, "resource_name"),
                                             _boolean(id_query, "id_query"),
@@ -113,6 +115,13 @@ class Tarvek(SessionAttributes, SessionFunctions, _Access):
     def ivi_utility(self) -> "TarvekUtility":
         """Identity, status checking, instrument errors and reset."""
         return self._utility
+
+    @property
+    def io_trace(self) -> IoTrace:
+        """The I/O trace of the session: what the driver sent to and
+        received from the instrument (off until switched on; a context
+        manager records while inside)."""
+        return self._io_trace
 
     @property
     def ivi_direct_io(self) -> "TarvekDirectIo":

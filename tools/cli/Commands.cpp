@@ -11,6 +11,7 @@
 #include "tools/cli/Attributes.h"
 #include "tools/cli/Json.h"
 #include "tools/cli/Session.h"
+#include "tools/cli/Trace.h"
 
 namespace cli {
 namespace {
@@ -1157,6 +1158,23 @@ const std::vector<CommandInfo>& Commands() {
          1,
          1,
          RunErrors},
+        {"trace",
+         "RESOURCE [--scpi COMMAND] [--count N] | --follow FILE [--count N]",
+         "print the I/O trace of a session, or follow a process's trace file",
+         "With RESOURCE: opens the session, switches its I/O trace on, sends COMMAND\n"
+         "(*IDN? when not given; a command containing '?' has its reply read) and\n"
+         "prints every transfer: time (UTC), session, direction, VISA call and the\n"
+         "bytes with C escapes (\\n, \\xHH), and the status when it is not success.\n"
+         "The driver's own opening exchange comes before the trace is on.\n"
+         "Not available with --simulate: nothing goes over the wire.\n"
+         "With --follow: prints the lines of FILE, the trace file a program writes\n"
+         "when started with TKVISA_TRACE_FILE=FILE, and then each line appended to\n"
+         "it until Ctrl-C (or N lines with --count). --json prints one JSON object\n"
+         "per transfer and line; data holds each byte as one character.",
+         {"scpi", "follow", "count"},
+         0,
+         1,
+         RunTrace},
         {"attributes",
          "[FILTER]",
          "list the attributes the tool knows",

@@ -32,6 +32,8 @@ SECTION_RE = re.compile(r"^/\*-\s*(.*?)\s*-*\*/$")
 # already are (typed access).
 HAND_WRITTEN = {"init", "InitWithOptions", "close", "GetError", "ClearError", "error_message",
                 "viWrite", "viRead", "ResolveChannelNames"}
+# The I/O trace, which the session's io_trace object (_trace.py) covers.
+HAND_WRITTEN |= {"ConfigureIoTrace", "QueryIoTraceEnabled", "GetIoTrace", "ClearIoTrace"}
 TYPED_ACCESS_RE = re.compile(r"^(Get|Set)AttributeVi\w+$")
 
 # ctypes spelling of each C type, and its Python annotation.
