@@ -581,7 +581,14 @@ def test_the_command_line_tool_starts_the_panel_of_its_own_build() -> None:
         assert line.endswith("/?token=from-the-cli")
         url = line.split(" at ", 1)[1].split("?", 1)[0]
         assert http(url + "api/state")[0] == 401
-        status, _, body = http(url + "api/state?token=from-the-cli")
-        assert status == 200 and b'"simulated": true' in body
+        # The page is served at once; the session opens behind it.
+        deadline = time.monotonic() + 10.0
+        while True:
+            status, _, body = http(url + "api/state?token=from-the-cli")
+            assert status == 200
+            if b'"connected": true' in body or time.monotonic() > deadline:
+                break
+            time.sleep(0.05)
+        assert b'"simulated": true' in body
     finally:
         assert server.stop() == 0
