@@ -53,13 +53,6 @@ ViStatus Fail(ViStatus nStatus, std::string strText) {
     return nStatus;
 }
 
-std::string Quoted(std::string_view sv) {
-    std::string strOut = "\"";
-    strOut.append(sv);
-    strOut += '"';
-    return strOut;
-}
-
 std::string HandleText(ViSession nHandle) {
     char szBuffer[16];
     std::snprintf(szBuffer, sizeof szBuffer, "0x%08X", static_cast<unsigned>(nHandle));

@@ -62,7 +62,6 @@ struct ErrorRecord {
 ErrorRecord& ThreadError();
 // Records the failure for the calling thread and returns its status.
 ViStatus Fail(ViStatus nStatus, std::string strText);
-std::string Quoted(std::string_view sv);
 std::string HandleText(ViSession nHandle);
 
 // ---- handle table ----
