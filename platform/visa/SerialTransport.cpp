@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <cstdint>
 
+#include "Socket.h"
 #include "Transport.h"
 
 namespace tkvisa {
@@ -69,10 +70,11 @@ class SerialTransport final : public Transport {
         if (m_nFd < 0) {
             return errno == EACCES || errno == EPERM ? VI_ERROR_NPERMISSION : VI_ERROR_RSRC_NFOUND;
         }
-        if (!::isatty(m_nFd) || ::pipe2(m_nWake, O_CLOEXEC | O_NONBLOCK) != 0) {
+        if (!::isatty(m_nFd) || !m_wake.Valid()) {
             Close();
             return VI_ERROR_RSRC_NFOUND;
         }
+        m_wake.Drain();
         const ViStatus status = Apply(settings);
         if (status != VI_SUCCESS) {
             Close();
@@ -81,11 +83,9 @@ class SerialTransport final : public Transport {
     }
 
     void Close() override {
-        for (int* pFd : {&m_nFd, &m_nWake[0], &m_nWake[1]}) {
-            if (*pFd >= 0) {
-                ::close(*pFd);
-                *pFd = -1;
-            }
+        if (m_nFd >= 0) {
+            ::close(m_nFd);
+            m_nFd = -1;
         }
     }
 
@@ -107,7 +107,7 @@ class SerialTransport final : public Transport {
                 continue;
             }
             if (nSent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-                status = WaitReady(m_nFd, m_nWake[0], POLLOUT, deadline);
+                status = WaitReady(m_nFd, m_wake.ReadFd(), POLLOUT, deadline);
                 if (status != VI_SUCCESS) {
                     break;
                 }
@@ -127,7 +127,7 @@ class SerialTransport final : public Transport {
             return VI_ERROR_CONN_LOST;
         }
         for (;;) {
-            const ViStatus status = WaitReady(m_nFd, m_nWake[0], POLLIN, deadline);
+            const ViStatus status = WaitReady(m_nFd, m_wake.ReadFd(), POLLIN, deadline);
             if (status != VI_SUCCESS) {
                 return Seen(status);
             }
@@ -179,7 +179,7 @@ class SerialTransport final : public Transport {
             if (NowMs() - nStartMs >= nLimitMs) {
                 return VI_ERROR_TMO;
             }
-            pollfd pfd{m_nWake[0], POLLIN, 0};
+            pollfd pfd{m_wake.ReadFd(), POLLIN, 0};
             if (::poll(&pfd, 1, kDrainPollMs) > 0) {
                 return VI_ERROR_CONN_LOST;
             }
@@ -265,12 +265,7 @@ class SerialTransport final : public Transport {
         return static_cast<std::size_t>(nBytes);
     }
 
-    void Interrupt() override {
-        if (m_nWake[1] >= 0) {
-            const char cWake = 1;
-            [[maybe_unused]] const ssize_t nIgnored = ::write(m_nWake[1], &cWake, 1);
-        }
-    }
+    void Interrupt() override { m_wake.Wake(); }
 
   private:
     static constexpr std::int64_t kDrainSlackMs = 100;
@@ -301,7 +296,7 @@ class SerialTransport final : public Transport {
     bool m_bHungUp = false;
     bool m_bConfigured = false;  // settings applied at least once
     ViUInt32 m_nBaud = 9600;
-    int m_nWake[2] = {-1, -1};  // written by Interrupt to end a wait
+    tknet::WakePipe m_wake;  // woken by Interrupt to end a wait
 };
 
 }  // namespace

@@ -78,15 +78,9 @@ inline bool_t XdrNoArguments(XDR*, char*) {
     return TRUE;
 }
 
-inline void CloseFd(int& fd) {
-    if (fd >= 0) {
-        ::close(fd);
-        fd = -1;
-    }
-}
-
-// The portmapper's datagram socket (streams are served by tknet::Listener).
-int BindSocket(const std::string& strHost, unsigned short nPort, int nType);
+// The portmapper's datagram socket (streams are served by tknet::Listener);
+// throws std::runtime_error.
+tknet::Fd BindDatagrams(const std::string& strHost, unsigned short nPort);
 
 // The universal address ("h1.h2.h3.h4.p1.p2") of a port on the socket's address.
 std::string UniversalAddress(int fd, unsigned short nPort);
@@ -162,7 +156,7 @@ struct Vxi11Server::Impl {
     std::atomic<std::size_t> nCoreCalls{0};  // core-channel procedures served
     // The portmapper's, the core channel's and the abort channel's streams.
     std::optional<tknet::Listener> aListeners[3];
-    int fdPmapUdp = -1;
+    tknet::Fd fdPmapUdp;
     std::optional<tknet::WakePipe> wake;  // Stop() ends every wait on it
     int fdWakeRead = -1;
     unsigned short nRpcPort = 0;
