@@ -100,7 +100,8 @@ struct IntrChannel {
 // Connects to an IPv4 address and port (host order) within a second, from
 // the address the client reached the device at, as a device with one
 // address does; the socket is blocking afterwards, as the RPC library expects.
-int ConnectBack(int fdLink, unsigned long nAddress, unsigned short nPort);
+// An empty Fd when the client does not answer.
+tknet::Fd ConnectBack(int fdLink, unsigned long nAddress, unsigned short nPort);
 
 // device_intr_srq with the link's handle. The RPC library writes with plain
 // write(): SIGPIPE from a client that went away is blocked and taken back.
