@@ -316,6 +316,49 @@ TEST_F(HostileClient, HislipServerKeepsItsOwnLimitsForControlMessages) {
     }
 }
 
+// Data longer than the server's maximum is read, dropped and answered with
+// an Error; the session then goes on with the next message.
+TEST_F(HostileClient, HislipDataOverTheServerMaximumIsDroppedAndTheSessionGoesOn) {
+    namespace hs = tkvisa::hislip;
+    auto ReadHeader = [](int fd) {
+        std::uint8_t aHeader[hs::kHeaderSize];
+        hs::Header header;
+        EXPECT_EQ(tknet::ReceiveExact(fd, aHeader, sizeof aHeader, Deadline(5000)), Result::kOk);
+        EXPECT_TRUE(hs::DecodeHeader(aHeader, header));
+        return header;
+    };
+    auto ReadPayload = [](int fd, std::uint64_t nLength) {
+        std::string strPayload(nLength, '\0');
+        EXPECT_EQ(tknet::ReceiveExact(fd, strPayload.data(), strPayload.size(), Deadline(5000)),
+                  Result::kOk);
+        return strPayload;
+    };
+    tknet::Fd fd = ConnectTo(m_pEmulator->HislipPort());
+    const std::string strInit =
+        hs::EncodeMessage(hs::MessageType::Initialize, 0, 0x01000000u, "hislip0");
+    ASSERT_EQ(tknet::SendAll(fd.Get(), strInit.data(), strInit.size(), Deadline(2000)),
+              Result::kOk);
+    ASSERT_EQ(ReadHeader(fd.Get()).Type(), hs::MessageType::InitializeResponse);
+
+    const std::string strTooLarge = hs::EncodeMessage(
+        hs::MessageType::DataEnd, 0, hs::kFirstMessageId, std::string(1024 * 1024, 'x'));
+    ASSERT_EQ(tknet::SendAll(fd.Get(), strTooLarge.data(), strTooLarge.size(), Deadline(5000)),
+              Result::kOk);
+    const hs::Header error = ReadHeader(fd.Get());
+    EXPECT_EQ(error.Type(), hs::MessageType::Error);
+    EXPECT_EQ(error.nControl, static_cast<std::uint8_t>(hs::ErrorCode::MessageTooLarge));
+    EXPECT_EQ(ReadPayload(fd.Get(), error.nLength), "message too large");
+
+    const std::string strQuery =
+        hs::EncodeMessage(hs::MessageType::DataEnd, 0, hs::kFirstMessageId + 2, "*IDN?\n");
+    ASSERT_EQ(tknet::SendAll(fd.Get(), strQuery.data(), strQuery.size(), Deadline(2000)),
+              Result::kOk);
+    const hs::Header reply = ReadHeader(fd.Get());
+    EXPECT_EQ(reply.Type(), hs::MessageType::DataEnd);
+    EXPECT_EQ(reply.nParameter, hs::kFirstMessageId + 2);
+    EXPECT_EQ(ReadPayload(fd.Get(), reply.nLength).rfind("Norvale,", 0), 0u);
+}
+
 TEST_F(HostileClient, ScpiFloodWithoutTerminatorIsDroppedAndTheConnectionGoesOn) {
     tknet::Fd fd = ConnectTo(m_pEmulator->Port());
     const std::string strChunk(64 * 1024, 'A');
