@@ -114,6 +114,9 @@ std::shared_ptr<const StoreData> ReadStoreText(std::string_view svText,
 // fuzz target to reach the whole API without touching the file system).
 ViStatus DeserializeText(ViSession nStore, std::string_view svText, const std::string& strLocation);
 
+// A name as error texts quote it: "name".
+std::string Quoted(std::string_view svText);
+
 // The store file a program uses when it sets no process default location
 // (the master location): IVI_CONFIG_STORE when set and not empty, else
 // /etc/ivi/IviConfigurationStore.xml.

@@ -32,13 +32,6 @@ struct FormatError {
     throw FormatError{node.offset_debug(), std::move(strText)};
 }
 
-std::string Quoted(std::string_view svText) {
-    std::string strOut = "\"";
-    strOut.append(svText);
-    strOut += '"';
-    return strOut;
-}
-
 bool EqualsNoCase(std::string_view a, std::string_view b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
                auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; };
@@ -492,6 +485,13 @@ std::shared_ptr<const StoreData> ReadStoreText(std::string_view svText,
         strError = Describe(svText, strLocation, nOffset, error.strText);
         return nullptr;
     }
+}
+
+std::string Quoted(std::string_view svText) {
+    std::string strOut = "\"";
+    strOut.append(svText);
+    strOut += '"';
+    return strOut;
 }
 
 }  // namespace cfgstore

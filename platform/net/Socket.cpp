@@ -319,6 +319,31 @@ Result ReceiveExact(int fd, void* pData, std::size_t nCount, const Deadline& dea
     return Result::kOk;
 }
 
+// ----- Datagrams ---------------------------------------------------------
+
+Result BindDatagram(const std::string& strHost, std::uint16_t nPort, Fd* pFd) {
+    std::vector<Address> vecAddresses;
+    Result result = Resolve(strHost, nPort, &vecAddresses, true);
+    if (result != Result::kOk) {
+        return result;
+    }
+    for (const Address& address : vecAddresses) {
+        Fd fd(::socket(address.Family(), SOCK_DGRAM | SOCK_CLOEXEC, 0));
+        if (!fd) {
+            result = ResultOfErrno(errno);
+            continue;
+        }
+        const int nOne = 1;
+        ::setsockopt(fd.Get(), SOL_SOCKET, SO_REUSEADDR, &nOne, sizeof nOne);
+        if (::bind(fd.Get(), address.Raw(), address.nLength) == 0) {
+            *pFd = std::move(fd);
+            return Result::kOk;
+        }
+        result = ResultOfErrno(errno);
+    }
+    return result;
+}
+
 // ----- Listener -----------------------------------------------------------
 
 Result Listener::Open(const std::string& strHost, std::uint16_t nPort, int nBacklog) {

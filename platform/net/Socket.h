@@ -127,6 +127,11 @@ Result ReceiveExact(int fd, void* pData, std::size_t nCount, const Deadline& dea
 // Receives whatever is already there without waiting; *pGot may be 0.
 Result ReceiveNow(int fd, void* pData, std::size_t nMax, std::size_t* pGot);
 
+// A UDP socket bound to the first address of host:port (an empty host for
+// every address) that takes it, with SO_REUSEADDR. kNoHost when the name
+// does not resolve; else the failure of the last address tried.
+Result BindDatagram(const std::string& strHost, std::uint16_t nPort, Fd* pFd);
+
 // A listening TCP socket and its accept loop. Each accepted connection is
 // served by onConnection on a thread of its own; finished threads are joined
 // as new connections arrive and at Stop(). Stop() wakes the loop and every

@@ -61,8 +61,9 @@ ChannelResult MessageChannel::Gone() {
     return ChannelResult::kGone;
 }
 
-ChannelResult MessageChannel::Malformed(std::string strProblem) {
+ChannelResult MessageChannel::Malformed(Malformation eHow, std::string strProblem) {
     m_bReadBroken = true;
+    m_eMalformation = eHow;
     m_strProblem = std::move(strProblem);
     return ChannelResult::kMalformed;
 }
@@ -109,7 +110,8 @@ ChannelResult MessageChannel::Send(MessageType eType, std::uint8_t nControl,
     return Send(header, strPayload.data(), strPayload.size(), deadline);
 }
 
-// Reads until at least nCount bytes are buffered (nCount fits the buffer).
+// Reads until at least nCount bytes are buffered; the buffer grows to
+// nCount, which the limits bound.
 ChannelResult MessageChannel::Fill(std::size_t nCount, const tknet::Deadline& deadline) {
     if (!m_fd) {
         return ChannelResult::kGone;
@@ -121,6 +123,9 @@ ChannelResult MessageChannel::Fill(std::size_t nCount, const tknet::Deadline& de
         std::memmove(m_vecIn.data(), m_vecIn.data() + m_nPos, m_nEnd - m_nPos);
         m_nEnd -= m_nPos;
         m_nPos = 0;
+    }
+    if (m_vecIn.size() < nCount) {
+        m_vecIn.resize(nCount);
     }
     while (m_nEnd < nCount) {
         std::size_t nGot = 0;
@@ -146,7 +151,7 @@ ChannelResult MessageChannel::NextMessage(Header& header, std::string& strPayloa
         return result;
     }
     if (!DecodeHeader(m_vecIn.data() + m_nPos, header)) {
-        return Malformed("message header without the HS prologue");
+        return Malformed(Malformation::kPrologue, "message header without the HS prologue");
     }
     const MessageRule* pRule = RuleOf(header.nType);
     const PayloadKind eKind = pRule != nullptr ? pRule->ePayload : PayloadKind::Text;
@@ -155,12 +160,14 @@ ChannelResult MessageChannel::NextMessage(Header& header, std::string& strPayloa
         strPayload.clear();
         return ChannelResult::kOk;
     }
-    const bool bLengthFits = eKind == PayloadKind::None   ? header.nLength == 0
-                             : eKind == PayloadKind::Size ? header.nLength == 8
-                                                          : header.nLength <= kMaxTextPayload;
+    const bool bExact = m_limits.bExactLengths && eKind != PayloadKind::Text;
+    const bool bLengthFits = !bExact                      ? header.nLength <= m_limits.nMaxControl
+                             : eKind == PayloadKind::None ? header.nLength == 0
+                                                          : header.nLength == 8;
     if (!bLengthFits) {
-        return Malformed(MessageTypeName(header.nType) + " with a payload length of " +
-                         std::to_string(header.nLength));
+        return Malformed(Malformation::kLength, MessageTypeName(header.nType) +
+                                                    " with a payload length of " +
+                                                    std::to_string(header.nLength));
     }
     const std::size_t nTotal = kHeaderSize + static_cast<std::size_t>(header.nLength);
     result = Fill(nTotal, deadline);
@@ -213,7 +220,8 @@ ChannelResult MessageChannel::CheckNextPrologue() {
     }
     const std::size_t nThere = m_nEnd - m_nPos;
     if ((nThere >= 1 && m_vecIn[m_nPos] != 'H') || (nThere >= 2 && m_vecIn[m_nPos + 1] != 'S')) {
-        return Malformed("payload beyond the length its header gave");
+        return Malformed(Malformation::kTrailingPayload,
+                         "payload beyond the length its header gave");
     }
     return ChannelResult::kOk;
 }

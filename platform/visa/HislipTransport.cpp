@@ -8,7 +8,8 @@
 // device answers with the id of the message it answers. A read takes only
 // replies to the messages written since the last complete reply (or since a
 // timeout), so the late reply to a query that timed out is skipped instead
-// of being taken as the answer to the next one.
+// of being taken as the answer to the next one (HislipReplies.h keeps that
+// account).
 //
 // Nothing the device sends is trusted further than the protocol allows: a
 // Data or DataEND longer than the maximum this client announced, a header
@@ -18,6 +19,13 @@
 // call); a message type this client does not know is answered with an
 // Error and skipped. Skipping (stale replies, service requests, unknown
 // messages) goes on only while the call's deadline lasts.
+//
+// The file is one class of about nine hundred lines, kept whole on purpose:
+// every operation shares the two channels, the fatal state and the reply
+// account, and the channels interleave (a read on the synchronous one hands
+// service requests from the asynchronous one to their hook). What stands on
+// its own is elsewhere: framing in HislipChannel, the reply account in
+// HislipReplies, the messages in HislipMessage.
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
@@ -29,6 +37,7 @@
 
 #include "HislipChannel.h"
 #include "HislipMessage.h"
+#include "HislipReplies.h"
 #include "Socket.h"
 #include "Transport.h"
 
@@ -200,14 +209,14 @@ class HislipTransport final : public Transport {
             Header header;
             header.nType = static_cast<std::uint8_t>(
                 bLast && m_options.bSendEnd ? MessageType::DataEnd : MessageType::Data);
-            header.nControl = TakeRmtDelivered();
-            header.nParameter = m_nMessageId;
+            header.nControl = m_replies.TakeRmtDelivered();
+            header.nParameter = m_replies.NextId();
             header.nLength = nChunk;
             const ChannelResult result = m_sync.Send(header, pData + *pWritten, nChunk, deadline);
             if (result != ChannelResult::kOk) {
                 return StatusOf(result);
             }
-            NoteSent();
+            m_replies.NoteSent();
             *pWritten += nChunk;
             // A device announcing a tiny maximum makes many messages; they
             // still share the call's deadline.
@@ -239,12 +248,13 @@ class HislipTransport final : public Transport {
         };
         const WatchAsync watch(*this);
         for (;;) {
-            if (m_bInMessage && m_nLeft > 0) {
+            if (m_replies.InMessage() && m_replies.Left() > 0) {
+                const bool bTaken = m_replies.Taken();
                 std::size_t nGot = 0;
                 const ChannelResult result =
-                    m_sync.ReadPayload(m_bAccepted ? pData : nullptr,
+                    m_sync.ReadPayload(bTaken ? pData : nullptr,
                                        static_cast<std::size_t>(std::min<std::uint64_t>(
-                                           m_bAccepted ? nMax : kSkipChunk, m_nLeft)),
+                                           bTaken ? nMax : kSkipChunk, m_replies.Left())),
                                        *pWait, &nGot);
                 if (result == ChannelResult::kWoken) {
                     const ViStatus status = AsyncTraffic(*pWait, &pWait, now);
@@ -256,10 +266,10 @@ class HislipTransport final : public Transport {
                 if (result != ChannelResult::kOk) {
                     return fail(StatusOf(result));
                 }
-                m_nLeft -= nGot;
-                if (m_bAccepted) {
+                m_replies.Consume(nGot);
+                if (bTaken) {
                     *pRead = nGot;
-                    return m_nLeft == 0 ? EndMessage() : VI_SUCCESS;
+                    return m_replies.Left() == 0 ? EndMessage() : VI_SUCCESS;
                 }
                 // Dropping a reply nobody waits for lasts only as long as
                 // the deadline, however long the reply claims to be.
@@ -268,8 +278,8 @@ class HislipTransport final : public Transport {
                 }
                 continue;
             }
-            if (m_bInMessage) {
-                const bool bTaken = m_bAccepted;
+            if (m_replies.InMessage()) {
+                const bool bTaken = m_replies.Taken();
                 const ViStatus status = EndMessage();
                 if (status < VI_SUCCESS || (bTaken && m_bEnded)) {
                     return status;
@@ -345,8 +355,7 @@ class HislipTransport final : public Transport {
         if (status < VI_SUCCESS) {
             return status;
         }
-        m_bAccepted = false;
-        m_bResponseOpen = false;
+        m_replies.Abandon();
         const ChannelResult sent =
             m_sync.Send(MessageType::DeviceClearComplete,
                         m_bOverlapWanted ? hislip::kOverlapBit : 0, 0, {}, deadline);
@@ -354,21 +363,22 @@ class HislipTransport final : public Transport {
             return Failed(StatusOf(sent));
         }
         for (;;) {
-            if (m_bInMessage && m_nLeft > 0) {
+            if (m_replies.InMessage() && m_replies.Left() > 0) {
                 std::size_t nGot = 0;
                 const ChannelResult result = m_sync.ReadPayload(
-                    nullptr, static_cast<std::size_t>(std::min<std::uint64_t>(kSkipChunk, m_nLeft)),
+                    nullptr,
+                    static_cast<std::size_t>(std::min<std::uint64_t>(kSkipChunk, m_replies.Left())),
                     deadline, &nGot);
                 if (result != ChannelResult::kOk) {
                     return Failed(StatusOf(result));
                 }
-                m_nLeft -= nGot;
+                m_replies.Consume(nGot);
                 if (deadline.Passed()) {
                     return Failed(VI_ERROR_TMO);
                 }
                 continue;
             }
-            m_bInMessage = false;
+            m_replies.LeaveMessage();
             Header header;
             status = Receive(m_sync, hislip::Channel::Sync, header, strPayload, deadline);
             if (status < VI_SUCCESS) {
@@ -385,19 +395,16 @@ class HislipTransport final : public Transport {
                 return Failed(VI_ERROR_TMO);
             }
         }
-        m_nMessageId = hislip::kFirstMessageId;
-        m_nRangeStart = m_nMessageId;
-        m_bNewRange = false;
-        m_bRmtDelivered = false;
+        m_replies.Reset();
         return VI_SUCCESS;
     }
 
     ViStatus ReadStatusByte(ViUInt16* pStatus, const Deadline& deadline) override {
         Header reply;
         std::string strPayload;
-        const ViStatus status =
-            AsyncCall(MessageType::AsyncStatusQuery, TakeRmtDelivered(), LastSentId(), {},
-                      MessageType::AsyncStatusResponse, reply, strPayload, deadline);
+        const ViStatus status = AsyncCall(
+            MessageType::AsyncStatusQuery, m_replies.TakeRmtDelivered(), m_replies.LastSentId(), {},
+            MessageType::AsyncStatusResponse, reply, strPayload, deadline);
         if (status >= VI_SUCCESS) {
             *pStatus = reply.nControl;
         }
@@ -408,12 +415,12 @@ class HislipTransport final : public Transport {
         if (const ViStatus status = PollServiceRequests(); status < VI_SUCCESS) {
             return status;
         }
-        const ChannelResult result =
-            m_sync.Send(MessageType::Trigger, TakeRmtDelivered(), m_nMessageId, {}, deadline);
+        const ChannelResult result = m_sync.Send(MessageType::Trigger, m_replies.TakeRmtDelivered(),
+                                                 m_replies.NextId(), {}, deadline);
         if (result != ChannelResult::kOk) {
             return StatusOf(result);
         }
-        NoteSent();
+        m_replies.NoteSent();
         return VI_SUCCESS;
     }
 
@@ -427,7 +434,7 @@ class HislipTransport final : public Transport {
         Header reply;
         std::string strPayload;
         const ViStatus status =
-            AsyncCall(MessageType::AsyncLock, hislip::kLockRelease, LastSentId(), {},
+            AsyncCall(MessageType::AsyncLock, hislip::kLockRelease, m_replies.LastSentId(), {},
                       MessageType::AsyncLockResponse, reply, strPayload, deadline);
         if (status < VI_SUCCESS) {
             return status;
@@ -588,8 +595,7 @@ class HislipTransport final : public Transport {
         if (status < VI_SUCCESS) {
             return status == VI_ERROR_TMO ? VI_ERROR_TMO : VI_ERROR_RSRC_NFOUND;
         }
-        m_nMessageId = hislip::kFirstMessageId;
-        m_nRangeStart = m_nMessageId;
+        m_replies.Reset();
         return VI_SUCCESS;
     }
 
@@ -744,15 +750,16 @@ class HislipTransport final : public Transport {
     // go before the next query is sent. Only what arrived already, and a
     // bounded amount of it.
     ViStatus DropArrived() {
-        if (m_nRangeStart != m_nMessageId && !m_bNewRange) {
+        if (m_replies.AwaitsReplies()) {
             return VI_SUCCESS;  // replies are awaited: they stay for the next read
         }
         const Deadline now(0);
         for (int n = 0; n < kMaxPolledMessages; ++n) {
-            if (m_bInMessage && m_nLeft > 0) {
+            if (m_replies.InMessage() && m_replies.Left() > 0) {
                 std::size_t nGot = 0;
                 const ChannelResult result = m_sync.ReadPayload(
-                    nullptr, static_cast<std::size_t>(std::min<std::uint64_t>(kSkipChunk, m_nLeft)),
+                    nullptr,
+                    static_cast<std::size_t>(std::min<std::uint64_t>(kSkipChunk, m_replies.Left())),
                     now, &nGot);
                 if (result == ChannelResult::kTimeout) {
                     return VI_SUCCESS;
@@ -760,10 +767,10 @@ class HislipTransport final : public Transport {
                 if (result != ChannelResult::kOk) {
                     return StatusOf(result);
                 }
-                m_nLeft -= nGot;
+                m_replies.Consume(nGot);
                 continue;
             }
-            m_bInMessage = false;
+            m_replies.LeaveMessage();
             Header header;
             std::string strPayload;
             ViStatus status = Receive(m_sync, hislip::Channel::Sync, header, strPayload, now);
@@ -803,8 +810,7 @@ class HislipTransport final : public Transport {
             return VI_SUCCESS;
         }
         const ViStatus status = StartData(header);
-        m_bAccepted = false;
-        m_bResponseOpen = false;
+        m_replies.Abandon();
         return status;
     }
 
@@ -818,21 +824,13 @@ class HislipTransport final : public Transport {
         }
         // The pieces of one reply carry one id; another id before its
         // DataEND would splice two replies into one.
-        if (m_bResponseOpen && header.nParameter != m_nResponseId) {
+        if (m_replies.Splices(header)) {
             return Violation(m_sync, hislip::FatalCode::Unidentified,
                              hislip::MessageTypeName(header.nType) + " with message id " +
                                  std::to_string(header.nParameter) + " inside the reply to " +
-                                 std::to_string(m_nResponseId));
+                                 std::to_string(m_replies.OpenReplyId()));
         }
-        m_bInMessage = true;
-        m_eMessage = header.Type();
-        m_nLeft = header.nLength;
-        m_nCurrentId = header.nParameter;
-        m_bAccepted = Accepts(header.nParameter);
-        if (m_bAccepted && m_eMessage == MessageType::Data) {
-            m_bResponseOpen = true;
-            m_nResponseId = header.nParameter;
-        }
+        m_replies.StartMessage(header);
         return VI_SUCCESS;
     }
 
@@ -857,18 +855,10 @@ class HislipTransport final : public Transport {
         return StatusOfError(bFatal, header.nControl);
     }
 
-    // A failed read. After a timeout the next message written starts a new
-    // range of awaited replies, and a reply already partly delivered is
-    // dropped whole: its rest would complete nothing the caller can use.
+    // A failed read; a timeout gives up on the replies awaited so far.
     ViStatus Failed(ViStatus status) {
         if (status == VI_ERROR_TMO) {
-            if (m_bResponseOpen || (m_bInMessage && m_bAccepted)) {
-                const std::uint32_t nId = m_bResponseOpen ? m_nResponseId : m_nCurrentId;
-                m_nRangeStart = nId != hislip::kUnknownMessageId ? nId + 2 : m_nMessageId;
-                m_bResponseOpen = false;
-            }
-            m_bAccepted = false;
-            m_bNewRange = true;
+            m_replies.TimedOut();
         }
         return status;
     }
@@ -877,21 +867,14 @@ class HislipTransport final : public Transport {
     // that was taken ends the reply, once the bytes after it are seen to
     // start a header.
     ViStatus EndMessage() {
-        const bool bEndsReply = m_bAccepted && m_eMessage == MessageType::DataEnd;
-        m_bInMessage = false;
-        m_bAccepted = false;
-        if (!bEndsReply) {
+        if (!m_replies.EndMessage()) {
             return VI_SUCCESS;
         }
         if (m_sync.CheckNextPrologue() == ChannelResult::kMalformed) {
             return Violation(m_sync, hislip::FatalCode::PoorlyFormedHeader, m_sync.Problem());
         }
         m_bEnded = true;
-        m_bRmtDelivered = true;
-        m_bResponseOpen = false;
-        // Replies to this message and those before it are complete: a
-        // repeat of one is stale. A reply without a known id completes all.
-        m_nRangeStart = m_nCurrentId != hislip::kUnknownMessageId ? m_nCurrentId + 2 : m_nMessageId;
+        m_replies.CompleteReply();
         return VI_SUCCESS;
     }
 
@@ -935,32 +918,6 @@ class HislipTransport final : public Transport {
                m_async.Broken();
     }
 
-    std::uint8_t TakeRmtDelivered() {
-        return std::exchange(m_bRmtDelivered, false) ? hislip::kRmtDelivered : 0;
-    }
-
-    std::uint32_t LastSentId() const { return m_nMessageId - 2; }
-
-    void NoteSent() {
-        if (m_bNewRange) {
-            m_nRangeStart = m_nMessageId;
-            m_bNewRange = false;
-        }
-        m_nMessageId += 2;
-    }
-
-    // Whether a reply with this message id answers a message sent and not
-    // yet answered: ids from the range's start up to the last one sent, in
-    // steps of two; ids wrap around. The unknown id answers whatever is
-    // awaited, and nothing when nothing is.
-    bool Accepts(std::uint32_t nId) const {
-        if (nId == hislip::kUnknownMessageId) {
-            return m_nRangeStart != m_nMessageId;
-        }
-        const std::uint32_t nOffset = nId - m_nRangeStart;
-        return nOffset < m_nMessageId - m_nRangeStart && nOffset % 2 == 0;
-    }
-
     MessageChannel m_sync;
     MessageChannel m_async;
     std::string m_strPeer;
@@ -974,21 +931,9 @@ class HislipTransport final : public Transport {
     bool m_bOverlapWanted = false;
     bool m_bFatal = false;
     bool m_bAsyncOutOfStep = false;
-    // The next id to send, and the first id of those awaiting a reply.
-    std::uint32_t m_nMessageId = hislip::kFirstMessageId;
-    std::uint32_t m_nRangeStart = hislip::kFirstMessageId;
-    bool m_bNewRange = false;
-    bool m_bRmtDelivered = false;
-    // The Data or DataEND message being read.
-    bool m_bInMessage = false;
-    bool m_bAccepted = false;
-    MessageType m_eMessage = MessageType::Data;
-    std::uint32_t m_nCurrentId = 0;
-    std::uint64_t m_nLeft = 0;
+    hislip::ReplyTracker m_replies;
+    // Whether the last read ended with the end of a reply.
     bool m_bEnded = false;
-    // A reply whose Data pieces were taken and whose DataEND is due.
-    bool m_bResponseOpen = false;
-    std::uint32_t m_nResponseId = 0;
     std::function<void(ViUInt8)> m_serviceRequestHook;
 };
 

@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <cstdint>
 
+#include "Socket.h"
 #include "Transport.h"
 
 namespace tkvisa {
@@ -65,14 +66,16 @@ class SerialTransport final : public Transport {
         if (resource.strDevicePath.empty()) {
             return VI_ERROR_RSRC_NFOUND;
         }
-        m_nFd = ::open(resource.strDevicePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-        if (m_nFd < 0) {
+        m_fd.Reset(
+            ::open(resource.strDevicePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+        if (!m_fd) {
             return errno == EACCES || errno == EPERM ? VI_ERROR_NPERMISSION : VI_ERROR_RSRC_NFOUND;
         }
-        if (!::isatty(m_nFd) || ::pipe2(m_nWake, O_CLOEXEC | O_NONBLOCK) != 0) {
+        if (!::isatty(m_fd.Get()) || !m_wake.Valid()) {
             Close();
             return VI_ERROR_RSRC_NFOUND;
         }
+        m_wake.Drain();
         const ViStatus status = Apply(settings);
         if (status != VI_SUCCESS) {
             Close();
@@ -80,14 +83,7 @@ class SerialTransport final : public Transport {
         return status;
     }
 
-    void Close() override {
-        for (int* pFd : {&m_nFd, &m_nWake[0], &m_nWake[1]}) {
-            if (*pFd >= 0) {
-                ::close(*pFd);
-                *pFd = -1;
-            }
-        }
-    }
+    void Close() override { m_fd.Reset(); }
 
     ViStatus Write(const ViByte* pData, std::size_t nCount, const Deadline& deadline,
                    std::size_t* pWritten) override {
@@ -98,7 +94,7 @@ class SerialTransport final : public Transport {
         std::size_t nDone = 0;
         ViStatus status = VI_SUCCESS;
         while (nDone < nCount) {
-            const ssize_t nSent = ::write(m_nFd, pData + nDone, nCount - nDone);
+            const ssize_t nSent = ::write(m_fd.Get(), pData + nDone, nCount - nDone);
             if (nSent > 0) {
                 nDone += static_cast<std::size_t>(nSent);
                 continue;
@@ -107,7 +103,7 @@ class SerialTransport final : public Transport {
                 continue;
             }
             if (nSent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-                status = WaitReady(m_nFd, m_nWake[0], POLLOUT, deadline);
+                status = WaitReady(m_fd.Get(), m_wake.ReadFd(), POLLOUT, deadline);
                 if (status != VI_SUCCESS) {
                     break;
                 }
@@ -127,11 +123,11 @@ class SerialTransport final : public Transport {
             return VI_ERROR_CONN_LOST;
         }
         for (;;) {
-            const ViStatus status = WaitReady(m_nFd, m_nWake[0], POLLIN, deadline);
+            const ViStatus status = WaitReady(m_fd.Get(), m_wake.ReadFd(), POLLIN, deadline);
             if (status != VI_SUCCESS) {
                 return Seen(status);
             }
-            const ssize_t nGot = ::read(m_nFd, pData, nMax);
+            const ssize_t nGot = ::read(m_fd.Get(), pData, nMax);
             if (nGot > 0) {
                 *pRead = static_cast<std::size_t>(nGot);
                 return VI_SUCCESS;
@@ -150,7 +146,7 @@ class SerialTransport final : public Transport {
         if (HungUp()) {
             return VI_ERROR_CONN_LOST;
         }
-        return Seen(::tcflush(m_nFd, TCIFLUSH) == 0 ? VI_SUCCESS : VI_ERROR_IO);
+        return Seen(::tcflush(m_fd.Get(), TCIFLUSH) == 0 ? VI_SUCCESS : VI_ERROR_IO);
     }
 
     // tcdrain would wait for ever on a line that flow control holds: this
@@ -165,7 +161,7 @@ class SerialTransport final : public Transport {
                 return VI_ERROR_CONN_LOST;
             }
             int nQueued = 0;
-            if (::ioctl(m_nFd, TIOCOUTQ, &nQueued) != 0) {
+            if (::ioctl(m_fd.Get(), TIOCOUTQ, &nQueued) != 0) {
                 return Seen(VI_ERROR_IO);
             }
             if (nQueued <= 0) {
@@ -179,7 +175,7 @@ class SerialTransport final : public Transport {
             if (NowMs() - nStartMs >= nLimitMs) {
                 return VI_ERROR_TMO;
             }
-            pollfd pfd{m_nWake[0], POLLIN, 0};
+            pollfd pfd{m_wake.ReadFd(), POLLIN, 0};
             if (::poll(&pfd, 1, kDrainPollMs) > 0) {
                 return VI_ERROR_CONN_LOST;
             }
@@ -194,7 +190,7 @@ class SerialTransport final : public Transport {
         }
         m_nBaud = settings.nBaud;
         termios tio{};
-        if (::tcgetattr(m_nFd, &tio) != 0) {
+        if (::tcgetattr(m_fd.Get(), &tio) != 0) {
             return VI_ERROR_IO;
         }
         ::cfmakeraw(&tio);
@@ -243,7 +239,7 @@ class SerialTransport final : public Transport {
         }
         tio.c_cc[VMIN] = 0;
         tio.c_cc[VTIME] = 0;
-        if (::tcsetattr(m_nFd, TCSANOW, &tio) != 0) {
+        if (::tcsetattr(m_fd.Get(), TCSANOW, &tio) != 0) {
             return VI_ERROR_NSUP_ATTR_STATE;
         }
         m_bConfigured = true;
@@ -254,23 +250,18 @@ class SerialTransport final : public Transport {
         if (HungUp()) {
             return VI_ERROR_CONN_LOST;
         }
-        return Seen(::tcsendbreak(m_nFd, 0) == 0 ? VI_SUCCESS : VI_ERROR_IO);
+        return Seen(::tcsendbreak(m_fd.Get(), 0) == 0 ? VI_SUCCESS : VI_ERROR_IO);
     }
 
     std::size_t Available() override {
         int nBytes = 0;
-        if (::ioctl(m_nFd, FIONREAD, &nBytes) != 0 || nBytes < 0) {
+        if (::ioctl(m_fd.Get(), FIONREAD, &nBytes) != 0 || nBytes < 0) {
             return 0;
         }
         return static_cast<std::size_t>(nBytes);
     }
 
-    void Interrupt() override {
-        if (m_nWake[1] >= 0) {
-            const char cWake = 1;
-            [[maybe_unused]] const ssize_t nIgnored = ::write(m_nWake[1], &cWake, 1);
-        }
-    }
+    void Interrupt() override { m_wake.Wake(); }
 
   private:
     static constexpr std::int64_t kDrainSlackMs = 100;
@@ -290,18 +281,18 @@ class SerialTransport final : public Transport {
     // Whether the other end has hung up, asking the line without waiting
     // when no call has run into it yet.
     bool HungUp() {
-        if (!m_bHungUp && m_nFd >= 0) {
-            pollfd pfd{m_nFd, 0, 0};
+        if (!m_bHungUp && m_fd) {
+            pollfd pfd{m_fd.Get(), 0, 0};
             m_bHungUp = ::poll(&pfd, 1, 0) > 0 && (pfd.revents & (POLLHUP | POLLNVAL)) != 0;
         }
         return m_bHungUp;
     }
 
-    int m_nFd = -1;
+    tknet::Fd m_fd;
     bool m_bHungUp = false;
     bool m_bConfigured = false;  // settings applied at least once
     ViUInt32 m_nBaud = 9600;
-    int m_nWake[2] = {-1, -1};  // written by Interrupt to end a wait
+    tknet::WakePipe m_wake;  // woken by Interrupt to end a wait
 };
 
 }  // namespace

@@ -259,6 +259,106 @@ TEST_F(HostileClient, HislipLengthsAndTypesThatLieCloseTheConnection) {
     EXPECT_EQ(reply.Type(), hs::MessageType::InitializeResponse);
 }
 
+// The emulator reads HiSLIP through the client's message channel but with
+// limits of its own: control messages far longer than a client takes are
+// served, a control message over the server's 1 MiB maximum and a header
+// without the prologue get the FatalError text that names what was wrong.
+TEST_F(HostileClient, HislipServerKeepsItsOwnLimitsForControlMessages) {
+    namespace hs = tkvisa::hislip;
+    constexpr std::uint64_t kServerMaxPayload = 1024 * 1024 - hs::kHeaderSize;
+    auto Initialize = [](std::uint64_t nLength) {
+        hs::Header header{static_cast<std::uint8_t>(hs::MessageType::Initialize), 0, 0x01000000u,
+                          nLength};
+        std::string strBytes(hs::kHeaderSize, '\0');
+        hs::EncodeHeader(header, reinterpret_cast<std::uint8_t*>(strBytes.data()));
+        return strBytes;
+    };
+    struct Row {
+        const char* pszName;
+        std::string strSent;
+        hs::MessageType eReply;
+        std::uint8_t nControl;
+        std::string strReplyPayload;  // checked for a FatalError only
+    };
+    const Row rows[] = {
+        {"sub-address of 8 KiB", Initialize(8192) + std::string(8192, 'a'),
+         hs::MessageType::InitializeResponse, 0, ""},
+        {"sub-address of the server's maximum",
+         Initialize(kServerMaxPayload) + std::string(kServerMaxPayload, 'b'),
+         hs::MessageType::InitializeResponse, 0, ""},
+        {"sub-address one byte over the maximum", Initialize(kServerMaxPayload + 1),
+         hs::MessageType::FatalError, static_cast<std::uint8_t>(hs::FatalCode::PoorlyFormedHeader),
+         "payload length 1048561 of a Initialize message"},
+        {"no prologue", "GET / HTTP/1.0\r\n", hs::MessageType::FatalError,
+         static_cast<std::uint8_t>(hs::FatalCode::PoorlyFormedHeader),
+         "poorly formed message header"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.pszName);
+        tknet::Fd fd = ConnectTo(m_pEmulator->HislipPort());
+        ASSERT_EQ(tknet::SendAll(fd.Get(), row.strSent.data(), row.strSent.size(), Deadline(5000)),
+                  Result::kOk);
+        std::uint8_t aReply[hs::kHeaderSize];
+        ASSERT_EQ(tknet::ReceiveExact(fd.Get(), aReply, sizeof aReply, Deadline(5000)),
+                  Result::kOk);
+        hs::Header reply;
+        ASSERT_TRUE(hs::DecodeHeader(aReply, reply));
+        EXPECT_EQ(reply.Type(), row.eReply);
+        if (row.eReply != hs::MessageType::FatalError) {
+            continue;
+        }
+        EXPECT_EQ(reply.nControl, row.nControl);
+        std::string strText(reply.nLength, '\0');
+        ASSERT_EQ(tknet::ReceiveExact(fd.Get(), strText.data(), strText.size(), Deadline(2000)),
+                  Result::kOk);
+        EXPECT_EQ(strText, row.strReplyPayload);
+        EXPECT_TRUE(Closed(fd.Get()));
+    }
+}
+
+// Data longer than the server's maximum is read, dropped and answered with
+// an Error; the session then goes on with the next message.
+TEST_F(HostileClient, HislipDataOverTheServerMaximumIsDroppedAndTheSessionGoesOn) {
+    namespace hs = tkvisa::hislip;
+    auto ReadHeader = [](int fd) {
+        std::uint8_t aHeader[hs::kHeaderSize];
+        hs::Header header;
+        EXPECT_EQ(tknet::ReceiveExact(fd, aHeader, sizeof aHeader, Deadline(5000)), Result::kOk);
+        EXPECT_TRUE(hs::DecodeHeader(aHeader, header));
+        return header;
+    };
+    auto ReadPayload = [](int fd, std::uint64_t nLength) {
+        std::string strPayload(nLength, '\0');
+        EXPECT_EQ(tknet::ReceiveExact(fd, strPayload.data(), strPayload.size(), Deadline(5000)),
+                  Result::kOk);
+        return strPayload;
+    };
+    tknet::Fd fd = ConnectTo(m_pEmulator->HislipPort());
+    const std::string strInit =
+        hs::EncodeMessage(hs::MessageType::Initialize, 0, 0x01000000u, "hislip0");
+    ASSERT_EQ(tknet::SendAll(fd.Get(), strInit.data(), strInit.size(), Deadline(2000)),
+              Result::kOk);
+    ASSERT_EQ(ReadHeader(fd.Get()).Type(), hs::MessageType::InitializeResponse);
+
+    const std::string strTooLarge = hs::EncodeMessage(
+        hs::MessageType::DataEnd, 0, hs::kFirstMessageId, std::string(1024 * 1024, 'x'));
+    ASSERT_EQ(tknet::SendAll(fd.Get(), strTooLarge.data(), strTooLarge.size(), Deadline(5000)),
+              Result::kOk);
+    const hs::Header error = ReadHeader(fd.Get());
+    EXPECT_EQ(error.Type(), hs::MessageType::Error);
+    EXPECT_EQ(error.nControl, static_cast<std::uint8_t>(hs::ErrorCode::MessageTooLarge));
+    EXPECT_EQ(ReadPayload(fd.Get(), error.nLength), "message too large");
+
+    const std::string strQuery =
+        hs::EncodeMessage(hs::MessageType::DataEnd, 0, hs::kFirstMessageId + 2, "*IDN?\n");
+    ASSERT_EQ(tknet::SendAll(fd.Get(), strQuery.data(), strQuery.size(), Deadline(2000)),
+              Result::kOk);
+    const hs::Header reply = ReadHeader(fd.Get());
+    EXPECT_EQ(reply.Type(), hs::MessageType::DataEnd);
+    EXPECT_EQ(reply.nParameter, hs::kFirstMessageId + 2);
+    EXPECT_EQ(ReadPayload(fd.Get(), reply.nLength).rfind("Norvale,", 0), 0u);
+}
+
 TEST_F(HostileClient, ScpiFloodWithoutTerminatorIsDroppedAndTheConnectionGoesOn) {
     tknet::Fd fd = ConnectTo(m_pEmulator->Port());
     const std::string strChunk(64 * 1024, 'A');

@@ -80,6 +80,34 @@ TEST(NetConnect, FailuresAreNamed) {
     EXPECT_FALSE(fd);
 }
 
+TEST(NetDatagram, BindsOnceAPortAndNamesAHostThatDoesNotResolve) {
+    tknet::Fd first;
+    ASSERT_EQ(tknet::BindDatagram("127.0.0.1", 0, &first), Result::kOk);
+    tknet::Address bound;
+    ASSERT_TRUE(tknet::LocalAddressOf(first.Get(), &bound));
+    // A datagram sent to the bound port arrives there.
+    tknet::Fd sender(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    ASSERT_TRUE(sender);
+    ASSERT_EQ(::sendto(sender.Get(), "ping", 4, 0, bound.Raw(), bound.nLength), 4);
+    char achIn[8] = {};
+    std::size_t nGot = 0;
+    EXPECT_EQ(tknet::ReceiveSome(first.Get(), achIn, sizeof achIn, Deadline(2000), &nGot),
+              Result::kOk);
+    EXPECT_EQ(std::string(achIn, nGot), "ping");
+    // A port in use by a socket without SO_REUSEADDR stays taken; an
+    // unresolvable name is told apart from it.
+    tknet::Fd plain(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    tknet::Address taken;
+    std::vector<tknet::Address> vecAddresses;
+    ASSERT_EQ(tknet::Resolve("127.0.0.1", 0, &vecAddresses), Result::kOk);
+    ASSERT_EQ(::bind(plain.Get(), vecAddresses[0].Raw(), vecAddresses[0].nLength), 0);
+    ASSERT_TRUE(tknet::LocalAddressOf(plain.Get(), &taken));
+    tknet::Fd second;
+    EXPECT_EQ(tknet::BindDatagram("127.0.0.1", taken.Port(), &second), Result::kError);
+    EXPECT_FALSE(second);
+    EXPECT_EQ(tknet::BindDatagram("no-such-host.invalid", 0, &second), Result::kNoHost);
+}
+
 TEST(NetWait, SilentPeerEndsAtTheDeadlineAndWakeEndsItEarlier) {
     Pair pair;
     char buffer[16];

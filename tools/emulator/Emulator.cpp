@@ -165,18 +165,13 @@ struct Emulator::Impl final : Vxi11Backend {
 
     // Waits for input on fd or for the stop signal; returns false on stop.
     bool WaitReadable(int fd, int nTimeoutMs, bool& bReadable) {
-        pollfd afds[2] = {{fd, POLLIN, 0}, {fdWakeRead, POLLIN, 0}};
-        for (;;) {
-            int n = ::poll(afds, 2, nTimeoutMs);
-            if (n < 0 && errno == EINTR) {
-                continue;
-            }
-            if (n < 0 || (afds[1].revents & POLLIN) != 0) {
-                return false;
-            }
-            bReadable = (afds[0].revents & (POLLIN | POLLHUP | POLLERR)) != 0;
-            return true;
-        }
+        const tknet::Result result = tknet::WaitReady(
+            fd, POLLIN,
+            tknet::Deadline(nTimeoutMs < 0 ? tknet::Deadline::kInfinite
+                                           : static_cast<std::uint32_t>(nTimeoutMs)),
+            fdWakeRead);
+        bReadable = result == tknet::Result::kOk;
+        return result == tknet::Result::kOk || result == tknet::Result::kTimeout;
     }
 
     bool WriteAll(Connection& connection, const std::string& strData) {
@@ -203,9 +198,10 @@ struct Emulator::Impl final : Vxi11Backend {
                     // Wait for room, or for the stop signal, so that a client
                     // that does not read never blocks Stop(). A pseudo-terminal
                     // nobody reads drops the reply after a second.
-                    pollfd afds[2] = {{connection.fd, POLLOUT, 0}, {fdWakeRead, POLLIN, 0}};
-                    int nReady = ::poll(afds, 2, connection.bSocket ? -1 : 1000);
-                    if (nReady <= 0 || (afds[1].revents & POLLIN) != 0) {
+                    if (tknet::WaitReady(
+                            connection.fd, POLLOUT,
+                            tknet::Deadline(connection.bSocket ? tknet::Deadline::kInfinite : 1000),
+                            fdWakeRead) != tknet::Result::kOk) {
                         return false;
                     }
                     continue;

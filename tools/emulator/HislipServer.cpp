@@ -1,28 +1,19 @@
 #include "HislipServer.h"
 
-#include <fcntl.h>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
-#include <list>
 #include <map>
 #include <mutex>
 #include <optional>
 #include <stdexcept>
-#include <thread>
 #include <utility>
 #include <vector>
 
+#include "HislipChannel.h"
 #include "HislipMessage.h"
 #include "Socket.h"
 
@@ -39,16 +30,21 @@ constexpr std::uint16_t kServerVendorId = ('N' << 8) | 'V';
 // A lock request or a message held by another session's lock waits at most
 // this long.
 constexpr std::uint32_t kMaxWaitMs = 10000;
+// Any message but Data and DataEND up to the server's maximum, its length
+// judged by whoever handles it.
+constexpr hs::PayloadLimits kServerLimits{kServerMaxMessage - hs::kHeaderSize, false};
 
 }  // namespace
 
 struct HislipServer::Impl {
     struct Session {
         std::uint16_t nId = 0;
-        int fdSync = -1;  // owned by the connection that initialized the session
+        // Owned by the connection that initialized the session; only its
+        // thread reads and writes it.
+        hs::MessageChannel* pSync = nullptr;
         // Owned by the connection that joined the session; set and cleared
         // under mutexAsyncWrite, which replies and service requests share.
-        std::atomic<int> fdAsync{-1};
+        std::atomic<hs::MessageChannel*> pAsync{nullptr};
         std::mutex mutexAsyncWrite;
         std::string strIn;  // bytes of a message not yet complete
         std::uint64_t nClientMax = kServerMaxMessage;
@@ -58,10 +54,6 @@ struct HislipServer::Impl {
         std::optional<std::string> sharedKey;  // the shared lock this session holds
     };
     using SessionPtr = std::shared_ptr<Session>;
-
-    struct Connection {
-        int fd = -1;
-    };
 
     explicit Impl(Vxi11Backend& backendIn) : backend(backendIn) {}
 
@@ -80,103 +72,67 @@ struct HislipServer::Impl {
 
     // ----- stream ----------------------------------------------------------
 
-    bool WaitReadable(int fd) {
-        pollfd afds[2] = {{fd, POLLIN, 0}, {fdWakeRead, POLLIN, 0}};
-        for (;;) {
-            const int n = ::poll(afds, 2, -1);
-            if (n < 0 && errno == EINTR) {
-                continue;
-            }
-            return n > 0 && (afds[1].revents & POLLIN) == 0;
-        }
+    // Every wait lasts until the peer acts or Stop() wakes it.
+    static const tknet::Deadline& Forever() {
+        static const tknet::Deadline never(tknet::Deadline::kInfinite);
+        return never;
     }
 
-    bool ReadExact(int fd, void* pBuffer, std::size_t nCount) {
-        auto* p = static_cast<std::uint8_t*>(pBuffer);
-        while (nCount > 0) {
-            if (!WaitReadable(fd)) {
-                return false;
-            }
-            const ssize_t n = ::recv(fd, p, nCount, 0);
-            if (n < 0 && errno == EINTR) {
-                continue;
-            }
-            if (n <= 0) {
-                return false;
-            }
-            p += n;
-            nCount -= static_cast<std::size_t>(n);
-        }
-        return true;
-    }
-
-    static bool SendAll(int fd, const std::string& strBytes) {
-        std::size_t nDone = 0;
-        while (nDone < strBytes.size()) {
-            const ssize_t n =
-                ::send(fd, strBytes.data() + nDone, strBytes.size() - nDone, MSG_NOSIGNAL);
-            if (n < 0 && errno == EINTR) {
-                continue;
-            }
-            if (n <= 0) {
-                return false;
-            }
-            nDone += static_cast<std::size_t>(n);
-        }
-        return true;
-    }
-
-    static bool Send(int fd, MessageType eType, std::uint8_t nControl, std::uint32_t nParameter,
-                     std::string_view strPayload = {}) {
-        return SendAll(fd, hs::EncodeMessage(eType, nControl, nParameter, strPayload));
+    static bool Send(hs::MessageChannel& channel, MessageType eType, std::uint8_t nControl,
+                     std::uint32_t nParameter, std::string_view strPayload = {}) {
+        return channel.Send(eType, nControl, nParameter, strPayload, Forever()) ==
+               hs::ChannelResult::kOk;
     }
 
     bool SendAsync(Session& session, MessageType eType, std::uint8_t nControl,
                    std::uint32_t nParameter, std::string_view strPayload = {}) {
         std::lock_guard<std::mutex> lock(session.mutexAsyncWrite);
-        return session.fdAsync >= 0 &&
-               Send(session.fdAsync, eType, nControl, nParameter, strPayload);
+        hs::MessageChannel* pAsync = session.pAsync;
+        return pAsync != nullptr && Send(*pAsync, eType, nControl, nParameter, strPayload);
     }
 
     // Reads one message; false on a closed connection, the stop signal, or a
-    // header without the prologue (answered with a FatalError). Payloads over
+    // header the channel refuses (answered with a FatalError). Payloads over
     // the server's maximum are read and dropped, and flagged in bTooLarge.
-    bool ReadMessage(int fd, Header& header, std::string& strPayload, bool& bTooLarge) {
-        std::uint8_t achHeader[hs::kHeaderSize];
-        if (!ReadExact(fd, achHeader, sizeof achHeader)) {
+    bool ReadMessage(hs::MessageChannel& channel, Header& header, std::string& strPayload,
+                     bool& bTooLarge) {
+        if (listener && listener->Stopping()) {
             return false;
         }
-        if (!hs::DecodeHeader(achHeader, header)) {
-            Send(fd, MessageType::FatalError,
-                 static_cast<std::uint8_t>(hs::FatalCode::PoorlyFormedHeader), 0,
-                 "poorly formed message header");
-            return false;
-        }
-        bTooLarge = header.nLength > kServerMaxMessage - hs::kHeaderSize;
-        const bool bData =
-            header.Type() == MessageType::Data || header.Type() == MessageType::DataEnd;
-        if (bTooLarge && !bData) {
+        const hs::ChannelResult result = channel.NextMessage(header, strPayload, Forever());
+        if (result == hs::ChannelResult::kMalformed) {
             // Only data may be too large (it is then read and dropped); a
             // control message that long is a peer out of step or lying.
-            Send(fd, MessageType::FatalError,
+            Send(channel, MessageType::FatalError,
                  static_cast<std::uint8_t>(hs::FatalCode::PoorlyFormedHeader), 0,
-                 "payload length " + std::to_string(header.nLength) + " of a " +
-                     hs::MessageTypeName(header.nType) + " message");
+                 channel.LastMalformation() == hs::Malformation::kLength
+                     ? "payload length " + std::to_string(header.nLength) + " of a " +
+                           hs::MessageTypeName(header.nType) + " message"
+                     : std::string("poorly formed message header"));
             return false;
         }
-        strPayload.clear();
+        if (result != hs::ChannelResult::kOk) {
+            return false;
+        }
+        bTooLarge = false;
+        if (header.Type() != MessageType::Data && header.Type() != MessageType::DataEnd) {
+            return true;
+        }
+        bTooLarge = header.nLength > kServerMaxMessage - hs::kHeaderSize;
+        if (!bTooLarge) {
+            strPayload.resize(static_cast<std::size_t>(header.nLength));
+        }
         std::uint64_t nLeft = header.nLength;
-        char achChunk[8192];
         while (nLeft > 0) {
-            const std::size_t nTake =
-                static_cast<std::size_t>(std::min<std::uint64_t>(nLeft, sizeof achChunk));
-            if (!ReadExact(fd, achChunk, nTake)) {
+            char* pInto = bTooLarge ? nullptr : strPayload.data() + (header.nLength - nLeft);
+            std::size_t nGot = 0;
+            if (channel.ReadPayload(
+                    pInto,
+                    static_cast<std::size_t>(std::min<std::uint64_t>(nLeft, kServerMaxMessage)),
+                    Forever(), &nGot) != hs::ChannelResult::kOk) {
                 return false;
             }
-            if (!bTooLarge) {
-                strPayload.append(achChunk, nTake);
-            }
-            nLeft -= nTake;
+            nLeft -= nGot;
         }
         return true;
     }
@@ -195,13 +151,13 @@ struct HislipServer::Impl {
     void Drop(Session& session) {
         std::lock_guard<std::mutex> lock(mutex);
         session.bClosed = true;
-        if (session.fdSync >= 0) {
-            ::shutdown(session.fdSync, SHUT_RDWR);
+        if (session.pSync != nullptr) {
+            session.pSync->Shutdown();
         }
         {
             std::lock_guard<std::mutex> lockWrite(session.mutexAsyncWrite);
-            if (session.fdAsync >= 0) {
-                ::shutdown(session.fdAsync, SHUT_RDWR);
+            if (hs::MessageChannel* pAsync = session.pAsync) {
+                pAsync->Shutdown();
             }
         }
         if (nExclusiveOwner == session.nId) {
@@ -297,7 +253,7 @@ struct HislipServer::Impl {
         do {
             const std::size_t nChunk = std::min(nMaxPayload, strReply.size() - nDone);
             const bool bLast = nDone + nChunk == strReply.size();
-            if (!Send(session.fdSync, bLast ? MessageType::DataEnd : MessageType::Data, 0,
+            if (!Send(*session.pSync, bLast ? MessageType::DataEnd : MessageType::Data, 0,
                       nMessageId, std::string_view(strReply).substr(nDone, nChunk))) {
                 return false;
             }
@@ -311,12 +267,12 @@ struct HislipServer::Impl {
             Header header;
             std::string strPayload;
             bool bTooLarge = false;
-            if (!ReadMessage(session.fdSync, header, strPayload, bTooLarge)) {
+            if (!ReadMessage(*session.pSync, header, strPayload, bTooLarge)) {
                 return;
             }
             Trace(session, "<=", header);
             if (bTooLarge) {
-                Send(session.fdSync, MessageType::Error,
+                Send(*session.pSync, MessageType::Error,
                      static_cast<std::uint8_t>(hs::ErrorCode::MessageTooLarge), 0,
                      "message too large");
                 continue;
@@ -326,12 +282,12 @@ struct HislipServer::Impl {
                 eType == MessageType::Trigger) {
                 if (const auto fault = TakeInjected()) {
                     if (fault->second) {
-                        Send(session.fdSync, MessageType::FatalError,
+                        Send(*session.pSync, MessageType::FatalError,
                              static_cast<std::uint8_t>(fault->first), 0, "injected fatal error");
                         backend.Trace(session.nId, "--", "fatal error (fault injection)");
                         return;
                     }
-                    Send(session.fdSync, MessageType::Error,
+                    Send(*session.pSync, MessageType::Error,
                          static_cast<std::uint8_t>(fault->first), 0, "injected error");
                     continue;
                 }
@@ -369,14 +325,14 @@ struct HislipServer::Impl {
                         session.bClearing = false;
                         session.bOverlap = bOverlap;
                     }
-                    if (!Send(session.fdSync, MessageType::DeviceClearAcknowledge,
+                    if (!Send(*session.pSync, MessageType::DeviceClearAcknowledge,
                               bOverlap ? hs::kOverlapBit : 0, 0)) {
                         return;
                     }
                     break;
                 }
                 default:
-                    Send(session.fdSync, MessageType::Error,
+                    Send(*session.pSync, MessageType::Error,
                          static_cast<std::uint8_t>(hs::ErrorCode::UnrecognizedMessageType), 0,
                          "unexpected " + hs::MessageTypeName(header.nType) +
                              " on the synchronous channel");
@@ -428,7 +384,7 @@ struct HislipServer::Impl {
             Header header;
             std::string strPayload;
             bool bTooLarge = false;
-            if (!ReadMessage(session.fdAsync, header, strPayload, bTooLarge)) {
+            if (!ReadMessage(*session.pAsync, header, strPayload, bTooLarge)) {
                 return;
             }
             Trace(session, "<~", header);
@@ -498,16 +454,16 @@ struct HislipServer::Impl {
     // The first message decides what a connection is: Initialize opens a
     // session and makes it its synchronous channel, AsyncInitialize joins
     // the session it names as its asynchronous channel.
-    void ServeConnection(Connection& connection) {
+    void ServeConnection(hs::MessageChannel& channel) {
         Header header;
         std::string strPayload;
         bool bTooLarge = false;
-        if (!ReadMessage(connection.fd, header, strPayload, bTooLarge)) {
+        if (!ReadMessage(channel, header, strPayload, bTooLarge)) {
             return;
         }
         if (header.Type() == MessageType::Initialize) {
             auto pSession = std::make_shared<Session>();
-            pSession->fdSync = connection.fd;
+            pSession->pSync = &channel;
             {
                 std::lock_guard<std::mutex> lock(mutex);
                 do {
@@ -516,13 +472,13 @@ struct HislipServer::Impl {
                 mapSessions[pSession->nId] = pSession;
             }
             backend.Trace(pSession->nId, "--", "HiSLIP session opened for " + strPayload);
-            if (Send(connection.fd, MessageType::InitializeResponse, 0,
+            if (Send(channel, MessageType::InitializeResponse, 0,
                      (std::uint32_t{hs::kProtocolVersion} << 16) | pSession->nId)) {
                 ServeSync(*pSession);
             }
             Drop(*pSession);
             std::lock_guard<std::mutex> lock(mutex);
-            pSession->fdSync = -1;  // the caller closes it
+            pSession->pSync = nullptr;  // the connection closes it
             return;
         }
         if (header.Type() == MessageType::AsyncInitialize) {
@@ -530,10 +486,10 @@ struct HislipServer::Impl {
             {
                 std::lock_guard<std::mutex> lock(mutex);
                 const auto it = mapSessions.find(static_cast<std::uint16_t>(header.nParameter));
-                if (it != mapSessions.end() && it->second->fdAsync < 0) {
+                if (it != mapSessions.end() && it->second->pAsync == nullptr) {
                     pSession = it->second;
                     std::lock_guard<std::mutex> lockWrite(pSession->mutexAsyncWrite);
-                    pSession->fdAsync = connection.fd;
+                    pSession->pAsync = &channel;
                 }
             }
             if (pSession) {
@@ -545,11 +501,11 @@ struct HislipServer::Impl {
                 // sent before closing: its own thread serves them and ends the
                 // session.
                 std::lock_guard<std::mutex> lock(pSession->mutexAsyncWrite);
-                pSession->fdAsync = -1;  // the caller closes it
+                pSession->pAsync = nullptr;  // the connection closes it
                 return;
             }
         }
-        Send(connection.fd, MessageType::FatalError,
+        Send(channel, MessageType::FatalError,
              static_cast<std::uint8_t>(hs::FatalCode::InvalidInitialization), 0,
              "invalid initialization sequence");
     }
@@ -568,8 +524,10 @@ struct HislipServer::Impl {
             bStopping = false;
         }
         listener->Start([this](tknet::Fd fd, const tknet::Address&) {
-            Connection connection{fd.Get()};
-            ServeConnection(connection);
+            hs::MessageChannel channel(kServerLimits);
+            channel.Attach(std::move(fd));
+            channel.SetWakeFd(fdWakeRead);
+            ServeConnection(channel);
         });
     }
 
@@ -620,7 +578,7 @@ void HislipServer::RequestService(int nStatusByte) {
     {
         std::lock_guard<std::mutex> lock(m_pImpl->mutex);
         for (const auto& entry : m_pImpl->mapSessions) {
-            if (entry.second->fdAsync >= 0) {
+            if (entry.second->pAsync != nullptr) {
                 vecSessions.push_back(entry.second);
             }
         }

@@ -5,39 +5,17 @@
 
 namespace emu {
 
-int vxi11::BindSocket(const std::string& strHost, unsigned short nPort, int nType) {
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = nType;
-    hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
-    addrinfo* pList = nullptr;
-    const std::string strPort = std::to_string(nPort);
-    if (::getaddrinfo(strHost.empty() ? nullptr : strHost.c_str(), strPort.c_str(), &hints,
-                      &pList) != 0) {
+tknet::Fd vxi11::BindDatagrams(const std::string& strHost, unsigned short nPort) {
+    tknet::Fd fd;
+    const tknet::Result result = tknet::BindDatagram(strHost, nPort, &fd);
+    if (result == tknet::Result::kNoHost) {
         throw std::runtime_error("cannot resolve '" + strHost + "'");
     }
-    int fdResult = -1;
-    std::string strError = "no address";
-    for (addrinfo* p = pList; p != nullptr && fdResult < 0; p = p->ai_next) {
-        const int fd = ::socket(p->ai_family, p->ai_socktype | SOCK_CLOEXEC, p->ai_protocol);
-        if (fd < 0) {
-            continue;
-        }
-        const int nOne = 1;
-        ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &nOne, sizeof nOne);
-        if (::bind(fd, p->ai_addr, p->ai_addrlen) == 0 &&
-            (nType != SOCK_STREAM || ::listen(fd, 16) == 0)) {
-            fdResult = fd;
-        } else {
-            strError = std::strerror(errno);
-            ::close(fd);
-        }
+    if (result != tknet::Result::kOk) {
+        throw std::runtime_error("cannot bind " + strHost + ":" + std::to_string(nPort) + ": " +
+                                 std::strerror(errno));
     }
-    ::freeaddrinfo(pList);
-    if (fdResult < 0) {
-        throw std::runtime_error("cannot bind " + strHost + ":" + strPort + ": " + strError);
-    }
-    return fdResult;
+    return fd;
 }
 
 std::string vxi11::UniversalAddress(int fd, unsigned short nPort) {
@@ -57,14 +35,8 @@ std::string vxi11::UniversalAddress(int fd, unsigned short nPort) {
 }
 
 bool Vxi11Server::Impl::WaitReadable(int fd) {
-    pollfd afds[2] = {{fd, POLLIN, 0}, {fdWakeRead, POLLIN, 0}};
-    for (;;) {
-        const int n = ::poll(afds, 2, -1);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        return n > 0 && (afds[1].revents & POLLIN) == 0;
-    }
+    return tknet::WaitReady(fd, POLLIN, tknet::Deadline(tknet::Deadline::kInfinite), fdWakeRead) ==
+           tknet::Result::kOk;
 }
 
 int Vxi11Server::Impl::ReadRecord(void* pHandle, void* pBuffer, int nLength) {
@@ -181,12 +153,12 @@ void Vxi11Server::Impl::ServeDatagrams() {
     std::vector<char> vecIn(UDPMSGSIZE);
     std::vector<char> vecOut(UDPMSGSIZE);
     for (;;) {
-        if (!WaitReadable(fdPmapUdp)) {
+        if (!WaitReadable(fdPmapUdp.Get())) {
             return;
         }
         sockaddr_storage peer{};
         socklen_t nPeerLength = sizeof peer;
-        const ssize_t n = ::recvfrom(fdPmapUdp, vecIn.data(), vecIn.size(), 0,
+        const ssize_t n = ::recvfrom(fdPmapUdp.Get(), vecIn.data(), vecIn.size(), 0,
                                      reinterpret_cast<sockaddr*>(&peer), &nPeerLength);
         if (n <= 0) {
             continue;
@@ -198,7 +170,7 @@ void Vxi11Server::Impl::ServeDatagrams() {
         Connection connection;
         connection.eChannel = Channel::Portmapper;
         if (Serve(connection, xdrIn, xdrOut)) {
-            ::sendto(fdPmapUdp, vecOut.data(), xdr_getpos(&xdrOut), 0,
+            ::sendto(fdPmapUdp.Get(), vecOut.data(), xdr_getpos(&xdrOut), 0,
                      reinterpret_cast<sockaddr*>(&peer), nPeerLength);
         }
         xdr_destroy(&xdrIn);
@@ -260,7 +232,7 @@ void Vxi11Server::Impl::Start(const std::string& strHost, unsigned short nPort) 
             listener.emplace();
         }
         nRpcPort = Listen(*aListeners[0], strHost, nPort);
-        fdPmapUdp = BindSocket(strHost, nRpcPort, SOCK_DGRAM);
+        fdPmapUdp = BindDatagrams(strHost, nRpcPort);
         nCorePort = Listen(*aListeners[1], strHost, 0);
         nAbortPort = Listen(*aListeners[2], strHost, 0);
     } catch (...) {
@@ -295,7 +267,7 @@ void Vxi11Server::Impl::Stop() {
             listener.reset();
         }
     }
-    CloseFd(fdPmapUdp);
+    fdPmapUdp.Reset();
     wake.reset();
     fdWakeRead = -1;
 }

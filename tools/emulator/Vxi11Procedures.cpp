@@ -6,7 +6,7 @@
 
 namespace emu {
 
-int vxi11::ConnectBack(int fdLink, unsigned long nAddress, unsigned short nPort) {
+tknet::Fd vxi11::ConnectBack(int fdLink, unsigned long nAddress, unsigned short nPort) {
     tknet::Address target;
     auto* pTarget = reinterpret_cast<sockaddr_in*>(&target.storage);
     pTarget->sin_family = AF_INET;
@@ -18,10 +18,10 @@ int vxi11::ConnectBack(int fdLink, unsigned long nAddress, unsigned short nPort)
     tknet::Fd fd;
     if (tknet::Connect(target, tknet::Deadline(1000), &fd, bSource ? &source : nullptr) !=
         tknet::Result::kOk) {
-        return -1;
+        return fd;
     }
     ::fcntl(fd.Get(), F_SETFL, ::fcntl(fd.Get(), F_GETFL) & ~O_NONBLOCK);
-    return fd.Release();
+    return fd;
 }
 
 void vxi11::CallServiceRequest(IntrChannel& channel, std::string& strHandle) {
@@ -170,8 +170,8 @@ void Vxi11Server::Impl::CreateIntrChan(Call& call) {
         result.error = kErrParameter;
         return;
     }
-    const int fd = ConnectBack(call.connection.fd, parms.hostAddr, parms.hostPort);
-    if (fd < 0) {
+    tknet::Fd fd = ConnectBack(call.connection.fd, parms.hostAddr, parms.hostPort);
+    if (!fd) {
         result.error = kErrNoResources;
         return;
     }
@@ -184,13 +184,14 @@ void Vxi11Server::Impl::CreateIntrChan(Call& call) {
     server.len = sizeof address;
     server.maxlen = sizeof address;
     auto pChannel = std::make_shared<IntrChannel>();
-    pChannel->pClient = clnt_vc_create(fd, &server, parms.progNum, parms.progVers, 0, 0);
+    pChannel->pClient = clnt_vc_create(fd.Get(), &server, parms.progNum, parms.progVers, 0, 0);
     if (pChannel->pClient == nullptr) {
-        ::close(fd);
         result.error = kErrNoResources;
-        return;
+        return;  // fd closes here
     }
+    // The RPC client closes the socket when it is destroyed.
     clnt_control(pChannel->pClient, CLSET_FD_CLOSE, nullptr);
+    fd.Release();
     std::lock_guard<std::mutex> lock(mutex);
     call.connection.pIntr = std::move(pChannel);
 }

@@ -78,15 +78,9 @@ inline bool_t XdrNoArguments(XDR*, char*) {
     return TRUE;
 }
 
-inline void CloseFd(int& fd) {
-    if (fd >= 0) {
-        ::close(fd);
-        fd = -1;
-    }
-}
-
-// The portmapper's datagram socket (streams are served by tknet::Listener).
-int BindSocket(const std::string& strHost, unsigned short nPort, int nType);
+// The portmapper's datagram socket (streams are served by tknet::Listener);
+// throws std::runtime_error.
+tknet::Fd BindDatagrams(const std::string& strHost, unsigned short nPort);
 
 // The universal address ("h1.h2.h3.h4.p1.p2") of a port on the socket's address.
 std::string UniversalAddress(int fd, unsigned short nPort);
@@ -106,7 +100,8 @@ struct IntrChannel {
 // Connects to an IPv4 address and port (host order) within a second, from
 // the address the client reached the device at, as a device with one
 // address does; the socket is blocking afterwards, as the RPC library expects.
-int ConnectBack(int fdLink, unsigned long nAddress, unsigned short nPort);
+// An empty Fd when the client does not answer.
+tknet::Fd ConnectBack(int fdLink, unsigned long nAddress, unsigned short nPort);
 
 // device_intr_srq with the link's handle. The RPC library writes with plain
 // write(): SIGPIPE from a client that went away is blocked and taken back.
@@ -162,7 +157,7 @@ struct Vxi11Server::Impl {
     std::atomic<std::size_t> nCoreCalls{0};  // core-channel procedures served
     // The portmapper's, the core channel's and the abort channel's streams.
     std::optional<tknet::Listener> aListeners[3];
-    int fdPmapUdp = -1;
+    tknet::Fd fdPmapUdp;
     std::optional<tknet::WakePipe> wake;  // Stop() ends every wait on it
     int fdWakeRead = -1;
     unsigned short nRpcPort = 0;
