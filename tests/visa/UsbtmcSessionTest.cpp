@@ -1,0 +1,404 @@
+// USB instruments through the kernel's usbtmc interface, against the
+// emulator's device served through FUSE at /dev/usbtmcN inside a private
+// mount namespace (tests/support/UsbtmcSandbox.h): finding, opening, the
+// messages and device requests the device receives, service requests, an
+// unplug, and a device that misbehaves.
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "UsbtmcSandbox.h"
+#include "visa.h"
+
+namespace {
+
+using Lines = std::vector<std::string>;
+using Clock = std::chrono::steady_clock;
+
+constexpr ViUInt32 kShortTimeoutMs = 300;
+// What a call may take beyond its timeout: the driver's shortest timeout,
+// and scheduling on a loaded machine.
+constexpr long kMarginMs = 700;
+
+long MsSince(Clock::time_point tStart) {
+    return static_cast<long>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - tStart).count());
+}
+
+std::string Describe(ViSession vi, ViStatus status) {
+    ViChar szText[256] = "";
+    viStatusDesc(vi, status, szText);
+    return szText;
+}
+
+class UsbtmcSession : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        std::string strWhy;
+        if (!usbtest::EnterSandbox(strWhy)) {
+            GTEST_SKIP() << "no emulated USB device: " << strWhy;
+        }
+        ASSERT_EQ(viOpenDefaultRM(&m_rm), VI_SUCCESS);
+    }
+
+    void TearDown() override {
+        if (m_rm != VI_NULL) {
+            viClose(m_rm);
+        }
+    }
+
+    // Plugs the device in and opens it by the name viFindRsrc lists.
+    void Plug(const usbtest::DeviceSpec& spec = {}) {
+        std::string strWhy;
+        ASSERT_TRUE(m_device.Plug(spec, strWhy)) << strWhy;
+    }
+
+    void Open() {
+        ASSERT_EQ(viOpen(m_rm, m_device.Resource().c_str(), VI_NO_LOCK, 2000, &m_vi), VI_SUCCESS);
+    }
+
+    ViStatus Write(const std::string& strText) {
+        ViUInt32 nDone = 0;
+        return viWrite(m_vi, reinterpret_cast<ViConstBuf>(strText.data()),
+                       static_cast<ViUInt32>(strText.size()), &nDone);
+    }
+
+    ViStatus Read(std::string& strOut) {
+        char szBuffer[512] = {};
+        ViUInt32 nDone = 0;
+        const ViStatus status =
+            viRead(m_vi, reinterpret_cast<ViPBuf>(szBuffer), sizeof szBuffer, &nDone);
+        strOut.assign(szBuffer, nDone);
+        return status;
+    }
+
+    ViSession m_rm = VI_NULL;
+    ViSession m_vi = VI_NULL;
+    usbtest::UsbDevice m_device{0};
+};
+
+TEST_F(UsbtmcSession, FindListsTheDeviceAndItsAttributesDescribeIt) {
+    usbtest::DeviceSpec spec;
+    spec.nInterface = 2;
+    Plug(spec);
+    ViFindList list = VI_NULL;
+    ViUInt32 nCount = 0;
+    ViChar szName[VI_FIND_BUFLEN] = "";
+    ASSERT_EQ(viFindRsrc(m_rm, "USB?*INSTR", &list, &nCount, szName), VI_SUCCESS);
+    EXPECT_EQ(nCount, 1u);
+    EXPECT_STREQ(szName, "USB0::0x1AB1::0x0E11::SN000001::2::INSTR");
+    viClose(list);
+    ASSERT_EQ(viOpen(m_rm, szName, VI_NO_LOCK, 2000, &m_vi), VI_SUCCESS);
+
+    ViUInt16 nValue = 0;
+    EXPECT_EQ(viGetAttribute(m_vi, VI_ATTR_INTF_TYPE, &nValue), VI_SUCCESS);
+    EXPECT_EQ(nValue, VI_INTF_USB);
+    EXPECT_EQ(viGetAttribute(m_vi, VI_ATTR_MANF_ID, &nValue), VI_SUCCESS);
+    EXPECT_EQ(nValue, 0x1AB1);
+    EXPECT_EQ(viGetAttribute(m_vi, VI_ATTR_MODEL_CODE, &nValue), VI_SUCCESS);
+    EXPECT_EQ(nValue, 0x0E11);
+    ViInt16 nSigned = -1;
+    EXPECT_EQ(viGetAttribute(m_vi, VI_ATTR_USB_INTFC_NUM, &nSigned), VI_SUCCESS);
+    EXPECT_EQ(nSigned, 2);
+    EXPECT_EQ(viGetAttribute(m_vi, VI_ATTR_USB_PROTOCOL, &nSigned), VI_SUCCESS);
+    EXPECT_EQ(nSigned, 1);
+    ViChar szText[VI_FIND_BUFLEN] = "";
+    EXPECT_EQ(viGetAttribute(m_vi, VI_ATTR_USB_SERIAL_NUM, szText), VI_SUCCESS);
+    EXPECT_STREQ(szText, "SN000001");
+    EXPECT_EQ(viGetAttribute(m_vi, VI_ATTR_MODEL_NAME, szText), VI_SUCCESS);
+    EXPECT_STREQ(szText, "6313 DC Power Supply");
+    EXPECT_EQ(viGetAttribute(m_vi, VI_ATTR_TCPIP_PORT, &nValue), VI_ERROR_NSUP_ATTR);
+}
+
+TEST_F(UsbtmcSession, NamesWithDecimalOrHexIdsOpenTheSameDevice) {
+    Plug();
+    const char* const apNames[] = {
+        "USB0::0x1AB1::0x0E11::SN000001::INSTR",
+        "USB::6833::3601::sn000001::0::INSTR",
+        "usb0::0x1ab1::0x0e11::SN000001",
+    };
+    for (const char* pszName : apNames) {
+        SCOPED_TRACE(pszName);
+        ViSession vi = VI_NULL;
+        ASSERT_EQ(viOpen(m_rm, pszName, VI_NO_LOCK, 2000, &vi), VI_SUCCESS);
+        viClose(vi);
+    }
+    const char* const apAbsent[] = {
+        "USB0::0x1AB1::0x0E11::OTHER::INSTR",
+        "USB0::0x1AB1::0x0E12::SN000001::INSTR",
+        "USB0::0x1AB1::0x0E11::SN000001::1::INSTR",
+    };
+    for (const char* pszName : apAbsent) {
+        SCOPED_TRACE(pszName);
+        ViSession vi = VI_NULL;
+        EXPECT_EQ(viOpen(m_rm, pszName, VI_NO_LOCK, 2000, &vi), VI_ERROR_RSRC_NFOUND);
+    }
+}
+
+TEST_F(UsbtmcSession, QueryCarriesTheExactMessageAndEndsAtTheDevicesEom) {
+    Plug();
+    Open();
+    ASSERT_EQ(Write("*IDN?\n"), VI_SUCCESS);
+    std::string strReply;
+    EXPECT_EQ(Read(strReply), VI_SUCCESS);
+    EXPECT_EQ(strReply, "Norvale,6313,SN000001,1.02\n");
+    // With a termination character the device ends its transfer there and
+    // the read stops at it; the rest is the next read's.
+    viSetAttribute(m_vi, VI_ATTR_TERMCHAR, ',');
+    viSetAttribute(m_vi, VI_ATTR_TERMCHAR_EN, VI_TRUE);
+    ASSERT_EQ(Write("*IDN?\n"), VI_SUCCESS);
+    EXPECT_EQ(Read(strReply), VI_SUCCESS_TERM_CHAR);
+    EXPECT_EQ(strReply, "Norvale,");
+    EXPECT_EQ(Read(strReply), VI_SUCCESS_TERM_CHAR);
+    EXPECT_EQ(strReply, "6313,");
+    EXPECT_EQ(m_device.Lines(), (Lines{"*IDN?", "*IDN?"}));
+}
+
+TEST_F(UsbtmcSession, StatusByteClearTriggerAndRemoteControlGoToTheDevice) {
+    Plug();
+    Open();
+    ViUInt16 nStb = 0xFFFF;
+    EXPECT_EQ(viReadSTB(m_vi, &nStb), VI_SUCCESS);
+    EXPECT_EQ(nStb, 0);
+    ASSERT_EQ(Write("*IDN?\n"), VI_SUCCESS);
+    EXPECT_EQ(viReadSTB(m_vi, &nStb), VI_SUCCESS);
+    EXPECT_EQ(nStb & 0x10, 0x10);  // MAV: the reply waits
+    EXPECT_EQ(viClear(m_vi), VI_SUCCESS);
+    EXPECT_EQ(viReadSTB(m_vi, &nStb), VI_SUCCESS);
+    EXPECT_EQ(nStb, 0);  // the reply went with the clear
+    EXPECT_EQ(viAssertTrigger(m_vi, VI_TRIG_PROT_DEFAULT), VI_SUCCESS);
+    EXPECT_EQ(m_device.Lines(), (Lines{"*IDN?", "[clear]", "[trigger]"}));
+
+    struct Row {
+        ViUInt16 nMode;
+        Lines vecExpected;
+    };
+    const Row rows[] = {
+        {VI_GPIB_REN_DEASSERT, {"[ren off]"}},
+        {VI_GPIB_REN_ASSERT, {"[ren on]"}},
+        {VI_GPIB_REN_DEASSERT_GTL, {"[goto local]", "[ren off]"}},
+        {VI_GPIB_REN_ASSERT_ADDRESS, {"[ren on]"}},
+        {VI_GPIB_REN_ASSERT_LLO, {"[local lockout]"}},
+        {VI_GPIB_REN_ASSERT_ADDRESS_LLO, {"[ren on]", "[local lockout]"}},
+        {VI_GPIB_REN_ADDRESS_GTL, {"[goto local]"}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.nMode);
+        m_device.ClearLines();
+        EXPECT_EQ(viGpibControlREN(m_vi, row.nMode), VI_SUCCESS);
+        EXPECT_EQ(m_device.Lines(), row.vecExpected);
+    }
+    EXPECT_EQ(viGpibControlREN(m_vi, 99), VI_ERROR_INV_MODE);
+}
+
+TEST_F(UsbtmcSession, ServiceRequestRaisesTheEventAndTheStatusByteShowsIt) {
+    Plug();
+    Open();
+    ASSERT_EQ(viEnableEvent(m_vi, VI_EVENT_SERVICE_REQ, VI_QUEUE, VI_NULL), VI_SUCCESS);
+    // The operation-complete bit sets ESB, which *SRE 32 lets request service.
+    ASSERT_EQ(Write("*CLS;*ESE 1;*SRE 32;*OPC\n"), VI_SUCCESS);
+    ViEventType nType = 0;
+    ViEvent event = VI_NULL;
+    ASSERT_EQ(viWaitOnEvent(m_vi, VI_EVENT_SERVICE_REQ, 2000, &nType, &event), VI_SUCCESS);
+    EXPECT_EQ(nType, VI_EVENT_SERVICE_REQ);
+    viClose(event);
+    ViUInt16 nStb = 0;
+    EXPECT_EQ(viReadSTB(m_vi, &nStb), VI_SUCCESS);
+    EXPECT_EQ(nStb & 0x60, 0x60);  // RQS and ESB
+    // The request was taken: no second event until the device asks again.
+    EXPECT_EQ(viWaitOnEvent(m_vi, VI_EVENT_SERVICE_REQ, 100, &nType, &event), VI_ERROR_TMO);
+    ASSERT_EQ(Write("*CLS\n"), VI_SUCCESS);
+    ASSERT_EQ(Write("*OPC\n"), VI_SUCCESS);
+    EXPECT_EQ(viWaitOnEvent(m_vi, VI_EVENT_SERVICE_REQ, 2000, &nType, &event), VI_SUCCESS);
+    viClose(event);
+    EXPECT_EQ(viDisableEvent(m_vi, VI_EVENT_SERVICE_REQ, VI_QUEUE), VI_SUCCESS);
+}
+
+TEST_F(UsbtmcSession, UnpluggedDeviceLosesTheConnectionForEveryLaterCall) {
+    Plug();
+    Open();
+    ASSERT_EQ(viEnableEvent(m_vi, VI_EVENT_SERVICE_REQ, VI_QUEUE, VI_NULL), VI_SUCCESS);
+    ASSERT_EQ(Write("*IDN?\n"), VI_SUCCESS);
+    m_device.Unplug();
+    const auto tStart = Clock::now();
+    std::string strReply;
+    EXPECT_EQ(Read(strReply), VI_ERROR_CONN_LOST);
+    EXPECT_EQ(Write("*IDN?\n"), VI_ERROR_CONN_LOST);
+    ViUInt16 nStb = 0;
+    EXPECT_EQ(viReadSTB(m_vi, &nStb), VI_ERROR_CONN_LOST);
+    EXPECT_EQ(viClear(m_vi), VI_ERROR_CONN_LOST);
+    EXPECT_EQ(viAssertTrigger(m_vi, VI_TRIG_PROT_DEFAULT), VI_ERROR_CONN_LOST);
+    EXPECT_EQ(viGpibControlREN(m_vi, VI_GPIB_REN_ASSERT), VI_ERROR_CONN_LOST);
+    EXPECT_LT(MsSince(tStart), kMarginMs);  // none of them waited for a timeout
+    EXPECT_EQ(viClose(m_vi), VI_SUCCESS);
+    ViFindList list = VI_NULL;
+    ViUInt32 nCount = 0;
+    ViChar szName[VI_FIND_BUFLEN] = "";
+    EXPECT_EQ(viFindRsrc(m_rm, "USB?*", &list, &nCount, szName), VI_ERROR_RSRC_NFOUND);
+}
+
+TEST_F(UsbtmcSession, DriverQuickstartTourRunsOverUsb) {
+    Plug();
+    // The name the tour opens is the one the search finds.
+    ViChar szName[VI_FIND_BUFLEN] = "";
+    ViUInt32 nCount = 0;
+    ViFindList list = VI_NULL;
+    ASSERT_EQ(viFindRsrc(m_rm, "USB0::?*::INSTR", &list, &nCount, szName), VI_SUCCESS);
+    viClose(list);
+    const std::string strResource = szName;
+    EXPECT_EQ(strResource, m_device.Resource());
+    char* apArgs[] = {const_cast<char*>(TARVEK_QUICKSTART_PATH),
+                      const_cast<char*>(strResource.c_str()), nullptr};
+    pid_t nPid = -1;
+    ASSERT_EQ(posix_spawn(&nPid, TARVEK_QUICKSTART_PATH, nullptr, nullptr, apArgs, environ), 0);
+    int nStatus = -1;
+    ASSERT_EQ(waitpid(nPid, &nStatus, 0), nPid);
+    ASSERT_TRUE(WIFEXITED(nStatus));
+    EXPECT_EQ(WEXITSTATUS(nStatus), 0);
+    // The tour's identity query reached the device over USB.
+    const Lines vecLines = m_device.Lines();
+    EXPECT_NE(std::find(vecLines.begin(), vecLines.end(), "*IDN?"), vecLines.end());
+}
+
+// A device that misbehaves: every row ends with a status that has a text,
+// within the call's timeout and a small margin.
+struct HostileRow {
+    const char* pszName;
+    std::vector<std::string> vecFaults;
+    ViStatus (*pfnAct)(ViSession vi, std::string& strDetail);
+    ViStatus nExpected;
+    const char* pszDetail;  // what the action saw, where it matters
+};
+
+ViStatus WriteText(ViSession vi, const char* pszText) {
+    ViUInt32 nDone = 0;
+    return viWrite(vi, reinterpret_cast<ViConstBuf>(pszText),
+                   static_cast<ViUInt32>(std::strlen(pszText)), &nDone);
+}
+
+ViStatus Query(ViSession vi, std::string& strReply) {
+    ViStatus status = WriteText(vi, "*IDN?\n");
+    if (status < VI_SUCCESS) {
+        return status;
+    }
+    char szBuffer[256] = {};
+    ViUInt32 nDone = 0;
+    status = viRead(vi, reinterpret_cast<ViPBuf>(szBuffer), sizeof szBuffer, &nDone);
+    strReply.assign(szBuffer, nDone);
+    return status;
+}
+
+const HostileRow kHostileRows[] = {
+    {"ReplyInThreeByteTransfersArrivesWhole",
+     {"max-transfer=3"},
+     Query,
+     VI_SUCCESS,
+     "Norvale,6313,SN000001,1.02\n"},
+    {"ReplyWithoutTransferAttributesEndsAtTheShortTransfer",
+     {"fail=msg-in-attr"},
+     Query,
+     VI_SUCCESS,
+     "Norvale,6313,SN000001,1.02\n"},
+    {"ReadWithNothingToSayTimesOut",
+     {},
+     [](ViSession vi, std::string&) {
+         char szBuffer[16];
+         ViUInt32 nDone = 0;
+         return viRead(vi, reinterpret_cast<ViPBuf>(szBuffer), sizeof szBuffer, &nDone);
+     },
+     VI_ERROR_TMO,
+     ""},
+    {"StalledDeviceTimesTheWriteOut",
+     {"stall"},
+     [](ViSession vi, std::string&) { return WriteText(vi, "*IDN?\n"); },
+     VI_ERROR_TMO,
+     ""},
+    {"StalledDeviceTimesTheStatusByteOut",
+     {"stall"},
+     [](ViSession vi, std::string&) {
+         ViUInt16 nStb = 0;
+         return viReadSTB(vi, &nStb);
+     },
+     VI_ERROR_TMO,
+     ""},
+    {"FailingStatusByteRequestIsAnIoError",
+     {"fail=read-stb"},
+     [](ViSession vi, std::string&) {
+         ViUInt16 nStb = 0;
+         return viReadSTB(vi, &nStb);
+     },
+     VI_ERROR_IO,
+     ""},
+    {"FailingClearIsAnIoError",
+     {"fail=clear"},
+     [](ViSession vi, std::string&) { return viClear(vi); },
+     VI_ERROR_IO,
+     ""},
+    {"FailingTriggerIsAnIoError",
+     {"fail=trigger"},
+     [](ViSession vi, std::string&) { return viAssertTrigger(vi, VI_TRIG_PROT_DEFAULT); },
+     VI_ERROR_IO,
+     ""},
+    {"UnplugDuringReadLosesTheConnectionAtOnce",
+     {"unplug-on-read"},
+     [](ViSession vi, std::string& strDetail) {
+         std::string strReply;
+         const ViStatus status = Query(vi, strReply);
+         // Every later call says the same.
+         strDetail = WriteText(vi, "*IDN?\n") == VI_ERROR_CONN_LOST ? "later calls lost too" : "";
+         return status;
+     },
+     VI_ERROR_CONN_LOST,
+     "later calls lost too"},
+    {"DeviceWithoutUsb488RefusesTriggerRemoteAndServiceRequests",
+     {"no-caps"},
+     [](ViSession vi, std::string& strDetail) {
+         const bool bOthers =
+             viGpibControlREN(vi, VI_GPIB_REN_ASSERT) == VI_ERROR_NSUP_OPER &&
+             viEnableEvent(vi, VI_EVENT_SERVICE_REQ, VI_QUEUE, VI_NULL) == VI_ERROR_INV_EVENT;
+         strDetail = bOthers ? "all refused" : "";
+         return viAssertTrigger(vi, VI_TRIG_PROT_DEFAULT);
+     },
+     VI_ERROR_NSUP_OPER,
+     "all refused"},
+};
+
+TEST_F(UsbtmcSession, HostileDeviceBehavioursEndInAStatusWithinTheTimeout) {
+    for (const HostileRow& row : kHostileRows) {
+        SCOPED_TRACE(row.pszName);
+        usbtest::DeviceSpec spec;
+        spec.vecFaults = row.vecFaults;
+        Plug(spec);
+        Open();
+        ASSERT_EQ(viSetAttribute(m_vi, VI_ATTR_TMO_VALUE, kShortTimeoutMs), VI_SUCCESS);
+        std::string strDetail;
+        const auto tStart = Clock::now();
+        const ViStatus status = row.pfnAct(m_vi, strDetail);
+        EXPECT_LE(MsSince(tStart), static_cast<long>(kShortTimeoutMs) + kMarginMs);
+        EXPECT_EQ(status, row.nExpected) << Describe(m_vi, status);
+        EXPECT_FALSE(Describe(m_vi, status).empty());
+        EXPECT_EQ(strDetail, row.pszDetail);
+        viClose(m_vi);
+        m_vi = VI_NULL;
+        m_device.Unplug();
+    }
+}
+
+TEST_F(UsbtmcSession, NodeThatCannotBeOpenedSaysPermissionIsMissing) {
+    usbtest::DeviceSpec spec;
+    spec.vecFaults = {"refuse-open"};
+    Plug(spec);
+    ViSession vi = VI_NULL;
+    const ViStatus status = viOpen(m_rm, m_device.Resource().c_str(), VI_NO_LOCK, 2000, &vi);
+    EXPECT_EQ(status, VI_ERROR_NPERMISSION);
+    EXPECT_NE(Describe(m_rm, status).find("usbtmc"), std::string::npos) << Describe(m_rm, status);
+    EXPECT_EQ(vi, VI_NULL);
+}
+
+}  // namespace
