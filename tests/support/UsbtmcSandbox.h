@@ -169,6 +169,7 @@ class UsbDevice {
     UsbDevice(const UsbDevice&) = delete;
     UsbDevice& operator=(const UsbDevice&) = delete;
 
+    pid_t Pid() const { return m_nPid; }
     std::string Node() const { return "/dev/usbtmc" + std::to_string(m_nIndex); }
     std::string LogPath() const { return "/dev/.usbtmc" + std::to_string(m_nIndex) + ".log"; }
     std::string Name() const { return "usbtmc" + std::to_string(m_nIndex); }
