@@ -22,9 +22,8 @@ using Lines = std::vector<std::string>;
 using Clock = std::chrono::steady_clock;
 
 constexpr ViUInt32 kShortTimeoutMs = 300;
-// What a call may take beyond its timeout: the driver's shortest timeout,
-// and scheduling on a loaded machine.
-constexpr long kMarginMs = 700;
+// What a call may take beyond its timeout, as on every transport.
+constexpr long kMarginMs = 200;
 
 long MsSince(Clock::time_point tStart) {
     return static_cast<long>(
