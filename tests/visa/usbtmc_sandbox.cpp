@@ -66,9 +66,8 @@ int main(int argc, char** argv) {
     }
     usbtest::UsbDevice device(0);
     if (!device.Plug(spec, strWhy)) {
-        std::printf("usbtmc-sandbox: skipped, the device could not be plugged in: %s\n",
-                    strWhy.c_str());
-        return kSkip;
+        std::printf("usbtmc-sandbox: the device could not be plugged in: %s\n", strWhy.c_str());
+        return 1;
     }
     const std::string strResource = device.Resource();
     ::setenv("TARVEK_USB_RESOURCE", strResource.c_str(), 1);
