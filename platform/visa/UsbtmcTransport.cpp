@@ -158,15 +158,6 @@ bool SameSerial(const std::string& strA, const std::string& strB) {
            });
 }
 
-std::string Hex4(unsigned nValue) {
-    static constexpr char kDigits[] = "0123456789ABCDEF";
-    std::string strOut = "0x0000";
-    for (int i = 5; i >= 2; --i, nValue >>= 4) {
-        strOut[static_cast<std::size_t>(i)] = kDigits[nValue & 0xF];
-    }
-    return strOut;
-}
-
 // errno values that mean the device has gone: the driver's for an unplugged
 // device, and those of a node whose server went away.
 bool MeansGone(int nError) {
@@ -425,7 +416,7 @@ class UsbtmcTransport final : public Transport {
     }
 
     ViStatus ReadStatusByte(ViUInt16* pStatus, const Deadline& deadline) override {
-        if (m_device.nProtocol != kProtocolUsb488 && m_nCaps == 0) {
+        if (!m_bLost && m_device.nProtocol != kProtocolUsb488 && m_nCaps == 0) {
             return VI_ERROR_NSUP_OPER;
         }
         ViStatus status = Prepare(deadline);
@@ -443,8 +434,8 @@ class UsbtmcTransport final : public Transport {
     }
 
     ViStatus AssertTrigger(const Deadline& deadline) override {
-        if ((m_nCaps & USBTMC488_CAPABILITY_TRIGGER) == 0) {
-            return m_bLost ? VI_ERROR_CONN_LOST : VI_ERROR_NSUP_OPER;
+        if (!m_bLost && (m_nCaps & USBTMC488_CAPABILITY_TRIGGER) == 0) {
+            return VI_ERROR_NSUP_OPER;
         }
         ViStatus status = Prepare(deadline);
         if (status == VI_SUCCESS) {
@@ -463,8 +454,8 @@ class UsbtmcTransport final : public Transport {
         if (pRow == nullptr) {
             return VI_ERROR_INV_MODE;
         }
-        if ((m_nCaps & USBTMC488_CAPABILITY_SIMPLE) == 0) {
-            return m_bLost ? VI_ERROR_CONN_LOST : VI_ERROR_NSUP_OPER;
+        if (!m_bLost && (m_nCaps & USBTMC488_CAPABILITY_SIMPLE) == 0) {
+            return VI_ERROR_NSUP_OPER;
         }
         ViStatus status = Prepare(deadline);
         for (const RenStep eStep : pRow->aSteps) {
@@ -619,9 +610,14 @@ std::unique_ptr<Transport> CreateUsbtmcTransport() {
 
 void AddUsbtmcDevices(std::vector<std::string>& vecNames) {
     for (const UsbtmcDevice& device : ListDevices()) {
-        vecNames.push_back("USB0::" + Hex4(device.nVendorId) + "::" + Hex4(device.nProductId) +
-                           "::" + device.strSerial + "::" + std::to_string(device.nInterface) +
-                           "::INSTR");
+        // The parser writes the canonical form (ids as 0x and four hex digits).
+        ResourceName resource;
+        const std::string strName =
+            "USB0::" + std::to_string(device.nVendorId) + "::" + std::to_string(device.nProductId) +
+            "::" + device.strSerial + "::" + std::to_string(device.nInterface) + "::INSTR";
+        if (ParseResourceName(strName, resource) == VI_SUCCESS) {
+            vecNames.push_back(resource.strCanonical);
+        }
     }
 }
 
