@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -113,6 +114,43 @@ TEST_F(UsbtmcSession, FindListsTheDeviceAndItsAttributesDescribeIt) {
     EXPECT_EQ(viGetAttribute(m_vi, VI_ATTR_MODEL_NAME, szText), VI_SUCCESS);
     EXPECT_STREQ(szText, "6313 DC Power Supply");
     EXPECT_EQ(viGetAttribute(m_vi, VI_ATTR_TCPIP_PORT, &nValue), VI_ERROR_NSUP_ATTR);
+}
+
+TEST_F(UsbtmcSession, SearchSkipsEntriesThatAreNoUsbtmcDevice) {
+    Plug();
+    // Beside the device: a dangling link, an id that is no number, a node
+    // name that is no usbtmc one, and an interface without a USB device.
+    const std::string strMisc = usbtest::kUsbmisc;
+    const std::string strUsb = usbtest::kUsbDevices;
+    ASSERT_EQ(::mkdir((strMisc + "/usbtmc5").c_str(), 0755), 0);
+    ASSERT_EQ(::symlink("../.usb/nowhere", (strMisc + "/usbtmc5/device").c_str()), 0);
+    ASSERT_EQ(::mkdir((strUsb + "/9-9").c_str(), 0755), 0);
+    ASSERT_EQ(::mkdir((strUsb + "/9-9/9-9:1.0").c_str(), 0755), 0);
+    ASSERT_TRUE(usbtest::WriteFile(strUsb + "/9-9/idVendor", "zz12\n"));
+    ASSERT_TRUE(usbtest::WriteFile(strUsb + "/9-9/idProduct", "0001\n"));
+    ASSERT_TRUE(usbtest::WriteFile(strUsb + "/9-9/9-9:1.0/bInterfaceNumber", "00\n"));
+    for (const char* pszEntry : {"usbtmc6", "usbtmcX", "hiddev0"}) {
+        ASSERT_EQ(::mkdir((strMisc + "/" + pszEntry).c_str(), 0755), 0);
+        ASSERT_EQ(::symlink("../.usb/9-9/9-9:1.0", (strMisc + "/" + pszEntry + "/device").c_str()),
+                  0);
+    }
+    ViFindList list = VI_NULL;
+    ViUInt32 nCount = 0;
+    ViChar szName[VI_FIND_BUFLEN] = "";
+    ASSERT_EQ(viFindRsrc(m_rm, "?*", &list, &nCount, szName), VI_SUCCESS);
+    std::vector<std::string> vecUsb;
+    for (ViUInt32 i = 0; i < nCount; ++i) {
+        if (std::string(szName).rfind("USB", 0) == 0) {
+            vecUsb.push_back(szName);
+        }
+        viFindNext(list, szName);
+    }
+    viClose(list);
+    EXPECT_EQ(vecUsb, (Lines{m_device.Resource()}));
+    for (const char* pszEntry : {"usbtmc5", "usbtmc6", "usbtmcX", "hiddev0"}) {
+        std::filesystem::remove_all(strMisc + "/" + pszEntry);
+    }
+    std::filesystem::remove_all(strUsb + "/9-9");
 }
 
 TEST_F(UsbtmcSession, NamesWithDecimalOrHexIdsOpenTheSameDevice) {
