@@ -78,8 +78,8 @@ inline bool EnterSandbox(std::string& strWhy) {
         return s_bEntered;
     }
     s_bTried = true;
-    std::string& why = s_strWhy;
-    s_bEntered = [&why]() -> bool {
+    s_bEntered = []() -> bool {
+        std::string& why = s_strWhy;
         if (::geteuid() != 0) {
             why = "needs root for a mount namespace and a FUSE mount";
             return false;
