@@ -1,87 +1,29 @@
 // USB instruments through the kernel's usbtmc interface, against the
 // emulator's device served through FUSE at /dev/usbtmcN inside a private
 // mount namespace (tests/support/UsbtmcSandbox.h): finding, opening, the
-// messages and device requests the device receives, service requests, an
-// unplug, and a device that misbehaves.
+// messages and device requests the device receives, service requests and an
+// unplug. The misbehaving devices are in tests/faults/UsbtmcFaultTest.cpp.
 #include <gtest/gtest.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <algorithm>
 #include <chrono>
-#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
 
-#include "UsbtmcSandbox.h"
+#include "UsbtmcFixture.h"
 #include "visa.h"
 
 namespace {
 
-using Lines = std::vector<std::string>;
+using usbtest::kMarginMs;
+using usbtest::Lines;
+using usbtest::MsSince;
 using Clock = std::chrono::steady_clock;
-
-constexpr ViUInt32 kShortTimeoutMs = 300;
-// What a call may take beyond its timeout, as on every transport.
-constexpr long kMarginMs = 200;
-
-long MsSince(Clock::time_point tStart) {
-    return static_cast<long>(
-        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - tStart).count());
-}
-
-std::string Describe(ViSession vi, ViStatus status) {
-    ViChar szText[256] = "";
-    viStatusDesc(vi, status, szText);
-    return szText;
-}
-
-class UsbtmcSession : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        std::string strWhy;
-        if (!usbtest::EnterSandbox(strWhy)) {
-            GTEST_SKIP() << "no emulated USB device: " << strWhy;
-        }
-        ASSERT_EQ(viOpenDefaultRM(&m_rm), VI_SUCCESS);
-    }
-
-    void TearDown() override {
-        if (m_rm != VI_NULL) {
-            viClose(m_rm);
-        }
-    }
-
-    // Plugs the device in and opens it by the name viFindRsrc lists.
-    void Plug(const usbtest::DeviceSpec& spec = {}) {
-        std::string strWhy;
-        ASSERT_TRUE(m_device.Plug(spec, strWhy)) << strWhy;
-    }
-
-    void Open() {
-        ASSERT_EQ(viOpen(m_rm, m_device.Resource().c_str(), VI_NO_LOCK, 2000, &m_vi), VI_SUCCESS);
-    }
-
-    ViStatus Write(const std::string& strText) {
-        ViUInt32 nDone = 0;
-        return viWrite(m_vi, reinterpret_cast<ViConstBuf>(strText.data()),
-                       static_cast<ViUInt32>(strText.size()), &nDone);
-    }
-
-    ViStatus Read(std::string& strOut) {
-        char szBuffer[512] = {};
-        ViUInt32 nDone = 0;
-        const ViStatus status =
-            viRead(m_vi, reinterpret_cast<ViPBuf>(szBuffer), sizeof szBuffer, &nDone);
-        strOut.assign(szBuffer, nDone);
-        return status;
-    }
-
-    ViSession m_rm = VI_NULL;
-    ViSession m_vi = VI_NULL;
-    usbtest::UsbDevice m_device{0};
-};
+using usbtest::UsbtmcSession;
 
 TEST_F(UsbtmcSession, FindListsTheDeviceAndItsAttributesDescribeIt) {
     usbtest::DeviceSpec spec;
@@ -301,141 +243,6 @@ TEST_F(UsbtmcSession, DriverQuickstartTourRunsOverUsb) {
     // The tour's identity query reached the device over USB.
     const Lines vecLines = m_device.Lines();
     EXPECT_NE(std::find(vecLines.begin(), vecLines.end(), "*IDN?"), vecLines.end());
-}
-
-// A device that misbehaves: every row ends with a status that has a text,
-// within the call's timeout and a small margin.
-struct HostileRow {
-    const char* pszName;
-    std::vector<std::string> vecFaults;
-    ViStatus (*pfnAct)(ViSession vi, std::string& strDetail);
-    ViStatus nExpected;
-    const char* pszDetail;  // what the action saw, where it matters
-};
-
-ViStatus WriteText(ViSession vi, const char* pszText) {
-    ViUInt32 nDone = 0;
-    return viWrite(vi, reinterpret_cast<ViConstBuf>(pszText),
-                   static_cast<ViUInt32>(std::strlen(pszText)), &nDone);
-}
-
-ViStatus Query(ViSession vi, std::string& strReply) {
-    ViStatus status = WriteText(vi, "*IDN?\n");
-    if (status < VI_SUCCESS) {
-        return status;
-    }
-    char szBuffer[256] = {};
-    ViUInt32 nDone = 0;
-    status = viRead(vi, reinterpret_cast<ViPBuf>(szBuffer), sizeof szBuffer, &nDone);
-    strReply.assign(szBuffer, nDone);
-    return status;
-}
-
-const HostileRow kHostileRows[] = {
-    {"ReplyInThreeByteTransfersArrivesWhole",
-     {"max-transfer=3"},
-     Query,
-     VI_SUCCESS,
-     "Norvale,6313,SN000001,1.02\n"},
-    {"ReplyWithoutTransferAttributesEndsAtTheShortTransfer",
-     {"fail=msg-in-attr"},
-     Query,
-     VI_SUCCESS,
-     "Norvale,6313,SN000001,1.02\n"},
-    {"ReadWithNothingToSayTimesOut",
-     {},
-     [](ViSession vi, std::string&) {
-         char szBuffer[16];
-         ViUInt32 nDone = 0;
-         return viRead(vi, reinterpret_cast<ViPBuf>(szBuffer), sizeof szBuffer, &nDone);
-     },
-     VI_ERROR_TMO,
-     ""},
-    {"StalledDeviceTimesTheWriteOut",
-     {"stall"},
-     [](ViSession vi, std::string&) { return WriteText(vi, "*IDN?\n"); },
-     VI_ERROR_TMO,
-     ""},
-    {"StalledDeviceTimesTheStatusByteOut",
-     {"stall"},
-     [](ViSession vi, std::string&) {
-         ViUInt16 nStb = 0;
-         return viReadSTB(vi, &nStb);
-     },
-     VI_ERROR_TMO,
-     ""},
-    {"FailingStatusByteRequestIsAnIoError",
-     {"fail=read-stb"},
-     [](ViSession vi, std::string&) {
-         ViUInt16 nStb = 0;
-         return viReadSTB(vi, &nStb);
-     },
-     VI_ERROR_IO,
-     ""},
-    {"FailingClearIsAnIoError",
-     {"fail=clear"},
-     [](ViSession vi, std::string&) { return viClear(vi); },
-     VI_ERROR_IO,
-     ""},
-    {"FailingTriggerIsAnIoError",
-     {"fail=trigger"},
-     [](ViSession vi, std::string&) { return viAssertTrigger(vi, VI_TRIG_PROT_DEFAULT); },
-     VI_ERROR_IO,
-     ""},
-    {"UnplugDuringReadLosesTheConnectionAtOnce",
-     {"unplug-on-read"},
-     [](ViSession vi, std::string& strDetail) {
-         std::string strReply;
-         const ViStatus status = Query(vi, strReply);
-         // Every later call says the same.
-         strDetail = WriteText(vi, "*IDN?\n") == VI_ERROR_CONN_LOST ? "later calls lost too" : "";
-         return status;
-     },
-     VI_ERROR_CONN_LOST,
-     "later calls lost too"},
-    {"DeviceWithoutUsb488RefusesTriggerRemoteAndServiceRequests",
-     {"no-caps"},
-     [](ViSession vi, std::string& strDetail) {
-         const bool bOthers =
-             viGpibControlREN(vi, VI_GPIB_REN_ASSERT) == VI_ERROR_NSUP_OPER &&
-             viEnableEvent(vi, VI_EVENT_SERVICE_REQ, VI_QUEUE, VI_NULL) == VI_ERROR_INV_EVENT;
-         strDetail = bOthers ? "all refused" : "";
-         return viAssertTrigger(vi, VI_TRIG_PROT_DEFAULT);
-     },
-     VI_ERROR_NSUP_OPER,
-     "all refused"},
-};
-
-TEST_F(UsbtmcSession, HostileDeviceBehavioursEndInAStatusWithinTheTimeout) {
-    for (const HostileRow& row : kHostileRows) {
-        SCOPED_TRACE(row.pszName);
-        usbtest::DeviceSpec spec;
-        spec.vecFaults = row.vecFaults;
-        Plug(spec);
-        Open();
-        ASSERT_EQ(viSetAttribute(m_vi, VI_ATTR_TMO_VALUE, kShortTimeoutMs), VI_SUCCESS);
-        std::string strDetail;
-        const auto tStart = Clock::now();
-        const ViStatus status = row.pfnAct(m_vi, strDetail);
-        EXPECT_LE(MsSince(tStart), static_cast<long>(kShortTimeoutMs) + kMarginMs);
-        EXPECT_EQ(status, row.nExpected) << Describe(m_vi, status);
-        EXPECT_FALSE(Describe(m_vi, status).empty());
-        EXPECT_EQ(strDetail, row.pszDetail);
-        viClose(m_vi);
-        m_vi = VI_NULL;
-        m_device.Unplug();
-    }
-}
-
-TEST_F(UsbtmcSession, NodeThatCannotBeOpenedSaysPermissionIsMissing) {
-    usbtest::DeviceSpec spec;
-    spec.vecFaults = {"refuse-open"};
-    Plug(spec);
-    ViSession vi = VI_NULL;
-    const ViStatus status = viOpen(m_rm, m_device.Resource().c_str(), VI_NO_LOCK, 2000, &vi);
-    EXPECT_EQ(status, VI_ERROR_NPERMISSION);
-    EXPECT_NE(Describe(m_rm, status).find("usbtmc"), std::string::npos) << Describe(m_rm, status);
-    EXPECT_EQ(vi, VI_NULL);
 }
 
 }  // namespace
