@@ -519,6 +519,12 @@ UsbtmcServer::~UsbtmcServer() {
 void UsbtmcServer::Start(const std::string& strPath, const UsbtmcFaults& faults,
                          const std::string& strLogPath) {
     Impl& impl = *m_pImpl;
+    // The device is a file: FUSE mounts it only on a file.
+    struct stat st {};
+    if (::stat(strPath.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        throw std::runtime_error(
+            "--usbtmc needs an existing regular file to serve the device on: " + strPath);
+    }
     impl.faults = faults;
     if (!strLogPath.empty()) {
         impl.pLog = std::fopen(strLogPath.c_str(), "a");
