@@ -69,6 +69,16 @@ const HostileRow kHostileRows[] = {
      },
      VI_ERROR_TMO,
      ""},
+    {"DeviceSilentInTheMiddleOfAReplyTimesTheReadOut",
+     {"stop-after=10", "max-transfer=4"},
+     [](ViSession vi, std::string& strDetail) {
+         std::string strReply;
+         const ViStatus status = Query(vi, strReply);
+         strDetail = strReply;  // what came before the silence
+         return status;
+     },
+     VI_ERROR_TMO,
+     "Norvale,63"},
     {"StalledDeviceTimesTheWriteOut",
      {"stall"},
      [](ViSession vi, std::string&) { return WriteText(vi, "*IDN?\n"); },

@@ -110,6 +110,7 @@ struct UsbtmcServer::Impl {
     std::deque<std::string> queOutput;  // reply messages not yet read
     bool bMss = false;
     bool bUnplugged = false;
+    std::size_t nReplyBytes = 0;  // reply bytes served so far
     std::vector<Pending> vecPending;
 
     void Log(const std::string& strLine) {
@@ -233,7 +234,8 @@ struct UsbtmcServer::Impl {
             Defer(req, fi, false, file.nTimeoutMs);
             return;
         }
-        if (faults.bStall || queOutput.empty()) {
+        const bool bSilent = faults.nStopAfter != 0 && nReplyBytes >= faults.nStopAfter;
+        if (faults.bStall || bSilent || queOutput.empty()) {
             Defer(req, fi, false, file.nTimeoutMs);
             return;
         }
@@ -242,6 +244,10 @@ struct UsbtmcServer::Impl {
         if (faults.nMaxTransfer != 0) {
             nTake = std::min(nTake, faults.nMaxTransfer);
         }
+        if (faults.nStopAfter != 0) {
+            nTake = std::min(nTake, faults.nStopAfter - nReplyBytes);
+        }
+        nReplyBytes += nTake;
         std::uint8_t nAttributes = 0;
         if (file.bTermChar) {
             const std::size_t nAt = strMessage.find(static_cast<char>(file.nTermChar));

@@ -25,6 +25,7 @@ namespace emu {
 // Behaviours of a misbehaving USB device, for the tests of the host side.
 struct UsbtmcFaults {
     std::size_t nMaxTransfer = 0;  // bytes per reply transfer at most (0: any)
+    std::size_t nStopAfter = 0;    // falls silent after this many reply bytes (0: never)
     bool bStall = false;           // answers no transfer and no request: they time out
     std::string strFailRequest;    // this request fails with EIO ("clear", "read-stb", ...)
     bool bUnplugOnRead = false;    // vanishes while the first read waits

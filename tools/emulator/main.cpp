@@ -48,7 +48,8 @@ const char* const kUsage =
     "                           kernel usbtmc driver's /dev/usbtmcN (needs root)\n"
     "  --usbtmc-log <file>      append every USB message and request to the file\n"
     "  --usbtmc-fault <fault>   misbehave as a USB device: max-transfer=N (reply\n"
-    "                           transfers of N bytes at most), stall (answers\n"
+    "                           transfers of N bytes at most), stop-after=N (falls\n"
+    "                           silent after N reply bytes), stall (answers\n"
     "                           nothing), fail=<request> (clear, read-stb,\n"
     "                           trigger, ren, goto-local, local-lockout,\n"
     "                           msg-in-attr, get-caps fail with EIO),\n"
@@ -70,10 +71,10 @@ bool ParseUsbtmcFault(const std::string& strFault, emu::UsbtmcFaults& faults) {
     const std::size_t nEquals = strFault.find('=');
     const std::string strName = strFault.substr(0, nEquals);
     const std::string strValue = nEquals == std::string::npos ? "" : strFault.substr(nEquals + 1);
-    if (strName == "max-transfer") {
+    if (strName == "max-transfer" || strName == "stop-after") {
         char* pEnd = nullptr;
         const unsigned long nBytes = std::strtoul(strValue.c_str(), &pEnd, 10);
-        faults.nMaxTransfer = nBytes;
+        (strName == "max-transfer" ? faults.nMaxTransfer : faults.nStopAfter) = nBytes;
         return !strValue.empty() && *pEnd == '\0' && nBytes > 0;
     }
     if (strName == "fail") {
