@@ -1,10 +1,11 @@
 // viEnableEvent, viDisableEvent, viDiscardEvents, viWaitOnEvent and the
 // handler calls. A session accepts only the event types its interface can
 // raise (exceptions on every session, I/O completion on instruments, service
-// requests on VXI-11, HiSLIP and USB instruments) and answers VI_ERROR_INV_EVENT for the
-// rest. Asynchronous transfers complete before their call returns, so the I/O
-// completion event is posted from the calling thread; so is an exception, by
-// the failing operation itself once it has released the session.
+// requests on VXI-11 and USB instruments) and answers
+// VI_ERROR_INV_EVENT for the rest. Asynchronous transfers complete before
+// their call returns, so the I/O completion event is posted from the calling
+// thread; so is an exception, by the failing operation itself once it has
+// released the session.
 #include "Events.h"
 
 #include <algorithm>

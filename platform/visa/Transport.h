@@ -1,7 +1,8 @@
 // The byte transport under a VISA session: one implementation per interface
-// (TCP socket, serial port, VXI-11, HiSLIP, USBTMC), chosen from a table by the parsed resource
-// name. A transport knows bytes, deadlines and line settings; termination, buffering and formatting
-// belong to the session above it.
+// (TCP socket, serial port, VXI-11, HiSLIP, USBTMC), chosen from a table by
+// the parsed resource name. A transport knows bytes, deadlines and line
+// settings; termination, buffering and formatting belong to the session
+// above it.
 #pragma once
 
 #include <chrono>
