@@ -10,6 +10,7 @@ PACKAGES := cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock
             lxi-tools valgrind binutils help2man pkg-config libtirpc-dev rpcsvc-proto \
             python3-pytest python3-pip python3-setuptools python3-matplotlib python3-mypy
 PACKAGES += python3-aiohttp chromium chromium-driver python3-selenium   # tarvek panel, its browser test
+PACKAGES += libfuse3-dev fuse3   # the emulator's USB instrument: a usbtmc node served through FUSE
 
 .PHONY: all deps build demo test test-release test-debug test-asan test-tsan test-fuzz fuzz \
         bench format clean

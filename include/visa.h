@@ -141,8 +141,9 @@ TKVISA_EXPORT ViStatus _VI_FUNC viReadToFile(ViSession vi, ViConstString filenam
 TKVISA_EXPORT ViStatus _VI_FUNC viWriteFromFile(ViSession vi, ViConstString filename, ViUInt32 cnt,
                                                 ViPUInt32 retCnt);
 
-/* Interface-specific operations; this library has no GPIB, VXI, PXI or USB
- * hardware, so they answer VI_ERROR_NSUP_OPER on every session it opens. */
+/* Interface-specific operations; this library has no GPIB, VXI or PXI
+ * hardware, so they answer VI_ERROR_NSUP_OPER on every session it opens,
+ * except viGpibControlREN on a USB instrument (USBTMC with USB488). */
 TKVISA_EXPORT ViStatus _VI_FUNC viGpibControlREN(ViSession vi, ViUInt16 mode);
 TKVISA_EXPORT ViStatus _VI_FUNC viGpibControlATN(ViSession vi, ViUInt16 mode);
 TKVISA_EXPORT ViStatus _VI_FUNC viGpibSendIFC(ViSession vi);
@@ -259,6 +260,15 @@ TKVISA_DECLARE_REGISTER_ACCESS(64)
 #define VI_ATTR_TCPIP_HISLIP_VERSION (0x3FFF0301UL)
 #define VI_ATTR_TCPIP_HISLIP_MAX_MESSAGE_KB (0x3FFF0302UL)
 #define VI_ATTR_TCPIP_IS_HISLIP (0x3FFF0303UL)
+#define VI_ATTR_MANF_ID (0x3FFF00D9UL)
+#define VI_ATTR_MODEL_CODE (0x3FFF00DFUL)
+#define VI_ATTR_MANF_NAME (0xBFFF0072UL)
+#define VI_ATTR_MODEL_NAME (0xBFFF0077UL)
+#define VI_ATTR_4882_COMPLIANT (0x3FFF019FUL)
+#define VI_ATTR_USB_SERIAL_NUM (0xBFFF01A0UL)
+#define VI_ATTR_USB_INTFC_NUM (0x3FFF01A1UL)
+#define VI_ATTR_USB_PROTOCOL (0x3FFF01A7UL)
+#define VI_ATTR_USB_MAX_INTR_SIZE (0x3FFF01AFUL)
 
 /* Completion codes */
 #define VI_SUCCESS_EVENT_EN (0x3FFF0002L)
@@ -419,6 +429,14 @@ TKVISA_DECLARE_REGISTER_ACCESS(64)
 #define VI_PROT_HS488 (3)
 #define VI_PROT_4882_STRS (4)
 #define VI_PROT_USBTMC_VENDOR (5)
+
+#define VI_GPIB_REN_DEASSERT (0)
+#define VI_GPIB_REN_ASSERT (1)
+#define VI_GPIB_REN_DEASSERT_GTL (2)
+#define VI_GPIB_REN_ASSERT_ADDRESS (3)
+#define VI_GPIB_REN_ASSERT_LLO (4)
+#define VI_GPIB_REN_ASSERT_ADDRESS_LLO (5)
+#define VI_GPIB_REN_ADDRESS_GTL (6)
 
 #define VI_TMO_IMMEDIATE (0L)
 #define VI_TMO_INFINITE (0xFFFFFFFFUL)

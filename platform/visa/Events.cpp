@@ -1,10 +1,11 @@
 // viEnableEvent, viDisableEvent, viDiscardEvents, viWaitOnEvent and the
 // handler calls. A session accepts only the event types its interface can
 // raise (exceptions on every session, I/O completion on instruments, service
-// requests on VXI-11 instruments) and answers VI_ERROR_INV_EVENT for the
-// rest. Asynchronous transfers complete before their call returns, so the I/O
-// completion event is posted from the calling thread; so is an exception, by
-// the failing operation itself once it has released the session.
+// requests on VXI-11 and USB instruments) and answers
+// VI_ERROR_INV_EVENT for the rest. Asynchronous transfers complete before
+// their call returns, so the I/O completion event is posted from the calling
+// thread; so is an exception, by the failing operation itself once it has
+// released the session.
 #include "Events.h"
 
 #include <algorithm>
@@ -93,7 +94,9 @@ bool Raises(const Session& session, ViEventType nType) {
     if (nType == VI_EVENT_IO_COMPLETION) {
         return true;
     }
-    return nType == VI_EVENT_SERVICE_REQ && session.m_resource.nIntfType == VI_INTF_TCPIP &&
+    return nType == VI_EVENT_SERVICE_REQ &&
+           (session.m_resource.nIntfType == VI_INTF_TCPIP ||
+            session.m_resource.nIntfType == VI_INTF_USB) &&
            session.m_resource.strClass == "INSTR";
 }
 

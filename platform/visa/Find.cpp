@@ -17,6 +17,7 @@
 #include "Events.h"
 #include "ResourceName.h"
 #include "Session.h"
+#include "Transport.h"
 
 namespace tkvisa {
 namespace {
@@ -170,6 +171,7 @@ bool TranslateExpression(const std::string& strExpr, std::string& strRegex) {
 std::vector<std::string> ListResources() {
     std::vector<std::string> vecNames;
     AddSerialPorts(vecNames);
+    AddUsbtmcDevices(vecNames);
     AddHardwareAssets(vecNames);
     std::vector<std::string> vecUnique;
     for (const std::string& strName : vecNames) {

@@ -1,5 +1,5 @@
 // viFindRsrc and viFindNext: the resources of this machine (the serial ports
-// present, the hardware assets of the IVI configuration store) that match a
+// present, the USBTMC devices, the hardware assets of the IVI configuration store) that match a
 // VISA search expression.
 #pragma once
 

@@ -156,6 +156,30 @@ ViStatus ParseGpib(const Tokens& vecTokens, ResourceName& resource) {
     return VI_SUCCESS;
 }
 
+// A USB id as VISA writes it: hexadecimal after "0x", decimal otherwise.
+bool ParseUsbId(std::string_view strText, unsigned long nMax, unsigned long& nValue) {
+    if (strText.size() > 2 && strText[0] == '0' && (strText[1] == 'x' || strText[1] == 'X')) {
+        const std::string_view strDigits = strText.substr(2);
+        if (strDigits.size() > 8) {
+            return false;
+        }
+        const char* pEnd = strDigits.data() + strDigits.size();
+        auto [pStop, ec] = std::from_chars(strDigits.data(), pEnd, nValue, 16);
+        return ec == std::errc() && pStop == pEnd && nValue <= nMax;
+    }
+    return ParseNumber(strText, nMax, nValue);
+}
+
+std::string Hex4(unsigned long nValue) {
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    std::string strOut = "0x0000";
+    for (int i = 5; i >= 2; --i, nValue >>= 4) {
+        strOut[static_cast<std::size_t>(i)] = kDigits[nValue & 0xF];
+    }
+    return strOut;
+}
+
+// USB[board]::vendor::product::serial[::interface][::INSTR|::RAW]
 ViStatus ParseUsb(const Tokens& vecTokens, ResourceName& resource) {
     std::size_t nCount = vecTokens.size();
     std::string strClass = "INSTR";
@@ -163,13 +187,23 @@ ViStatus ParseUsb(const Tokens& vecTokens, ResourceName& resource) {
         strClass = Upper(vecTokens.back());
         --nCount;
     }
-    if (nCount < 4 || nCount > 5) {
+    unsigned long nVendor = 0;
+    unsigned long nProduct = 0;
+    unsigned long nInterface = 0;
+    if (nCount < 4 || nCount > 5 || !ParseUsbId(vecTokens[1], 0xFFFF, nVendor) ||
+        !ParseUsbId(vecTokens[2], 0xFFFF, nProduct) ||
+        (nCount == 5 && !ParseNumber(vecTokens[4], 255, nInterface))) {
         return VI_ERROR_INV_RSRC_NAME;
     }
     resource.strClass = strClass;
-    resource.strCanonical = "USB" + std::to_string(resource.nIntfNum);
-    for (std::size_t i = 1; i < nCount; ++i) {
-        resource.strCanonical += "::" + std::string(vecTokens[i]);
+    resource.nVendorId = static_cast<ViUInt16>(nVendor);
+    resource.nProductId = static_cast<ViUInt16>(nProduct);
+    resource.strSerial = std::string(vecTokens[3]);
+    resource.nUsbInterface = nCount == 5 ? static_cast<int>(nInterface) : -1;
+    resource.strCanonical = "USB" + std::to_string(resource.nIntfNum) + "::" + Hex4(nVendor) +
+                            "::" + Hex4(nProduct) + "::" + resource.strSerial;
+    if (nCount == 5) {
+        resource.strCanonical += "::" + std::to_string(nInterface);
     }
     resource.strCanonical += "::" + strClass;
     return VI_SUCCESS;

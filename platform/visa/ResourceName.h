@@ -1,5 +1,6 @@
 // Parsing of VISA resource names ("TCPIP0::host::5025::SOCKET",
-// "ASRL1::INSTR", "ASRL/dev/ttyUSB0::INSTR", "GPIB0::5::INSTR", ...).
+// "ASRL1::INSTR", "ASRL/dev/ttyUSB0::INSTR", "GPIB0::5::INSTR",
+// "USB0::0x1AB1::0x0E11::SN1::INSTR", ...).
 #pragma once
 
 #include <string>
@@ -18,6 +19,10 @@ struct ResourceName {
     ViUInt16 nPort = 0;         // TCPIP SOCKET
     std::string strDevice;      // TCPIP INSTR: "inst0", "gpib0,5", ...
     std::string strDevicePath;  // ASRL: the device file
+    ViUInt16 nVendorId = 0;     // USB: manufacturer ID
+    ViUInt16 nProductId = 0;    // USB: model code
+    std::string strSerial;      // USB: serial number, as written
+    int nUsbInterface = -1;     // USB: interface number, or -1 for the first USBTMC one
 };
 
 // VI_SUCCESS, VI_ERROR_INV_RSRC_NAME for a malformed name of a known

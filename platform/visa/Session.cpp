@@ -62,7 +62,8 @@ enum Scope : unsigned {
     kRm = 1,
     kTcpip = 2,
     kAsrl = 4,
-    kInstr = kTcpip | kAsrl,
+    kUsb = 8,
+    kInstr = kTcpip | kAsrl | kUsb,
     kAny = kRm | kInstr,
 };
 
@@ -148,6 +149,9 @@ const AttributeRow kAttributes[] = {
      [](const Session& s) -> ViAttrState { return s.m_resource.nIntfNum; }, nullptr, nullptr},
     {VI_ATTR_INTF_INST_NAME, AttrType::Text, kInstr, nullptr,
      [](const Session& s) {
+         if (s.m_resource.nIntfType == VI_INTF_USB) {
+             return "USB" + std::to_string(s.m_resource.nIntfNum) + " (USBTMC)";
+         }
          return s.m_resource.nIntfType == VI_INTF_TCPIP
                     ? "TCPIP" + std::to_string(s.m_resource.nIntfNum) +
                           (s.m_resource.strClass == "INSTR" ? " (VXI-11)" : " (socket)")
@@ -344,7 +348,14 @@ unsigned ScopeOf(const Session& session) {
     if (session.m_eKind == SessionKind::ResourceManager) {
         return kRm;
     }
-    return session.m_resource.nIntfType == VI_INTF_ASRL ? kAsrl : kTcpip;
+    switch (session.m_resource.nIntfType) {
+        case VI_INTF_ASRL:
+            return kAsrl;
+        case VI_INTF_USB:
+            return kUsb;
+        default:
+            return kTcpip;
+    }
 }
 
 const AttributeRow* FindAttribute(ViAttr nAttribute, const Session& session) {
@@ -507,7 +518,8 @@ ViStatus Session::Printf(const char* pszFormat, VaList& list) {
 }
 
 bool Session::LinkCarriesEnd() const {
-    return m_resource.nIntfType == VI_INTF_TCPIP && m_resource.strClass == "INSTR";
+    return (m_resource.nIntfType == VI_INTF_TCPIP || m_resource.nIntfType == VI_INTF_USB) &&
+           m_resource.strClass == "INSTR";
 }
 
 void Session::DiscardBufferedInput() {

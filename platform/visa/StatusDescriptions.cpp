@@ -91,7 +91,8 @@ constexpr StatusRow kStatusTexts[] = {
      "lost."},
     {VI_ERROR_NPERMISSION,
      "VI_ERROR_NPERMISSION: Access to the resource or remote machine is "
-     "denied."},
+     "denied. A USB instrument's /dev/usbtmcN node needs read and write "
+     "access: add the user to the group usbtmc (see docs/visa.md)."},
 };
 
 }  // namespace

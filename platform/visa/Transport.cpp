@@ -12,6 +12,7 @@ constexpr TransportEntry kTransports[] = {
     {VI_INTF_TCPIP, "INSTR", "hislip", CreateHislipTransport},
     {VI_INTF_TCPIP, "INSTR", nullptr, CreateVxi11Transport},
     {VI_INTF_ASRL, "INSTR", nullptr, CreateSerialTransport},
+    {VI_INTF_USB, "INSTR", nullptr, CreateUsbtmcTransport},
 };
 
 }  // namespace

@@ -1,7 +1,8 @@
 // The byte transport under a VISA session: one implementation per interface
-// (TCP socket, serial port), chosen from a table by the parsed resource name.
-// A transport knows bytes, deadlines and line settings; termination, buffering
-// and formatting belong to the session above it.
+// (TCP socket, serial port, VXI-11, HiSLIP, USBTMC), chosen from a table by
+// the parsed resource name. A transport knows bytes, deadlines and line
+// settings; termination, buffering and formatting belong to the session
+// above it.
 #pragma once
 
 #include <chrono>
@@ -10,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "Deadline.h"
 #include "ResourceName.h"
@@ -80,6 +82,8 @@ class Transport {
     virtual ViStatus DeviceClear(const Deadline&) { return VI_ERROR_NSUP_OPER; }
     virtual ViStatus ReadStatusByte(ViUInt16*, const Deadline&) { return VI_ERROR_NSUP_OPER; }
     virtual ViStatus AssertTrigger(const Deadline&) { return VI_ERROR_NSUP_OPER; }
+    // viGpibControlREN on links that carry remote/local control (USB488).
+    virtual ViStatus ControlRen(ViUInt16, const Deadline&) { return VI_ERROR_NSUP_OPER; }
     // An exclusive lock held by the device against other links, waiting up
     // to the deadline for another link's lock to go.
     virtual ViStatus LockDevice(const Deadline&) { return VI_ERROR_NSUP_OPER; }
@@ -122,5 +126,10 @@ std::unique_ptr<Transport> CreateTcpipSocketTransport();
 std::unique_ptr<Transport> CreateSerialTransport();
 std::unique_ptr<Transport> CreateVxi11Transport();
 std::unique_ptr<Transport> CreateHislipTransport();
+std::unique_ptr<Transport> CreateUsbtmcTransport();
+
+// The find hook of USB instruments: appends the name of every USBTMC device
+// present ("USB0::0x1AB1::0x04CE::SN1::0::INSTR").
+void AddUsbtmcDevices(std::vector<std::string>& vecNames);
 
 }  // namespace tkvisa

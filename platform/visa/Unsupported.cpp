@@ -1,5 +1,5 @@
-// Operations of interfaces this library does not drive (GPIB, VXI, PXI, USB
-// and register-based resources). They exist so that every VISA client finds
+// Operations of interfaces this library does not drive (GPIB, VXI, PXI and
+// register-based resources). They exist so that every VISA client finds
 // its symbols; on a live session they answer VI_ERROR_NSUP_OPER, on anything
 // else VI_ERROR_INV_OBJECT. None of them touches its other arguments.
 #include "Session.h"
@@ -23,9 +23,6 @@ using tkvisa::Unsupported;
 
 extern "C" {
 
-ViStatus _VI_FUNC viGpibControlREN(ViSession vi, ViUInt16) {
-    return Unsupported(vi);
-}
 ViStatus _VI_FUNC viGpibControlATN(ViSession vi, ViUInt16) {
     return Unsupported(vi);
 }

@@ -342,6 +342,14 @@ ViStatus _VI_FUNC viAssertTrigger(ViSession vi, ViUInt16 protocol) {
     return RaiseException(vi, "viAssertTrigger", callStatus);
 }
 
+// Remote and local control; only USB488 instruments carry it here.
+ViStatus _VI_FUNC viGpibControlREN(ViSession vi, ViUInt16 mode) {
+    const ViStatus callStatus = WithSession(vi, true, [&](Session& session) {
+        return session.m_pTransport->ControlRen(mode, session.m_callDeadline);
+    });
+    return RaiseException(vi, "viGpibControlREN", callStatus);
+}
+
 ViStatus _VI_FUNC viFlush(ViSession vi, ViUInt16 mask) {
     const ViStatus callStatus =
         WithSession(vi, true, "viFlush", [&](Session& session) { return session.Flush(mask); });

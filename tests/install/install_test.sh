@@ -74,4 +74,8 @@ expect "store" complete_words "$prefix/bin/tarvek" st
 expect "voltage_level" complete_words "$prefix/bin/tarvek" get Sim volt
 expect "series2" complete_words "$prefix/bin/tarvek" set Sim output_mode ""
 expect "Sim" complete_words "$prefix/bin/tarvek" store show ""
+
+# The udev rule for USB instruments, in the directory udev reads under a prefix.
+rule=$prefix/lib/udev/rules.d/60-tarvek-usbtmc.rules
+grep -q 'KERNEL=="usbtmc\[0-9\]\*", GROUP="usbtmc", MODE="0660"' "$rule" || fail "no usbtmc udev rule"
 echo "install test passed"

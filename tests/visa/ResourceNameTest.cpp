@@ -39,6 +39,9 @@ TEST_F(ResourceNames, ValidNamesParseToTheirCanonicalForm) {
         {"GPIB0::INTFC", VI_INTF_GPIB, 0, "INTFC", "GPIB0::INTFC"},
         {"USB0::0x1234::0x5678::SN1::INSTR", VI_INTF_USB, 0, "INSTR",
          "USB0::0x1234::0x5678::SN1::INSTR"},
+        {"usb::0x1ab1::4660::sn-a::2", VI_INTF_USB, 0, "INSTR",
+         "USB0::0x1AB1::0x1234::sn-a::2::INSTR"},
+        {"USB3::0X2A8D::0x0101::X::RAW", VI_INTF_USB, 3, "RAW", "USB3::0x2A8D::0x0101::X::RAW"},
         {"GPIB-VXI0::3::INSTR", VI_INTF_GPIB_VXI, 0, "INSTR", "GPIB-VXI0::3::INSTR"},
     };
     for (const Row& row : rows) {
@@ -77,6 +80,11 @@ TEST_F(ResourceNames, MalformedNamesAreRefused) {
         {"ASRL1::SOCKET", VI_ERROR_INV_RSRC_NAME},
         {"GPIB0::31::INSTR", VI_ERROR_INV_RSRC_NAME},
         {"USB::1::INSTR", VI_ERROR_INV_RSRC_NAME},
+        {"USB::0x10000::1::SN::INSTR", VI_ERROR_INV_RSRC_NAME},
+        {"USB::0x::1::SN::INSTR", VI_ERROR_INV_RSRC_NAME},
+        {"USB::0x12G4::1::SN::INSTR", VI_ERROR_INV_RSRC_NAME},
+        {"USB::65536::1::SN::INSTR", VI_ERROR_INV_RSRC_NAME},
+        {"USB::1::1::SN::256::INSTR", VI_ERROR_INV_RSRC_NAME},
         {"\t \n", VI_ERROR_INV_RSRC_NAME},
         {"::", VI_ERROR_INV_RSRC_NAME},
         {"::::", VI_ERROR_INV_RSRC_NAME},

@@ -35,6 +35,9 @@ constexpr StatusRow kStatuses[] = {
      "the instrument at {address} closed the connection during {command}"},
     {VI_ERROR_IO, "VI_ERROR_IO", "an unknown I/O error occurred",
      "the transfer to {resource} failed during {command}; check the cable or network"},
+    {VI_ERROR_NPERMISSION, "VI_ERROR_NPERMISSION", "access to the resource is denied",
+     "this user may not open {resource}; a USB instrument's /dev/usbtmcN needs the group "
+     "usbtmc of the installed udev rule (docs/visa.md, \"Access without root\")"},
     {VI_ERROR_RSRC_BUSY, "VI_ERROR_RSRC_BUSY", "the resource is busy",
      "another program holds {resource}; close it and try again"},
     {VI_ERROR_RSRC_LOCKED, "VI_ERROR_RSRC_LOCKED", "the resource is locked by another session",

@@ -26,6 +26,7 @@
 #include "HislipServer.h"
 #include "Instrument.h"
 #include "Socket.h"
+#include "UsbtmcServer.h"
 #include "Vxi11Server.h"
 
 namespace emu {
@@ -81,6 +82,7 @@ struct Emulator::Impl final : Vxi11Backend {
     int nDeviceError = 0;
     Vxi11Server vxi11{*this};
     HislipServer hislip{*this};
+    UsbtmcServer usbtmc{*this};
 
     // Wakes every wait of the connections and the pseudo-terminal at Stop().
     std::optional<tknet::WakePipe> wake;
@@ -405,6 +407,14 @@ struct Emulator::Impl final : Vxi11Backend {
                 throw;
             }
         }
+        if (!options.strUsbtmcPath.empty()) {
+            try {
+                usbtmc.Start(options.strUsbtmcPath, options.usbtmcFaults, options.strUsbtmcLog);
+            } catch (...) {
+                Stop();
+                throw;
+            }
+        }
         if (listener) {
             listener->Start(
                 [this](tknet::Fd fd, const tknet::Address&) { ServeClient(std::move(fd)); });
@@ -415,6 +425,7 @@ struct Emulator::Impl final : Vxi11Backend {
     void Stop() {
         vxi11.Stop();
         hislip.Stop();
+        usbtmc.Stop();
         if (wake) {
             wake->Wake();
         }

@@ -14,6 +14,8 @@
 #include <utility>
 #include <vector>
 
+#include "UsbtmcServer.h"
+
 namespace emu {
 
 struct EmulatorOptions {
@@ -33,6 +35,11 @@ struct EmulatorOptions {
     bool bVxi11LinksOutliveConnections = false;
     bool bHislip = false;               // also serve HiSLIP (...::hislip0::INSTR)
     unsigned short nHislipPort = 4880;  // the HiSLIP port; 0: ephemeral
+    // Also serve a USB instrument as the kernel usbtmc driver's device node,
+    // mounted through FUSE on this existing file ("" for none).
+    std::string strUsbtmcPath;
+    UsbtmcFaults usbtmcFaults;
+    std::string strUsbtmcLog;  // every USB message and request, one a line
 };
 
 // One output's state at the moment of a Snapshot().

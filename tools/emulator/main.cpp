@@ -8,6 +8,7 @@
 #include <exception>
 #include <iostream>
 #include <string>
+#include <utility>
 
 #include "Emulator.h"
 
@@ -38,9 +39,21 @@ const char* const kUsage =
     "                           until destroy_link, as on some instruments\n"
     "  --hislip                 also serve HiSLIP (TCPIP::host::hislip0::INSTR)\n"
     "  --hislip-port <port>     the HiSLIP port (default 4880; 0 picks a free port)\n"
-    "  --no-tcp                 do not listen on TCP (use with --serial-pty)\n"
+    "  --no-tcp                 do not listen on TCP (use with --serial-pty or\n"
+    "                           --usbtmc)\n"
     "  --serial-pty             also serve on a pseudo-terminal; prints its\n"
     "                           ASRL/dev/pts/N::INSTR resource\n"
+    "  --usbtmc <file>          also serve a USB instrument: mounts through FUSE,\n"
+    "                           on the existing file, a device that acts as the\n"
+    "                           kernel usbtmc driver's /dev/usbtmcN (needs root)\n"
+    "  --usbtmc-log <file>      append every USB message and request to the file\n"
+    "  --usbtmc-fault <fault>   misbehave as a USB device: max-transfer=N (reply\n"
+    "                           transfers of N bytes at most), stop-after=N (falls\n"
+    "                           silent after N reply bytes), stall (answers\n"
+    "                           nothing), fail=<request> (clear, read-stb,\n"
+    "                           trigger, ren, goto-local, local-lockout,\n"
+    "                           msg-in-attr, get-caps fail with EIO),\n"
+    "                           unplug-on-read, refuse-open, no-caps\n"
     "  --trace                  log every message and reply to stderr\n"
     "  --help                   show this text\n"
     "\n"
@@ -50,7 +63,38 @@ const char* const kUsage =
     "                                than 111 follows as \"rpc-port N\")\n"
     "  TCPIP::127.0.0.1::hislip0::INSTR  (with --hislip; a port other than\n"
     "                                4880 follows \"hislip0,\")\n"
-    "  ASRL/dev/pts/5::INSTR         (with --serial-pty)\n";
+    "  ASRL/dev/pts/5::INSTR         (with --serial-pty)\n"
+    "  USBTMC /dev/usbtmc0           (with --usbtmc, once the device is served)\n";
+
+// One --usbtmc-fault value into the faults; false for an unknown one.
+bool ParseUsbtmcFault(const std::string& strFault, emu::UsbtmcFaults& faults) {
+    const std::size_t nEquals = strFault.find('=');
+    const std::string strName = strFault.substr(0, nEquals);
+    const std::string strValue = nEquals == std::string::npos ? "" : strFault.substr(nEquals + 1);
+    if (strName == "max-transfer" || strName == "stop-after") {
+        char* pEnd = nullptr;
+        const unsigned long nBytes = std::strtoul(strValue.c_str(), &pEnd, 10);
+        (strName == "max-transfer" ? faults.nMaxTransfer : faults.nStopAfter) = nBytes;
+        return !strValue.empty() && *pEnd == '\0' && nBytes > 0;
+    }
+    if (strName == "fail") {
+        faults.strFailRequest = strValue;
+        return !strValue.empty();
+    }
+    const std::pair<const char*, bool emu::UsbtmcFaults::*> aFlags[] = {
+        {"stall", &emu::UsbtmcFaults::bStall},
+        {"unplug-on-read", &emu::UsbtmcFaults::bUnplugOnRead},
+        {"refuse-open", &emu::UsbtmcFaults::bRefuseOpen},
+        {"no-caps", &emu::UsbtmcFaults::bNoCaps},
+    };
+    for (const auto& [pszName, pFlag] : aFlags) {
+        if (strFault == pszName) {
+            faults.*pFlag = true;
+            return true;
+        }
+    }
+    return false;
+}
 
 bool ParsePort(const char* pszText, unsigned short& nPort) {
     char* pEnd = nullptr;
@@ -118,6 +162,17 @@ int main(int argc, char** argv) {
             }
         } else if (strArg == "--no-tcp") {
             options.bTcp = false;
+        } else if (strArg == "--usbtmc") {
+            Value(options.strUsbtmcPath);
+        } else if (strArg == "--usbtmc-log") {
+            Value(options.strUsbtmcLog);
+        } else if (strArg == "--usbtmc-fault") {
+            std::string strFault;
+            Value(strFault);
+            if (!ParseUsbtmcFault(strFault, options.usbtmcFaults)) {
+                std::cerr << "tarvek-emulator: unknown USB fault '" << strFault << "'\n";
+                return 2;
+            }
         } else if (strArg == "--serial-pty") {
             options.bSerialPty = true;
         } else if (strArg == "--trace") {
@@ -127,8 +182,8 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
-    if (!options.bTcp && !options.bSerialPty) {
-        std::cerr << "tarvek-emulator: --no-tcp needs --serial-pty\n";
+    if (!options.bTcp && !options.bSerialPty && options.strUsbtmcPath.empty()) {
+        std::cerr << "tarvek-emulator: --no-tcp needs --serial-pty or --usbtmc\n";
         return 2;
     }
 
@@ -157,6 +212,9 @@ int main(int argc, char** argv) {
         }
         if (options.bSerialPty) {
             std::cout << emulator.SerialResource() << std::endl;
+        }
+        if (!options.strUsbtmcPath.empty()) {
+            std::cout << "USBTMC " << options.strUsbtmcPath << std::endl;
         }
         int nSignal = 0;
         sigwait(&setSignals, &nSignal);
