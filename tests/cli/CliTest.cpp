@@ -392,6 +392,12 @@ TEST_F(CliTest, FailedStatusesCarryTextAndHint) {
              ": is an instrument or "
              "`tarvek-emulator --port " +
              strPort + "` listening there?"},
+        // No portmapper at this loopback address: the hint names the option
+        // that serves VXI-11.
+        {{"info", "TCPIP::127.0.9.254::inst0::INSTR"},
+         "error 0xBFFF0011: VI_ERROR_RSRC_NFOUND: ",
+         "hint: connection refused at 127.0.9.254:111: is an instrument or "
+         "`tarvek-emulator --vxi11` listening there?"},
         {{"info", "NoSuchLogicalName"},
          "error 0xBFFF0011: VI_ERROR_RSRC_NFOUND: ",
          "hint: 'NoSuchLogicalName' is neither a VISA resource nor a logical name of "},

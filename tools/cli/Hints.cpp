@@ -10,7 +10,7 @@ namespace cli {
 namespace {
 
 // One row per status: its name and meaning, and a hint whose placeholders
-// {resource}, {address}, {port}, {command}, {timeout} and {store} are filled
+// {resource}, {address}, {emulator}, {command}, {timeout} and {store} are filled
 // from what the tool knew. Every hint that needs a placeholder it cannot fill
 // is left out rather than printed half empty.
 struct StatusRow {
@@ -23,7 +23,7 @@ struct StatusRow {
 constexpr StatusRow kStatuses[] = {
     {VI_ERROR_RSRC_NFOUND, "VI_ERROR_RSRC_NFOUND",
      "the resource is not present or nothing answers there",
-     "connection refused at {address}: is an instrument or `tarvek-emulator --port {port}` "
+     "connection refused at {address}: is an instrument or `tarvek-emulator {emulator}` "
      "listening there?"},
     {VI_ERROR_INV_RSRC_NAME, "VI_ERROR_INV_RSRC_NAME", "the resource name is malformed",
      "write a VISA resource such as TCPIP::192.168.1.20::5025::SOCKET, or a logical name "
@@ -103,9 +103,11 @@ const StatusRow* FindRow(ViStatus status) {
     return nullptr;
 }
 
-// "TCPIP0::host::5025::SOCKET" -> host and port; VXI-11 and HiSLIP
-// resources name their well-known ports.
-bool SplitAddress(const std::string& strResource, std::string& strHost, std::string& strPort) {
+// "TCPIP0::host::5025::SOCKET" -> host and port, and the emulator options
+// that serve such a resource; VXI-11 and HiSLIP resources name their
+// well-known ports.
+bool SplitAddress(const std::string& strResource, std::string& strHost, std::string& strPort,
+                  std::string& strEmulator) {
     const std::string strUpper = ToUpperAscii(strResource);
     if (!strUpper.starts_with("TCPIP")) {
         return false;
@@ -126,10 +128,13 @@ bool SplitAddress(const std::string& strResource, std::string& strHost, std::str
     const std::string strLast = ToUpperAscii(vecParts.back());
     if (strLast == "SOCKET" && vecParts.size() == 4) {
         strPort = vecParts[2];
+        strEmulator = "--port " + strPort;
     } else if (vecParts.size() >= 3 && ToUpperAscii(vecParts[2]).starts_with("HISLIP")) {
         strPort = "4880";
+        strEmulator = "--hislip";
     } else {
         strPort = "111";
+        strEmulator = "--vxi11";
     }
     return true;
 }
@@ -159,7 +164,8 @@ std::string StatusHint(ViStatus status, const HintContext& context) {
     }
     std::string strHost;
     std::string strPort;
-    const bool bAddress = SplitAddress(context.strResource, strHost, strPort);
+    std::string strEmulator;
+    const bool bAddress = SplitAddress(context.strResource, strHost, strPort, strEmulator);
     if (status == VI_ERROR_RSRC_NFOUND && !bAddress) {
         return "nothing answers at " + context.strResource + ": is the instrument connected?";
     }
@@ -175,7 +181,7 @@ std::string StatusHint(ViStatus status, const HintContext& context) {
     } kFields[] = {
         {"{resource}", context.strResource},
         {"{address}", bAddress ? strHost + ":" + strPort : std::string()},
-        {"{port}", strPort},
+        {"{emulator}", strEmulator},
         {"{command}", context.strCommand},
         {"{timeout}", context.nTimeoutMs >= 0 ? std::to_string(context.nTimeoutMs) : std::string()},
         {"{store}", StorePath()},
