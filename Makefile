@@ -9,6 +9,7 @@ PACKAGES := cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock
             libbenchmark-dev libpugixml-dev python3 python3-pyvisa python3-pyvisa-py python3-serial \
             lxi-tools valgrind binutils help2man pkg-config libtirpc-dev rpcsvc-proto \
             python3-pytest python3-pip python3-setuptools python3-matplotlib python3-mypy
+PACKAGES += libavahi-core-dev libcpp-httplib-dev iproute2   # LAN discovery: mDNS stack, the emulator's LXI web page, test networks
 
 .PHONY: all deps build demo test test-release test-debug test-asan test-tsan test-fuzz fuzz \
         bench format clean

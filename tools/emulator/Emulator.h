@@ -33,6 +33,12 @@ struct EmulatorOptions {
     bool bVxi11LinksOutliveConnections = false;
     bool bHislip = false;               // also serve HiSLIP (...::hislip0::INSTR)
     unsigned short nHislipPort = 4880;  // the HiSLIP port; 0: ephemeral
+    // Make itself found like a LAN instrument: the portmapper also answers
+    // broadcast GETPORT, and the services are announced over multicast DNS
+    // (on the interface holding strHost, which must be an IPv4 address).
+    bool bAnnounce = false;
+    bool bLxiHttp = false;          // serve the LXI identification document over HTTP
+    unsigned short nHttpPort = 80;  // its port; 0: ephemeral
 };
 
 // One output's state at the moment of a Snapshot().
@@ -88,8 +94,12 @@ class Emulator {
     // "TCPIP::127.0.0.1::hislip0::INSTR" with HiSLIP (",<port>" after
     // "hislip0" when the port is not 4880), else "".
     std::string HislipResource() const;
-    unsigned short HislipPort() const;   // the HiSLIP port, or 0
-    size_t HislipSessionCount() const;   // HiSLIP sessions open now
+    unsigned short HislipPort() const;  // the HiSLIP port, or 0
+    size_t HislipSessionCount() const;  // HiSLIP sessions open now
+    unsigned short HttpPort() const;    // the LXI web server's port, or 0
+    // Whether every service announced over multicast DNS passed probing
+    // (false at once without --announce).
+    bool WaitAnnounced(std::chrono::milliseconds timeout);
     std::string SerialDevice() const;    // "/dev/pts/N" when the pty is enabled, else ""
     std::string SerialResource() const;  // "ASRL/dev/pts/N::INSTR" or ""
 

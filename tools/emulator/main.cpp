@@ -2,6 +2,7 @@
 // until SIGINT or SIGTERM, printing the VISA resource strings to use.
 #include <signal.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -38,7 +39,17 @@ const char* const kUsage =
     "                           until destroy_link, as on some instruments\n"
     "  --hislip                 also serve HiSLIP (TCPIP::host::hislip0::INSTR)\n"
     "  --hislip-port <port>     the HiSLIP port (default 4880; 0 picks a free port)\n"
-    "  --no-tcp                 do not listen on TCP (use with --serial-pty)\n"
+    "  --announce               be found like a LAN instrument: the portmapper\n"
+    "                           answers broadcast GETPORT, and the services are\n"
+    "                           announced over multicast DNS (--host must be an\n"
+    "                           IPv4 address of an interface with multicast)\n"
+    "  --lxi-http               serve the LXI identification document\n"
+    "                           (/lxi/identification) and a welcome page over HTTP\n"
+    "  --http-port <port>       the web server's port (default 80; 0 picks one)\n"
+    "  --no-idn-reply           never answer *IDN? (an instrument found on the\n"
+    "                           LAN that will not identify itself)\n"
+    "  --no-tcp                 no raw TCP socket (use with --serial-pty, --vxi11\n"
+    "                           or --hislip)\n"
     "  --serial-pty             also serve on a pseudo-terminal; prints its\n"
     "                           ASRL/dev/pts/N::INSTR resource\n"
     "  --trace                  log every message and reply to stderr\n"
@@ -50,7 +61,10 @@ const char* const kUsage =
     "                                than 111 follows as \"rpc-port N\")\n"
     "  TCPIP::127.0.0.1::hislip0::INSTR  (with --hislip; a port other than\n"
     "                                4880 follows \"hislip0,\")\n"
-    "  ASRL/dev/pts/5::INSTR         (with --serial-pty)\n";
+    "  ASRL/dev/pts/5::INSTR         (with --serial-pty)\n"
+    "  http-port N                   (with --lxi-http)\n"
+    "  announced                     (with --announce, once every service\n"
+    "                                passed multicast DNS probing)\n";
 
 bool ParsePort(const char* pszText, unsigned short& nPort) {
     char* pEnd = nullptr;
@@ -67,6 +81,7 @@ bool ParsePort(const char* pszText, unsigned short& nPort) {
 int main(int argc, char** argv) {
     emu::EmulatorOptions options;
     options.nPort = 5025;
+    bool bNoIdnReply = false;
     for (int i = 1; i < argc; ++i) {
         std::string strArg = argv[i];
         auto Value = [&](std::string& strOut) {
@@ -116,6 +131,19 @@ int main(int argc, char** argv) {
                 std::cerr << "tarvek-emulator: invalid port '" << strPort << "'\n";
                 return 2;
             }
+        } else if (strArg == "--announce") {
+            options.bAnnounce = true;
+        } else if (strArg == "--lxi-http") {
+            options.bLxiHttp = true;
+        } else if (strArg == "--http-port") {
+            std::string strPort;
+            Value(strPort);
+            if (!ParsePort(strPort.c_str(), options.nHttpPort)) {
+                std::cerr << "tarvek-emulator: invalid port '" << strPort << "'\n";
+                return 2;
+            }
+        } else if (strArg == "--no-idn-reply") {
+            bNoIdnReply = true;
         } else if (strArg == "--no-tcp") {
             options.bTcp = false;
         } else if (strArg == "--serial-pty") {
@@ -127,8 +155,8 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
-    if (!options.bTcp && !options.bSerialPty) {
-        std::cerr << "tarvek-emulator: --no-tcp needs --serial-pty\n";
+    if (!options.bTcp && !options.bSerialPty && !options.bVxi11 && !options.bHislip) {
+        std::cerr << "tarvek-emulator: --no-tcp needs --serial-pty, --vxi11 or --hislip\n";
         return 2;
     }
 
@@ -143,6 +171,9 @@ int main(int argc, char** argv) {
     try {
         emu::Emulator emulator(options);
         emulator.Start();
+        if (bNoIdnReply) {
+            emulator.SetNoReply("*IDN?");
+        }
         if (options.bTcp) {
             std::cout << emulator.Resource() << std::endl;
         }
@@ -157,6 +188,16 @@ int main(int argc, char** argv) {
         }
         if (options.bSerialPty) {
             std::cout << emulator.SerialResource() << std::endl;
+        }
+        if (options.bLxiHttp) {
+            std::cout << "http-port " << emulator.HttpPort() << std::endl;
+        }
+        if (options.bAnnounce) {
+            if (!emulator.WaitAnnounced(std::chrono::seconds(10))) {
+                std::cerr << "tarvek-emulator: the multicast DNS announcement failed\n";
+                return 1;
+            }
+            std::cout << "announced" << std::endl;
         }
         int nSignal = 0;
         sigwait(&setSignals, &nSignal);
