@@ -1,6 +1,6 @@
 // LAN discovery: the VXI-11 broadcast probe, the merge of what every method
-// heard, and the deadline both methods share. The multicast DNS browse is in
-// DiscoveryMdns.cpp.
+// heard, and the deadline both methods share. The multicast DNS queries are
+// in DiscoveryMdns.cpp.
 #include "Discovery.h"
 
 // rpc.h first: the portmapper header relies on its types.
@@ -295,7 +295,10 @@ std::vector<LanInstrument> DiscoverLan(const DiscoveryOptions& options) {
     std::vector<LanService> vecMdns;
     std::thread threadMdns;
     if (options.bMdns) {
-        threadMdns = std::thread([&] { BrowseMdns(deadline, vecMdns); });
+        threadMdns = std::thread([&] {
+            BrowseMdns(options.vecMdnsTargets.empty() ? MulticastTargets() : options.vecMdnsTargets,
+                       deadline, vecMdns);
+        });
     }
     if (options.bVxi11) {
         ProbeVxi11(options.vecVxi11Targets.empty() ? BroadcastTargets() : options.vecVxi11Targets,

@@ -3,12 +3,12 @@
 //
 // Two methods run at once under one deadline: a VXI-11 portmapper GETPORT
 // for the core program sent by UDP to the broadcast address of every IPv4
-// interface that is up (an instrument answers with its core port), and a
-// DNS-SD browse over multicast DNS for _vxi-11._tcp, _hislip._tcp,
-// _scpi-raw._tcp and _lxi._tcp. Everything heard is merged per address: one
-// instrument offering VXI-11, HiSLIP and a socket is one entry with three
-// resource names. Nothing waits past the deadline, whatever the network
-// sends; a reply that does not decode is dropped.
+// interface that is up (an instrument answers with its core port), and
+// one-shot multicast DNS (DNS-SD) queries for _vxi-11._tcp, _hislip._tcp,
+// _scpi-raw._tcp and _lxi._tcp on every IPv4 interface with multicast. Everything heard is merged
+// per address: one instrument offering VXI-11, HiSLIP and a socket is one entry with three resource
+// names. Nothing waits past the deadline, whatever the network sends; a reply that does not decode
+// is dropped.
 #pragma once
 
 #include <cstdint>
@@ -52,6 +52,10 @@ struct DiscoveryOptions {
     // Where the portmapper query goes (with each address's port); empty:
     // port 111 at the broadcast address of every IPv4 interface that is up.
     std::vector<tknet::Address> vecVxi11Targets;
+    // Where the DNS-SD questions go: an address with port 0 names an
+    // interface (the questions go to the mDNS group out of it), any other a
+    // peer to ask directly; empty: every IPv4 interface with multicast.
+    std::vector<tknet::Address> vecMdnsTargets;
 };
 
 // The search's deadline in milliseconds: $TKVISA_DISCOVERY_TIMEOUT_MS when it
@@ -78,10 +82,13 @@ bool MayMatchTcpip(const std::string& strExpr);
 // they append to vecServices.
 void ProbeVxi11(const std::vector<tknet::Address>& vecTargets, const tknet::Deadline& deadline,
                 std::vector<LanService>& vecServices);
-void BrowseMdns(const tknet::Deadline& deadline, std::vector<LanService>& vecServices);
+void BrowseMdns(const std::vector<tknet::Address>& vecTargets, const tknet::Deadline& deadline,
+                std::vector<LanService>& vecServices);
 
 // The broadcast addresses (port 111) of the IPv4 interfaces that are up.
 std::vector<tknet::Address> BroadcastTargets();
+// The addresses (port 0) of the IPv4 interfaces that are up, with multicast.
+std::vector<tknet::Address> MulticastTargets();
 
 // At most this many services are kept per method: a flood of replies costs
 // memory no more than this.

@@ -1,23 +1,37 @@
-// The multicast DNS half of LAN discovery: a DNS-SD browse for the service
-// types LAN instruments announce, each instance resolved to an IPv4 address
-// and port.
+// The multicast DNS half of LAN discovery: one-shot DNS-SD queries for the
+// service types LAN instruments announce, each instance resolved to an IPv4
+// address and port.
 //
-// The browse runs on Avahi's embeddable stack (libavahi-core), not on the
-// avahi-daemon client API: the daemon needs a D-Bus system bus and a running
-// daemon, which a test network namespace (and many instrument-control
-// machines) do not have, while the embedded stack only needs the multicast
-// socket. It parses and bounds every DNS message itself; this file never
-// sees a packet. It runs with publishing off, so it announces nothing, and it
-// shares port 5353 with a daemon that may run on the same machine.
-#include <avahi-common/address.h>
-#include <avahi-common/simple-watch.h>
-#include <avahi-core/core.h>
-#include <avahi-core/log.h>
-#include <avahi-core/lookup.h>
+// The questions go to 224.0.0.251:5353 from an ephemeral port, as one-shot
+// ("legacy unicast") queries: every responder answers those at once, by
+// unicast to the asking port. A full mDNS querier on port 5353 (Avahi's
+// stack, say) would ask by multicast, and responders multicast any record at
+// most once a second, so a search shorter than a second would miss every
+// instrument that somebody else asked about, or that announced itself, just
+// before. Asking one-shot also needs no daemon, no D-Bus and no port 5353,
+// which a test network namespace or a machine running avahi-daemon may not
+// offer.
+//
+// The messages are built and parsed by the C library's resolver (res_mkquery,
+// ns_initparse, ns_parserr, ns_name_uncompress), which checks every length
+// and every compressed name against the end of the message; a reply it
+// refuses is dropped whole. This file only reads the records it hands out,
+// and checks each record's data length before reading it.
+#include <arpa/inet.h>
+#include <arpa/nameser.h>
+#include <ifaddrs.h>
+#include <net/if.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <resolv.h>
+#include <strings.h>
+#include <sys/socket.h>
 
+#include <algorithm>
 #include <cstring>
-#include <memory>
-#include <mutex>
+#include <map>
+#include <random>
+#include <string>
 
 #include "Discovery.h"
 
@@ -25,135 +39,287 @@ namespace tkvisa {
 namespace {
 
 struct ServiceType {
-    const char* pszType;
+    const char* pszName;  // the DNS-SD service name, under .local
     LanProtocol eProtocol;
 };
 
 constexpr ServiceType kServiceTypes[] = {
-    {"_vxi-11._tcp", kLanVxi11},
-    {"_hislip._tcp", kLanHislip},
-    {"_scpi-raw._tcp", kLanSocket},
-    {"_lxi._tcp", kLanLxi},
+    {"_vxi-11._tcp.local", kLanVxi11},
+    {"_hislip._tcp.local", kLanHislip},
+    {"_scpi-raw._tcp.local", kLanSocket},
+    {"_lxi._tcp.local", kLanLxi},
 };
 
-// The stack's cache holds at most this many records per interface, so a
-// flood of announcements costs bounded memory.
-constexpr unsigned kMaxCacheEntries = 1024;
+constexpr char kMdnsGroup[] = "224.0.0.251";
+constexpr std::uint16_t kMdnsPort = 5353;
+// A multicast DNS message is at most 9000 bytes; a longer datagram is refused.
+constexpr std::size_t kMaxMessage = 9000;
+// The questions go out again at these fractions of the deadline, for a
+// datagram lost on the way.
+constexpr int kSends = 2;
 
-void QuietLog(AvahiLogLevel, const char*) {}
-
-struct BrowseState {
-    AvahiServer* pServer = nullptr;
-    std::vector<AvahiSServiceResolver*> vecResolvers;
-    std::vector<LanService>* pServices = nullptr;
+// What one instance of a service has told so far.
+struct Instance {
+    std::string strName;  // as the PTR record gives it
+    LanProtocol eProtocol = kLanVxi11;
+    std::uint16_t nPort = 0;
+    std::string strHost;     // the SRV record's target
+    in_addr source{};        // the address whose reply carried the SRV record
+    bool bAskedSrv = false;  // a question for its SRV record went out
+    bool bDone = false;      // handed out as a LanService
 };
 
-const ServiceType* TypeOf(const char* pszType) {
-    for (const ServiceType& type : kServiceTypes) {
-        if (pszType != nullptr && std::strcmp(type.pszType, pszType) == 0) {
-            return &type;
-        }
+class OneShotBrowse {
+  public:
+    OneShotBrowse(std::vector<tknet::Address> vecTargets, std::vector<LanService>& vecServices)
+        : m_vecTargets(std::move(vecTargets)), m_vecServices(vecServices) {
+        std::random_device random;
+        m_nFirstId = static_cast<std::uint16_t>(random());
     }
-    return nullptr;
+
+    void Run(const tknet::Deadline& deadline);
+
+  private:
+    void Ask(const std::string& strName, int nType);
+    void AskTypes();
+    void Take(const unsigned char* pMessage, std::size_t nLength, const in_addr& source);
+    void Record(const ns_msg& message, const ns_rr& rr, const in_addr& source);
+    void Complete();
+
+    std::vector<tknet::Address> m_vecTargets;
+    std::vector<LanService>& m_vecServices;
+    tknet::Fd m_fd;
+    std::uint16_t m_nFirstId = 0;
+    std::uint16_t m_nIds = 0;  // ids m_nFirstId .. m_nFirstId + m_nIds - 1 are ours
+    std::map<std::string, Instance> m_mapInstances;  // by lower-case instance name
+    std::map<std::string, in_addr> m_mapHosts;       // A records, by lower-case host name
+};
+
+std::string Lower(std::string strName) {
+    std::transform(strName.begin(), strName.end(), strName.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return strName;
 }
 
-void OnResolved(AvahiSServiceResolver*, AvahiIfIndex, AvahiProtocol, AvahiResolverEvent eEvent,
-                const char*, const char* pszType, const char*, const char*,
-                const AvahiAddress* pAddress, uint16_t nPort, AvahiStringList*,
-                AvahiLookupResultFlags, void* pUser) {
-    auto* pState = static_cast<BrowseState*>(pUser);
-    const ServiceType* pType = TypeOf(pszType);
-    if (eEvent != AVAHI_RESOLVER_FOUND || pType == nullptr || pAddress == nullptr ||
-        pAddress->proto != AVAHI_PROTO_INET || nPort == 0 ||
-        pState->pServices->size() >= kMaxServicesPerMethod) {
+void OneShotBrowse::Ask(const std::string& strName, int nType) {
+    unsigned char achQuery[NS_PACKETSZ];
+    const int nLength = res_mkquery(ns_o_query, strName.c_str(), ns_c_in, nType, nullptr, 0,
+                                    nullptr, achQuery, sizeof achQuery);
+    if (nLength < NS_HFIXEDSZ) {
         return;
     }
-    char szAddress[AVAHI_ADDRESS_STR_MAX] = {};
-    if (avahi_address_snprint(szAddress, sizeof szAddress, pAddress) == nullptr) {
-        return;
+    // Our own id (replies are matched on it), and no recursion: mDNS has none.
+    const std::uint16_t nId = static_cast<std::uint16_t>(m_nFirstId + m_nIds);
+    m_nIds = static_cast<std::uint16_t>(std::min<int>(m_nIds + 1, 0xFFFF));
+    achQuery[0] = static_cast<unsigned char>(nId >> 8);
+    achQuery[1] = static_cast<unsigned char>(nId & 0xFF);
+    achQuery[2] &= static_cast<unsigned char>(~0x01u);  // RD
+    for (const tknet::Address& target : m_vecTargets) {
+        if (target.Family() == AF_INET) {
+            // The interface to send on is the one whose address is in the
+            // target's port-less twin: see MulticastTargets().
+            const auto* pTarget = reinterpret_cast<const sockaddr_in*>(target.Raw());
+            in_addr interface = pTarget->sin_addr;
+            sockaddr_in destination = *pTarget;
+            if (pTarget->sin_port == 0) {
+                ::setsockopt(m_fd.Get(), IPPROTO_IP, IP_MULTICAST_IF, &interface, sizeof interface);
+                ::inet_pton(AF_INET, kMdnsGroup, &destination.sin_addr);
+                destination.sin_port = htons(kMdnsPort);
+            }
+            ::sendto(m_fd.Get(), achQuery, static_cast<std::size_t>(nLength), MSG_NOSIGNAL,
+                     reinterpret_cast<const sockaddr*>(&destination), sizeof destination);
+        }
     }
-    // The VXI-11 port announced is the portmapper's: the name needs none.
-    const std::uint16_t nServicePort = pType->eProtocol == kLanVxi11 ? 0 : nPort;
-    for (const LanService& seen : *pState->pServices) {
-        if (seen.strAddress == szAddress && seen.eProtocol == pType->eProtocol &&
-            seen.nPort == nServicePort) {
+}
+
+void OneShotBrowse::AskTypes() {
+    for (const ServiceType& type : kServiceTypes) {
+        Ask(type.pszName, ns_t_ptr);
+    }
+}
+
+void OneShotBrowse::Record(const ns_msg& message, const ns_rr& rr, const in_addr& source) {
+    const unsigned char* pData = ns_rr_rdata(rr);
+    const std::size_t nData = ns_rr_rdlen(rr);
+    char szName[NS_MAXDNAME];
+    switch (ns_rr_type(rr)) {
+        case ns_t_ptr: {
+            const ServiceType* pType = nullptr;
+            for (const ServiceType& type : kServiceTypes) {
+                if (strcasecmp(ns_rr_name(rr), type.pszName) == 0) {
+                    pType = &type;
+                }
+            }
+            if (pType == nullptr || m_mapInstances.size() >= kMaxServicesPerMethod ||
+                ns_name_uncompress(ns_msg_base(message), ns_msg_end(message), pData, szName,
+                                   sizeof szName) < 0) {
+                return;
+            }
+            Instance& instance = m_mapInstances[Lower(szName)];
+            instance.strName = szName;
+            instance.eProtocol = pType->eProtocol;
             return;
         }
+        case ns_t_srv: {
+            // priority, weight, port, then the target's name
+            if (nData < 7 || m_mapInstances.size() >= kMaxServicesPerMethod ||
+                ns_name_uncompress(ns_msg_base(message), ns_msg_end(message), pData + 6, szName,
+                                   sizeof szName) < 0) {
+                return;
+            }
+            const auto it = m_mapInstances.find(Lower(ns_rr_name(rr)));
+            if (it != m_mapInstances.end()) {
+                it->second.nPort = ns_get16(pData + 4);
+                it->second.strHost = Lower(szName);
+                it->second.source = source;
+            }
+            return;
+        }
+        case ns_t_a:
+            if (nData == 4 && m_mapHosts.size() < kMaxServicesPerMethod) {
+                in_addr address{};
+                std::memcpy(&address, pData, 4);
+                m_mapHosts[Lower(ns_rr_name(rr))] = address;
+            }
+            return;
+        default:
+            return;
     }
-    pState->pServices->push_back(LanService{szAddress, pType->eProtocol, nServicePort});
 }
 
-void OnBrowsed(AvahiSServiceBrowser*, AvahiIfIndex nInterface, AvahiProtocol eProtocol,
-               AvahiBrowserEvent eEvent, const char* pszName, const char* pszType,
-               const char* pszDomain, AvahiLookupResultFlags, void* pUser) {
-    auto* pState = static_cast<BrowseState*>(pUser);
-    if (eEvent != AVAHI_BROWSER_NEW || pState->vecResolvers.size() >= kMaxServicesPerMethod) {
+void OneShotBrowse::Take(const unsigned char* pMessage, std::size_t nLength,
+                         const in_addr& source) {
+    ns_msg message{};
+    if (ns_initparse(pMessage, static_cast<int>(nLength), &message) < 0 ||
+        ns_msg_getflag(message, ns_f_qr) == 0 ||
+        static_cast<std::uint16_t>(ns_msg_id(message) - m_nFirstId) >= m_nIds) {
         return;
     }
-    AvahiSServiceResolver* pResolver = avahi_s_service_resolver_new(
-        pState->pServer, nInterface, eProtocol, pszName, pszType, pszDomain, AVAHI_PROTO_INET,
-        static_cast<AvahiLookupFlags>(0), OnResolved, pState);
-    if (pResolver != nullptr) {
-        pState->vecResolvers.push_back(pResolver);
+    // PTR records first, wherever they are, so that the SRV records after
+    // them find their instance.
+    for (const int nPass : {0, 1}) {
+        for (const ns_sect eSection : {ns_s_an, ns_s_ns, ns_s_ar}) {
+            const int nCount = ns_msg_count(message, eSection);
+            for (int i = 0; i < nCount; ++i) {
+                ns_rr rr{};
+                if (ns_parserr(&message, eSection, i, &rr) < 0) {
+                    return;  // the rest of the message cannot be trusted
+                }
+                if ((ns_rr_type(rr) == ns_t_ptr) == (nPass == 0)) {
+                    Record(message, rr, source);
+                }
+            }
+        }
     }
 }
 
-struct PollDeleter {
-    void operator()(AvahiSimplePoll* p) const { avahi_simple_poll_free(p); }
-};
+// Hands out every instance whose port and address are known; asks for the
+// SRV record of those whose reply did not carry it.
+void OneShotBrowse::Complete() {
+    for (auto& [strKey, instance] : m_mapInstances) {
+        if (instance.bDone) {
+            continue;
+        }
+        if (instance.nPort == 0) {
+            if (!instance.bAskedSrv) {
+                instance.bAskedSrv = true;
+                Ask(instance.strName, ns_t_srv);
+            }
+            continue;
+        }
+        // The host's A record, else the address that answered for it.
+        const auto itHost = m_mapHosts.find(instance.strHost);
+        const in_addr address = itHost != m_mapHosts.end() ? itHost->second : instance.source;
+        char szAddress[INET_ADDRSTRLEN] = {};
+        ::inet_ntop(AF_INET, &address, szAddress, sizeof szAddress);
+        instance.bDone = true;
+        // The VXI-11 port announced is the portmapper's: the name needs none.
+        const std::uint16_t nPort = instance.eProtocol == kLanVxi11 ? 0 : instance.nPort;
+        const bool bSeen =
+            std::any_of(m_vecServices.begin(), m_vecServices.end(), [&](const LanService& seen) {
+                return seen.strAddress == szAddress && seen.eProtocol == instance.eProtocol &&
+                       seen.nPort == nPort;
+            });
+        if (!bSeen && m_vecServices.size() < kMaxServicesPerMethod) {
+            m_vecServices.push_back(LanService{szAddress, instance.eProtocol, nPort});
+        }
+    }
+}
+
+void OneShotBrowse::Run(const tknet::Deadline& deadline) {
+    if (m_vecTargets.empty()) {
+        return;
+    }
+    m_fd = tknet::Fd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    if (!m_fd) {
+        return;
+    }
+    const unsigned char nTtl = 255;
+    ::setsockopt(m_fd.Get(), IPPROTO_IP, IP_MULTICAST_TTL, &nTtl, sizeof nTtl);
+    const std::int64_t nStartMs = tknet::NowMs();
+    const int nTotalMs = deadline.RemainingMs();
+    int nSent = 0;
+    std::vector<unsigned char> vecMessage(kMaxMessage + 1);
+    while (!deadline.Passed()) {
+        const std::int64_t nElapsedMs = tknet::NowMs() - nStartMs;
+        if (nSent < kSends && nElapsedMs >= nTotalMs * nSent / (2 * kSends)) {
+            AskTypes();
+            ++nSent;
+        }
+        const int nNextMs =
+            nSent < kSends ? static_cast<int>(nTotalMs * nSent / (2 * kSends) - nElapsedMs) : -1;
+        pollfd poller{m_fd.Get(), POLLIN, 0};
+        const int nWaitMs = nNextMs >= 0 ? deadline.RemainingMsAtMost(std::max(nNextMs, 1))
+                                         : deadline.RemainingMs();
+        if (::poll(&poller, 1, nWaitMs) <= 0) {
+            continue;
+        }
+        for (int nBatch = 0; nBatch < 64; ++nBatch) {
+            sockaddr_in peer{};
+            socklen_t nPeerLength = sizeof peer;
+            const ssize_t n =
+                ::recvfrom(m_fd.Get(), vecMessage.data(), vecMessage.size(), MSG_TRUNC,
+                           reinterpret_cast<sockaddr*>(&peer), &nPeerLength);
+            if (n < 0) {
+                break;
+            }
+            if (static_cast<std::size_t>(n) <= kMaxMessage && peer.sin_family == AF_INET) {
+                Take(vecMessage.data(), static_cast<std::size_t>(n), peer.sin_addr);
+            }
+        }
+        Complete();
+    }
+}
 
 }  // namespace
 
-void BrowseMdns(const tknet::Deadline& deadline, std::vector<LanService>& vecServices) {
-    static std::once_flag onceLog;
-    std::call_once(onceLog, [] { avahi_set_log_function(QuietLog); });
+std::vector<tknet::Address> MulticastTargets() {
+    std::vector<tknet::Address> vecTargets;
+    ifaddrs* pList = nullptr;
+    if (::getifaddrs(&pList) != 0) {
+        return vecTargets;
+    }
+    for (const ifaddrs* p = pList; p != nullptr; p = p->ifa_next) {
+        if (p->ifa_addr == nullptr || p->ifa_addr->sa_family != AF_INET ||
+            (p->ifa_flags & IFF_UP) == 0 || (p->ifa_flags & IFF_MULTICAST) == 0 ||
+            (p->ifa_flags & IFF_LOOPBACK) != 0) {
+            continue;
+        }
+        tknet::Address target;
+        auto* pIn = reinterpret_cast<sockaddr_in*>(&target.storage);
+        *pIn = *reinterpret_cast<const sockaddr_in*>(p->ifa_addr);
+        pIn->sin_port = 0;  // port 0: the mDNS group, sent out of this interface
+        target.nLength = sizeof(sockaddr_in);
+        vecTargets.push_back(target);
+    }
+    ::freeifaddrs(pList);
+    return vecTargets;
+}
 
-    std::unique_ptr<AvahiSimplePoll, PollDeleter> pPoll(avahi_simple_poll_new());
-    if (!pPoll) {
-        return;
-    }
-    AvahiServerConfig config;
-    avahi_server_config_init(&config);
-    config.use_ipv4 = 1;
-    config.use_ipv6 = 0;
-    config.publish_hinfo = 0;
-    config.publish_addresses = 0;
-    config.publish_workstation = 0;
-    config.publish_domain = 0;
-    config.disable_publishing = 1;
-    config.disallow_other_stacks = 0;
-    config.enable_wide_area = 0;
-    config.n_cache_entries_max = kMaxCacheEntries;
-    BrowseState state;
-    state.pServices = &vecServices;
-    int nError = 0;
-    state.pServer =
-        avahi_server_new(avahi_simple_poll_get(pPoll.get()), &config, nullptr, nullptr, &nError);
-    avahi_server_config_free(&config);
-    if (state.pServer == nullptr) {
-        return;
-    }
-    std::vector<AvahiSServiceBrowser*> vecBrowsers;
-    for (const ServiceType& type : kServiceTypes) {
-        AvahiSServiceBrowser* pBrowser = avahi_s_service_browser_new(
-            state.pServer, AVAHI_IF_UNSPEC, AVAHI_PROTO_INET, type.pszType, nullptr,
-            static_cast<AvahiLookupFlags>(0), OnBrowsed, &state);
-        if (pBrowser != nullptr) {
-            vecBrowsers.push_back(pBrowser);
-        }
-    }
-    while (!deadline.Passed()) {
-        if (avahi_simple_poll_iterate(pPoll.get(), deadline.RemainingMs()) != 0) {
-            break;
-        }
-    }
-    for (AvahiSServiceResolver* pResolver : state.vecResolvers) {
-        avahi_s_service_resolver_free(pResolver);
-    }
-    for (AvahiSServiceBrowser* pBrowser : vecBrowsers) {
-        avahi_s_service_browser_free(pBrowser);
-    }
-    avahi_server_free(state.pServer);
+void BrowseMdns(const std::vector<tknet::Address>& vecTargets, const tknet::Deadline& deadline,
+                std::vector<LanService>& vecServices) {
+    OneShotBrowse browse(vecTargets, vecServices);
+    browse.Run(deadline);
 }
 
 }  // namespace tkvisa

@@ -206,6 +206,9 @@ void MdnsAnnouncer::Stop() {
 
 struct LxiWebServer::Impl {
     httplib::Server server;
+    std::mutex mutex;
+    std::condition_variable cvStop;
+    bool bStopping = false;
     std::thread thread;
     std::uint16_t nPort = 0;
 };
@@ -258,8 +261,15 @@ std::string LxiWebServer::IdentificationXml(const std::string& strHost,
 
 void LxiWebServer::Start(const std::string& strHost, std::uint16_t nPort,
                          const InstrumentIdentity& identity,
-                         const std::vector<std::string>& vecResources) {
+                         const std::vector<std::string>& vecResources, bool bHang) {
     Impl& impl = *m_pImpl;
+    if (bHang) {
+        impl.server.set_pre_routing_handler([&impl](const httplib::Request&, httplib::Response&) {
+            std::unique_lock<std::mutex> lock(impl.mutex);
+            impl.cvStop.wait(lock, [&impl] { return impl.bStopping; });
+            return httplib::Server::HandlerResponse::Handled;
+        });
+    }
     const std::string strXml = IdentificationXml(strHost, identity, vecResources);
     const std::string strPage = "<!DOCTYPE html>\n<html><head><title>" + identity.strManufacturer +
                                 " " + identity.strModel + "</title></head><body>\n<h1>" +
@@ -301,6 +311,11 @@ std::uint16_t LxiWebServer::Port() const {
 
 void LxiWebServer::Stop() {
     if (m_pImpl->thread.joinable()) {
+        {
+            std::lock_guard<std::mutex> lock(m_pImpl->mutex);
+            m_pImpl->bStopping = true;
+        }
+        m_pImpl->cvStop.notify_all();
         m_pImpl->server.stop();
         m_pImpl->thread.join();
     }

@@ -54,8 +54,10 @@ class LxiWebServer {
     LxiWebServer& operator=(const LxiWebServer&) = delete;
 
     // nPort 0 picks a free port. Throws std::runtime_error when it cannot bind.
+    // bHang: every request is accepted and never answered (until Stop), as
+    // a web server that hangs.
     void Start(const std::string& strHost, std::uint16_t nPort, const InstrumentIdentity& identity,
-               const std::vector<std::string>& vecResources);
+               const std::vector<std::string>& vecResources, bool bHang = false);
     std::uint16_t Port() const;
     void Stop();
 

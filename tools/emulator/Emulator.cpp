@@ -466,7 +466,8 @@ void Emulator::Start() {
             }
         }
         if (options.bLxiHttp) {
-            m_pImpl->web.Start(options.strHost, options.nHttpPort, identity, vecResources);
+            m_pImpl->web.Start(options.strHost, options.nHttpPort, identity, vecResources,
+                               options.bLxiHttpHangs);
         }
         if (options.bAnnounce) {
             std::vector<std::pair<std::string, std::uint16_t>> vecServices;

@@ -39,6 +39,7 @@ struct EmulatorOptions {
     bool bAnnounce = false;
     bool bLxiHttp = false;          // serve the LXI identification document over HTTP
     unsigned short nHttpPort = 80;  // its port; 0: ephemeral
+    bool bLxiHttpHangs = false;     // the web server accepts requests and never answers
 };
 
 // One output's state at the moment of a Snapshot().

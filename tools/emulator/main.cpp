@@ -9,6 +9,7 @@
 #include <exception>
 #include <iostream>
 #include <string>
+#include <thread>
 
 #include "Emulator.h"
 
@@ -46,6 +47,7 @@ const char* const kUsage =
     "  --lxi-http               serve the LXI identification document\n"
     "                           (/lxi/identification) and a welcome page over HTTP\n"
     "  --http-port <port>       the web server's port (default 80; 0 picks one)\n"
+    "  --lxi-http-hangs         the web server accepts requests and never answers\n"
     "  --no-idn-reply           never answer *IDN? (an instrument found on the\n"
     "                           LAN that will not identify itself)\n"
     "  --no-tcp                 no raw TCP socket (use with --serial-pty, --vxi11\n"
@@ -142,6 +144,8 @@ int main(int argc, char** argv) {
                 std::cerr << "tarvek-emulator: invalid port '" << strPort << "'\n";
                 return 2;
             }
+        } else if (strArg == "--lxi-http-hangs") {
+            options.bLxiHttpHangs = true;
         } else if (strArg == "--no-idn-reply") {
             bNoIdnReply = true;
         } else if (strArg == "--no-tcp") {
@@ -197,6 +201,11 @@ int main(int argc, char** argv) {
                 std::cerr << "tarvek-emulator: the multicast DNS announcement failed\n";
                 return 1;
             }
+            // The responder multicasts its records once more within 250 ms of
+            // passing probing, and then leaves queries for them unanswered for
+            // 500 ms (everyone just heard them). Report only after that, so
+            // that a search started on "announced" gets answers at once.
+            std::this_thread::sleep_for(std::chrono::milliseconds(800));
             std::cout << "announced" << std::endl;
         }
         int nSignal = 0;
