@@ -128,7 +128,7 @@ std::uint32_t DiscoveryTimeoutMs() {
     if (pszValue != nullptr && *pszValue != '\0') {
         char* pEnd = nullptr;
         const long nValue = std::strtol(pszValue, &pEnd, 10);
-        if (*pEnd == '\0' && nValue >= 1 && nValue <= 60000) {
+        if (*pEnd == '\0' && nValue >= 0 && nValue <= 60000) {
             return static_cast<std::uint32_t>(nValue);
         }
     }
@@ -322,6 +322,9 @@ void AddLanResources(std::vector<std::string>& vecNames) {
     }
     DiscoveryOptions options;
     options.nTimeoutMs = DiscoveryTimeoutMs();
+    if (options.nTimeoutMs == 0) {
+        return;  // LAN discovery switched off
+    }
     for (const LanInstrument& instrument : DiscoverLan(options)) {
         for (const std::string& strName : instrument.vecResources) {
             const std::string strCanonical = Canonical(strName);

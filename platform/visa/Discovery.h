@@ -59,7 +59,8 @@ struct DiscoveryOptions {
 };
 
 // The search's deadline in milliseconds: $TKVISA_DISCOVERY_TIMEOUT_MS when it
-// holds a number from 1 to 60000, else 1000.
+// holds a number from 0 to 60000, else 1000. 0 switches LAN discovery off
+// (viFindRsrc then sends nothing on the network).
 std::uint32_t DiscoveryTimeoutMs();
 
 // Every instrument heard within the options' deadline, ordered by address.

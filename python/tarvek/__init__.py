@@ -21,6 +21,7 @@ the library of the build or installation this package belongs to, or the one
 named by the TARVEK_LIBRARY environment variable.
 """
 from . import _generated
+from ._discover import DiscoveredInstrument, discover
 from ._errors import DriverWarning, Error, InvalidValueError, UnknownChannelError
 from ._generated import *  # noqa: F401,F403 - the enums and result tuples
 from ._generated import ATTRIBUTES, ENUMS, FUNCTIONS, RESULTS, AttributeInfo
@@ -35,5 +36,5 @@ __all__ = ["Tarvek", "Session", "Options", "OutputChannel", "OutputChannelCollec
            "ChannelGroup", "Channels", "IviUtility", "IviDirectIo", "TarvekUtility",
            "TarvekDirectIo", "Error", "InvalidValueError", "UnknownChannelError",
            "DriverWarning", "AttributeInfo", "ATTRIBUTES", "FUNCTIONS", "ENUMS", "RESULTS",
-           "option_string", "library_path"]
+           "option_string", "library_path", "discover", "DiscoveredInstrument"]
 __all__ += _generated.__all__

@@ -7,6 +7,7 @@ cannot match TCPIP names are checked. Exits 77 (skipped) when the machine
 cannot build the network.
 
 usage: discovery_netns.py --emulator PATH --cli PATH --tkvisa PATH [--python PATH]
+                          [--pythonpath BUILD/python]
 """
 from __future__ import annotations
 
@@ -167,6 +168,7 @@ def main() -> int:
     parser.add_argument("--cli", required=True)
     parser.add_argument("--tkvisa", required=True)
     parser.add_argument("--python", default="/usr/bin/python3")
+    parser.add_argument("--pythonpath", help="the build's python folder (tarvek.discover)")
     args = parser.parse_args()
 
     reason = skip_reason()
@@ -243,6 +245,22 @@ def main() -> int:
         rows = [line for line in table.stdout.splitlines()[1:] if line.strip()]
         checks.check("discover table has one row per instrument", len(rows) == len(expected),
                      table.stdout)
+
+        # tarvek.discover() in Python: the same instruments, as objects.
+        if args.pythonpath:
+            code = ("import dataclasses, json, tarvek\n"
+                    "print(json.dumps([dataclasses.asdict(i) for i in tarvek.discover(1.0)]))")
+            result = subprocess.run(net.command(client, [args.python, "-c", code]),
+                                    capture_output=True, text=True, timeout=30,
+                                    env=dict(env, PYTHONPATH=args.pythonpath))
+            checks.check("tarvek.discover() ran", result.returncode == 0, result.stderr)
+            if result.returncode == 0:
+                objects = json.loads(result.stdout)
+                checks.check("tarvek.discover() finds what the CLI finds",
+                             [(o["address"], o["resources"], o["identity"], o["serial"])
+                              for o in objects] ==
+                             [(i["address"], i["resources"], i["identity"], i["serial"])
+                              for i in found], f"{objects}")
 
         # viFindRsrc through PyVISA on libtkvisa: exactly the INSTR names, each opens.
         code = r'''
