@@ -520,6 +520,30 @@ TEST(DiscoveryMdns, AsksOneQuestionPerServiceTypeWithoutRecursion) {
                                                   "_scpi-raw._tcp.local", "_lxi._tcp.local"}));
 }
 
+TEST(DiscoveryLan, RunsBothMethodsAtOnceAndMergesWhatTheyHeardPerAddress) {
+    ScriptedPeer vxi11(
+        [](const Bytes& call) { return std::vector<Bytes>{GetPortReply(XidOf(call), 1024)}; });
+    ScriptedPeer mdns([](const Bytes& query) {
+        const auto [strName, nType] = QuestionOf(query);
+        return strName == "_hislip._tcp.local"
+                   ? std::vector<Bytes>{Message(query, 3, {Ptr(), Srv(), A()})}
+                   : std::vector<Bytes>{};
+    });
+    tkvisa::DiscoveryOptions options;
+    options.nTimeoutMs = kDeadlineMs;
+    options.vecVxi11Targets = {vxi11.Target()};
+    options.vecMdnsTargets = {mdns.Target()};
+    const auto start = std::chrono::steady_clock::now();
+    const std::vector<tkvisa::LanInstrument> vecFound = tkvisa::DiscoverLan(options);
+    // Both searches share the one deadline: together they take it once.
+    EXPECT_LT(std::chrono::steady_clock::now() - start,
+              std::chrono::milliseconds(kDeadlineMs) + kMargin);
+    ASSERT_EQ(vecFound.size(), 1u);
+    EXPECT_EQ(vecFound[0].vecResources,
+              (std::vector<std::string>{"TCPIP::127.0.0.1::INSTR",
+                                        "TCPIP::127.0.0.1::hislip0,4881::INSTR"}));
+}
+
 // ----- expressions and merging ----------------------------------------------
 
 TEST(DiscoveryExpressions, OnlyThoseThatCanMatchTcpipNamesReachTheNetwork) {
