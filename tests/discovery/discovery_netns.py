@@ -14,7 +14,7 @@ from __future__ import annotations
 import argparse
 import json
 import os
-import socket
+import shutil
 import subprocess
 import sys
 import time
@@ -261,6 +261,18 @@ def main() -> int:
                               for o in objects] ==
                              [(i["address"], i["resources"], i["identity"], i["serial"])
                               for i in found], f"{objects}")
+
+        # An independent client (lxi-tools) finds the emulators by the same
+        # broadcast: those answering *IDN? show up with their identity.
+        if shutil.which("lxi"):
+            result = subprocess.run(net.command(client, ["lxi", "discover", "-t", "1"]),
+                                    capture_output=True, text=True, timeout=30)
+            for octet, options, _, protocols, source in HOSTS:
+                if "vxi11" in protocols and source == "idn":
+                    serial = options[options.index("--serial") + 1]
+                    checks.check(f"lxi discover finds host .{octet}",
+                                 f"{serial}" in result.stdout and
+                                 f"{net.subnet}.{octet}" in result.stdout, result.stdout)
 
         # viFindRsrc through PyVISA on libtkvisa: exactly the INSTR names, each opens.
         code = r'''
