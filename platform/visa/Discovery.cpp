@@ -72,9 +72,16 @@ std::uint16_t DecodeGetPortReply(const unsigned char* pData, std::size_t nLength
     reply.acpted_rply.ar_verf.oa_base = achVerifier;
     reply.acpted_rply.ar_results.where = reinterpret_cast<caddr_t>(&nPort);
     reply.acpted_rply.ar_results.proc = reinterpret_cast<xdrproc_t>(xdr_u_long);
-    const bool bGood = xdr_replymsg(&xdrs, &reply) == TRUE && reply.rm_xid == nXid &&
-                       reply.rm_direction == REPLY && reply.rm_reply.rp_stat == MSG_ACCEPTED &&
-                       reply.acpted_rply.ar_stat == SUCCESS && xdr_getpos(&xdrs) == nLength;
+    const bool bDecoded = xdr_replymsg(&xdrs, &reply) == TRUE;
+    // Whole: xid, direction, reply status, verifier (flavour, length, bytes
+    // padded to 4), accept status, port; nothing after it. Counted from the
+    // verifier's length rather than asked of the stream, which a sanitizer's
+    // XDR interceptors may answer for another XDR implementation.
+    const std::size_t nWhole =
+        6 * BYTES_PER_XDR_UNIT + RNDUP(reply.acpted_rply.ar_verf.oa_length) + BYTES_PER_XDR_UNIT;
+    const bool bGood = bDecoded && reply.rm_xid == nXid && reply.rm_direction == REPLY &&
+                       reply.rm_reply.rp_stat == MSG_ACCEPTED &&
+                       reply.acpted_rply.ar_stat == SUCCESS && nLength == nWhole;
     xdr_destroy(&xdrs);
     return bGood && nPort > 0 && nPort <= 0xFFFF ? static_cast<std::uint16_t>(nPort) : 0;
 }

@@ -12,8 +12,9 @@
 // which a test network namespace or a machine running avahi-daemon may not
 // offer.
 //
-// The messages are built and parsed by the C library's resolver (res_mkquery,
-// ns_initparse, ns_parserr, ns_name_uncompress), which checks every length
+// The names are encoded and the answers parsed by the C library's resolver
+// (ns_name_pton, ns_initparse, ns_parserr, ns_name_uncompress: glibc's
+// libresolv, without the resolver's global state), which checks every length
 // and every compressed name against the end of the message; a reply it
 // refuses is dropped whole. This file only reads the records it hands out,
 // and checks each record's data length before reading it.
@@ -23,7 +24,6 @@
 #include <net/if.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <resolv.h>
 #include <strings.h>
 #include <sys/socket.h>
 
@@ -102,18 +102,27 @@ std::string Lower(std::string strName) {
 }
 
 void OneShotBrowse::Ask(const std::string& strName, int nType) {
-    unsigned char achQuery[NS_PACKETSZ];
-    const int nLength = res_mkquery(ns_o_query, strName.c_str(), ns_c_in, nType, nullptr, 0,
-                                    nullptr, achQuery, sizeof achQuery);
-    if (nLength < NS_HFIXEDSZ) {
+    // A header (id, no flags: a standard query without recursion, which mDNS
+    // does not have; one question), then the question: the name in wire
+    // form as the resolver library encodes it, its type, class IN.
+    unsigned char achQuery[NS_HFIXEDSZ + NS_MAXCDNAME + NS_QFIXEDSZ] = {};
+    const int nName = ns_name_pton(strName.c_str(), achQuery + NS_HFIXEDSZ, NS_MAXCDNAME);
+    if (nName < 0) {
         return;
     }
-    // Our own id (replies are matched on it), and no recursion: mDNS has none.
+    const unsigned char* pEnd = achQuery + NS_HFIXEDSZ;
+    if (ns_name_skip(&pEnd, achQuery + NS_HFIXEDSZ + NS_MAXCDNAME) < 0) {
+        return;
+    }
+    const std::size_t nNameLength = static_cast<std::size_t>(pEnd - (achQuery + NS_HFIXEDSZ));
     const std::uint16_t nId = static_cast<std::uint16_t>(m_nFirstId + m_nIds);
     m_nIds = static_cast<std::uint16_t>(std::min<int>(m_nIds + 1, 0xFFFF));
-    achQuery[0] = static_cast<unsigned char>(nId >> 8);
-    achQuery[1] = static_cast<unsigned char>(nId & 0xFF);
-    achQuery[2] &= static_cast<unsigned char>(~0x01u);  // RD
+    ns_put16(nId, achQuery);
+    ns_put16(1, achQuery + 4);  // QDCOUNT
+    unsigned char* pQuestion = achQuery + NS_HFIXEDSZ + nNameLength;
+    ns_put16(static_cast<unsigned>(nType), pQuestion);
+    ns_put16(ns_c_in, pQuestion + 2);
+    const std::size_t nLength = NS_HFIXEDSZ + nNameLength + NS_QFIXEDSZ;
     for (const tknet::Address& target : m_vecTargets) {
         if (target.Family() == AF_INET) {
             // The interface to send on is the one whose address is in the
@@ -126,7 +135,7 @@ void OneShotBrowse::Ask(const std::string& strName, int nType) {
                 ::inet_pton(AF_INET, kMdnsGroup, &destination.sin_addr);
                 destination.sin_port = htons(kMdnsPort);
             }
-            ::sendto(m_fd.Get(), achQuery, static_cast<std::size_t>(nLength), MSG_NOSIGNAL,
+            ::sendto(m_fd.Get(), achQuery, nLength, MSG_NOSIGNAL,
                      reinterpret_cast<const sockaddr*>(&destination), sizeof destination);
         }
     }
