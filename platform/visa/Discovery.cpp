@@ -296,7 +296,8 @@ void ProbeVxi11(const std::vector<tknet::Address>& vecTargets, const tknet::Dead
 }
 
 std::vector<LanInstrument> DiscoverLan(const DiscoveryOptions& options) {
-    const tknet::Deadline deadline(options.nTimeoutMs);
+    // A search always ends: at most a minute, never "infinite".
+    const tknet::Deadline deadline(std::min<std::uint32_t>(options.nTimeoutMs, 60000));
     deadline.Start();
     std::vector<LanService> vecVxi11;
     std::vector<LanService> vecMdns;

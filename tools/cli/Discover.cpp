@@ -90,13 +90,20 @@ bool FetchLxi(const std::string& strAddress, std::uint16_t nPort, int nTimeoutMs
     client.set_connection_timeout(nSeconds, nMicros);
     client.set_read_timeout(nSeconds, nMicros);
     client.set_write_timeout(nSeconds, nMicros);
-    const httplib::Result result = client.Get("/lxi/identification");
-    // A document is a few kilobytes; a larger body is not one.
-    if (!result || result->status != 200 || result->body.size() > 64 * 1024) {
+    // A document is a few kilobytes: a body larger than this is not one, and
+    // its reading stops there.
+    constexpr std::size_t kMaxDocument = 64 * 1024;
+    std::string strBody;
+    const httplib::Result result =
+        client.Get("/lxi/identification", [&](const char* pData, std::size_t nLength) {
+            strBody.append(pData, std::min(nLength, kMaxDocument + 1 - strBody.size()));
+            return strBody.size() <= kMaxDocument;
+        });
+    if (!result || result->status != 200 || strBody.size() > kMaxDocument) {
         return false;
     }
     pugi::xml_document document;
-    if (!document.load_buffer(result->body.data(), result->body.size())) {
+    if (!document.load_buffer(strBody.data(), strBody.size())) {
         return false;
     }
     const pugi::xml_node device = document.child("LXIDevice");
