@@ -321,12 +321,17 @@ print(json.dumps({"names": names, "elapsed": elapsed, "opened": opened,
     finally:
         for process in processes:
             process.terminate()
-        for process in processes:
+        for index, process in enumerate(processes):
             try:
-                process.wait(timeout=10)
+                code = process.wait(timeout=10)
             except subprocess.TimeoutExpired:
                 process.kill()
-                process.wait()
+                code = process.wait()
+            # Every emulator stops in order on SIGTERM, the one whose web
+            # server hangs on a request too.
+            if index < len(HOSTS):
+                checks.check(f"emulator on .{HOSTS[index][0]} stops cleanly", code == 0,
+                             f"exit {code}")
         net.close()
     print(f"{checks.passed} passed, {checks.failed} failed")
     return 0 if checks.failed == 0 else 1
