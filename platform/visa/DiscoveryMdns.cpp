@@ -125,8 +125,9 @@ void OneShotBrowse::Ask(const std::string& strName, int nType) {
     const std::size_t nLength = NS_HFIXEDSZ + nNameLength + NS_QFIXEDSZ;
     for (const tknet::Address& target : m_vecTargets) {
         if (target.Family() == AF_INET) {
-            // The interface to send on is the one whose address is in the
-            // target's port-less twin: see MulticastTargets().
+            // Port 0 names an interface by its address: the question goes to
+            // the mDNS group out of it (see MulticastTargets()). Any other
+            // port names a peer to ask directly.
             const auto* pTarget = reinterpret_cast<const sockaddr_in*>(target.Raw());
             in_addr interface = pTarget->sin_addr;
             sockaddr_in destination = *pTarget;
@@ -225,7 +226,8 @@ void OneShotBrowse::Take(const unsigned char* pMessage, std::size_t nLength,
 // Hands out every instance whose port and address are known; asks for the
 // SRV record of those whose reply did not carry it.
 void OneShotBrowse::Complete() {
-    for (auto& [strKey, instance] : m_mapInstances) {
+    for (auto& entry : m_mapInstances) {
+        Instance& instance = entry.second;
         if (instance.bDone) {
             continue;
         }
