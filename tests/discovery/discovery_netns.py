@@ -68,6 +68,12 @@ class Checks:
             print(f"FAIL {name}: {detail}")
 
 
+def root_links() -> List[str]:
+    """The interfaces of the namespace this script runs in."""
+    out = subprocess.run(["ip", "-o", "link", "show"], capture_output=True, text=True).stdout
+    return sorted(line.split(":")[1].strip() for line in out.splitlines() if ":" in line)
+
+
 def start_emulator(net: TestNet, emulator: str, namespace: str, options: List[str]):
     args = [emulator, "--host", net.address(namespace), "--announce", *options]
     process = subprocess.Popen(net.command(namespace, args), stdout=subprocess.PIPE,
@@ -177,6 +183,7 @@ def main() -> int:
         return 77
 
     checks = Checks()
+    own_links = root_links()
     net = TestNet("d")
     processes = []
     try:
@@ -187,6 +194,13 @@ def main() -> int:
             hosts[octet] = namespace
             processes.append(start_emulator(net, args.emulator, namespace, options))
         hostile = net.add_host(HOSTILE_OCTET)
+        # Nothing of the test network is in the machine's own namespace: no
+        # interface, so no route by which its traffic could leave.
+        # (Others may add interfaces meanwhile: only names of ours count.)
+        ours = {"br0", "eth0"} | {f"v{octet}" for octet in [2, HOSTILE_OCTET] + list(hosts)}
+        added = set(root_links()) - set(own_links)
+        checks.check("the machine's own namespace got no interface of the test network",
+                     not added & ours, f"{sorted(added & ours)}")
         # An independent client (lxi-tools) finds the emulators by the same
         # broadcast: those answering *IDN? show up with their identity. It runs
         # while the emulators probe their mDNS names (their VXI-11 is up as
