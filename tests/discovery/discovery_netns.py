@@ -71,7 +71,8 @@ class Checks:
 def root_links() -> List[str]:
     """The interfaces of the namespace this script runs in."""
     out = subprocess.run(["ip", "-o", "link", "show"], capture_output=True, text=True).stdout
-    return sorted(line.split(":")[1].strip() for line in out.splitlines() if ":" in line)
+    return sorted(line.split(":")[1].strip().split("@")[0] for line in out.splitlines()
+                  if ":" in line)
 
 
 def start_emulator(net: TestNet, emulator: str, namespace: str, options: List[str]):
