@@ -11,6 +11,7 @@ PACKAGES := cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock
             python3-pytest python3-pip python3-setuptools python3-matplotlib python3-mypy
 PACKAGES += python3-aiohttp chromium chromium-driver python3-selenium   # tarvek panel, its browser test
 PACKAGES += libfuse3-dev fuse3   # the emulator's USB instrument: a usbtmc node served through FUSE
+PACKAGES += libavahi-core-dev libcpp-httplib-dev iproute2   # LAN discovery: mDNS stack, the emulator's LXI web page, test networks
 
 .PHONY: all deps build demo test test-release test-debug test-asan test-tsan test-fuzz fuzz \
         bench format clean

@@ -14,6 +14,7 @@
 #include <pugixml.hpp>
 
 #include "ApiFrame.h"
+#include "Discovery.h"
 #include "Events.h"
 #include "ResourceName.h"
 #include "Session.h"
@@ -231,8 +232,12 @@ ViStatus _VI_FUNC viFindRsrc(ViSession sesn, ViConstString expr, ViPFindList vi,
         } catch (const std::regex_error&) {
             return VI_ERROR_INV_EXPR;
         }
+        std::vector<std::string> vecNames = ListResources();
+        if (MayMatchTcpip(expr)) {
+            AddLanResources(vecNames);
+        }
         std::deque<std::string> queFound;
-        for (const std::string& strName : ListResources()) {
+        for (const std::string& strName : vecNames) {
             if (std::regex_match(strName, pattern)) {
                 queFound.push_back(strName);
             }

@@ -26,6 +26,7 @@ package looked.
 from . import _generated
 from ._attributes import AttributeInfo
 from ._channels import ChannelGroup, Channels, OutputChannel, OutputChannelCollection
+from ._discover import DiscoveredInstrument, discover
 from ._errors import DriverWarning, Error, InvalidValueError, UnknownChannelError
 from ._generated import *  # noqa: F401,F403 - the enums and result tuples
 from ._generated import ATTRIBUTES, ENUMS, FUNCTIONS, RESULTS
@@ -41,5 +42,6 @@ __all__ = ["Tarvek", "Session", "Options", "OutputChannel", "OutputChannelCollec
            "ChannelGroup", "Channels", "IviUtility", "IviDirectIo", "TarvekUtility",
            "TarvekDirectIo", "Error", "InvalidValueError", "UnknownChannelError",
            "DriverWarning", "LibraryError", "AttributeInfo", "ATTRIBUTES", "FUNCTIONS", "ENUMS",
-           "RESULTS", "option_string", "library_path", "IoTrace", "IoTraceEntry"]
+           "RESULTS", "option_string", "library_path", "IoTrace", "IoTraceEntry", "discover",
+           "DiscoveredInstrument"]
 __all__ += _generated.__all__

@@ -226,6 +226,10 @@ TEST_F(CliTest, BadCommandLinesAreRefusedBeforeAnythingIsSent) {
         {{"get", r, "voltage_level", "--chanel", "CH1"}, "unknown option '--chanel'"},
         {{"get", r, "voltage_level", "--channel"}, "--channel needs a value"},
         {{"scpi", r, "*IDN?\nOUTP 1"}, "single line"},
+        // Refused before anything is sent on the network.
+        {{"discover", "--timeout", "0"}, "--timeout takes seconds from 0.1 to 60"},
+        {{"discover", "--timeout", "soon"}, "--timeout takes seconds"},
+        {{"discover", "extra"}, "Usage: tarvek discover"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.vecArgs[0] + " " + row.pMessage);
@@ -679,7 +683,7 @@ TEST_F(CliTest, LostConnectionDuringListStillEndsPromptly) {
 
 TEST_F(CliTest, HelpIsAvailableForEveryCommand) {
     for (const char* pCommand : {"info", "get", "set", "apply", "measure", "monitor", "list",
-                                 "scpi", "errors", "attributes"}) {
+                                 "scpi", "errors", "discover", "attributes"}) {
         SCOPED_TRACE(pCommand);
         const CliResult result = Run({pCommand, "--help"});
         EXPECT_EQ(result.nExit, 0);

@@ -414,6 +414,7 @@ TEST(ResourceSearch, FindListsWalkAndClose) {
            "<HardwareAsset name='c' resourceDescriptor='not a resource'/>"
            "</IviConfigurationStore>";
     ::setenv("IVI_CONFIG_STORE", szPath, 1);
+    ::setenv("TKVISA_DISCOVERY_TIMEOUT_MS", "0", 1);  // the store's assets only, no LAN search
     ViSession rm = VI_NULL;
     ASSERT_EQ(viOpenDefaultRM(&rm), VI_SUCCESS);
     ViFindList list = VI_NULL;
@@ -436,6 +437,7 @@ TEST(ResourceSearch, FindListsWalkAndClose) {
     viClose(rm);
     EXPECT_EQ(viFindNext(list, szName), VI_ERROR_INV_OBJECT);
     ::unsetenv("IVI_CONFIG_STORE");
+    ::unsetenv("TKVISA_DISCOVERY_TIMEOUT_MS");
     std::remove(szPath);
 }
 

@@ -1175,6 +1175,18 @@ const std::vector<CommandInfo>& Commands() {
          0,
          1,
          RunTrace},
+        {"discover",
+         "[--timeout S]",
+         "list the LAN instruments that answer, with their identity",
+         "Finds instruments by a VXI-11 broadcast and multicast DNS (DNS-SD), then asks\n"
+         "each for *IDN? (or, when it will not answer, reads its LXI identification\n"
+         "document). One row per instrument: address, manufacturer, model, serial,\n"
+         "firmware, protocols offered and resource names. The whole command takes at\n"
+         "most --timeout seconds (default 1).",
+         {"timeout"},
+         0,
+         0,
+         RunDiscover},
         {"attributes",
          "[FILTER]",
          "list the attributes the tool knows",

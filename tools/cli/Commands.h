@@ -52,6 +52,9 @@ const std::vector<CommandInfo>& Commands();
 // Options that may be given more than once; each value is kept.
 bool IsRepeatableOption(const std::string& strName);
 
+// tarvek discover: the LAN instruments found and their identity (Discover.cpp).
+int RunDiscover(const Invocation& inv);
+
 // tarvek store: list, show, add, remove and check on the configuration store file.
 int RunStore(const Invocation& inv);
 

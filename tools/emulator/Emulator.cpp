@@ -23,6 +23,7 @@
 #include <thread>
 #include <utility>
 
+#include "Announcer.h"
 #include "HislipServer.h"
 #include "Instrument.h"
 #include "Socket.h"
@@ -83,6 +84,8 @@ struct Emulator::Impl final : Vxi11Backend {
     Vxi11Server vxi11{*this};
     HislipServer hislip{*this};
     UsbtmcServer usbtmc{*this};
+    LxiWebServer web;
+    MdnsAnnouncer announcer;
 
     // Wakes every wait of the connections and the pseudo-terminal at Stop().
     std::optional<tknet::WakePipe> wake;
@@ -393,6 +396,7 @@ struct Emulator::Impl final : Vxi11Backend {
         if (options.bVxi11) {
             try {
                 vxi11.SetLinksOutliveConnections(options.bVxi11LinksOutliveConnections);
+                vxi11.SetAnswerBroadcast(options.bAnnounce);
                 vxi11.Start(options.strHost, options.nRpcPort);
             } catch (...) {
                 Stop();
@@ -423,6 +427,8 @@ struct Emulator::Impl final : Vxi11Backend {
     }
 
     void Stop() {
+        announcer.Stop();
+        web.Stop();
         vxi11.Stop();
         hislip.Stop();
         usbtmc.Stop();
@@ -453,6 +459,44 @@ Emulator::~Emulator() {
 
 void Emulator::Start() {
     m_pImpl->Start();
+    const EmulatorOptions& options = m_pImpl->options;
+    if (!options.bLxiHttp && !options.bAnnounce) {
+        return;
+    }
+    try {
+        const InstrumentIdentity identity{options.strManufacturer, options.strModel,
+                                          options.strSerial, options.strFirmware};
+        std::vector<std::string> vecResources;
+        for (const std::string& strResource : {Vxi11Resource(), HislipResource(), Resource()}) {
+            if (!strResource.empty() && (options.bTcp || strResource != Resource())) {
+                vecResources.push_back(strResource);
+            }
+        }
+        if (options.bLxiHttp) {
+            m_pImpl->web.Start(options.strHost, options.nHttpPort, identity, vecResources,
+                               options.bLxiHttpHangs);
+        }
+        if (options.bAnnounce) {
+            std::vector<std::pair<std::string, std::uint16_t>> vecServices;
+            if (options.bVxi11) {
+                vecServices.emplace_back("_vxi-11._tcp", RpcPort());
+            }
+            if (options.bHislip) {
+                vecServices.emplace_back("_hislip._tcp", HislipPort());
+            }
+            if (options.bTcp) {
+                vecServices.emplace_back("_scpi-raw._tcp", Port());
+            }
+            if (options.bLxiHttp) {
+                vecServices.emplace_back("_lxi._tcp", HttpPort());
+                vecServices.emplace_back("_http._tcp", HttpPort());
+            }
+            m_pImpl->announcer.Start(options.strHost, identity, vecServices);
+        }
+    } catch (...) {
+        m_pImpl->Stop();
+        throw;
+    }
 }
 
 void Emulator::Stop() {
@@ -491,6 +535,14 @@ static std::string InstrResource(const std::string& strListen, const std::string
     }
     strResource += "::INSTR";
     return strResource;
+}
+
+unsigned short Emulator::HttpPort() const {
+    return m_pImpl->options.bLxiHttp ? m_pImpl->web.Port() : 0;
+}
+
+bool Emulator::WaitAnnounced(std::chrono::milliseconds timeout) {
+    return m_pImpl->options.bAnnounce && m_pImpl->announcer.WaitAnnounced(timeout);
 }
 
 std::string Emulator::Vxi11Resource() const {

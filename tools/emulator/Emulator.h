@@ -40,6 +40,13 @@ struct EmulatorOptions {
     std::string strUsbtmcPath;
     UsbtmcFaults usbtmcFaults;
     std::string strUsbtmcLog;  // every USB message and request, one a line
+    // Make itself found like a LAN instrument: the portmapper also answers
+    // broadcast GETPORT, and the services are announced over multicast DNS
+    // (on the interface holding strHost, which must be an IPv4 address).
+    bool bAnnounce = false;
+    bool bLxiHttp = false;          // serve the LXI identification document over HTTP
+    unsigned short nHttpPort = 80;  // its port; 0: ephemeral
+    bool bLxiHttpHangs = false;     // the web server accepts requests and never answers
 };
 
 // One output's state at the moment of a Snapshot().
@@ -95,8 +102,12 @@ class Emulator {
     // "TCPIP::127.0.0.1::hislip0::INSTR" with HiSLIP (",<port>" after
     // "hislip0" when the port is not 4880), else "".
     std::string HislipResource() const;
-    unsigned short HislipPort() const;   // the HiSLIP port, or 0
-    size_t HislipSessionCount() const;   // HiSLIP sessions open now
+    unsigned short HislipPort() const;  // the HiSLIP port, or 0
+    size_t HislipSessionCount() const;  // HiSLIP sessions open now
+    unsigned short HttpPort() const;    // the LXI web server's port, or 0
+    // Whether every service announced over multicast DNS passed probing
+    // (false at once without --announce).
+    bool WaitAnnounced(std::chrono::milliseconds timeout);
     std::string SerialDevice() const;    // "/dev/pts/N" when the pty is enabled, else ""
     std::string SerialResource() const;  // "ASRL/dev/pts/N::INSTR" or ""
 

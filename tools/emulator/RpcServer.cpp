@@ -39,6 +39,47 @@ bool Vxi11Server::Impl::WaitReadable(int fd) {
            tknet::Result::kOk;
 }
 
+int Vxi11Server::Impl::WaitDatagram() {
+    pollfd afds[3] = {{fdWakeRead, POLLIN, 0},
+                      {fdPmapUdp.Get(), POLLIN, 0},
+                      {fdPmapBroadcast.Get(), POLLIN, 0}};
+    for (;;) {
+        const int n = ::poll(afds, fdPmapBroadcast ? 3 : 2, -1);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0 || (afds[0].revents & POLLIN) != 0) {
+            return -1;
+        }
+        return afds[1].revents != 0 ? fdPmapUdp.Get() : fdPmapBroadcast.Get();
+    }
+}
+
+// The broadcast address of the IPv4 interface that holds strHost, or "".
+std::string vxi11::BroadcastAddressOf(const std::string& strHost) {
+    in_addr host{};
+    if (::inet_pton(AF_INET, strHost.c_str(), &host) != 1) {
+        return std::string();
+    }
+    ifaddrs* pList = nullptr;
+    if (::getifaddrs(&pList) != 0) {
+        return std::string();
+    }
+    std::string strBroadcast;
+    for (const ifaddrs* p = pList; p != nullptr && strBroadcast.empty(); p = p->ifa_next) {
+        if (p->ifa_addr != nullptr && p->ifa_addr->sa_family == AF_INET &&
+            (p->ifa_flags & IFF_BROADCAST) != 0 && p->ifa_broadaddr != nullptr &&
+            reinterpret_cast<const sockaddr_in*>(p->ifa_addr)->sin_addr.s_addr == host.s_addr) {
+            char szHost[INET_ADDRSTRLEN] = {};
+            ::inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(p->ifa_broadaddr)->sin_addr,
+                        szHost, sizeof szHost);
+            strBroadcast = szHost;
+        }
+    }
+    ::freeifaddrs(pList);
+    return strBroadcast;
+}
+
 int Vxi11Server::Impl::ReadRecord(void* pHandle, void* pBuffer, int nLength) {
     auto* pConnection = static_cast<std::pair<Impl*, Connection*>*>(pHandle);
     if (!pConnection->first->WaitReadable(pConnection->second->fd)) {
@@ -153,12 +194,13 @@ void Vxi11Server::Impl::ServeDatagrams() {
     std::vector<char> vecIn(UDPMSGSIZE);
     std::vector<char> vecOut(UDPMSGSIZE);
     for (;;) {
-        if (!WaitReadable(fdPmapUdp.Get())) {
+        const int fdReady = WaitDatagram();
+        if (fdReady < 0) {
             return;
         }
         sockaddr_storage peer{};
         socklen_t nPeerLength = sizeof peer;
-        const ssize_t n = ::recvfrom(fdPmapUdp.Get(), vecIn.data(), vecIn.size(), 0,
+        const ssize_t n = ::recvfrom(fdReady, vecIn.data(), vecIn.size(), 0,
                                      reinterpret_cast<sockaddr*>(&peer), &nPeerLength);
         if (n <= 0) {
             continue;
@@ -233,6 +275,10 @@ void Vxi11Server::Impl::Start(const std::string& strHost, unsigned short nPort) 
         }
         nRpcPort = Listen(*aListeners[0], strHost, nPort);
         fdPmapUdp = BindDatagrams(strHost, nRpcPort);
+        const std::string strBroadcast = bAnswerBroadcast ? BroadcastAddressOf(strHost) : "";
+        if (!strBroadcast.empty()) {
+            fdPmapBroadcast = BindDatagrams(strBroadcast, nRpcPort);
+        }
         nCorePort = Listen(*aListeners[1], strHost, 0);
         nAbortPort = Listen(*aListeners[2], strHost, 0);
     } catch (...) {
@@ -268,6 +314,7 @@ void Vxi11Server::Impl::Stop() {
         }
     }
     fdPmapUdp.Reset();
+    fdPmapBroadcast.Reset();
     wake.reset();
     fdWakeRead = -1;
 }
@@ -332,6 +379,10 @@ void Vxi11Server::Start(const std::string& strHost, unsigned short nRpcPort) {
 void Vxi11Server::SetLinksOutliveConnections(bool bOutlive) {
     std::lock_guard<std::mutex> lock(m_pImpl->mutex);
     m_pImpl->bLinksOutlive = bOutlive;
+}
+
+void Vxi11Server::SetAnswerBroadcast(bool bAnswer) {
+    m_pImpl->bAnswerBroadcast = bAnswer;
 }
 
 void Vxi11Server::Stop() {

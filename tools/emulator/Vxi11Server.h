@@ -44,6 +44,10 @@ class Vxi11Server {
     // Whether a link (and the lock it holds) stays after its connection
     // ends, until destroy_link; set before Start.
     void SetLinksOutliveConnections(bool bOutlive);
+    // Whether the portmapper also answers GETPORT sent to the broadcast
+    // address of its interface, as LAN instruments do for discovery; set
+    // before Start.
+    void SetAnswerBroadcast(bool bAnswer);
 
     unsigned short RpcPort() const;
     unsigned short CorePort() const;

@@ -8,6 +8,8 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <ifaddrs.h>
+#include <net/if.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -81,6 +83,9 @@ inline bool_t XdrNoArguments(XDR*, char*) {
 // The portmapper's datagram socket (streams are served by tknet::Listener);
 // throws std::runtime_error.
 tknet::Fd BindDatagrams(const std::string& strHost, unsigned short nPort);
+
+// The broadcast address of the IPv4 interface that holds strHost, or "".
+std::string BroadcastAddressOf(const std::string& strHost);
 
 // The universal address ("h1.h2.h3.h4.p1.p2") of a port on the socket's address.
 std::string UniversalAddress(int fd, unsigned short nPort);
@@ -158,6 +163,11 @@ struct Vxi11Server::Impl {
     // The portmapper's, the core channel's and the abort channel's streams.
     std::optional<tknet::Listener> aListeners[3];
     tknet::Fd fdPmapUdp;
+    // Bound to the broadcast address of the portmapper's interface, so that
+    // a broadcast GETPORT reaches it (a socket bound to a unicast address
+    // receives no broadcasts); replies go out from fdPmapUdp.
+    tknet::Fd fdPmapBroadcast;
+    bool bAnswerBroadcast = false;
     std::optional<tknet::WakePipe> wake;  // Stop() ends every wait on it
     int fdWakeRead = -1;
     unsigned short nRpcPort = 0;
@@ -190,6 +200,8 @@ struct Vxi11Server::Impl {
 
     // Waits for fd to be readable or the stop signal; false on stop.
     bool WaitReadable(int fd);
+    // Waits for either portmapper datagram socket; the readable one, or -1 on stop.
+    int WaitDatagram();
 
     static int ReadRecord(void* pHandle, void* pBuffer, int nLength);
 

@@ -2,6 +2,7 @@
 // until SIGINT or SIGTERM, printing the VISA resource strings to use.
 #include <signal.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -9,6 +10,7 @@
 #include <iostream>
 #include <string>
 #include <utility>
+#include <thread>
 
 #include "Emulator.h"
 
@@ -39,8 +41,18 @@ const char* const kUsage =
     "                           until destroy_link, as on some instruments\n"
     "  --hislip                 also serve HiSLIP (TCPIP::host::hislip0::INSTR)\n"
     "  --hislip-port <port>     the HiSLIP port (default 4880; 0 picks a free port)\n"
-    "  --no-tcp                 do not listen on TCP (use with --serial-pty or\n"
-    "                           --usbtmc)\n"
+    "  --announce               be found like a LAN instrument: the portmapper\n"
+    "                           answers broadcast GETPORT, and the services are\n"
+    "                           announced over multicast DNS (--host must be an\n"
+    "                           IPv4 address of an interface with multicast)\n"
+    "  --lxi-http               serve the LXI identification document\n"
+    "                           (/lxi/identification) and a welcome page over HTTP\n"
+    "  --http-port <port>       the web server's port (default 80; 0 picks one)\n"
+    "  --lxi-http-hangs         the web server accepts requests and never answers\n"
+    "  --no-idn-reply           never answer *IDN? (an instrument found on the\n"
+    "                           LAN that will not identify itself)\n"
+    "  --no-tcp                 no raw TCP socket (use with --serial-pty,\n"
+    "                           --usbtmc, --vxi11 or --hislip)\n"
     "  --serial-pty             also serve on a pseudo-terminal; prints its\n"
     "                           ASRL/dev/pts/N::INSTR resource\n"
     "  --usbtmc <file>          also serve a USB instrument: mounts through FUSE,\n"
@@ -64,7 +76,10 @@ const char* const kUsage =
     "  TCPIP::127.0.0.1::hislip0::INSTR  (with --hislip; a port other than\n"
     "                                4880 follows \"hislip0,\")\n"
     "  ASRL/dev/pts/5::INSTR         (with --serial-pty)\n"
-    "  USBTMC /dev/usbtmc0           (with --usbtmc, once the device is served)\n";
+    "  USBTMC /dev/usbtmc0           (with --usbtmc, once the device is served)\n"
+    "  http-port N                   (with --lxi-http)\n"
+    "  announced                     (with --announce, once every service\n"
+    "                                passed multicast DNS probing)\n";
 
 // One --usbtmc-fault value into the faults; false for an unknown one.
 bool ParseUsbtmcFault(const std::string& strFault, emu::UsbtmcFaults& faults) {
@@ -111,6 +126,7 @@ bool ParsePort(const char* pszText, unsigned short& nPort) {
 int main(int argc, char** argv) {
     emu::EmulatorOptions options;
     options.nPort = 5025;
+    bool bNoIdnReply = false;
     for (int i = 1; i < argc; ++i) {
         std::string strArg = argv[i];
         auto Value = [&](std::string& strOut) {
@@ -160,6 +176,21 @@ int main(int argc, char** argv) {
                 std::cerr << "tarvek-emulator: invalid port '" << strPort << "'\n";
                 return 2;
             }
+        } else if (strArg == "--announce") {
+            options.bAnnounce = true;
+        } else if (strArg == "--lxi-http") {
+            options.bLxiHttp = true;
+        } else if (strArg == "--http-port") {
+            std::string strPort;
+            Value(strPort);
+            if (!ParsePort(strPort.c_str(), options.nHttpPort)) {
+                std::cerr << "tarvek-emulator: invalid port '" << strPort << "'\n";
+                return 2;
+            }
+        } else if (strArg == "--lxi-http-hangs") {
+            options.bLxiHttpHangs = true;
+        } else if (strArg == "--no-idn-reply") {
+            bNoIdnReply = true;
         } else if (strArg == "--no-tcp") {
             options.bTcp = false;
         } else if (strArg == "--usbtmc") {
@@ -182,8 +213,9 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
-    if (!options.bTcp && !options.bSerialPty && options.strUsbtmcPath.empty()) {
-        std::cerr << "tarvek-emulator: --no-tcp needs --serial-pty or --usbtmc\n";
+    if (!options.bTcp && !options.bSerialPty && options.strUsbtmcPath.empty() && !options.bVxi11 &&
+        !options.bHislip) {
+        std::cerr << "tarvek-emulator: --no-tcp needs --serial-pty, --usbtmc, --vxi11 or --hislip\n";
         return 2;
     }
 
@@ -198,6 +230,9 @@ int main(int argc, char** argv) {
     try {
         emu::Emulator emulator(options);
         emulator.Start();
+        if (bNoIdnReply) {
+            emulator.SetNoReply("*IDN?");
+        }
         if (options.bTcp) {
             std::cout << emulator.Resource() << std::endl;
         }
@@ -215,6 +250,21 @@ int main(int argc, char** argv) {
         }
         if (!options.strUsbtmcPath.empty()) {
             std::cout << "USBTMC " << options.strUsbtmcPath << std::endl;
+        }
+        if (options.bLxiHttp) {
+            std::cout << "http-port " << emulator.HttpPort() << std::endl;
+        }
+        if (options.bAnnounce) {
+            if (!emulator.WaitAnnounced(std::chrono::seconds(10))) {
+                std::cerr << "tarvek-emulator: the multicast DNS announcement failed\n";
+                return 1;
+            }
+            // The responder multicasts its records once more within 250 ms of
+            // passing probing, and then leaves queries for them unanswered for
+            // 500 ms (everyone just heard them). Report only after that, so
+            // that a search started on "announced" gets answers at once.
+            std::this_thread::sleep_for(std::chrono::milliseconds(800));
+            std::cout << "announced" << std::endl;
         }
         int nSignal = 0;
         sigwait(&setSignals, &nSignal);
