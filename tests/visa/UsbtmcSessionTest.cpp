@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -81,7 +82,11 @@ TEST_F(UsbtmcSession, SearchSkipsEntriesThatAreNoUsbtmcDevice) {
     ViFindList list = VI_NULL;
     ViUInt32 nCount = 0;
     ViChar szName[VI_FIND_BUFLEN] = "";
-    ASSERT_EQ(viFindRsrc(m_rm, "?*", &list, &nCount, szName), VI_SUCCESS);
+    // Every kind of resource, but no LAN search: nothing leaves the machine.
+    ::setenv("TKVISA_DISCOVERY_TIMEOUT_MS", "0", 1);
+    const ViStatus findStatus = viFindRsrc(m_rm, "?*", &list, &nCount, szName);
+    ::unsetenv("TKVISA_DISCOVERY_TIMEOUT_MS");
+    ASSERT_EQ(findStatus, VI_SUCCESS);
     std::vector<std::string> vecUsb;
     for (ViUInt32 i = 0; i < nCount; ++i) {
         if (std::string(szName).rfind("USB", 0) == 0) {

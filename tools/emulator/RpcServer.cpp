@@ -40,9 +40,8 @@ bool Vxi11Server::Impl::WaitReadable(int fd) {
 }
 
 int Vxi11Server::Impl::WaitDatagram() {
-    pollfd afds[3] = {{fdWakeRead, POLLIN, 0},
-                      {fdPmapUdp.Get(), POLLIN, 0},
-                      {fdPmapBroadcast.Get(), POLLIN, 0}};
+    pollfd afds[3] = {
+        {fdWakeRead, POLLIN, 0}, {fdPmapUdp.Get(), POLLIN, 0}, {fdPmapBroadcast.Get(), POLLIN, 0}};
     for (;;) {
         const int n = ::poll(afds, fdPmapBroadcast ? 3 : 2, -1);
         if (n < 0 && errno == EINTR) {

@@ -9,8 +9,8 @@
 #include <exception>
 #include <iostream>
 #include <string>
-#include <utility>
 #include <thread>
+#include <utility>
 
 #include "Emulator.h"
 
@@ -215,7 +215,8 @@ int main(int argc, char** argv) {
     }
     if (!options.bTcp && !options.bSerialPty && options.strUsbtmcPath.empty() && !options.bVxi11 &&
         !options.bHislip) {
-        std::cerr << "tarvek-emulator: --no-tcp needs --serial-pty, --usbtmc, --vxi11 or --hislip\n";
+        std::cerr
+            << "tarvek-emulator: --no-tcp needs --serial-pty, --usbtmc, --vxi11 or --hislip\n";
         return 2;
     }
 
