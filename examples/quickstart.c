@@ -13,7 +13,6 @@
 
 #include <stdio.h>
 #include <stdlib.h>
-#include <time.h>
 
 #include "TARVEK.h"
 
@@ -38,13 +37,6 @@ static int Check(ViSession vi, ViStatus status, const char* pszWhat) {
         }                                \
     } while (0)
 
-static void Pause(double dSeconds) {
-    struct timespec delay;
-    delay.tv_sec = (time_t)dSeconds;
-    delay.tv_nsec = (long)((dSeconds - (double)delay.tv_sec) * 1e9);
-    nanosleep(&delay, NULL);
-}
-
 /* What each output is set to. */
 static const struct {
     const char* pszChannel;
@@ -56,15 +48,14 @@ static const struct {
     {"CH3", 3.3, 2.0},
 };
 
-/* A three-step list: volts, amperes, seconds. */
+/* A three-step list: volts, amperes. */
 static const struct {
     ViReal64 dVoltage;
     ViReal64 dCurrent;
-    ViReal64 dDwell;
 } kSteps[] = {
-    {1.0, 1.0, 0.2},
-    {2.0, 1.0, 0.2},
-    {3.0, 1.0, 0.2},
+    {1.0, 1.0},
+    {2.0, 1.0},
+    {3.0, 1.0},
 };
 
 #define COUNT_OF(a) ((int)(sizeof(a) / sizeof((a)[0])))
@@ -196,22 +187,21 @@ int main(int argc, char** argv) {
         CHECK(TARVEK_SetSelectedStep(vi, n + 1));
         CHECK(TARVEK_SetStepVoltage(vi, kSteps[n].dVoltage));
         CHECK(TARVEK_SetStepCurrent(vi, kSteps[n].dCurrent));
-        CHECK(TARVEK_SetListDwell(vi, kSteps[n].dDwell));
     }
-    CHECK(TARVEK_SetListPace(vi, TARVEK_VAL_LIST_PACE_DWELL));
+    /* Paced by the bus trigger: the program moves the supply from step to
+       step, so each reading falls inside its step however busy the computer is. */
+    CHECK(TARVEK_SetListPace(vi, TARVEK_VAL_LIST_PACE_TRIGGER));
     CHECK(TARVEK_SetListRepeatCount(vi, 1));
     CHECK(TARVEK_SetListTerminateState(vi, TARVEK_VAL_LIST_TERMINATE_STATEDC));
-    CHECK(TARVEK_SetListTriggerSource(vi, TARVEK_VAL_SPECIFIC_TRIGGER_SOURCE_IMMEDIATE));
+    CHECK(TARVEK_SetListTriggerSource(vi, TARVEK_VAL_SPECIFIC_TRIGGER_SOURCE_BUS));
     CHECK(TARVEK_SaveListData(vi));
     CHECK(TARVEK_EnableList(vi, 1));
     CHECK(TARVEK_StartList(vi, TARVEK_VAL_CHANNEL1));
-    /* The supply steps on its own clock; look in the middle of each step. */
-    Pause(kSteps[0].dDwell / 2);
     for (int n = 0; n < COUNT_OF(kSteps); ++n) {
+        CHECK(TARVEK_SendSoftwareTrigger(vi));
         CHECK(TARVEK_Measure(vi, "CH1", TARVEK_VAL_MEASURE_VOLTAGE, &dVolts));
         printf("  step %d: programmed %.2f V, measured %.3f V\n", n + 1, kSteps[n].dVoltage,
                dVolts);
-        Pause(kSteps[n].dDwell);
     }
     CHECK(TARVEK_DisableList(vi));
     CHECK(TARVEK_Measure(vi, "CH1", TARVEK_VAL_MEASURE_VOLTAGE, &dVolts));

@@ -229,6 +229,15 @@ ViStatus GetIoTimeout(ViSession vi, ViConstString, ViInt32* pValue) {
 
 ViStatus SetIoTimeout(ViSession vi, ViConstString, ViInt32 value) {
     return drt::CallLocked<TARVEKDriverSession>(vi, [&](TARVEKDriverSession& session) -> ViStatus {
+        // VISA's timeout is unsigned: -1 is its VI_TMO_INFINITE, and any
+        // other negative value would pass as a timeout of weeks.
+        if (value < -1) {
+            return session.ReportErrorText(
+                IVI_ERROR_INVALID_VALUE,
+                "The I/O timeout is in milliseconds from 0 to 2147483647, or -1 "
+                "(VI_TMO_INFINITE) to wait without end.",
+                {std::to_string(value), "TARVEK_set_SYSTEM_IO_TIMEOUT", "AttributeValue"});
+        }
         const ViStatus nStatus = RefuseDirectIoInSimulation(session);
         if (nStatus < 0) {
             return nStatus;

@@ -14,7 +14,6 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <time.h>
 
 #include "tk6x1x.h"
 
@@ -50,13 +49,6 @@ static int Check(TK6x1xSession session, int32_t status, const char* what) {
         }                                     \
     } while (0)
 
-static void Pause(double seconds) {
-    struct timespec delay;
-    delay.tv_sec = (time_t)seconds;
-    delay.tv_nsec = (long)((seconds - (double)delay.tv_sec) * 1e9);
-    nanosleep(&delay, NULL);
-}
-
 static const struct {
     const char* channel;
     double voltage;
@@ -70,11 +62,10 @@ static const struct {
 static const struct {
     double voltage;
     double current;
-    double dwell;
 } kSteps[] = {
-    {1.0, 1.0, 0.2},
-    {2.0, 1.0, 0.2},
-    {3.0, 1.0, 0.2},
+    {1.0, 1.0},
+    {2.0, 1.0},
+    {3.0, 1.0},
 };
 
 #define COUNT_OF(a) ((int)(sizeof(a) / sizeof((a)[0])))
@@ -191,20 +182,19 @@ int main(int argc, char** argv) {
         CHECK(TK6x1x_selected_step_set(session, n + 1));
         CHECK(TK6x1x_step_voltage_set(session, kSteps[n].voltage));
         CHECK(TK6x1x_step_current_set(session, kSteps[n].current));
-        CHECK(TK6x1x_list_dwell_set(session, kSteps[n].dwell));
     }
-    CHECK(TK6x1x_list_pace_set(session, TK6X1X_LIST_PACE_DWELL));
+    /* Paced by the bus trigger, so each reading falls inside its step. */
+    CHECK(TK6x1x_list_pace_set(session, TK6X1X_LIST_PACE_TRIGGER));
     CHECK(TK6x1x_list_repeat_count_set(session, 1));
     CHECK(TK6x1x_list_terminate_state_set(session, TK6X1X_LIST_TERMINATE_STATE_STATEDC));
-    CHECK(TK6x1x_list_trigger_source_set(session, TK6X1X_SPECIFIC_TRIGGER_SOURCE_IMMEDIATE));
+    CHECK(TK6x1x_list_trigger_source_set(session, TK6X1X_SPECIFIC_TRIGGER_SOURCE_BUS));
     CHECK(TK6x1x_save_list_data(session));
     CHECK(TK6x1x_enable_list(session, 1));
     CHECK(TK6x1x_start_list(session, TK6X1X_SELECTED_CHANNEL_CHANNEL1));
-    Pause(kSteps[0].dwell / 2);
     for (int n = 0; n < COUNT_OF(kSteps); ++n) {
+        CHECK(TK6x1x_send_software_trigger(session));
         CHECK(TK6x1x_measure(session, "CH1", TK6X1X_MEASURE_VOLTAGE, &volts));
         printf("  step %d: programmed %.2f V, measured %.3f V\n", n + 1, kSteps[n].voltage, volts);
-        Pause(kSteps[n].dwell);
     }
     CHECK(TK6x1x_disable_list(session));
     CHECK(TK6x1x_measure(session, "CH1", TK6X1X_MEASURE_VOLTAGE, &volts));

@@ -11,15 +11,14 @@ whose text is the driver's own explanation.
 """
 import argparse
 import sys
-import time
 
 import tarvek
 from tarvek import CurrentLimitBehavior, ListPace, MeasurementType, OutputState
 
 # What each output is set to: volts and the current limit in amperes.
 OUTPUTS = {"CH1": (5.0, 1.0), "CH2": (12.0, 0.5), "CH3": (3.3, 2.0)}
-# A three-step list: volts, amperes, seconds.
-STEPS = [(1.0, 1.0, 0.2), (2.0, 1.0, 0.2), (3.0, 1.0, 0.2)]
+# A three-step list: volts, amperes.
+STEPS = [(1.0, 1.0), (2.0, 1.0), (3.0, 1.0)]
 
 
 def tour(psu: tarvek.Tarvek) -> None:
@@ -89,25 +88,24 @@ def tour(psu: tarvek.Tarvek) -> None:
         psu.selected_channel = tarvek.SelectedChannel.CHANNEL1
     # The list and step attributes act on the selected list and step.
     psu.selected_list = 1
-    for number, (volts, amps, dwell) in enumerate(STEPS, start=1):
+    for number, (volts, amps) in enumerate(STEPS, start=1):
         psu.selected_step = number
         psu.step_voltage = volts
         psu.step_current = amps
-        psu.list_dwell = dwell
-    psu.list_pace = ListPace.DWELL
+    # Paced by the bus trigger: the program moves the supply from step to
+    # step, so each reading falls inside its step however busy the computer is.
+    psu.list_pace = ListPace.TRIGGER
     psu.list_repeat_count = 1
     psu.list_terminate_state = tarvek.ListTerminateState.STATEDC
-    psu.list_trigger_source = tarvek.SpecificTriggerSource.IMMEDIATE
+    psu.list_trigger_source = tarvek.SpecificTriggerSource.BUS
     psu.save_list_data()
     psu.enable_list(1)
     psu.start_list(tarvek.SelectedChannel.CHANNEL1)
-    # The supply steps on its own clock; look in the middle of each step.
-    time.sleep(STEPS[0][2] / 2)
     ch1 = psu.channels["CH1"]
-    for number, (volts, _, dwell) in enumerate(STEPS, start=1):
+    for number, (volts, _) in enumerate(STEPS, start=1):
+        psu.send_software_trigger()
         print(f"  step {number}: programmed {volts:.2f} V, "
               f"measured {ch1.measure(MeasurementType.VOLTAGE):.3f} V")
-        time.sleep(dwell)
     psu.disable_list()
     print(f"  The list is over; CH1 is back at its fixed level: "
           f"{ch1.measure(MeasurementType.VOLTAGE):.3f} V.\n")

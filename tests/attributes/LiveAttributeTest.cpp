@@ -175,6 +175,45 @@ TEST_F(LiveAttributes, IoTimeoutAndSessionReachVisa) {
     EXPECT_EQ(Sent(), Lines{});
 }
 
+TEST_F(LiveAttributes, IoTimeoutTakesMillisecondsOrInfiniteAndRefusesOtherNegatives) {
+    Open("");
+    struct Row {
+        ViInt32 nValue;
+        ViStatus nExpected;
+    };
+    const Row rows[] = {
+        {0, VI_SUCCESS},
+        {2500, VI_SUCCESS},
+        {2147483647, VI_SUCCESS},
+        {-1, VI_SUCCESS},  // VI_TMO_INFINITE
+        {-2, IVI_ERROR_INVALID_VALUE},
+        {-1000, IVI_ERROR_INVALID_VALUE},
+        {-2147483647 - 1, IVI_ERROR_INVALID_VALUE},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.nValue);
+        ASSERT_EQ(TARVEK_SetAttributeViInt32(Vi(), "", TARVEK_ATTR_SYSTEM_IO_TIMEOUT, 3000),
+                  VI_SUCCESS);
+        EXPECT_EQ(TARVEK_SetAttributeViInt32(Vi(), "", TARVEK_ATTR_SYSTEM_IO_TIMEOUT, row.nValue),
+                  row.nExpected);
+        ViInt32 nTimeout = 0;
+        ASSERT_EQ(TARVEK_GetAttributeViInt32(Vi(), "", TARVEK_ATTR_SYSTEM_IO_TIMEOUT, &nTimeout),
+                  VI_SUCCESS);
+        if (row.nExpected == VI_SUCCESS) {
+            EXPECT_EQ(nTimeout, row.nValue);
+        } else {
+            EXPECT_EQ(nTimeout, 3000) << "a refused value leaves the timeout as it was";
+            const Recorded error = LastError(Vi());
+            EXPECT_EQ(error.nCode, IVI_ERROR_INVALID_VALUE);
+            EXPECT_NE(error.strText.find("-1 (VI_TMO_INFINITE)"), std::string::npos)
+                << error.strText;
+            EXPECT_NE(error.strText.find(std::to_string(row.nValue)), std::string::npos)
+                << error.strText;
+        }
+    }
+    EXPECT_EQ(Sent(), Lines{});
+}
+
 TEST_F(LiveAttributes, UnansweredQueryReturnsTheVisaStatus) {
     Open("");
     EXPECT_EQ(TARVEK_SetAttributeViInt32(Vi(), "", TARVEK_ATTR_SYSTEM_IO_TIMEOUT, 200), VI_SUCCESS);

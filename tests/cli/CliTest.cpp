@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -644,6 +645,12 @@ TEST_F(CliTest, ScpiQueriesPrintTheirReply) {
     result = Run({"scpi", m_strResource, "SOUR:VOLT", "4.5"});
     ASSERT_EQ(result.nExit, 0) << Describe(result);
     EXPECT_EQ(result.strOut, "");
+    // The write does not wait for the instrument to take the line.
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (!Contains(m_pEmulator->Lines(), "SOUR:VOLT 4.5") &&
+           std::chrono::steady_clock::now() < giveUp) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
     EXPECT_TRUE(Contains(m_pEmulator->Lines(), "SOUR:VOLT 4.5"));
     result = Run({"scpi", m_strResource, "SOUR:VOLT?", "--json"});
     EXPECT_EQ(result.strOut, "{\"command\":\"SOUR:VOLT?\",\"reply\":\"+4.500000E+00\"}\n");

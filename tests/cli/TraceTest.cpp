@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -91,7 +93,11 @@ TEST_F(TraceTest, JsonHasTheBytesTheInstrumentReceived) {
     const CliResult result =
         Tarvek({"trace", m_emulator.Resource(), "--scpi", "SOUR:VOLT 1.5", "--json"});
     ASSERT_EQ(result.nExit, 0) << Describe(result);
-    ASSERT_EQ(m_emulator.Lines().back(), "SOUR:VOLT 1.5");
+    // The session's identity query, then the traced write. A write does not
+    // wait for the instrument to read it: the program may be gone before the
+    // emulator has taken the line.
+    EXPECT_TRUE(m_emulator.WaitForLines(2, std::chrono::seconds(5)));
+    EXPECT_EQ(m_emulator.Lines(), (Lines{"*IDN?", "SOUR:VOLT 1.5"}));
     EXPECT_TRUE(std::regex_match(
         result.strOut,
         std::regex(R"(\{"time":\d+\.\d{6},"session":\d+,"direction":"write","call":"viWrite",)"
@@ -119,6 +125,9 @@ TEST_F(TraceTest, FollowsTheFileAProgramWrites) {
             strWritten += std::regex_replace(match[1].str(), std::regex(R"(\\n)"), "\n");
         }
     }
+    const auto nWrittenLines =
+        static_cast<std::size_t>(std::count(strWritten.begin(), strWritten.end(), '\n'));
+    EXPECT_TRUE(m_emulator.WaitForLines(nWrittenLines, std::chrono::seconds(5)));
     std::string strReceived;
     for (const std::string& strLine : m_emulator.Lines()) {
         strReceived += strLine + "\n";

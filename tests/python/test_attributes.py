@@ -353,3 +353,21 @@ def test_values_at_and_just_past_each_limit_on_the_instrument(
             live.invalidate_all_attributes()
             assert low <= getattr(owner, info.python_name) <= high, past
     setattr(owner, info.python_name, original)
+
+
+@pytest.mark.parametrize("timeout, taken", [(0, True), (2500, True), (-1, True), (-2, False),
+                                             (-1000, False), (-2**31, False)])
+def test_io_timeout_takes_milliseconds_or_infinite_and_refuses_other_negatives(
+        emulator: Emulator, live: tarvek.Session, timeout: int, taken: bool) -> None:
+    live.system_io_timeout = 3000
+    if taken:
+        live.system_io_timeout = timeout
+        assert live.system_io_timeout == timeout
+    else:
+        with pytest.raises(tarvek.Error) as error:
+            live.system_io_timeout = timeout
+        assert error.value.code == status(0xBFFA0010)
+        assert "-1 (VI_TMO_INFINITE)" in error.value.description
+        assert live.system_io_timeout == 3000
+    live.system_io_timeout = 3000
+    assert emulator.lines() == []

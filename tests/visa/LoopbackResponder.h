@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -60,6 +61,19 @@ class LoopbackResponder {
         return m_vecLines;
     }
     int Connections() const { return m_nConnections.load(); }
+    // Replies whose last chunk has gone out, and when the last of them did.
+    int RepliesSent() const {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_nRepliesSent;
+    }
+    std::chrono::steady_clock::time_point LastReplySentAt() const {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_lastReplySent;
+    }
+    bool WaitForRepliesSent(int nCount, std::chrono::milliseconds timeout) const {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        return m_cvReplySent.wait_for(lock, timeout, [&] { return m_nRepliesSent >= nCount; });
+    }
 
   private:
     void Serve(int nFd) {
@@ -92,6 +106,12 @@ class LoopbackResponder {
                     }
                     ::send(nFd, strChunk.data(), strChunk.size(), MSG_NOSIGNAL);
                 }
+                {
+                    std::lock_guard<std::mutex> lock(m_mutex);
+                    ++m_nRepliesSent;
+                    m_lastReplySent = std::chrono::steady_clock::now();
+                }
+                m_cvReplySent.notify_all();
                 if (reply.bClose) {
                     return;
                 }
@@ -106,6 +126,9 @@ class LoopbackResponder {
     mutable std::mutex m_mutex;
     std::string m_strReceived;
     std::vector<std::string> m_vecLines;
+    int m_nRepliesSent = 0;
+    std::chrono::steady_clock::time_point m_lastReplySent;
+    mutable std::condition_variable m_cvReplySent;
     // Last: stopped first when the responder goes, while the rest still lives.
     tknet::Listener m_listener;
 };

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <stdexcept>
 
 namespace cli {
 namespace {
@@ -29,6 +30,15 @@ constexpr std::string_view kAttrPrefix = "TARVEK_ATTR_";
 
 std::span<const AttributeInfo> AllAttributes() {
     return kAttributes;
+}
+
+const AttributeInfo& Attribute(ViAttr nId) {
+    for (const AttributeInfo& info : AllAttributes()) {
+        if (info.nId == nId) {
+            return info;
+        }
+    }
+    throw std::logic_error("attribute missing from the table");
 }
 
 std::string ToUpperAscii(std::string_view strText) {

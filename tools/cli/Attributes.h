@@ -32,6 +32,9 @@ struct AttributeInfo {
 // Every attribute of the catalogue, in the order of the attribute reference.
 std::span<const AttributeInfo> AllAttributes();
 
+// The attribute with this id; every id the tool asks for is in the table.
+const AttributeInfo& Attribute(ViAttr nId);
+
 // Finds an attribute by "TARVEK_ATTR_VOLTAGE_LEVEL", "voltage_level" or
 // "voltage-level", in any letter case.
 const AttributeInfo* FindAttribute(std::string_view strName);

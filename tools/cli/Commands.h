@@ -1,6 +1,7 @@
 // The subcommands of the tool and the parsed command line they receive.
 #pragma once
 
+#include <chrono>
 #include <map>
 #include <set>
 #include <string>
@@ -69,5 +70,25 @@ std::string LogicalNameDriverSetup(const std::string& strName);
 // others keep the default, so Ctrl-C ends them at once.
 bool Interrupted();
 void InstallInterruptHandler();
+
+using Clock = std::chrono::steady_clock;
+// Sleeps until the deadline in short slices; false when Ctrl-C came first.
+bool SleepUntil(Clock::time_point deadline);
+
+// The commands that read (ReadCommands.cpp).
+int RunInfo(const Invocation& inv);
+int RunGet(const Invocation& inv);
+int RunMeasure(const Invocation& inv);
+int RunErrors(const Invocation& inv);
+int RunAttributes(const Invocation& inv);
+
+// The commands that change settings (ChangeCommands.cpp).
+int RunSet(const Invocation& inv);
+int RunApply(const Invocation& inv);
+int RunList(const Invocation& inv);
+
+// tarvek monitor (MonitorCommand.cpp) and tarvek scpi (ScpiCommand.cpp).
+int RunMonitor(const Invocation& inv);
+int RunScpi(const Invocation& inv);
 
 }  // namespace cli

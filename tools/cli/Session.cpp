@@ -12,15 +12,6 @@ namespace {
 // warnings are IVI codes far above any size the tool would allocate.
 constexpr ViStatus kLargestStringSize = 1 << 20;
 
-const AttributeInfo& Attribute(ViAttr nId) {
-    for (const AttributeInfo& info : AllAttributes()) {
-        if (info.nId == nId) {
-            return info;
-        }
-    }
-    throw std::logic_error("attribute missing from the table");
-}
-
 }  // namespace
 
 std::string StatusHex(ViStatus status) {

@@ -66,7 +66,8 @@ const std::map<ViAttr, const char*>& OtherAttributeNotes() {
         {TARVEK_ATTR_SELECTED_CHANNEL,
          "\"INST:SEL?\" / \"INST:SEL %s\" with \"0\", \"1\", \"2\"; not on Series6510"},
         {TARVEK_ATTR_SYSTEM_IO_TIMEOUT,
-         "The VISA timeout (ms) of the I/O session; not in simulation"},
+         "The VISA timeout (ms) of the I/O session; -1 (VI_TMO_INFINITE) waits without end; "
+         "not in simulation"},
         {TARVEK_ATTR_SYSTEM_IO_SESSION, "The VISA session handle; not in simulation"},
     };
     return kNotes;
