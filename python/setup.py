@@ -4,7 +4,8 @@ metadata; this adds the generation step to setuptools.
 From the source tree (``pip install ./python``), build_py generates
 tarvek/_generated.py from the committed catalogue description
 (catalogue.json, refreshed by the python_catalogue build target) and the
-public header, with tools/generators/gen_python_package.py. A source
+public header, with tools/generators/gen_python_package.py (and the
+driver_model.py beside it, which reads both). A source
 distribution (``python3 setup.py sdist``) carries the generated module
 itself, since the generator and the header are outside this folder; built
 from an unpacked sdist, build_py takes that module as it is."""
@@ -19,6 +20,7 @@ from setuptools.command.sdist import sdist
 HERE = Path(__file__).resolve().parent
 ROOT = HERE.parent
 GENERATOR = ROOT / "tools" / "generators" / "gen_python_package.py"
+MODEL = GENERATOR.with_name("driver_model.py")
 HEADER = ROOT / "include" / "TARVEK.h"
 CATALOGUE = HERE / "catalogue.json"
 LAYER = Path("tarvek") / "_generated.py"
@@ -31,7 +33,7 @@ def generate(target: Path) -> None:
 
 
 def can_generate() -> bool:
-    return GENERATOR.is_file() and HEADER.is_file() and CATALOGUE.is_file()
+    return all(path.is_file() for path in (GENERATOR, MODEL, HEADER, CATALOGUE))
 
 
 class BuildWithGeneratedLayer(build_py):

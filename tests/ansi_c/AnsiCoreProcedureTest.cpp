@@ -91,12 +91,8 @@ TEST_P(CoreProcedure, EveryAttributeTakesItsLegalValuesAndRefusesTheOthers) {
     }
     const std::unique_ptr<Api> pApi =
         OpenApi(eKind, bLive ? pEmulator->Resource() : "", !bLive, model.pModel);
-    const std::vector<std::string> vecChannels = model.bMultiOutput
-                                                     ? std::vector<std::string>{"CH1", "CH2", "CH3"}
-                                                     : std::vector<std::string>{"CH1"};
-    const std::vector<std::string> vecIllegalChannels =
-        model.bMultiOutput ? std::vector<std::string>{"CH4", "Output9"}
-                           : std::vector<std::string>{"CH2", "Output9"};
+    const std::vector<std::string> vecChannels = tarvektest::ChannelsOf(model);
+    const std::vector<std::string> vecIllegalChannels = tarvektest::IllegalChannelsOf(model);
     Api& api = *pApi;
     ASSERT_FALSE(Rows().empty());
     std::size_t nCases = 0;  // attributes fully exercised or refused as the catalogue says

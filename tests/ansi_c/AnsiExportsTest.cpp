@@ -2,50 +2,24 @@
 // with the driver identifier's prefix, and libTARVEK_64 none of them.
 #include <gtest/gtest.h>
 
-#include <array>
-#include <cstdio>
-#include <fstream>
-#include <memory>
 #include <regex>
 #include <set>
-#include <sstream>
 #include <string>
+
+#include "LibrarySymbols.h"
 
 namespace {
 
-std::set<std::string> Declared() {
-    std::ifstream file(TK6X1X_HEADER_PATH);
-    std::stringstream stream;
-    stream << file.rdbuf();
-    const std::string strText = stream.str();
-    static const std::regex kDeclaration(R"(TK6X1X_API\s+int32_t\s+(\w+)\s*\()");
-    std::set<std::string> setNames;
-    for (auto it = std::sregex_iterator(strText.begin(), strText.end(), kDeclaration);
-         it != std::sregex_iterator(); ++it) {
-        setNames.insert((*it)[1].str());
-    }
-    return setNames;
-}
+using tarvektest::ExportedSymbols;
 
-std::set<std::string> Exported(const char* pLibrary) {
-    const std::string strCommand = std::string("nm -D --defined-only ") + pLibrary;
-    std::unique_ptr<FILE, int (*)(FILE*)> pPipe(popen(strCommand.c_str(), "r"), pclose);
-    std::set<std::string> setNames;
-    std::array<char, 512> buffer{};
-    while (pPipe && fgets(buffer.data(), static_cast<int>(buffer.size()), pPipe.get()) != nullptr) {
-        std::istringstream line(buffer.data());
-        std::string strAddress, strType, strName;
-        line >> strAddress >> strType >> strName;
-        if (!strName.empty() && strType != "A") {
-            setNames.insert(strName);
-        }
-    }
-    return setNames;
+std::set<std::string> Declared() {
+    static const std::regex kDeclaration(R"(TK6X1X_API\s+int32_t\s+(\w+)\s*\()");
+    return tarvektest::DeclaredNames(TK6X1X_HEADER_PATH, kDeclaration);
 }
 
 TEST(AnsiExports, LibraryExportsExactlyTheDeclaredFunctions) {
     const auto setDeclared = Declared();
-    const auto setExported = Exported(TK6X1X_LIBRARY_PATH);
+    const auto setExported = ExportedSymbols(TK6X1X_LIBRARY_PATH);
     ASSERT_GT(setDeclared.size(), 200u) << "the header scan found too little";
     ASSERT_FALSE(setExported.empty());
     for (const auto& strName : setDeclared) {
@@ -83,7 +57,7 @@ TEST(AnsiExports, LibraryExportsExactlyTheDeclaredFunctions) {
 }
 
 TEST(AnsiExports, TheIviCLibraryStaysAsItWas) {
-    for (const auto& strName : Exported(TARVEK_LIBRARY_PATH)) {
+    for (const auto& strName : ExportedSymbols(TARVEK_LIBRARY_PATH)) {
         EXPECT_EQ(strName.rfind("TARVEK_", 0), 0u) << strName;
     }
 }

@@ -14,6 +14,7 @@
 #include "Emulator.h"
 #include "LiveSession.h"
 #include "TARVEK.h"
+#include "TestModels.h"
 #include "tk6x1x.h"
 
 namespace ansitest {
@@ -51,12 +52,8 @@ const std::vector<Row>& Rows();
 
 using Value = std::variant<int32_t, double, bool, std::string>;
 
-struct Model {
-    const char* pModel;
-    const char* pFamily;
-    bool bMultiOutput;
-};
-inline constexpr Model kModels[] = {{"6313", "Series6310", true}, {"6513", "Series6510", false}};
+using tarvektest::kModels;
+using tarvektest::Model;
 
 // A session of one API, opened in simulation or on an emulator.
 class Api {

@@ -12,6 +12,7 @@
 #include "Emulator.h"
 #include "LiveSession.h"
 #include "TARVEK.h"
+#include "TestModels.h"
 #include "driver/attributes/CatalogueRows.h"
 
 namespace cattest {
@@ -19,13 +20,8 @@ namespace cattest {
 using Lines = std::vector<std::string>;
 using Value = std::variant<ViInt32, ViReal64, ViBoolean, std::string>;
 
-struct Model {
-    const char* pModel;   // as the instrument reports it
-    const char* pFamily;  // the family the driver puts it in
-    bool bMultiOutput;
-};
-
-inline constexpr Model kModels[] = {{"6313", "Series6310", true}, {"6513", "Series6510", false}};
+using tarvektest::kModels;
+using tarvektest::Model;
 
 inline std::string ModelName(const ::testing::TestParamInfo<Model>& info) {
     return std::string("Model") + info.param.pModel;

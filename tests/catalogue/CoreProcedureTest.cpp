@@ -206,12 +206,8 @@ TEST_P(CoreProcedure, EveryAttributeTakesItsLegalValuesAndRefusesTheOthers) {
     const ViSession vi = bLive ? pLive->vi() : pSimulated->vi();
     ASSERT_NE(vi, VI_NULL);
     Tally& tally = Tallies()[CaseName({GetParam(), 0})];
-    const std::vector<std::string> vecChannels = model.bMultiOutput
-                                                     ? std::vector<std::string>{"CH1", "CH2", "CH3"}
-                                                     : std::vector<std::string>{"CH1"};
-    const std::vector<std::string> vecIllegalChannels =
-        model.bMultiOutput ? std::vector<std::string>{"CH4", "Output9"}
-                           : std::vector<std::string>{"CH2", "Output9"};
+    const std::vector<std::string> vecChannels = tarvektest::ChannelsOf(model);
+    const std::vector<std::string> vecIllegalChannels = tarvektest::IllegalChannelsOf(model);
 
     for (const CatalogueEntry& entry : tarvek::CatalogueEntries()) {
         const AttributeRow& row = entry.row;

@@ -3,49 +3,21 @@
 // runtime classes) leaking out.
 #include <gtest/gtest.h>
 
-#include <array>
-#include <cstdio>
-#include <fstream>
-#include <memory>
 #include <regex>
 #include <set>
-#include <sstream>
 #include <string>
+
+#include "LibrarySymbols.h"
 
 namespace {
 
 std::set<std::string> DeclaredFunctions() {
-    std::ifstream file(TARVEK_HEADER_PATH);
-    std::stringstream stream;
-    stream << file.rdbuf();
-    const std::string strText = stream.str();
     static const std::regex kDeclaration(R"(TARVEK_API\s+ViStatus\s+_VI_FUNC\s+(\w+)\s*\()");
-    std::set<std::string> setNames;
-    for (auto it = std::sregex_iterator(strText.begin(), strText.end(), kDeclaration);
-         it != std::sregex_iterator(); ++it) {
-        setNames.insert((*it)[1].str());
-    }
-    return setNames;
+    return tarvektest::DeclaredNames(TARVEK_HEADER_PATH, kDeclaration);
 }
 
 std::set<std::string> ExportedSymbols() {
-    const std::string strCommand = std::string("nm -D --defined-only ") + TARVEK_LIBRARY_PATH;
-    std::unique_ptr<FILE, int (*)(FILE*)> pPipe(popen(strCommand.c_str(), "r"), pclose);
-    std::set<std::string> setNames;
-    if (!pPipe) {
-        return setNames;
-    }
-    std::array<char, 512> buffer{};
-    while (fgets(buffer.data(), static_cast<int>(buffer.size()), pPipe.get()) != nullptr) {
-        std::istringstream line(buffer.data());
-        std::string strAddress, strType, strName;
-        line >> strAddress >> strType >> strName;
-        // Absolute symbols are version-script nodes, not code or data.
-        if (!strName.empty() && strType != "A") {
-            setNames.insert(strName);
-        }
-    }
-    return setNames;
+    return tarvektest::ExportedSymbols(TARVEK_LIBRARY_PATH);
 }
 
 // The header scan must find the whole API, or the set comparisons below would

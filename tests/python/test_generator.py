@@ -15,8 +15,10 @@ import pytest
 import tarvek
 
 SOURCE = Path(os.environ.get("TARVEK_SOURCE_DIR", Path(__file__).resolve().parents[2]))
-SPEC = importlib.util.spec_from_file_location(
-    "gen_python_package", SOURCE / "tools" / "generators" / "gen_python_package.py")
+GENERATORS = SOURCE / "tools" / "generators"
+sys.path.insert(0, str(GENERATORS))  # where the generator finds driver_model, as when run
+SPEC = importlib.util.spec_from_file_location("gen_python_package",
+                                              GENERATORS / "gen_python_package.py")
 assert SPEC is not None and SPEC.loader is not None
 generator: Any = importlib.util.module_from_spec(SPEC)
 sys.modules[SPEC.name] = generator  # its dataclasses look their module up

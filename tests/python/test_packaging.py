@@ -40,8 +40,8 @@ def source_tree(tmp_path: Path) -> Path:
     (tree / "include").mkdir()
     shutil.copy(SOURCE / "include" / "TARVEK.h", tree / "include")
     (tree / "tools" / "generators").mkdir(parents=True)
-    shutil.copy(SOURCE / "tools" / "generators" / "gen_python_package.py",
-                tree / "tools" / "generators")
+    for name in ("gen_python_package.py", "driver_model.py"):
+        shutil.copy(SOURCE / "tools" / "generators" / name, tree / "tools" / "generators")
     return tree / "python"
 
 

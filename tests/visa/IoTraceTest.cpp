@@ -38,6 +38,9 @@ struct Entry {
 };
 
 // Reads the data field back into bytes; false when it is not well formed.
+// A decoder of its own, written from the format IoTrace.h describes rather
+// than the reader of `tarvek trace` (tools/cli/Trace.cpp): a mistake made
+// alike in a shared reader and the writer would read back as the right bytes.
 bool Unescape(const std::string& strQuoted, std::string& strData) {
     if (strQuoted.size() < 2 || strQuoted.front() != '"' || strQuoted.back() != '"') {
         return false;

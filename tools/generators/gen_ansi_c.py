@@ -9,13 +9,14 @@
 The catalogue (written by `gen_attribute_docs --json`) gives every attribute
 (type, access, whether it is per output channel) and the groups of defined
 values; the IVI-C header gives the prototype of every instrument function.
-From both this writes the enumerated types and their constants, a _get (and
-for writable attributes a _set) function per attribute, and a function per
-instrument function, into the template's @GENERATED@ place, and the C++ source
-that implements each one as a call of the IVI-C function, and two tables for
-the tests: the attributes with their accessors, and each instrument function
-beside its IVI-C counterpart. A header or catalogue that breaks these
-conventions stops the build here.
+driver_model.py reads both into the model this walks, as
+gen_python_package.py does. From it this writes the enumerated types and
+their constants, a _get (and for writable attributes a _set) function per
+attribute, and a function per instrument function, into the template's
+@GENERATED@ place, and the C++ source that implements each one as a call of
+the IVI-C function, and two tables for the tests: the attributes with their
+accessors, and each instrument function beside its IVI-C counterpart. A
+header or catalogue that breaks these conventions stops the build here.
 """
 from __future__ import annotations
 
@@ -23,47 +24,28 @@ import argparse
 import json
 import re
 import sys
-from dataclasses import dataclass, field
-from typing import Any, Dict, List, NoReturn, Optional, Set, Tuple
+from typing import Any, Dict, List, Optional, Set, Tuple
+
+from driver_model import (SESSION_FUNCTIONS, DriverModel, ValueGroup, camel, fail, read_inputs,
+                          snake)
 
 PREFIX = "TK6x1x"
 UPPER = PREFIX.upper()
-PROTOTYPE_RE = re.compile(r"TARVEK_API\s+ViStatus\s+_VI_FUNC\s+TARVEK_(\w+)\s*\(([^)]*)\)\s*;")
-PARAMETER_RE = re.compile(r"^(\w+)\s*(\*?)\s*(\w+)\s*(?:\[(\d*)\])?$")
-SECTION_RE = re.compile(r"/\*-\s*(.*?)\s*-*\*/")
 CORE_RE = re.compile(r"\b(" + PREFIX + r"_\w+)\s*\(")
 
 # IVI-C functions that the hand-written core maps to their IVI-ANSI-C form
-# (opening, closing, errors, direct I/O), that the per-attribute functions
-# replace (typed access and the IVI-C accessors), or that belong to the IVI-C
-# inherent machinery of coercion records and interchange warnings, which is
-# read destructively and has no IVI-ANSI-C counterpart.
-NOT_GENERATED = {"init", "InitWithOptions", "close", "reset", "error_message", "GetError",
-                 "ClearError", "error_query", "viWrite", "viRead", "GetNextCoercionRecord",
-                 "GetNextInterchangeWarning", "ClearInterchangeWarnings", "ResetInterchangeCheck"}
-TYPED_ACCESS_RE = re.compile(r"^(Get|Set)AttributeVi\w+$")
-ACCESSOR_SECTION = "Attribute accessors"
+# besides those of every interface (reset, error query), or that belong to the
+# IVI-C inherent machinery of coercion records and interchange warnings, which
+# is read destructively and has no IVI-ANSI-C counterpart. The per-attribute
+# functions replace typed access and the IVI-C accessors.
+NOT_GENERATED = SESSION_FUNCTIONS | {"reset", "error_query", "GetNextCoercionRecord",
+                                     "GetNextInterchangeWarning", "ClearInterchangeWarnings",
+                                     "ResetInterchangeCheck"}
 
 # C99 type of each IVI-C value type, and the helper suffix of its accessor.
 VALUE_TYPES = {"ViInt32": ("int32_t", "Int32"), "ViReal64": ("double", "Real64"),
                "ViBoolean": ("bool", "Boolean"), "ViSession": ("uint32_t", "Session"),
                "ViInt16": ("int16_t", None)}
-
-
-def fail(message: str) -> NoReturn:
-    sys.exit(f"gen_ansi_c: {message}")
-
-
-def snake(name: str) -> str:
-    """ConfigureOVP -> configure_ovp, ChannelName -> channel_name, self_test stays."""
-    name = re.sub(r"([A-Z]+)([A-Z][a-z])", r"\1_\2", name)
-    name = re.sub(r"([a-z0-9])([A-Z])", r"\1_\2", name)
-    return name.lower()
-
-
-def pascal(words: str) -> str:
-    """OUTPUT_MODE -> OutputMode."""
-    return "".join(part.capitalize() for part in words.split("_") if part)
 
 
 def comment(text: str, indent: str = "") -> List[str]:
@@ -83,118 +65,18 @@ def comment(text: str, indent: str = "") -> List[str]:
             [f"{indent} * {lines[-1]} */"])
 
 
-@dataclass
-class Parameter:
-    ctype: str
-    pointer: bool
-    name: str
-    array: Optional[str]  # None: not an array; "": unsized; digits: its size
-
-
-@dataclass
-class Function:
-    name: str
-    parameters: List[Parameter]
-    section: str
-
-
-@dataclass
-class ValueGroup:
-    text: str
-    attributes: List[str]
-    functions: List[str]
-    values: List[Tuple[str, int]] = field(default_factory=list)
-    type_name: str = ""
-    constant_prefix: str = ""
-    constants: List[Tuple[str, int]] = field(default_factory=list)
-
-
-def parse_header(text: str) -> List[Function]:
-    sections = [(match.start(), match.group(1)) for match in SECTION_RE.finditer(text)]
-    functions = []
-    for match in PROTOTYPE_RE.finditer(text):
-        section = ""
-        for start, title in sections:
-            if start < match.start():
-                section = title
-        parameters = []
-        for piece in match.group(2).split(","):
-            piece = " ".join(piece.split())
-            found = PARAMETER_RE.match(piece)
-            if not found:
-                fail(f"TARVEK.h: cannot read parameter {piece!r} of TARVEK_{match.group(1)}")
-            ctype, star, name, array = found.groups()
-            parameters.append(Parameter(ctype, bool(star), name,
-                                        None if "[" not in piece else (array or "")))
-        functions.append(Function(match.group(1), parameters, section))
-    if not functions:
-        fail("TARVEK.h: no function prototypes found")
-    return functions
-
-
-def common_word_prefix(names: List[str]) -> str:
-    split = [name.split("_") for name in names]
-    prefix: List[str] = []
-    for parts in zip(*split):
-        if len(set(parts)) != 1:
-            break
-        prefix.append(parts[0])
-    if any(len(parts) == len(prefix) for parts in split):
-        prefix = prefix[:-1]
-    return "_".join(prefix)
-
-
-def enum_parameter(function: Function) -> Optional[Parameter]:
-    """The parameter of a function that takes a group's values: its first
-    ViInt32, input or output, that is not a pin number or a buffer size."""
-    for parameter in function.parameters[1:]:
-        if parameter.ctype == "ViInt32" and parameter.name not in ("Pin", "BufferSize"):
-            return parameter
-    return None
-
-
-def value_groups(catalogue: Dict[str, Any], functions: Dict[str, Function]) -> List[ValueGroup]:
-    """The groups of defined values, each named after the one attribute that
-    takes it, else after the words its values share, else after the function
+def type_base(model: DriverModel, group: ValueGroup) -> str:
+    """The words a group of defined values is named after: the one attribute
+    that takes it, else the words its values share, else the function
     parameter that takes it."""
-    groups: List[ValueGroup] = []
-    taken = set()
-    for entry in catalogue.get("value_groups") or []:
-        text = entry["taken_by"]
-        group = ValueGroup(text, re.findall(r"TARVEK_ATTR_(\w+)", text),
-                           [name for name in re.findall(r"TARVEK_([A-Z]\w*?)\b(?![_A-Z])", text)
-                            if not name.startswith(("ATTR_", "VAL_"))])
-        for value in entry["values"]:
-            name = value["name"]
-            if not name.startswith("TARVEK_VAL_") or not isinstance(value["value"], int):
-                fail(f"catalogue: malformed defined value: {name} = {value['value']!r}")
-            group.values.append((name[len("TARVEK_VAL_"):], value["value"]))
-        names = [name for name, _ in group.values]
-        prefix = common_word_prefix(names)
-        if len(group.attributes) == 1:
-            base = group.attributes[0]
-        elif prefix:
-            base = prefix
-        else:
-            parameter = (enum_parameter(functions[group.functions[0]])
-                         if group.functions and group.functions[0] in functions else None)
-            if parameter is None:
-                fail(f"catalogue: cannot name the values {names[0]}...")
-            base = snake(parameter.name).upper()
-        if base in taken:
-            fail(f"catalogue: two groups of values would both be named {base}")
-        taken.add(base)
-        group.type_name = PREFIX + pascal(base)
-        group.constant_prefix = f"{UPPER}_{base}_"
-        for name, value in group.values:
-            member = name[len(prefix) + 1:] if prefix else name
-            if not member or member[0].isdigit():
-                member = name
-            group.constants.append((group.constant_prefix + member, value))
-        groups.append(group)
-    if not groups:
-        fail("catalogue: no groups of defined values")
-    return groups
+    if len(group.attributes) == 1:
+        return group.attributes[0]
+    if group.prefix:
+        return group.prefix
+    parameter = model.taking_parameter(group)
+    if parameter is None:
+        fail(f"catalogue: cannot name the values {group.values[0][0]}...")
+    return snake(parameter.name).upper()
 
 
 class Writer:
@@ -226,11 +108,9 @@ class Writer:
         self.definitions += [signature + " {"] + [f"    {line}" for line in body] + ["}", ""]
 
 
-def attribute_functions(writer: Writer, catalogue: Dict[str, Any],
-                        groups: List[ValueGroup]) -> None:
-    by_attribute = {name: group for group in groups for name in group.attributes}
+def attribute_functions(writer: Writer, model: DriverModel) -> None:
     section = None
-    for attribute in catalogue["attributes"]:
+    for attribute in model.attributes:
         name, ctype, channel = attribute["name"], attribute["type"], attribute["channel"]
         if attribute["group"] != section:
             section = attribute["group"]
@@ -261,7 +141,7 @@ def attribute_functions(writer: Writer, catalogue: Dict[str, Any],
         if ctype not in VALUE_TYPES or VALUE_TYPES[ctype][1] is None:
             fail(f"catalogue: {name} has the type {ctype}, which has no C99 accessor")
         c_type, helper = VALUE_TYPES[ctype]
-        group = by_attribute.get(name)
+        group = model.group_of_attribute.get(name)
         value_type = group.type_name if group and ctype == "ViInt32" else c_type
         cast = "reinterpret_cast<int32_t*>(value_out)" if value_type != c_type else "value_out"
         writer.add(f"{base}_get", ["TK6x1xSession session"] + selector +
@@ -274,24 +154,10 @@ def attribute_functions(writer: Writer, catalogue: Dict[str, Any],
                        None)
 
 
-def instrument_functions(writer: Writer, functions: List[Function],
-                         groups: List[ValueGroup]) -> None:
-    enum_of: Dict[Tuple[str, str], str] = {}
-    for group in groups:
-        for name in group.functions:
-            match = [function for function in functions if function.name == name]
-            if not match:
-                fail(f"catalogue: the values {group.type_name} are taken by an unknown "
-                     f"TARVEK_{name}")
-            parameter = enum_parameter(match[0])
-            if parameter is None:
-                fail(f"catalogue: TARVEK_{name} has no parameter for {group.type_name}")
-            enum_of[(name, parameter.name)] = group.type_name
+def instrument_functions(writer: Writer, model: DriverModel) -> None:
     section = None
-    for function in functions:
-        if (function.name in NOT_GENERATED or TYPED_ACCESS_RE.match(function.name) or
-                function.section.startswith(ACCESSOR_SECTION)):
-            continue
+    for function in model.instrument_functions(NOT_GENERATED):
+        enums = model.value_parameters(function)
         if function.section != section:
             section = function.section
             writer.declarations += ["", f"/*- Functions: {section} " +
@@ -333,8 +199,8 @@ def instrument_functions(writer: Writer, functions: List[Function],
                 arguments.append(pname)
                 spec.append(("text", ""))
             elif parameter.ctype in VALUE_TYPES:
-                c_type = enum_of.get((function.name, parameter.name),
-                                     VALUE_TYPES[parameter.ctype][0])
+                group = enums.get(parameter.name)
+                c_type = group.type_name if group else VALUE_TYPES[parameter.ctype][0]
                 spec.append(("out" if parameter.pointer else "in", parameter.ctype))
                 if parameter.pointer:
                     signature.append(f"{c_type}* {pname}_out")
@@ -377,14 +243,17 @@ def instrument_functions(writer: Writer, functions: List[Function],
         writer.calls.append((name, f"TARVEK_{function.name}", spec))
 
 
-def enumerations(groups: List[ValueGroup]) -> List[str]:
+def enumerations(model: DriverModel) -> List[str]:
+    """A typedef per group of defined values and a constant per value, named
+    after the group's words and the value's own."""
     lines = ["/*- Enumerated types ---------------------------------------------------------*/"]
-    for group in groups:
+    for group in model.groups:
         lines.append("")
         lines += comment(group.text.replace("TARVEK_ATTR_", "").replace("TARVEK_", ""))
         lines.append(f"typedef int32_t {group.type_name};")
-        for constant, value in group.constants:
-            lines.append(f"#define {constant} (({group.type_name}){value})")
+        constant_prefix = f"{UPPER}_{type_base(model, group)}_"
+        for member, _, value in group.members:
+            lines.append(f"#define {constant_prefix}{member} (({group.type_name}){value})")
     return lines
 
 
@@ -392,7 +261,7 @@ def c_string(text: Optional[str]) -> str:
     return json.dumps(text or "")
 
 
-def test_table(catalogue: Dict[str, Any], names: List[str]) -> str:
+def test_table(attributes: List[Dict[str, Any]], names: List[str]) -> str:
     """The catalogue as rows the tests walk: each attribute's facts and its
     generated functions, so that every accessor is called by the table."""
     families = ("Series6310", "Series6510")
@@ -401,7 +270,7 @@ def test_table(catalogue: Dict[str, Any], names: List[str]) -> str:
              "// families that refuse it, its note, its group, its range per family, its",
              "// named values (value, whether the driver takes it, the families that refuse",
              "// it), and its _get and _set functions."]
-    for attribute in catalogue["attributes"]:
+    for attribute in attributes:
         name = attribute["name"]
         base = f"{PREFIX}_{name.lower()}"
         kind = {"ViInt32": "i", "ViReal64": "r", "ViBoolean": "b", "ViString": "s",
@@ -481,7 +350,7 @@ def function_table(calls: List[Tuple[str, str, List[Tuple[str, str]]]]) -> str:
             fail(f"{ivi}: a sized text must be the last output")
         if sized:
             head = ", ".join(["session"] + a_args)
-            a_call = [f"size_t required = 0;",
+            a_call = ["size_t required = 0;",
                       f"outcome.nStatus = {ansi}({head}, 0, nullptr, &required);",
                       "std::string text(required, '\\0');",
                       "if (outcome.nStatus >= 0) {",
@@ -507,19 +376,19 @@ def generate(header_text: str, catalogue: Dict[str, Any],
              template: str) -> Tuple[str, str, str, str]:
     if "@GENERATED@" not in template:
         fail("template: no @GENERATED@ place")
-    functions = parse_header(header_text)
-    groups = value_groups(catalogue, {function.name: function for function in functions})
+    model = DriverModel(header_text, catalogue)
+    model.name_groups(lambda group: PREFIX + camel(type_base(model, group)))
     writer = Writer(set(CORE_RE.findall(template)))
-    attribute_functions(writer, catalogue, groups)
-    instrument_functions(writer, functions, groups)
-    generated = enumerations(groups) + writer.declarations
+    attribute_functions(writer, model)
+    instrument_functions(writer, model)
+    generated = enumerations(model) + writer.declarations
     header = template.replace("@GENERATED@", "\n".join(generated).strip("\n"))
     source = "\n".join([
         "// Generated by tools/generators/gen_ansi_c.py from the attribute catalogue and",
         "// TARVEK.h; do not edit. Each function calls its IVI-C counterpart.",
         "#include <string>", "", '#include "tk6x1x_layer.h"', "",
         'extern "C" {', ""] + writer.definitions + ['}  // extern "C"', ""])
-    table = test_table(catalogue, writer.names + sorted(writer.core_names))
+    table = test_table(model.attributes, writer.names + sorted(writer.core_names))
     return header, source, table, function_table(writer.calls)
 
 
@@ -533,10 +402,7 @@ def main() -> int:
     parser.add_argument("--out-test-table", required=True)
     parser.add_argument("--out-function-table", required=True)
     args = parser.parse_args()
-    with open(args.header, encoding="utf-8") as file:
-        header_text = file.read()
-    with open(args.catalogue, encoding="utf-8") as file:
-        catalogue = json.load(file)
+    header_text, catalogue = read_inputs(args.header, args.catalogue)
     with open(args.template, encoding="utf-8") as file:
         template = file.read()
     header, source, table, functions = generate(header_text, catalogue, template)

@@ -5,36 +5,32 @@
 
 The catalogue (written by `gen_attribute_docs --json`) says what every
 attribute is: type, access, channel use, SCPI, model support, value words,
-and which groups of defined values exist with what takes each (the attributes
-and functions named in the group's text). The header gives the prototype of
-every exported function. From both this writes one Python module: an IntEnum
-per group of defined values, a property per attribute, a method per
-instrument function, the ctypes prototypes, and the attribute metadata that
-the tests walk. A header or catalogue that breaks these conventions stops the build here
-instead of producing a package that silently lacks something.
+and which groups of defined values exist with what takes each. The header
+gives the prototype of every exported function. driver_model.py reads both
+into the model this walks, as gen_ansi_c.py does. From it this writes one
+Python module: an IntEnum per group of defined values, a property per
+attribute, a method per instrument function, the ctypes prototypes, and the
+attribute metadata that the tests walk. A header or catalogue that breaks
+these conventions stops the build here instead of producing a package that
+silently lacks something.
 """
 from __future__ import annotations
 
 import argparse
 import json
 import keyword
-import re
 import sys
-from dataclasses import dataclass, field
-from typing import Dict, List, Optional, Tuple
+from dataclasses import dataclass
+from typing import Any, Dict, List, Optional, Tuple
 
-PROTOTYPE_RE = re.compile(r"TARVEK_API\s+ViStatus\s+_VI_FUNC\s+TARVEK_(\w+)\s*\(([^)]*)\)\s*;")
-PARAMETER_RE = re.compile(r"^(\w+)\s*(\*?)\s*(\w+)\s*(?:\[(\d*)\])?$")
-SECTION_RE = re.compile(r"^/\*-\s*(.*?)\s*-*\*/$")
+from driver_model import (SESSION_FUNCTIONS, DriverModel, Function, Parameter, ValueGroup, camel,
+                          fail, read_inputs, snake)
 
-# Functions the hand-written session layer covers (opening and closing, the
-# error record, direct I/O, resolving channel names) or that the properties
-# already are (typed access).
-HAND_WRITTEN = {"init", "InitWithOptions", "close", "GetError", "ClearError", "error_message",
-                "viWrite", "viRead", "ResolveChannelNames"}
-# The I/O trace, which the session's io_trace object (_trace.py) covers.
-HAND_WRITTEN |= {"ConfigureIoTrace", "QueryIoTraceEnabled", "GetIoTrace", "ClearIoTrace"}
-TYPED_ACCESS_RE = re.compile(r"^(Get|Set)AttributeVi\w+$")
+# Functions the hand-written session layer covers besides those of every
+# interface (resolving channel names, and the I/O trace, which the session's
+# io_trace object in _trace.py covers); the properties are the accessors.
+HAND_WRITTEN = SESSION_FUNCTIONS | {"ResolveChannelNames", "ConfigureIoTrace",
+                                    "QueryIoTraceEnabled", "GetIoTrace", "ClearIoTrace"}
 
 # ctypes spelling of each C type, and its Python annotation.
 CTYPES = {"ViSession": "ViSession", "ViStatus": "ViStatus", "ViInt16": "ViInt16",
@@ -65,22 +61,6 @@ HAND_WRITTEN_RESULTS = {"ErrorQueryResult": "._ivi"}
 RESULT_FUNCTIONS: Dict[str, str] = {}
 
 
-def fail(message: str) -> None:
-    sys.exit(f"gen_python_package: {message}")
-
-
-def snake(name: str) -> str:
-    """ConfigureOVP -> configure_ovp, QueryMaxCurrentLimit -> query_max_current_limit."""
-    name = re.sub(r"([A-Z]+)([A-Z][a-z])", r"\1_\2", name)
-    name = re.sub(r"([a-z0-9])([A-Z])", r"\1_\2", name)
-    return name.lower()
-
-
-def camel(words: str) -> str:
-    """OUTPUT_MODE -> OutputMode."""
-    return "".join(part.capitalize() for part in words.split("_") if part)
-
-
 def words(name: str) -> str:
     """VOLTAGE_PROTECTION_LEVEL -> voltage protection level (OCP, OVP kept)."""
     return " ".join(ABBREVIATIONS.get(part, part) for part in name.lower().split("_"))
@@ -90,132 +70,23 @@ def python_literal(text: Optional[str]) -> str:
     return "None" if text is None else repr(text)
 
 
-@dataclass
-class ValueGroup:
-    """One group of defined values and what the catalogue says takes them."""
-    comment: str
-    attributes: List[str]
-    functions: List[str]
-    values: List[Tuple[str, int]] = field(default_factory=list)
-    class_name: str = ""
-    members: List[Tuple[str, str, int]] = field(default_factory=list)  # member, C name, value
-
-
-@dataclass
-class Parameter:
-    ctype: str
-    pointer: bool
-    name: str
-    array: Optional[str]  # None: not an array; "": unsized; digits: its size
-
-    @property
-    def output(self) -> bool:
-        return self.pointer or (self.array is not None and self.ctype in ("ViChar", "ViByte"))
-
-
-@dataclass
-class Function:
-    name: str
-    parameters: List[Parameter]
-    section: str
-
-
-def value_groups(catalogue: dict) -> List[ValueGroup]:
-    """The catalogue's groups of defined values, each with the attributes and
-    functions its text names."""
-    groups: List[ValueGroup] = []
-    for entry in catalogue.get("value_groups") or []:
-        text = entry["taken_by"]
-        group = ValueGroup(text, re.findall(r"TARVEK_ATTR_(\w+)", text),
-                           re.findall(r"TARVEK_([A-Z]\w*?)\b(?![_A-Z])", text))
-        group.functions = [name for name in group.functions
-                           if not name.startswith(("ATTR_", "VAL_"))]
-        for value in entry["values"]:
-            name = value["name"]
-            if not name.startswith("TARVEK_VAL_") or not isinstance(value["value"], int):
-                fail(f"catalogue: malformed defined value: {name} = {value['value']!r}")
-            group.values.append((name[len("TARVEK_VAL_"):], value["value"]))
-        groups.append(group)
-    if not groups:
-        fail("catalogue: no groups of defined values")
-    return groups
-
-
-def parse_header(text: str) -> List[Function]:
-    functions: List[Function] = []
-    section = ""
-    sections = [(match.start(), match.group(1)) for match in
-                re.finditer(r"/\*-\s*(.*?)\s*-*\*/", text)]
-    for match in PROTOTYPE_RE.finditer(text):
-        for start, title in sections:
-            if start < match.start():
-                section = title
-        parameters = []
-        for piece in match.group(2).split(","):
-            piece = " ".join(piece.split())
-            found = PARAMETER_RE.match(piece)
-            if not found:
-                fail(f"TARVEK.h: cannot read parameter {piece!r} of TARVEK_{match.group(1)}")
-            ctype, star, name, array = found.groups()
-            parameters.append(Parameter(ctype, bool(star), name,
-                                        None if array is None and "[" not in piece else
-                                        (array or "")))
-        functions.append(Function(match.group(1), parameters, section))
-    return functions
-
-
-def common_word_prefix(names: List[str]) -> str:
-    split = [name.split("_") for name in names]
-    prefix: List[str] = []
-    for parts in zip(*split):
-        if len(set(parts)) != 1:
-            break
-        prefix.append(parts[0])
-    # A prefix that is a whole value name leaves that member without a name.
-    if any(len(parts) == len(prefix) for parts in split):
-        prefix = prefix[:-1]
-    return "_".join(prefix)
-
-
-def name_groups(groups: List[ValueGroup], functions: Dict[str, Function]) -> None:
-    """Names each group's IntEnum after the one attribute it belongs to, else
-    after the words its values share, else after the function parameter that
-    takes it; members drop the shared words unless that leaves a digit first."""
-    taken: Dict[str, ValueGroup] = {}
-    for group in groups:
-        names = [name for name, _ in group.values]
-        prefix = common_word_prefix(names)
-        if len(group.attributes) == 1:
-            group.class_name = camel(group.attributes[0])
-        elif prefix.count("_") >= 1:
-            group.class_name = camel(prefix)
-        else:
-            parameter = enum_parameter(functions[group.functions[0]]) if group.functions else None
-            if parameter is None:
-                fail(f"catalogue: cannot name the values {names[0]}...")
-            group.class_name = parameter.name
-        if group.class_name in taken:
-            fail(f"catalogue: two groups of values would both be named {group.class_name}")
-        taken[group.class_name] = group
-        for name, value in group.values:
-            member = name[len(prefix) + 1:] if prefix else name
-            if not member or member[0].isdigit():
-                member = name
-            group.members.append((member, name, value))
-
-
-def enum_parameter(function: Function) -> Optional[Parameter]:
-    """The parameter that takes a function's defined values: its first
-    ViInt32, input or output, that is not a pin number."""
-    for parameter in function.parameters[1:]:
-        if parameter.ctype == "ViInt32" and parameter.name != "Pin":
-            return parameter
-    return None
+def class_name(model: DriverModel, group: ValueGroup) -> str:
+    """The IntEnum of a group of defined values is named after the one
+    attribute that takes it, else after the words its values share when they
+    are two or more, else after the function parameter that takes it."""
+    if len(group.attributes) == 1:
+        return camel(group.attributes[0])
+    if group.prefix.count("_") >= 1:
+        return camel(group.prefix)
+    parameter = model.taking_parameter(group)
+    if parameter is None:
+        fail(f"catalogue: cannot name the values {group.values[0][0]}...")
+    return parameter.name
 
 
 @dataclass
 class Attribute:
-    row: dict
+    row: Dict[str, Any]
     group: Optional[ValueGroup]
 
     @property
@@ -272,8 +143,8 @@ def descriptor_line(attribute: Attribute) -> str:
     arguments = [str(row["id"]), json.dumps(summary(attribute), ensure_ascii=False)]
     descriptor = DESCRIPTOR[row["type"]]
     if attribute.group is not None:
-        descriptor = "_ChannelNumber" if attribute.group.class_name == CHANNEL_ENUM else "_Enum"
-        arguments.insert(0, attribute.group.class_name)
+        descriptor = "_ChannelNumber" if attribute.group.type_name == CHANNEL_ENUM else "_Enum"
+        arguments.insert(0, attribute.group.type_name)
     if row["access"] != "RW":
         arguments.append("writable=False")
     return f"    {attribute.python_name} = {descriptor}({', '.join(arguments)})"
@@ -299,7 +170,7 @@ def function_doc(function: Function, inputs: List[Parameter], outputs: List[Para
         lines.append("Args:")
         for parameter in inputs:
             group = enums.get(parameter.name)
-            kind = group.class_name if group else ANNOTATION[parameter.ctype]
+            kind = group.type_name if group else ANNOTATION[parameter.ctype]
             lines.append(f"    {snake(parameter.name)}: {kind} ({parameter.name}).")
     if outputs:
         lines.append("")
@@ -307,18 +178,12 @@ def function_doc(function: Function, inputs: List[Parameter], outputs: List[Para
     return "\n".join(lines)
 
 
-def function_code(function: Function, groups: List[ValueGroup], on_channel: bool,
+def function_code(function: Function, model: DriverModel, on_channel: bool,
                   results: List[str], several: bool = False) -> Tuple[List[str], str,
                                                                      List[Tuple[str, str]]]:
     """A method calling the function: inputs as arguments (the channel
     selector implied on a channel), outputs returned, several as a NamedTuple."""
-    enums: Dict[str, ValueGroup] = {}
-    for group in groups:
-        if function.name in group.functions:
-            parameter = enum_parameter(function)
-            if parameter is None:
-                fail(f"TARVEK.h: TARVEK_{function.name} takes defined values but no ViInt32")
-            enums[parameter.name] = group
+    enums = model.value_parameters(function)
     parameters = function.parameters[1:]
     channel_selector = bool(parameters) and parameters[0].name == "ChannelName" and \
         parameters[0].ctype == "ViConstString"
@@ -341,8 +206,8 @@ def function_code(function: Function, groups: List[ValueGroup], on_channel: bool
     signature = ["self"]
     for parameter in visible:
         group = enums.get(parameter.name)
-        kind = group.class_name if group else ANNOTATION.get(parameter.ctype)
-        if group is not None and group.class_name == CHANNEL_ENUM:
+        kind = group.type_name if group else ANNOTATION.get(parameter.ctype)
+        if group is not None and group.type_name == CHANNEL_ENUM:
             kind = f"Union[{CHANNEL_ENUM}, ChannelLike]"  # the member, or the channel itself
         if channel_selector and parameter is parameters[0]:
             kind = "ChannelLike"  # a name in any case, "" for the only channel, or a channel
@@ -352,7 +217,7 @@ def function_code(function: Function, groups: List[ValueGroup], on_channel: bool
     out_types = []
     for parameter in outputs:
         group = enums.get(parameter.name)
-        out_types.append(group.class_name if group else ANNOTATION[parameter.ctype])
+        out_types.append(group.type_name if group else ANNOTATION[parameter.ctype])
     result_name = ""
     if len(outputs) > 1:
         result_name = f"{function.name[0].upper()}{camel(snake(function.name))[1:]}Result"
@@ -397,10 +262,10 @@ def function_code(function: Function, groups: List[ValueGroup], on_channel: bool
             argument = snake(parameter.name)
             if keyword.iskeyword(argument):
                 fail(f"TARVEK.h: parameter name {argument} is a Python keyword")
-            if group is not None and group.class_name == CHANNEL_ENUM:
+            if group is not None and group.type_name == CHANNEL_ENUM:
                 arguments.append(f"self._session._channel_index({argument}, {argument!r})")
             elif group is not None:
-                arguments.append(f"_enum_value({group.class_name}, {argument}, {argument!r})")
+                arguments.append(f"_enum_value({group.type_name}, {argument}, {argument!r})")
             elif parameter.ctype in ("ViConstString", "ViRsrc", "ViString"):
                 arguments.append(f"_text({argument}, {argument!r})")
             elif parameter.ctype in CONVERT:
@@ -477,52 +342,20 @@ from ._library import (LIB, ViAttr, ViBoolean, ViInt16, ViInt32, ViInt64, ViReal
 '''
 
 
-def generate(header_text: str, catalogue: dict) -> str:
-    groups = value_groups(catalogue)
-    functions = parse_header(header_text)
-    by_name = {function.name: function for function in functions}
-    for group in groups:
-        for name in group.functions:
-            if name not in by_name:
-                fail(f"catalogue: defined values name an unknown function TARVEK_{name}")
-    name_groups(groups, by_name)
-    attribute_groups: Dict[str, ValueGroup] = {}
-    for group in groups:
-        for name in group.attributes:
-            attribute_groups[name] = group
-    value_numbers = {f"TARVEK_VAL_{name}": value for group in groups for name, value in group.values}
-    attributes: List[Attribute] = []
-    for row in catalogue["attributes"]:
-        group = attribute_groups.get(row["name"])
-        if row["type"] == "ViInt32" and row["values"] and group is None:
-            fail(f"TARVEK_ATTR_{row['name']} has defined values that no group of the catalogue "
-                 "names")
-        for value in row["values"] or []:
-            if value["name"].startswith("TARVEK_VAL_") and \
-                    value_numbers.get(value["name"]) != value["value"]:
-                fail(f"{value['name']}: the attribute and its group of defined values disagree")
-        attributes.append(Attribute(row, group))
-    known = {attribute.name for attribute in attributes}
-    for name in attribute_groups:
-        if name not in known:
-            fail(f"catalogue: defined values name an unknown attribute TARVEK_ATTR_{name}")
-
-    # The per-attribute wrappers are the properties; the rest are methods.
-    wrapper_names = set()
-    for attribute in attributes:
-        stem = camel(attribute.name)
-        for abbreviation in ("Ocp", "Ovp"):
-            stem = stem.replace(abbreviation, abbreviation.upper())
-        wrapper_names.update({f"Get{stem}", f"Set{stem}"})
-    methods = [function for function in functions
-               if function.name not in HAND_WRITTEN and function.name not in wrapper_names
-               and not TYPED_ACCESS_RE.match(function.name)]
+def generate(header_text: str, catalogue: Dict[str, Any]) -> str:
+    model = DriverModel(header_text, catalogue)
+    model.name_groups(lambda group: class_name(model, group))
+    groups = model.groups
+    attributes = [Attribute(row, model.group_of_attribute.get(row["name"]))
+                  for row in model.attributes]
+    # The per-attribute accessors are the properties; the rest are methods.
+    methods = model.instrument_functions(HAND_WRITTEN)
 
     out = [HEADER]
     out.append("# Defined values, one IntEnum per group of TARVEK.h.")
     for group in groups:
-        out.append(f"class {group.class_name}(_NamedEnum):")
-        out.append(docstring(f"{group.comment}.", "    ").replace("..", "."))
+        out.append(f"class {group.type_name}(_NamedEnum):")
+        out.append(docstring(f"{group.text}.", "    ").replace("..", "."))
         for member, name, value in group.members:
             out.append(f"    {member} = {value}  # TARVEK_VAL_{name}")
         out.append("")
@@ -534,16 +367,16 @@ def generate(header_text: str, catalogue: dict) -> str:
     group_methods: List[str] = []
     result_fields: Dict[str, List[Tuple[str, str]]] = {}
     for function in methods:
-        lines, result_name, fields = function_code(function, groups, False, results)
+        lines, result_name, fields = function_code(function, model, False, results)
         session_methods += lines
         if result_name:
             result_fields[result_name] = fields
         selector = len(function.parameters) > 1 and function.parameters[1].name == "ChannelName"
         if selector:
-            lines, _, fields = function_code(function, groups, True, results)
+            lines, _, fields = function_code(function, model, True, results)
             channel_methods += lines
             if fields:
-                lines, _, _ = function_code(function, groups, True, results, several=True)
+                lines, _, _ = function_code(function, model, True, results, several=True)
                 group_methods += lines
     for name in results:
         if name in HAND_WRITTEN_RESULTS:
@@ -619,7 +452,7 @@ def generate(header_text: str, catalogue: dict) -> str:
                        if family else "None")
         out.append(f"    AttributeInfo({row['name']!r}, {attribute.python_name!r}, {row['id']}, "
                    f"{row['type']!r}, {row['access'] == 'RW'}, {row['channel']}, "
-                   f"{attribute.group.class_name if attribute.group else None}, "
+                   f"{attribute.group.type_name if attribute.group else None}, "
                    f"{words_text!r}, {python_literal(row['query'])}, "
                    f"{python_literal(row['command'])}, {python_literal(row['unsupported'])}, "
                    f"{family_text}, {python_literal(row['simulated'])}, "
@@ -636,17 +469,17 @@ def generate(header_text: str, catalogue: dict) -> str:
     out.append(")")
     out.append("")
     out.append("ENUMS: Tuple[Type[enum.IntEnum], ...] = (" +
-               ", ".join(group.class_name for group in groups) + ",)")
+               ", ".join(group.type_name for group in groups) + ",)")
     out.append("RESULTS = (" + ", ".join(results) + ("," if results else "") + ")")
     out.append("")
     out.append("# What `from tarvek import *` adds: the enums and the result tuples.")
     out.append("__all__ = [" + ", ".join(repr(name) for name in
-                                      [group.class_name for group in groups] + results) + "]")
+                                      [group.type_name for group in groups] + results) + "]")
     out.append("")
     out.append("# Prototypes of every exported function, so that ctypes converts and checks")
     out.append("# each argument.")
     out.append("LIB.declare((")
-    out += [prototype_code(function) for function in functions]
+    out += [prototype_code(function) for function in model.functions]
     out.append("))")
     out.append("")
     out.append("document(ATTRIBUTES, SessionAttributes, ChannelAttributes)")
@@ -660,11 +493,7 @@ def main() -> int:
     parser.add_argument("--catalogue", required=True)
     parser.add_argument("--output", required=True)
     args = parser.parse_args()
-    with open(args.header, encoding="utf-8") as header:
-        header_text = header.read()
-    with open(args.catalogue, encoding="utf-8") as catalogue:
-        description = json.load(catalogue)
-    text = generate(header_text, description)
+    text = generate(*read_inputs(args.header, args.catalogue))
     with open(args.output, "w", encoding="utf-8") as output:
         output.write(text)
     return 0
