@@ -43,7 +43,7 @@ const std::vector<FunctionRow>& FunctionRows() {
 
 using FunctionCase = std::tuple<bool, Model>;  // live, model
 
-std::string CaseName(const ::testing::TestParamInfo<FunctionCase>& info) {
+std::string FunctionCaseName(const ::testing::TestParamInfo<FunctionCase>& info) {
     return std::string(std::get<0>(info.param) ? "Emulator" : "Simulated") + "Model" +
            std::get<1>(info.param).pModel;
 }
@@ -91,7 +91,7 @@ TEST_P(BothInterfaces, EveryFunctionGivesTheSameStatusAndOutputs) {
 
 INSTANTIATE_TEST_SUITE_P(AnsiFunctions, BothInterfaces,
                          ::testing::Combine(::testing::Bool(), ::testing::ValuesIn(kModels)),
-                         CaseName);
+                         FunctionCaseName);
 
 }  // namespace
 }  // namespace ansitest
