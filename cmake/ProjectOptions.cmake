@@ -149,7 +149,12 @@ function(tarvek_add_fuzzer)
     # the final leak check and a slow shared machine.
     math(EXPR _timeout "${TARVEK_FUZZ_SECONDS} * 2 + 120")
   else()
-    target_sources(${F_NAME} PRIVATE ${PROJECT_SOURCE_DIR}/fuzz/StandaloneFuzzMain.cpp)
+    # The replaying driver is compiled once and linked into every target.
+    if(NOT TARGET tarvek_fuzz_main)
+      add_library(tarvek_fuzz_main OBJECT ${PROJECT_SOURCE_DIR}/fuzz/StandaloneFuzzMain.cpp)
+      tarvek_target(tarvek_fuzz_main)
+    endif()
+    target_link_libraries(${F_NAME} PRIVATE tarvek_fuzz_main)
     add_test(NAME fuzz.${F_NAME} COMMAND ${F_NAME} --runs=${F_RUNS} --seeds=${_corpus})
     set(_timeout 300)
   endif()

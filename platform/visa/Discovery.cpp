@@ -38,9 +38,6 @@ constexpr std::uint16_t kHislipPort = 4880;
 constexpr char kTimeoutVariable[] = "TKVISA_DISCOVERY_TIMEOUT_MS";
 // A portmapper reply to GETPORT is 28 bytes; anything much longer is not one.
 constexpr std::size_t kMaxDatagram = 512;
-// The query goes out again at these fractions of the deadline, for a
-// datagram lost on the way.
-constexpr int kSends = 2;
 
 std::vector<unsigned char> EncodeGetPort(std::uint32_t nXid) {
     std::vector<unsigned char> vecCall(kMaxDatagram);
@@ -244,25 +241,17 @@ void ProbeVxi11(const std::vector<tknet::Address>& vecTargets, const tknet::Dead
     if (vecCall.empty()) {
         return;
     }
-    const std::int64_t nStartMs = tknet::NowMs();
-    const int nTotalMs = deadline.RemainingMs();
+    ResendSchedule schedule(deadline);
     std::vector<std::string> vecHeard;
-    int nSent = 0;
     unsigned char achReply[kMaxDatagram + 1];
     for (;;) {
-        const std::int64_t nElapsed = tknet::NowMs() - nStartMs;
-        if (nSent < kSends && nElapsed >= nTotalMs * nSent / (2 * kSends)) {
+        if (schedule.Due()) {
             for (const tknet::Address& target : vecTargets) {
                 ::sendto(fd.Get(), vecCall.data(), vecCall.size(), MSG_NOSIGNAL, target.Raw(),
                          target.nLength);
             }
-            ++nSent;
         }
-        // Until the next send is due, or the deadline.
-        const int nNextSendMs =
-            nSent < kSends ? static_cast<int>(nTotalMs * nSent / (2 * kSends) - nElapsed) : -1;
-        const int nWaitMs = nNextSendMs >= 0 ? deadline.RemainingMsAtMost(std::max(nNextSendMs, 1))
-                                             : deadline.RemainingMs();
+        const int nWaitMs = schedule.WaitMs();
         if (deadline.Passed()) {
             return;
         }
@@ -344,6 +333,29 @@ void AddLanResources(std::vector<std::string>& vecNames) {
             }
         }
     }
+}
+
+ResendSchedule::ResendSchedule(const tknet::Deadline& deadline)
+    : m_deadline(deadline), m_nStartMs(tknet::NowMs()), m_nTotalMs(deadline.RemainingMs()) {}
+
+std::int64_t ResendSchedule::DueAtMs() const {
+    return m_nStartMs + static_cast<std::int64_t>(m_nTotalMs) * m_nSent / (2 * kSends);
+}
+
+bool ResendSchedule::Due() {
+    if (m_nSent >= kSends || tknet::NowMs() < DueAtMs()) {
+        return false;
+    }
+    ++m_nSent;
+    return true;
+}
+
+int ResendSchedule::WaitMs() const {
+    if (m_nSent >= kSends) {
+        return m_deadline.RemainingMs();
+    }
+    const std::int64_t nUntilMs = DueAtMs() - tknet::NowMs();
+    return m_deadline.RemainingMsAtMost(static_cast<int>(std::max<std::int64_t>(nUntilMs, 1)));
 }
 
 }  // namespace tkvisa

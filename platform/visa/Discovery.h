@@ -95,4 +95,23 @@ std::vector<tknet::Address> MulticastTargets();
 // memory no more than this.
 constexpr std::size_t kMaxServicesPerMethod = 512;
 
+// When a method sends its query: at once, and again halfway through the
+// deadline, for a datagram lost on the way.
+class ResendSchedule {
+  public:
+    explicit ResendSchedule(const tknet::Deadline& deadline);
+    // Whether a send is due now; counts it when it is.
+    bool Due();
+    // How long to wait for replies: until the next send is due, or the deadline.
+    int WaitMs() const;
+
+  private:
+    static constexpr int kSends = 2;
+    const tknet::Deadline& m_deadline;
+    std::int64_t m_nStartMs;
+    int m_nTotalMs;
+    int m_nSent = 0;
+    std::int64_t DueAtMs() const;
+};
+
 }  // namespace tkvisa

@@ -54,9 +54,6 @@ constexpr char kMdnsGroup[] = "224.0.0.251";
 constexpr std::uint16_t kMdnsPort = 5353;
 // A multicast DNS message is at most 9000 bytes; a longer datagram is refused.
 constexpr std::size_t kMaxMessage = 9000;
-// The questions go out again at these fractions of the deadline, for a
-// datagram lost on the way.
-constexpr int kSends = 2;
 
 // What one instance of a service has told so far.
 struct Instance {
@@ -267,21 +264,14 @@ void OneShotBrowse::Run(const tknet::Deadline& deadline) {
     }
     const unsigned char nTtl = 255;
     ::setsockopt(m_fd.Get(), IPPROTO_IP, IP_MULTICAST_TTL, &nTtl, sizeof nTtl);
-    const std::int64_t nStartMs = tknet::NowMs();
-    const int nTotalMs = deadline.RemainingMs();
-    int nSent = 0;
+    ResendSchedule schedule(deadline);
     std::vector<unsigned char> vecMessage(kMaxMessage + 1);
     while (!deadline.Passed()) {
-        const std::int64_t nElapsedMs = tknet::NowMs() - nStartMs;
-        if (nSent < kSends && nElapsedMs >= nTotalMs * nSent / (2 * kSends)) {
+        if (schedule.Due()) {
             AskTypes();
-            ++nSent;
         }
-        const int nNextMs =
-            nSent < kSends ? static_cast<int>(nTotalMs * nSent / (2 * kSends) - nElapsedMs) : -1;
         pollfd poller{m_fd.Get(), POLLIN, 0};
-        const int nWaitMs = nNextMs >= 0 ? deadline.RemainingMsAtMost(std::max(nNextMs, 1))
-                                         : deadline.RemainingMs();
+        const int nWaitMs = schedule.WaitMs();
         if (::poll(&poller, 1, nWaitMs) <= 0) {
             continue;
         }

@@ -41,14 +41,14 @@ const std::vector<FunctionRow>& FunctionRows() {
     return rows;
 }
 
-using Case = std::tuple<bool, Model>;  // live, model
+using FunctionCase = std::tuple<bool, Model>;  // live, model
 
-std::string CaseName(const ::testing::TestParamInfo<Case>& info) {
+std::string FunctionCaseName(const ::testing::TestParamInfo<FunctionCase>& info) {
     return std::string(std::get<0>(info.param) ? "Emulator" : "Simulated") + "Model" +
            std::get<1>(info.param).pModel;
 }
 
-class BothInterfaces : public ::testing::TestWithParam<Case> {};
+class BothInterfaces : public ::testing::TestWithParam<FunctionCase> {};
 
 TEST_P(BothInterfaces, EveryFunctionGivesTheSameStatusAndOutputs) {
     const auto& [bLive, model] = GetParam();
@@ -91,7 +91,7 @@ TEST_P(BothInterfaces, EveryFunctionGivesTheSameStatusAndOutputs) {
 
 INSTANTIATE_TEST_SUITE_P(AnsiFunctions, BothInterfaces,
                          ::testing::Combine(::testing::Bool(), ::testing::ValuesIn(kModels)),
-                         CaseName);
+                         FunctionCaseName);
 
 }  // namespace
 }  // namespace ansitest

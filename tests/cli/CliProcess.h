@@ -114,4 +114,24 @@ inline CliResult RunProgram(const std::string& strProgram, const std::vector<std
     return result;
 }
 
+// The tool's exit statuses.
+constexpr int kExitDriverError = 1;  // the driver or the instrument refused
+constexpr int kExitUsage = 2;        // a bad command line; nothing was sent
+constexpr int kExitInterrupted = 130;
+
+// Everything a run left behind, for a failed assertion's message.
+inline std::string Describe(const CliResult& result) {
+    return "exit " + std::to_string(result.nExit) + "\nstdout:\n" + result.strOut + "\nstderr:\n" +
+           result.strErr;
+}
+
+#ifdef TARVEK_CLI_PATH
+// Runs the tarvek program of this build.
+inline CliResult Tarvek(const std::vector<std::string>& vecArgs,
+                        const std::vector<std::string>& vecEnv = {},
+                        const OutputWatcher& watcher = {}) {
+    return RunProgram(TARVEK_CLI_PATH, vecArgs, vecEnv, std::chrono::seconds(20), watcher);
+}
+#endif
+
 }  // namespace clitest

@@ -21,22 +21,14 @@ namespace {
 using clitest::CliResult;
 using Lines = std::vector<std::string>;
 
-constexpr int kExitDriverError = 1;
-constexpr int kExitUsage = 2;
-constexpr int kExitInterrupted = 130;
-
-CliResult Tarvek(const std::vector<std::string>& vecArgs,
-                 const clitest::OutputWatcher& watcher = {}) {
-    return clitest::RunProgram(TARVEK_CLI_PATH, vecArgs, {}, std::chrono::seconds(20), watcher);
-}
+using clitest::Describe;
+using clitest::kExitDriverError;
+using clitest::kExitInterrupted;
+using clitest::kExitUsage;
+using clitest::Tarvek;
 
 bool Contains(const Lines& vecLines, const std::string& strLine) {
     return std::find(vecLines.begin(), vecLines.end(), strLine) != vecLines.end();
-}
-
-std::string Describe(const CliResult& result) {
-    return "exit " + std::to_string(result.nExit) + "\nstdout:\n" + result.strOut + "\nstderr:\n" +
-           result.strErr;
 }
 
 class TempFile {
@@ -86,7 +78,7 @@ class CliTest : public ::testing::Test {
     // program sent (its connection is gone once every line has been read).
     CliResult Run(const std::vector<std::string>& vecArgs,
                   const clitest::OutputWatcher& watcher = {}) {
-        CliResult result = Tarvek(vecArgs, watcher);
+        CliResult result = Tarvek(vecArgs, {}, watcher);
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
         while (m_pEmulator->ConnectionCount() != 0 && std::chrono::steady_clock::now() < deadline) {
             std::this_thread::sleep_for(std::chrono::milliseconds(2));

@@ -17,8 +17,9 @@ namespace {
 namespace fs = std::filesystem;
 using clitest::CliResult;
 
+using clitest::Describe;
+using clitest::kExitUsage;
 constexpr int kExitFailure = 1;
-constexpr int kExitUsage = 2;
 
 // A hand-written store with comments and its own layout, which every edit
 // must leave exactly as it is.
@@ -48,11 +49,6 @@ std::string ReadFile(const fs::path& path) {
     std::stringstream text;
     text << stream.rdbuf();
     return text.str();
-}
-
-std::string Describe(const CliResult& result) {
-    return "exit " + std::to_string(result.nExit) + "\nstdout:\n" + result.strOut + "\nstderr:\n" +
-           result.strErr;
 }
 
 class StoreTest : public ::testing::Test {

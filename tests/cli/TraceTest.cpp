@@ -22,13 +22,9 @@ namespace {
 using clitest::CliResult;
 using Lines = std::vector<std::string>;
 
-constexpr int kExitUsage = 2;
-
-CliResult Tarvek(const std::vector<std::string>& vecArgs,
-                 const std::vector<std::string>& vecEnv = {},
-                 const clitest::OutputWatcher& watcher = {}) {
-    return clitest::RunProgram(TARVEK_CLI_PATH, vecArgs, vecEnv, std::chrono::seconds(20), watcher);
-}
+using clitest::Describe;
+using clitest::kExitUsage;
+using clitest::Tarvek;
 
 Lines SplitLines(const std::string& strText) {
     Lines vecLines;
@@ -37,11 +33,6 @@ Lines SplitLines(const std::string& strText) {
         vecLines.push_back(strLine);
     }
     return vecLines;
-}
-
-std::string Describe(const CliResult& result) {
-    return "exit " + std::to_string(result.nExit) + "\nstdout:\n" + result.strOut + "\nstderr:\n" +
-           result.strErr;
 }
 
 class TracePath {

@@ -22,15 +22,10 @@
 
 namespace {
 
+using tarvektest::RecordedText;
+
 using Clock = std::chrono::steady_clock;
 constexpr std::size_t kMegabyte = 1 << 20;
-
-std::string RecordedText(ViSession vi) {
-    ViStatus nCode = 0;
-    std::vector<ViChar> text(2048, '\0');
-    TARVEK_GetError(vi, &nCode, static_cast<ViInt32>(text.size()), text.data());
-    return text.data();
-}
 
 class BadInput : public ::testing::Test {
   protected:

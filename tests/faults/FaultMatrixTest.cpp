@@ -25,10 +25,13 @@
 
 #include "Emulator.h"
 #include "FaultProxy.h"
+#include "LiveSession.h"
 #include "TARVEK.h"
 #include "visa.h"
 
 namespace {
+
+using tarvektest::RecordedText;
 
 using faulttest::FaultProxy;
 using faulttest::LinkFault;
@@ -54,13 +57,6 @@ std::string StatusText(ViSession vi, ViStatus status) {
         EXPECT_EQ(viStatusDesc(VI_NULL, status, message), VI_SUCCESS);
     }
     return message;
-}
-
-std::string RecordedText(ViSession vi) {
-    ViStatus nCode = 0;
-    std::vector<ViChar> text(2048, '\0');
-    TARVEK_GetError(vi, &nCode, static_cast<ViInt32>(text.size()), text.data());
-    return text.data();
 }
 
 enum class Afterwards { Works, Lost };

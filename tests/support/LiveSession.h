@@ -19,6 +19,15 @@ namespace tarvektest {
 
 using Lines = std::vector<std::string>;
 
+// The text of the error the driver recorded on a session (VI_NULL: the
+// thread's failed opening).
+inline std::string RecordedText(ViSession vi) {
+    ViStatus nCode = 0;
+    std::vector<ViChar> text(2048, '\0');
+    TARVEK_GetError(vi, &nCode, static_cast<ViInt32>(text.size()), text.data());
+    return text.data();
+}
+
 // Which of the emulator's resources a session opens.
 enum class Transport { Socket, Vxi11, Hislip };
 

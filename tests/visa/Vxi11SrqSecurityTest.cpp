@@ -32,7 +32,6 @@ using namespace std::chrono_literals;
 constexpr std::uint32_t kDeviceIntr = 0x0607B1;
 constexpr std::uint32_t kDeviceIntrSrq = 30;
 constexpr std::uint32_t kLastFragment = 0x80000000u;
-constexpr const char* kRequestService[] = {"*CLS\n", "*ESE 1;*SRE 32;*OPC\n"};
 
 void PutWord(std::string& str, std::uint32_t nValue) {
     for (int nShift = 24; nShift >= 0; nShift -= 8) {

@@ -19,10 +19,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// The request bit falls with *CLS and rises with *OPC: two messages, so the
-// device sees both edges.
-constexpr const char* kRequestService[] = {"*CLS\n", "*ESE 1;*SRE 32;*OPC\n"};
-
 class Vxi11SrqTest : public ::testing::Test {
   protected:
     void SetUp() override {

@@ -19,6 +19,11 @@
 
 #include "Emulator.h"
 
+// The program messages that make the emulator request service: the request
+// bit falls with *CLS and rises with *OPC, two messages, so the device sees
+// both edges.
+inline constexpr const char* kRequestService[] = {"*CLS\n", "*ESE 1;*SRE 32;*OPC\n"};
+
 inline std::string Vxi11AddressOfCurrentTest(int nBlock) {
     const int nLine = ::testing::UnitTest::GetInstance()->current_test_info()->line();
     return "127.0." + std::to_string(nBlock + nLine / 200) + "." + std::to_string(20 + nLine % 200);
