@@ -137,9 +137,9 @@ const HostileRow kHostileRows[] = {
 TEST_F(UsbtmcSession, HostileDeviceBehavioursEndInAStatusWithinTheTimeout) {
     for (const HostileRow& row : kHostileRows) {
         SCOPED_TRACE(row.pszName);
-        usbtest::DeviceSpec spec;
-        spec.vecFaults = row.vecFaults;
-        Plug(spec);
+        usbtest::DeviceSetup setup;
+        setup.vecFaults = row.vecFaults;
+        Plug(setup);
         Open();
         ASSERT_EQ(viSetAttribute(m_vi, VI_ATTR_TMO_VALUE, kShortTimeoutMs), VI_SUCCESS);
         std::string strDetail;
@@ -156,9 +156,9 @@ TEST_F(UsbtmcSession, HostileDeviceBehavioursEndInAStatusWithinTheTimeout) {
 }
 
 TEST_F(UsbtmcSession, NodeThatCannotBeOpenedSaysPermissionIsMissing) {
-    usbtest::DeviceSpec spec;
-    spec.vecFaults = {"refuse-open"};
-    Plug(spec);
+    usbtest::DeviceSetup setup;
+    setup.vecFaults = {"refuse-open"};
+    Plug(setup);
     ViSession vi = VI_NULL;
     const ViStatus status = viOpen(m_rm, m_device.Resource().c_str(), VI_NO_LOCK, 2000, &vi);
     EXPECT_EQ(status, VI_ERROR_NPERMISSION);

@@ -51,9 +51,9 @@ class UsbtmcSession : public ::testing::Test {
     }
 
     // Plugs the device in; Open() opens it by the name the search lists.
-    void Plug(const usbtest::DeviceSpec& spec = {}) {
+    void Plug(const usbtest::DeviceSetup& setup = {}) {
         std::string strWhy;
-        ASSERT_TRUE(m_device.Plug(spec, strWhy)) << strWhy;
+        ASSERT_TRUE(m_device.Plug(setup, strWhy)) << strWhy;
     }
 
     void Open() {

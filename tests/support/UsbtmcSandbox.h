@@ -37,7 +37,7 @@ constexpr char kUsbmisc[] = "/sys/class/usbmisc";
 // whole tree goes with the namespace. Not "usbtmc*": listing skips it.
 constexpr char kUsbDevices[] = "/sys/class/usbmisc/.usb";
 
-struct DeviceSpec {
+struct DeviceSetup {
     std::uint16_t nVendorId = 0x1AB1;
     std::uint16_t nProductId = 0x0E11;
     std::string strSerial = "SN000001";
@@ -196,15 +196,15 @@ class UsbDevice {
     std::string Resource() const {
         char szName[256];
         std::snprintf(szName, sizeof szName, "USB0::0x%04X::0x%04X::%s::%d::INSTR",
-                      m_spec.nVendorId, m_spec.nProductId, m_spec.strSerial.c_str(),
-                      m_spec.nInterface);
+                      m_setup.nVendorId, m_setup.nProductId, m_setup.strSerial.c_str(),
+                      m_setup.nInterface);
         return szName;
     }
 
     // Starts the emulator on the node and creates the sysfs entries once it
     // serves; false with the reason otherwise.
-    bool Plug(const DeviceSpec& spec, std::string& strWhy) {
-        m_spec = spec;
+    bool Plug(const DeviceSetup& setup, std::string& strWhy) {
+        m_setup = setup;
         if (!WriteFile(Node(), "") || !WriteFile(LogPath(), "")) {
             return Fail(strWhy, "cannot create " + Node());
         }
@@ -214,9 +214,9 @@ class UsbDevice {
         }
         const std::string strEmulator = EmulatorPath();
         std::vector<std::string> vecArgs = {
-            strEmulator,    "--no-tcp", "--model", spec.strModel,  "--serial",
-            spec.strSerial, "--usbtmc", Node(),    "--usbtmc-log", LogPath()};
-        for (const std::string& strFault : spec.vecFaults) {
+            strEmulator,     "--no-tcp", "--model", setup.strModel, "--serial",
+            setup.strSerial, "--usbtmc", Node(),    "--usbtmc-log", LogPath()};
+        for (const std::string& strFault : setup.vecFaults) {
             vecArgs.push_back("--usbtmc-fault");
             vecArgs.push_back(strFault);
         }
@@ -290,7 +290,7 @@ class UsbDevice {
         return std::string(kUsbDevices) + "/1-" + std::to_string(m_nIndex + 1);
     }
     std::string InterfaceName() const {
-        return "1-" + std::to_string(m_nIndex + 1) + ":1." + std::to_string(m_spec.nInterface);
+        return "1-" + std::to_string(m_nIndex + 1) + ":1." + std::to_string(m_setup.nInterface);
     }
 
     bool AddSysfs(std::string& strWhy) {
@@ -299,15 +299,15 @@ class UsbDevice {
         const std::string strEntry = std::string(kUsbmisc) + "/" + Name();
         const bool bOk =
             ::mkdir(strUsb.c_str(), 0755) == 0 && ::mkdir(strInterface.c_str(), 0755) == 0 &&
-            WriteFile(strUsb + "/idVendor", Hex(m_spec.nVendorId, 4) + "\n") &&
-            WriteFile(strUsb + "/idProduct", Hex(m_spec.nProductId, 4) + "\n") &&
-            WriteFile(strUsb + "/serial", m_spec.strSerial + "\n") &&
-            WriteFile(strUsb + "/manufacturer", m_spec.strManufacturer + "\n") &&
-            WriteFile(strUsb + "/product", m_spec.strProduct + "\n") &&
+            WriteFile(strUsb + "/idVendor", Hex(m_setup.nVendorId, 4) + "\n") &&
+            WriteFile(strUsb + "/idProduct", Hex(m_setup.nProductId, 4) + "\n") &&
+            WriteFile(strUsb + "/serial", m_setup.strSerial + "\n") &&
+            WriteFile(strUsb + "/manufacturer", m_setup.strManufacturer + "\n") &&
+            WriteFile(strUsb + "/product", m_setup.strProduct + "\n") &&
             WriteFile(strInterface + "/bInterfaceClass", "fe\n") &&
             WriteFile(strInterface + "/bInterfaceSubClass", "03\n") &&
-            WriteFile(strInterface + "/bInterfaceProtocol", Hex(m_spec.nProtocol, 2) + "\n") &&
-            WriteFile(strInterface + "/bInterfaceNumber", Hex(m_spec.nInterface, 2) + "\n") &&
+            WriteFile(strInterface + "/bInterfaceProtocol", Hex(m_setup.nProtocol, 2) + "\n") &&
+            WriteFile(strInterface + "/bInterfaceNumber", Hex(m_setup.nInterface, 2) + "\n") &&
             ::mkdir(strEntry.c_str(), 0755) == 0 &&
             WriteFile(strEntry + "/dev", "180:" + std::to_string(176 + m_nIndex) + "\n") &&
             ::symlink(("../.usb/1-" + std::to_string(m_nIndex + 1) + "/" + InterfaceName()).c_str(),
@@ -334,7 +334,7 @@ class UsbDevice {
     }
 
     int m_nIndex;
-    DeviceSpec m_spec;
+    DeviceSetup m_setup;
     pid_t m_nPid = -1;
 };
 

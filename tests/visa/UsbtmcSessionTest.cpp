@@ -29,9 +29,9 @@ using Clock = std::chrono::steady_clock;
 using usbtest::UsbtmcSession;
 
 TEST_F(UsbtmcSession, FindListsTheDeviceAndItsAttributesDescribeIt) {
-    usbtest::DeviceSpec spec;
-    spec.nInterface = 2;
-    Plug(spec);
+    usbtest::DeviceSetup setup;
+    setup.nInterface = 2;
+    Plug(setup);
     ViFindList list = VI_NULL;
     ViUInt32 nCount = 0;
     ViChar szName[VI_FIND_BUFLEN] = "";

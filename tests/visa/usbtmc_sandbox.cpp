@@ -38,7 +38,7 @@ std::string Substitute(std::string strArg, const std::string& strResource) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    usbtest::DeviceSpec spec;
+    usbtest::DeviceSetup setup;
     std::vector<std::string> vecExpected;
     int nCommand = 1;
     for (; nCommand < argc; ++nCommand) {
@@ -48,7 +48,7 @@ int main(int argc, char** argv) {
             break;
         }
         if ((strArg == "--fault" || strArg == "--expect") && nCommand + 1 < argc) {
-            (strArg == "--fault" ? spec.vecFaults : vecExpected).push_back(argv[++nCommand]);
+            (strArg == "--fault" ? setup.vecFaults : vecExpected).push_back(argv[++nCommand]);
             continue;
         }
         std::fprintf(stderr,
@@ -65,7 +65,7 @@ int main(int argc, char** argv) {
         return kSkip;
     }
     usbtest::UsbDevice device(0);
-    if (!device.Plug(spec, strWhy)) {
+    if (!device.Plug(setup, strWhy)) {
         std::printf("usbtmc-sandbox: the device could not be plugged in: %s\n", strWhy.c_str());
         return 1;
     }
