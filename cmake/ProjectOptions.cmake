@@ -103,6 +103,9 @@ function(tarvek_add_test)
   add_executable(${T_NAME} ${T_SOURCES})
   tarvek_target(${T_NAME})
   target_compile_options(${T_NAME} PRIVATE ${_tarvek_test_flags})
+  # Test code is compiled as a unity build in every build; the libraries and
+  # programs a user builds still compile one file at a time where asked.
+  set_target_properties(${T_NAME} PROPERTIES UNITY_BUILD ON)
   target_precompile_headers(${T_NAME} REUSE_FROM tarvek_test_pch)
   target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main
                                           Threads::Threads)
@@ -112,7 +115,7 @@ endfunction()
 
 # Seconds each fuzz target runs under libFuzzer in the test suite
 # (fuzz/run_campaign.sh runs the same targets for longer).
-set(TARVEK_FUZZ_SECONDS 20 CACHE STRING "Seconds per fuzz target in the libFuzzer test run")
+set(TARVEK_FUZZ_SECONDS 10 CACHE STRING "Seconds per fuzz target in the libFuzzer test run")
 
 # Declares a fuzz target (a LLVMFuzzerTestOneInput in SOURCES) whose corpus is
 # fuzz/corpus/<name>/. With clang and TARVEK_LIBFUZZER it links libFuzzer and
