@@ -37,7 +37,11 @@ demo: build
 
 # Every preset the README documents is built and tested: release and debug with
 # GCC, ASan+UBSan and TSan with GCC, and the fuzz targets with clang's libFuzzer.
-CTEST := ctest --output-on-failure -j $(JOBS) --timeout 300
+# Most tests wait on peers, timeouts and child processes rather than compute,
+# so three run per core; the fuzz targets compute and run one per core.
+TEST_JOBS ?= $(shell echo $$(( $(JOBS) * 3 )))
+CTEST_FLAGS := --output-on-failure --timeout 300
+CTEST := ctest $(CTEST_FLAGS) -j $(TEST_JOBS)
 
 test-release: deps
 	cmake --preset release
@@ -64,7 +68,7 @@ test-tsan: deps
 test-fuzz: deps
 	cmake --preset fuzz
 	cmake --build --preset fuzz -j $(JOBS) --target fuzzers
-	cd build-fuzz && $(CTEST) -L fuzz
+	cd build-fuzz && ctest $(CTEST_FLAGS) -j $(JOBS) -L fuzz
 
 test: test-release test-debug test-asan test-tsan test-fuzz
 
