@@ -197,23 +197,25 @@ std::vector<LanInstrument> MergeServices(const std::vector<LanService>& vecServi
     return vecInstruments;
 }
 
-std::vector<tknet::Address> BroadcastTargets() {
+std::vector<tknet::Address> InterfaceAddresses(unsigned nFlags, bool bBroadcast,
+                                               std::uint16_t nPort) {
     std::vector<tknet::Address> vecTargets;
     ifaddrs* pList = nullptr;
     if (::getifaddrs(&pList) != 0) {
         return vecTargets;
     }
     for (const ifaddrs* p = pList; p != nullptr; p = p->ifa_next) {
+        const sockaddr* pAddress = bBroadcast ? p->ifa_broadaddr : p->ifa_addr;
         if (p->ifa_addr == nullptr || p->ifa_addr->sa_family != AF_INET ||
-            (p->ifa_flags & IFF_UP) == 0 || (p->ifa_flags & IFF_BROADCAST) == 0 ||
-            (p->ifa_flags & IFF_LOOPBACK) != 0 || p->ifa_broadaddr == nullptr) {
+            (p->ifa_flags & IFF_UP) == 0 || (p->ifa_flags & nFlags) != nFlags ||
+            (p->ifa_flags & IFF_LOOPBACK) != 0 || pAddress == nullptr) {
             continue;
         }
         tknet::Address target;
         auto* pIn = reinterpret_cast<sockaddr_in*>(&target.storage);
-        *pIn = *reinterpret_cast<const sockaddr_in*>(p->ifa_broadaddr);
+        *pIn = *reinterpret_cast<const sockaddr_in*>(pAddress);
         pIn->sin_family = AF_INET;
-        pIn->sin_port = htons(kPortmapperPort);
+        pIn->sin_port = htons(nPort);
         target.nLength = sizeof(sockaddr_in);
         if (std::none_of(vecTargets.begin(), vecTargets.end(),
                          [&](const tknet::Address& seen) { return seen.SameHost(target); })) {
@@ -222,6 +224,10 @@ std::vector<tknet::Address> BroadcastTargets() {
     }
     ::freeifaddrs(pList);
     return vecTargets;
+}
+
+std::vector<tknet::Address> BroadcastTargets() {
+    return InterfaceAddresses(IFF_BROADCAST, true, kPortmapperPort);
 }
 
 void ProbeVxi11(const std::vector<tknet::Address>& vecTargets, const tknet::Deadline& deadline,

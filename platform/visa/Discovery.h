@@ -86,6 +86,11 @@ void ProbeVxi11(const std::vector<tknet::Address>& vecTargets, const tknet::Dead
 void BrowseMdns(const std::vector<tknet::Address>& vecTargets, const tknet::Deadline& deadline,
                 std::vector<LanService>& vecServices);
 
+// An address of each IPv4 interface that is up, is not loopback and has
+// every flag of nFlags (IFF_*): its broadcast address or its own, with nPort;
+// each address once.
+std::vector<tknet::Address> InterfaceAddresses(unsigned nFlags, bool bBroadcast,
+                                               std::uint16_t nPort);
 // The broadcast addresses (port 111) of the IPv4 interfaces that are up.
 std::vector<tknet::Address> BroadcastTargets();
 // The addresses (port 0) of the IPv4 interfaces that are up, with multicast.

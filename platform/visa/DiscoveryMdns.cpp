@@ -295,26 +295,8 @@ void OneShotBrowse::Run(const tknet::Deadline& deadline) {
 }  // namespace
 
 std::vector<tknet::Address> MulticastTargets() {
-    std::vector<tknet::Address> vecTargets;
-    ifaddrs* pList = nullptr;
-    if (::getifaddrs(&pList) != 0) {
-        return vecTargets;
-    }
-    for (const ifaddrs* p = pList; p != nullptr; p = p->ifa_next) {
-        if (p->ifa_addr == nullptr || p->ifa_addr->sa_family != AF_INET ||
-            (p->ifa_flags & IFF_UP) == 0 || (p->ifa_flags & IFF_MULTICAST) == 0 ||
-            (p->ifa_flags & IFF_LOOPBACK) != 0) {
-            continue;
-        }
-        tknet::Address target;
-        auto* pIn = reinterpret_cast<sockaddr_in*>(&target.storage);
-        *pIn = *reinterpret_cast<const sockaddr_in*>(p->ifa_addr);
-        pIn->sin_port = 0;  // port 0: the mDNS group, sent out of this interface
-        target.nLength = sizeof(sockaddr_in);
-        vecTargets.push_back(target);
-    }
-    ::freeifaddrs(pList);
-    return vecTargets;
+    // Port 0: the mDNS group, sent out of this interface.
+    return InterfaceAddresses(IFF_MULTICAST, false, 0);
 }
 
 void BrowseMdns(const std::vector<tknet::Address>& vecTargets, const tknet::Deadline& deadline,

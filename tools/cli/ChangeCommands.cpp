@@ -103,6 +103,20 @@ void MakeSafe(const Session& session, ViInt32 nIndex, const std::string& strChan
     TARVEK_ConfigureOutputEnabled(vi, strChannel.c_str(), VI_FALSE);
 }
 
+// What a change did, per output: one JSON object (an "outputs" array for
+// several), or one line each.
+void PrintPerOutput(const Invocation& inv, const std::vector<std::string>& vecJson,
+                    const std::vector<std::string>& vecLines) {
+    if (inv.bJson) {
+        Print(vecJson.size() == 1 ? vecJson[0]
+                                  : JsonObject().Add("outputs", JsonArray(vecJson)).Text());
+    } else {
+        for (const std::string& strLine : vecLines) {
+            Print(strLine);
+        }
+    }
+}
+
 }  // namespace
 
 // -- set ------------------------------------------------------------------
@@ -130,14 +144,7 @@ int RunSet(const Invocation& inv) {
                            session.Format(info, value));
     }
     CheckChangesTookEffect(session, info.pName);
-    if (inv.bJson) {
-        Print(vecJson.size() == 1 ? vecJson[0]
-                                  : JsonObject().Add("outputs", JsonArray(vecJson)).Text());
-    } else {
-        for (const std::string& strLine : vecLines) {
-            Print(strLine);
-        }
-    }
+    PrintPerOutput(inv, vecJson, vecLines);
     return kExitOk;
 }
 
@@ -213,14 +220,7 @@ int RunApply(const Invocation& inv) {
         vecJson.push_back(json.Text());
     }
     CheckChangesTookEffect(session, "apply");
-    if (inv.bJson) {
-        Print(vecJson.size() == 1 ? vecJson[0]
-                                  : JsonObject().Add("outputs", JsonArray(vecJson)).Text());
-    } else {
-        for (const std::string& strLine : vecLines) {
-            Print(strLine);
-        }
-    }
+    PrintPerOutput(inv, vecJson, vecLines);
     return kExitOk;
 }
 
