@@ -42,8 +42,8 @@ class _NamedEnum(enum.IntEnum):
     def __str__(self) -> str:
         return f"{type(self).__name__}.{self.name}"
 
-    def __format__(self, spec: str) -> str:
-        return str(self) if not spec else int.__format__(int(self), spec)
+    def __format__(self, fmt: str) -> str:
+        return str(self) if not fmt else int.__format__(int(self), fmt)
 
 
 def _enum_value(kind: Type[enum.IntEnum], value: Union[int, str], name: str = "value") -> int:

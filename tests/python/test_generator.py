@@ -3,7 +3,7 @@ stops, naming the problem, when either breaks its conventions."""
 from __future__ import annotations
 
 import copy
-import importlib.util
+import importlib
 import json
 import os
 import sys
@@ -17,12 +17,7 @@ import tarvek
 SOURCE = Path(os.environ.get("TARVEK_SOURCE_DIR", Path(__file__).resolve().parents[2]))
 GENERATORS = SOURCE / "tools" / "generators"
 sys.path.insert(0, str(GENERATORS))  # where the generator finds driver_model, as when run
-SPEC = importlib.util.spec_from_file_location("gen_python_package",
-                                              GENERATORS / "gen_python_package.py")
-assert SPEC is not None and SPEC.loader is not None
-generator: Any = importlib.util.module_from_spec(SPEC)
-sys.modules[SPEC.name] = generator  # its dataclasses look their module up
-SPEC.loader.exec_module(generator)
+generator: Any = importlib.import_module("gen_python_package")
 
 HEADER = (SOURCE / "include" / "TARVEK.h").read_text(encoding="utf-8")
 CATALOGUE = json.loads((SOURCE / "python" / "catalogue.json").read_text(encoding="utf-8"))

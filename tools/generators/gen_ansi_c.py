@@ -168,7 +168,7 @@ def instrument_functions(writer: Writer, model: DriverModel) -> None:
             fail(f"TARVEK_{function.name} does not take the session first")
         signature = ["TK6x1xSession session"]
         arguments = ["vi"]
-        spec: List[Tuple[str, str]] = []  # (kind, type) of each parameter, for the tests
+        kinds: List[Tuple[str, str]] = []  # (kind, type) of each parameter, for the tests
         before: List[str] = []
         after: List[str] = []
         text_call = None
@@ -186,22 +186,22 @@ def instrument_functions(writer: Writer, model: DriverModel) -> None:
                 signature += ["size_t size", f"char* {out}", "size_t* size_required"]
                 arguments += ["nBufferSize", "pText"]
                 text_call = out
-                spec.append(("sized_text", ""))
+                kinds.append(("sized_text", ""))
                 index += 2
                 continue
             if parameter.ctype == "ViChar" and parameter.array is not None:
                 size = parameter.array or "256"
                 signature.append(f"char {pname}_out[{size}]")
                 arguments.append(f"{pname}_out")
-                spec.append(("fixed_text", size))
+                kinds.append(("fixed_text", size))
             elif parameter.ctype == "ViConstString" and not parameter.pointer:
                 signature.append(f"const char* {pname}")
                 arguments.append(pname)
-                spec.append(("text", ""))
+                kinds.append(("text", ""))
             elif parameter.ctype in VALUE_TYPES:
                 group = enums.get(parameter.name)
                 c_type = group.type_name if group else VALUE_TYPES[parameter.ctype][0]
-                spec.append(("out" if parameter.pointer else "in", parameter.ctype))
+                kinds.append(("out" if parameter.pointer else "in", parameter.ctype))
                 if parameter.pointer:
                     signature.append(f"{c_type}* {pname}_out")
                     if parameter.ctype == "ViBoolean":
@@ -240,7 +240,7 @@ def instrument_functions(writer: Writer, model: DriverModel) -> None:
             body.append("    return tk6x1x::Passed(vi, status);")
         body.append("});")
         writer.add(name, signature, body, f"As TARVEK_{function.name} of TARVEK.h.")
-        writer.calls.append((name, f"TARVEK_{function.name}", spec))
+        writer.calls.append((name, f"TARVEK_{function.name}", kinds))
 
 
 def enumerations(model: DriverModel) -> List[str]:
@@ -315,10 +315,10 @@ def function_table(calls: List[Tuple[str, str, List[Tuple[str, str]]]]) -> str:
              "// instrument function of tk6x1x.h beside its IVI-C counterpart, both called with",
              "// the same arguments (channel \"CH1\", numbers 1, flags true); each gives its",
              "// status and its outputs as text."]
-    for ansi, ivi, spec in calls:
+    for ansi, ivi, kinds in calls:
         a_pre, a_args, a_post, i_pre, i_args, i_post = [], [], [], [], [], []
         sized = False
-        for index, (kind, ctype) in enumerate(spec):
+        for index, (kind, ctype) in enumerate(kinds):
             local = f"out{index}"
             if kind == "text":
                 a_args.append('"CH1"')
@@ -346,7 +346,7 @@ def function_table(calls: List[Tuple[str, str, List[Tuple[str, str]]]]) -> str:
                 i_pre.append("ViChar text[1024] = \"\";")
                 i_args += ["1024", "text"]
                 i_post.append("outcome.Add(std::string(text));")
-        if sized and spec[-1][0] != "sized_text":
+        if sized and kinds[-1][0] != "sized_text":
             fail(f"{ivi}: a sized text must be the last output")
         if sized:
             head = ", ".join(["session"] + a_args)
